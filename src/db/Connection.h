@@ -1,0 +1,57 @@
+#pragma once
+// The database connection as the rest of the program uses it: open with a
+// connection string, run a text command, open a row set, and the row set's
+// BOF/EOF, field values by name, field update and next row. Every statement
+// reaches a backend exactly as the caller wrote it; a backend may translate
+// it internally to its own dialect, nothing above this layer does.
+//
+// Row sets are client-side: the rows are fetched when the row set is opened
+// and it can be read after the connection is gone. Updating the current row
+// is optimistic: it changes the row only if nobody changed it since it was
+// read, and fails with a DatabaseError otherwise.
+//
+// Every failure is a DatabaseError.
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+
+namespace parking {
+
+enum class CursorType { Keyset = 1, Dynamic = 2 };
+enum class LockType { ReadOnly = 1, Optimistic = 3 };
+
+struct ConnectionOptions {
+    int isolationLevel = 1048576; // serializable
+    int cursorLocation = 3;       // client-side cursors
+    int timeoutSeconds = 15;      // login timeout
+};
+
+class Recordset {
+public:
+    virtual ~Recordset() = default;
+    virtual bool bof() const = 0;
+    virtual bool eof() const = 0;
+    // True when the row set has a current row, i.e. neither BOF nor EOF.
+    bool hasRow() const { return !bof() && !eof(); }
+    // The current row's value of the named column (names compared without
+    // regard to case); a null QVariant for Null. Fails without a current row
+    // or for an unknown column.
+    virtual QVariant field(const QString& name) const = 0;
+    // Changes a column of the current row; written by update().
+    virtual void setField(const QString& name, const QVariant& value) = 0;
+    virtual void update() = 0;
+    virtual void moveNext() = 0;
+};
+
+class Connection {
+public:
+    virtual ~Connection() = default;
+    virtual void open(const QString& connectionString, const ConnectionOptions& options) = 0;
+    virtual bool isOpen() const = 0;
+    virtual void execute(const QString& sql) = 0;
+    virtual std::unique_ptr<Recordset> openRecordset(const QString& sql, CursorType cursor,
+                                                     LockType lock) = 0;
+};
+
+} // namespace parking

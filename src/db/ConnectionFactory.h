@@ -1,0 +1,15 @@
+#pragma once
+// Chooses the backend for a connection string by its Data Source:
+// "sqlite:PATH" is the embedded database; server names need a server
+// backend, which this build does not have yet: opening one fails clearly.
+#include "Database.h"
+
+namespace parking {
+
+class Clock;
+
+// `baseFolder`: where relative embedded-database paths start (the
+// configuration file's folder). `serverClock` must outlive every connection.
+ConnectionFactory makeConnectionFactory(const Clock& serverClock, const QString& baseFolder);
+
+} // namespace parking

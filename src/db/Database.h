@@ -1,0 +1,72 @@
+#pragma once
+// The program's one database connection, `Conexion`: opened at start-up by
+// ConnectDatabase, probed by CheckConnection every few seconds, replaced by
+// Reconnect while the database is out of reach. Owned by the application and
+// handed to every part that queries.
+//
+// Waiting for the database (opening, the probe) happens off the user-interface
+// thread while events keep being handled, so the window never freezes for an
+// outage; everything else runs on the calling thread.
+#include "Connection.h"
+#include "ConnectionUi.h"
+#include "Settings.h"
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace parking {
+
+// Makes a new, closed connection object for a connection string.
+using ConnectionFactory = std::function<std::shared_ptr<Connection>(const QString& connectionString)>;
+
+inline const QString ApplicationTitle = QStringLiteral("Parking");
+
+class Database {
+public:
+    Database(ConnectionFactory factory, ConnectionUi& ui);
+
+    // Loads the settings from `configPath`, builds the connection string and
+    // opens the connection. False when the program has to end: the reason was
+    // shown through ConnectionUi::showFatal.
+    bool ConnectDatabase(Settings& settings, const QString& configPath, const QString& programFolder);
+
+    // Probes the connection and, while it fails, reconnects until it works.
+    // A call made while a probe is running (a timer tick handled during the
+    // wait) returns at once: there is one probe loop at a time.
+    void CheckConnection();
+
+    // Replaces the connection with a new one; `failed` tells whether it opened.
+    void Reconnect(bool& failed);
+
+    Connection& Conexion() const { return *conexion_; }
+    std::shared_ptr<Connection> connection() const { return conexion_; }
+    const QString& CadenaConexion() const { return cadenaConexion_; }
+    bool probing() const { return probing_; }
+
+    // The least time between two failed reconnection attempts, during which
+    // events keep being handled (so a server that refuses at once is not
+    // hammered, nor a core burnt).
+    void setRetryPause(std::chrono::milliseconds pause) { retryPause_ = pause; }
+
+private:
+    // Runs `work` on another thread and handles events until it is done;
+    // rethrows what it threw.
+    void waitFor(const std::function<void()>& work);
+
+    ConnectionFactory factory_;
+    ConnectionUi& ui_;
+    std::shared_ptr<Connection> conexion_;
+    QString cadenaConexion_;
+    bool probing_ = false;
+    std::chrono::milliseconds retryPause_{1000};
+};
+
+} // namespace parking
+
+namespace parking {
+// Handles pending Qt events, waiting for new ones for at most `wait`.
+void pumpQtEvents(std::chrono::milliseconds wait);
+} // namespace parking

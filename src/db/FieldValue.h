@@ -1,0 +1,24 @@
+#pragma once
+// Conversions of field values to the program's types, with the rules the
+// callers rely on: numbers round to the nearest whole number (halves to
+// even), a value out of the target's range or a Null is an error.
+#include <QDateTime>
+#include <QString>
+#include <QVariant>
+
+#include <cstdint>
+
+namespace parking {
+
+std::int16_t toInt16(const QVariant& value);
+std::int32_t toInt32(const QVariant& value);
+std::uint8_t toByte(const QVariant& value);
+double toDouble(const QVariant& value);
+// Text of the value: a whole number without decimals, text as it is.
+QString toText(const QVariant& value);
+// A date-time value or a date text; invalid for Null or anything else.
+QDateTime toDateTime(const QVariant& value);
+// Null, or a value that is not a date, gives the empty text.
+QString timeOfDayText(const QVariant& value);
+
+} // namespace parking

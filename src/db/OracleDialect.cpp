@@ -1,0 +1,128 @@
+#include "OracleDialect.h"
+
+namespace parking {
+
+namespace {
+
+bool isWordChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('$') || c == QLatin1Char('#');
+}
+
+} // namespace
+
+QString callBareSysdate(const QString& sql)
+{
+    static const QString word = QStringLiteral("SYSDATE");
+    QString out;
+    out.reserve(sql.size() + 16);
+    const qsizetype n = sql.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const QChar c = sql[i];
+        if (c == QLatin1Char('-') && i + 1 < n && sql[i + 1] == QLatin1Char('-')) {
+            qsizetype j = sql.indexOf(QLatin1Char('\n'), i);
+            j = j < 0 ? n : j;
+            out += QStringView(sql).mid(i, j - i);
+            i = j;
+            continue;
+        }
+        if (c == QLatin1Char('/') && i + 1 < n && sql[i + 1] == QLatin1Char('*')) {
+            qsizetype j = sql.indexOf(QStringLiteral("*/"), i + 2);
+            j = j < 0 ? n : j + 2;
+            out += QStringView(sql).mid(i, j - i);
+            i = j;
+            continue;
+        }
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            // A quoted string or name runs to the next unpaired quote of its kind.
+            qsizetype j = i + 1;
+            while (j < n) {
+                if (sql[j] == c) {
+                    if (j + 1 < n && sql[j + 1] == c) {
+                        j += 2;
+                        continue;
+                    }
+                    break;
+                }
+                ++j;
+            }
+            out += QStringView(sql).mid(i, std::min(j + 1, n) - i);
+            i = j + 1;
+            continue;
+        }
+        if (isWordChar(c)) {
+            qsizetype j = i;
+            while (j < n && isWordChar(sql[j]))
+                ++j;
+            const QStringView token = QStringView(sql).mid(i, j - i);
+            out += token;
+            if (token.compare(word, Qt::CaseInsensitive) == 0) {
+                qsizetype k = j;
+                while (k < n && sql[k].isSpace())
+                    ++k;
+                if (k >= n || sql[k] != QLatin1Char('('))
+                    out += QLatin1String("()");
+            }
+            i = j;
+            continue;
+        }
+        out += c;
+        ++i;
+    }
+    return out;
+}
+
+QDateTime parseDateText(const QString& text)
+{
+    const QString t = text.trimmed();
+    static const QString formats[] = {
+        QStringLiteral("yyyy-MM-dd HH:mm:ss"), QStringLiteral("yyyy-MM-ddTHH:mm:ss"),
+        QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"), QStringLiteral("yyyy-MM-dd HH:mm")};
+    for (const QString& f : formats) {
+        QDateTime d = QDateTime::fromString(t, f);
+        if (d.isValid())
+            return d;
+    }
+    const QDate day = QDate::fromString(t, QStringLiteral("yyyy-MM-dd"));
+    if (day.isValid())
+        return day.startOfDay();
+    const QTime time = QTime::fromString(t, QStringLiteral("HH:mm:ss"));
+    if (time.isValid())
+        return QDateTime(QDate(1899, 12, 30), time);
+    return {};
+}
+
+QString dateText(const QDateTime& t)
+{
+    return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString oracleToChar(const QDateTime& t, const QString& format)
+{
+    struct Element {
+        const char* name;
+        const char* qtFormat;
+    };
+    static const Element elements[] = {{"YYYY", "yyyy"}, {"HH24", "HH"}, {"MM", "MM"}, {"DD", "dd"},
+                                       {"HH", "hh"},     {"MI", "mm"},   {"SS", "ss"}};
+    QString out;
+    qsizetype i = 0;
+    while (i < format.size()) {
+        bool matched = false;
+        for (const Element& e : elements) {
+            const QLatin1String name(e.name);
+            if (QStringView(format).mid(i).startsWith(name, Qt::CaseInsensitive)) {
+                out += t.toString(QLatin1String(e.qtFormat));
+                i += name.size();
+                matched = true;
+                break;
+            }
+        }
+        if (!matched)
+            out += format[i++];
+    }
+    return out;
+}
+
+} // namespace parking

@@ -1,0 +1,69 @@
+#pragma once
+// The embedded database: an SQLite file named by the connection string's
+// Data Source "sqlite:PATH". Runs the program's Oracle-dialect statements
+// unchanged from the caller's point of view: SYSDATE reads the server clock
+// given here, TRUNC and TO_CHAR work on ISO 8601 date texts, DUAL and USER
+// answer the probe. Row sets opened for optimistic update fetch the rowid
+// to find their row again.
+//
+// Thread-safe: the probe may run on another thread while the user-interface
+// thread uses the same connection.
+#include "Connection.h"
+
+#include <QString>
+
+#include <memory>
+#include <mutex>
+
+struct sqlite3;
+
+namespace parking {
+
+class Clock;
+
+class SqliteConnection final : public Connection {
+public:
+    // Relative paths are taken from `baseFolder`; SYSDATE reads `serverClock`,
+    // which must outlive the connection.
+    SqliteConnection(const Clock& serverClock, QString baseFolder);
+    ~SqliteConnection() override;
+    SqliteConnection(const SqliteConnection&) = delete;
+    SqliteConnection& operator=(const SqliteConnection&) = delete;
+
+    void open(const QString& connectionString, const ConnectionOptions& options) override;
+    bool isOpen() const override;
+    void execute(const QString& sql) override;
+    std::unique_ptr<Recordset> openRecordset(const QString& sql, CursorType cursor,
+                                             LockType lock) override;
+
+    // Creates an empty database file with the whole schema; fails if the
+    // file exists already.
+    static void createDatabase(const QString& path, const Clock& serverClock);
+    // Runs a script of several statements (schema or data).
+    void executeScript(const QString& sql);
+
+    // The file the Data Source names, resolved against `baseFolder`.
+    static QString databasePath(const QString& dataSource, const QString& baseFolder);
+
+private:
+    // The open handle, shared with the row sets that may update through it
+    // after the connection object is gone; then they find it closed.
+    struct Handle {
+        std::mutex mutex;
+        sqlite3* db = nullptr;
+        sqlite3* get() const; // the open handle; fails when closed
+    };
+
+    void registerFunctions(sqlite3* db);
+
+    const Clock& serverClock_;
+    QString baseFolder_;
+    std::shared_ptr<Handle> handle_ = std::make_shared<Handle>();
+};
+
+// The schema of the embedded database, as shipped with the program.
+QString embeddedSchemaSql();
+// The demo installation's rows; dates relative to SYSDATE.
+QString demoDataSql();
+
+} // namespace parking
