@@ -1,0 +1,177 @@
+#include "Database.h"
+#include "DatabaseError.h"
+#include "TestSupport.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+using namespace parking;
+using namespace parking::test;
+
+namespace {
+
+const QString Probe = QStringLiteral("SELECT USER FROM DUAL");
+
+class DatabaseProbe : public ::testing::Test {
+protected:
+    DatabaseProbe()
+        : database([this](const QString&) -> std::shared_ptr<Connection> {
+                       return std::make_shared<FaultyConnection>(faults, std::make_shared<SqliteConnection>(db.serverClock(), db.folder()));
+                   },
+                   ui)
+    {
+        database.setRetryPause(std::chrono::milliseconds(0));
+    }
+
+    QString writeConfig(const QString& sid)
+    {
+        const QString path = QDir(db.folder()).filePath(QStringLiteral("Rivalto.ini"));
+        writeFile(path, QStringLiteral("[Conexion]\nSID=%1\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n"
+                                       "[Impresoras]\nInstalacion=1\n").arg(sid));
+        return path;
+    }
+
+    void connect()
+    {
+        ASSERT_TRUE(database.ConnectDatabase(settings, writeConfig(QStringLiteral("sqlite:test.db")), db.folder()));
+        faults->executed.clear();
+        faults->opens = 0;
+    }
+
+    TempDatabase db;
+    std::shared_ptr<Faults> faults = std::make_shared<Faults>();
+    RecordingConnectionUi ui;
+    Settings settings;
+    Database database;
+};
+
+TEST_F(DatabaseProbe, StartUpOpensAndSendsTheLockTimeout)
+{
+    ASSERT_TRUE(database.ConnectDatabase(settings, writeConfig(QStringLiteral(" sqlite:test.db ")), db.folder()));
+    EXPECT_TRUE(database.Conexion().isOpen());
+    EXPECT_EQ(faults->executed, QStringList{QStringLiteral("SET LOCK_TIMEOUT 0")});
+    EXPECT_TRUE(ui.events.isEmpty());
+    EXPECT_EQ(settings.BaseDatos, QStringLiteral("SQL"));
+    EXPECT_EQ(settings.ServidorBD.trimmed(), QStringLiteral("ODBC.DLL"));
+    EXPECT_EQ(database.CadenaConexion().size(), 200);
+    EXPECT_TRUE(database.CadenaConexion().trimmed().endsWith(QStringLiteral("Data Source=sqlite:test.db")));
+}
+
+TEST_F(DatabaseProbe, BlankServiceNameEndsWithTheSidMessage)
+{
+    EXPECT_FALSE(database.ConnectDatabase(settings, writeConfig(QStringLiteral("    ")), db.folder()));
+    EXPECT_EQ(ui.events, QStringList{QStringLiteral("fatal|Parking|Hay que definir SID dentro de [Conexion]")});
+    EXPECT_EQ(faults->opens, 0);
+}
+
+TEST_F(DatabaseProbe, UnreachableDatabaseEndsWithTheConnectionMessage)
+{
+    faults->openFailures = 1;
+    EXPECT_FALSE(database.ConnectDatabase(settings, writeConfig(QStringLiteral("sqlite:test.db")), db.folder()));
+    EXPECT_EQ(ui.events, QStringList{QStringLiteral("fatal|Error|No hay Conexión a la Base de Datos")});
+    ASSERT_EQ(ui.failures.size(), 1);
+    EXPECT_FALSE(ui.failures.front().contains(QStringLiteral("r7Tq2xLm")));
+}
+
+TEST_F(DatabaseProbe, BadSettingEndsBeforeAnyConnection)
+{
+    const QString path = QDir(db.folder()).filePath(QStringLiteral("bad.ini"));
+    writeFile(path, QStringLiteral("[Conexion]\nSID=sqlite:test.db\n[Form]\nLeft=abc\n"));
+    EXPECT_FALSE(database.ConnectDatabase(settings, path, db.folder()));
+    ASSERT_EQ(ui.events.size(), 1);
+    EXPECT_TRUE(ui.events.front().startsWith(QStringLiteral("fatal|Error|")));
+    EXPECT_EQ(faults->opens, 0);
+}
+
+TEST_F(DatabaseProbe, HealthyProbeSendsOneStatementAndShowsNothing)
+{
+    connect();
+    database.CheckConnection();
+    EXPECT_EQ(faults->executed, QStringList{Probe});
+    EXPECT_EQ(faults->opens, 0);
+    EXPECT_TRUE(ui.events.isEmpty());
+}
+
+struct Outage {
+    const char* name;
+    int probeFailures;
+    int openFailures;
+    int expectedOpens;
+    bool windowShown;
+};
+
+class ProbeSequence : public DatabaseProbe, public ::testing::WithParamInterface<Outage> {};
+
+TEST_P(ProbeSequence, ReconnectsUntilTheDatabaseAnswers)
+{
+    const Outage& o = GetParam();
+    connect();
+    faults->probeFailures = o.probeFailures;
+    faults->openFailures = o.openFailures;
+    database.CheckConnection();
+    EXPECT_EQ(faults->opens, o.expectedOpens);
+    const QStringList expected = o.windowShown ? QStringList{QStringLiteral("progress show"), QStringLiteral("progress hide")}
+                                               : QStringList{};
+    EXPECT_EQ(ui.events, expected);
+    EXPECT_TRUE(database.Conexion().isOpen());
+    EXPECT_FALSE(database.probing());
+    // A failed probe followed by a good reconnection does not probe again.
+    EXPECT_EQ(faults->executed.count(Probe), o.probeFailures > 0 ? 1 + o.openFailures : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ProbeSequence, ::testing::Values(
+    Outage{"Healthy", 0, 0, 0, false},
+    Outage{"FirstReconnectionWorks", 1, 0, 1, false},
+    Outage{"OneFailedReconnection", 1, 1, 2, true},
+    Outage{"FiveFailedReconnections", 1, 5, 6, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DatabaseProbe, TickDuringAProbeIsIgnored)
+{
+    connect();
+    faults->probeFailures = 1;
+    faults->openFailures = 3;
+    int nested = 0;
+    ui.onPump = [&] {
+        if (nested++ < 2)
+            database.CheckConnection(); // a Timer1 tick handled while waiting
+    };
+    database.CheckConnection();
+    EXPECT_EQ(ui.events, (QStringList{QStringLiteral("progress show"), QStringLiteral("progress hide")}));
+    EXPECT_EQ(faults->opens, 4);
+}
+
+TEST_F(DatabaseProbe, SecondOutageShowsTheWindowAgain)
+{
+    connect();
+    faults->probeFailures = 1;
+    faults->openFailures = 1;
+    database.CheckConnection();
+    faults->probeFailures = 1;
+    faults->openFailures = 2;
+    database.CheckConnection();
+    EXPECT_EQ(ui.events.count(QStringLiteral("progress show")), 2);
+    EXPECT_EQ(ui.events.count(QStringLiteral("progress hide")), 2);
+}
+
+TEST_F(DatabaseProbe, DuringAReconnectionOtherWorkFailsAtOnce)
+{
+    connect();
+    faults->probeFailures = 1;
+    faults->openFailures = 2;
+    int failedQueries = 0;
+    ui.onPump = [&] {
+        try {
+            database.Conexion().openRecordset(QStringLiteral("SELECT * FROM Lector"), CursorType::Keyset, LockType::Optimistic);
+        } catch (const DatabaseError&) {
+            ++failedQueries;
+        }
+    };
+    database.CheckConnection();
+    EXPECT_GT(failedQueries, 0);
+    EXPECT_NO_THROW(database.Conexion().openRecordset(QStringLiteral("SELECT * FROM Lector"), CursorType::Keyset,
+                                                      LockType::Optimistic));
+}
+
+} // namespace

@@ -1,0 +1,104 @@
+#pragma once
+// Helpers shared by the test programs: temporary embedded databases, a
+// connection that records what it is asked, and one that fails on demand.
+#include "Clock.h"
+#include "Connection.h"
+#include "ConnectionUi.h"
+#include "SqliteConnection.h"
+
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+namespace parking::test {
+
+// A fresh embedded database with the whole schema, in a temporary folder,
+// on a manual server clock.
+class TempDatabase {
+public:
+    explicit TempDatabase(const QDateTime& serverNow = QDateTime(QDate(2026, 3, 4), QTime(10, 0)));
+    const QString& path() const { return path_; }
+    QString folder() const { return dir_.path(); }
+    QString connectionString() const { return QStringLiteral("User ID=vexlor1;Data Source=sqlite:") + path_; }
+    ManualClock& serverClock() { return serverClock_; }
+    // The open connection; tests also use it to put rows in place.
+    std::shared_ptr<SqliteConnection> connection() const { return connection_; }
+    void exec(const QString& sql) const { connection_->execute(sql); }
+    // The first column of the first row of `sql`, or a null QVariant.
+    QVariant scalar(const QString& sql) const;
+    // A new connection to the same file.
+    std::shared_ptr<SqliteConnection> openAnother() const;
+
+private:
+    QTemporaryDir dir_;
+    QString path_;
+    ManualClock serverClock_;
+    std::shared_ptr<SqliteConnection> connection_;
+};
+
+struct RecordedCall {
+    QString sql;
+    int cursor; // 0 for a command
+    int lock;
+    friend bool operator==(const RecordedCall&, const RecordedCall&) = default;
+};
+
+// Passes every call to another connection and keeps a list of them.
+class RecordingConnection final : public Connection {
+public:
+    explicit RecordingConnection(std::shared_ptr<Connection> inner) : inner_(std::move(inner)) {}
+    void open(const QString& cs, const ConnectionOptions& o) override { inner_->open(cs, o); }
+    bool isOpen() const override { return inner_->isOpen(); }
+    void execute(const QString& sql) override;
+    std::unique_ptr<Recordset> openRecordset(const QString& sql, CursorType c, LockType l) override;
+    std::vector<RecordedCall> calls;
+    QStringList statements() const;
+
+private:
+    std::shared_ptr<Connection> inner_;
+};
+
+// The faults to inject, shared by every connection a FaultyFactory makes.
+struct Faults {
+    int probeFailures = 0; // the next N executions of the probe fail
+    int openFailures = 0;  // the next N opens fail
+    QStringList executed;  // every statement executed, in order
+    int opens = 0;
+    bool failEverything = false; // the database is gone: everything fails
+};
+
+class FaultyConnection final : public Connection {
+public:
+    FaultyConnection(std::shared_ptr<Faults> faults, std::shared_ptr<Connection> inner)
+        : faults_(std::move(faults)), inner_(std::move(inner)) {}
+    void open(const QString& cs, const ConnectionOptions& o) override;
+    bool isOpen() const override { return open_ && inner_->isOpen(); }
+    void execute(const QString& sql) override;
+    std::unique_ptr<Recordset> openRecordset(const QString& sql, CursorType c, LockType l) override;
+
+private:
+    std::shared_ptr<Faults> faults_;
+    std::shared_ptr<Connection> inner_;
+    bool open_ = false;
+};
+
+// Records what the connection routines show; pumps real Qt events.
+class RecordingConnectionUi final : public ConnectionUi {
+public:
+    void showFatal(const QString& text, const QString& title) override { events << QStringLiteral("fatal|%1|%2").arg(title, text); }
+    void showProgress() override { events << QStringLiteral("progress show"); }
+    void hideProgress() override { events << QStringLiteral("progress hide"); }
+    void reportFailure(const QString& what) override { failures << what; }
+    void pumpEvents(std::chrono::milliseconds) override;
+    QStringList events;
+    QStringList failures;
+    int pumps = 0;
+    std::function<void()> onPump;
+};
+
+// Writes `text` to `path`.
+void writeFile(const QString& path, const QString& text);
+
+} // namespace parking::test
