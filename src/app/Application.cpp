@@ -2,18 +2,23 @@
 
 #include "Clock.h"
 #include "ConnectionFactory.h"
-#include "Database.h"
 #include "DatabaseError.h"
 #include "DemoSite.h"
+#include "FieldValue.h"
+#include "IniFile.h"
+#include "ReaderSimulatorWindow.h"
+#include "ScriptPlayer.h"
 #include "Settings.h"
 #include "SqliteConnection.h"
-#include "WidgetConnectionUi.h"
+#include "StationController.h"
+#include "frmComunicar.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QMainWindow>
 #include <QTimer>
 
 #include <csignal>
@@ -40,18 +45,47 @@ void writeLine(const QString& line)
     std::fflush(stdout);
 }
 
-class HeadlessConnectionUi final : public ConnectionUi {
-public:
-    void showFatal(const QString& text, const QString&) override { writeLine(QStringLiteral("> alert |%1|").arg(text)); }
-    void showProgress() override { writeLine(QStringLiteral("> progress show")); }
-    void hideProgress() override { writeLine(QStringLiteral("> progress hide")); }
-    void reportFailure(const QString& what) override { writeLine(what); }
-    void pumpEvents(std::chrono::milliseconds wait) override { pumpQtEvents(wait); }
-};
-
 void printError(const QString& text)
 {
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+// The operator's actions of a headless run: the handlers, called directly.
+class HeadlessActions final : public OperatorActions {
+public:
+    explicit HeadlessActions(StationController& c) : c_(c) {}
+    void openBarrier(int station) override
+    {
+        station == 1 ? c_.cmdAbrirPuerta1_Click() : c_.cmdAbrirPuerta2_Click();
+    }
+    void updateSpaces(const QString& digits) override
+    {
+        c_.setText2(digits);
+        c_.cmdActualiza_Click();
+    }
+    void quit() override { c_.cmdCerrar_Click(); }
+
+private:
+    StationController& c_;
+};
+
+QList<SimulatedCard> demoCards(StationController& controller)
+{
+    QList<SimulatedCard> cards;
+    try {
+        auto rs = controller.database().Conexion().openRecordset(
+            QStringLiteral("SELECT Codigo, CodInstalacion, Nombre, CODTARJETA FROM ABONADOS ORDER BY Codigo"),
+            CursorType::Dynamic, LockType::ReadOnly);
+        for (; !rs->eof(); rs->moveNext()) {
+            const QVariant card = rs->field(QStringLiteral("CODTARJETA"));
+            cards.append({toInt32(rs->field(QStringLiteral("Codigo"))),
+                          toInt32(rs->field(QStringLiteral("CodInstalacion"))),
+                          rs->field(QStringLiteral("Nombre")).toString(), card.isNull() ? QString() : toText(card)});
+        }
+    } catch (const std::exception& e) {
+        controller.WriteTerminalWin(QStringLiteral("ERROR en el simulador: ") + QString::fromUtf8(e.what()));
+    }
+    return cards;
 }
 
 } // namespace
@@ -60,10 +94,10 @@ int runApplication(int argc, char** argv)
 {
     bool headless = false;
     for (int i = 1; i < argc; ++i) {
-        if (qstrcmp(argv[i], "--headless") == 0 || qstrcmp(argv[i], "--init-db") == 0 ||
-            qstrcmp(argv[i], "--help") == 0 || qstrcmp(argv[i], "-h") == 0 ||
-            qstrcmp(argv[i], "--version") == 0 || qstrcmp(argv[i], "-v") == 0)
-            headless = true;
+        for (const char* option : {"--headless", "--init-db", "--help", "-h", "--version", "-v"}) {
+            if (qstrcmp(argv[i], option) == 0)
+                headless = true;
+        }
     }
     std::unique_ptr<QCoreApplication> app = headless ? std::make_unique<QCoreApplication>(argc, argv)
                                                      : std::make_unique<QApplication>(argc, argv);
@@ -78,6 +112,8 @@ int runApplication(int argc, char** argv)
         QStringLiteral("Configuration file (default: Rivalto.ini in the program's folder)."), QStringLiteral("FILE"));
     const QCommandLineOption headlessOption(QStringLiteral("headless"),
         QStringLiteral("No windows: the event log and the trace go to standard output."));
+    const QCommandLineOption traceOption(QStringLiteral("trace"),
+        QStringLiteral("With windows, also write the event log and the trace to standard output."));
     const QCommandLineOption nowOption(QStringLiteral("now"),
         QStringLiteral("Start the workstation and embedded-database clocks at this instant."),
         QStringLiteral("YYYY-MM-DD hh:mm:ss"));
@@ -85,19 +121,24 @@ int runApplication(int argc, char** argv)
         QStringLiteral("Create (or reset) the demo configuration and database and start on them."));
     const QCommandLineOption initDbOption(QStringLiteral("init-db"),
         QStringLiteral("Create an empty embedded database at FILE and exit."), QStringLiteral("FILE"));
-    parser.addOptions({configOption, headlessOption, nowOption, demoOption, initDbOption});
+    const QCommandLineOption scriptOption(QStringLiteral("script"),
+        QStringLiteral("Play timed reader events and operator actions from FILE."), QStringLiteral("FILE"));
+    parser.addOptions({configOption, headlessOption, traceOption, nowOption, demoOption, initDbOption, scriptOption});
     parser.process(*app);
 
     SettableClock workstationClock;
     SettableClock serverClock;
+    auto setClocks = [&](const QDateTime& instant) {
+        workstationClock.set(instant);
+        serverClock.set(instant);
+    };
     if (parser.isSet(nowOption)) {
         const QDateTime start = parseIsoInstant(parser.value(nowOption));
         if (!start.isValid()) {
             printError(QStringLiteral("--now needs \"YYYY-MM-DD hh:mm:ss\", not \"%1\"").arg(parser.value(nowOption)));
             return 2;
         }
-        workstationClock.set(start);
-        serverClock.set(start);
+        setClocks(start);
     }
 
     if (parser.isSet(initDbOption)) {
@@ -110,8 +151,23 @@ int runApplication(int argc, char** argv)
         return 0;
     }
 
-    QString configPath = parser.isSet(configOption) ? parser.value(configOption)
-                                                    : defaultConfigPath(QCoreApplication::applicationDirPath());
+    std::vector<ScriptItem> script;
+    if (parser.isSet(scriptOption)) {
+        QFile file(parser.value(scriptOption));
+        if (!file.open(QIODevice::ReadOnly)) {
+            printError(QStringLiteral("Cannot read the script %1").arg(file.fileName()));
+            return 2;
+        }
+        auto parsed = parseScript(QString::fromUtf8(file.readAll()));
+        if (auto* error = std::get_if<ScriptError>(&parsed)) {
+            printError(QStringLiteral("%1: %2").arg(file.fileName(), error->message));
+            return 2;
+        }
+        script = std::get<std::vector<ScriptItem>>(std::move(parsed));
+    }
+
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    QString configPath = parser.isSet(configOption) ? parser.value(configOption) : defaultConfigPath(programFolder);
     if (parser.isSet(demoOption)) {
         try {
             configPath = createDemoSite(defaultDemoFolder(), serverClock).configPath;
@@ -121,38 +177,59 @@ int runApplication(int argc, char** argv)
         }
     }
     configPath = QFileInfo(configPath).absoluteFilePath();
-    const QString configFolder = QFileInfo(configPath).absolutePath();
-
-    std::unique_ptr<ConnectionUi> ui;
-    if (headless)
-        ui = std::make_unique<HeadlessConnectionUi>();
-    else
-        ui = std::make_unique<WidgetConnectionUi>([](const QString& what) { printError(what); });
+    const QDir configFolder = QFileInfo(configPath).absoluteDir();
+    QString logFolder = IniFile::load(configPath).value(QStringLiteral("Registro"), QStringLiteral("Carpeta"));
+    logFolder = configFolder.absoluteFilePath(logFolder.isEmpty() ? QStringLiteral("log") : logFolder);
 
     Settings settings;
-    Database database(makeConnectionFactory(serverClock, configFolder), *ui);
-    if (!database.ConnectDatabase(settings, configPath, QCoreApplication::applicationDirPath()))
-        return 1;
+    StationController controller(settings, workstationClock,
+                                 makeConnectionFactory(serverClock, configFolder.absolutePath()),
+                                 {configPath, programFolder, logFolder});
+    if (headless || parser.isSet(traceOption))
+        controller.setTraceSink(writeLine);
 
-    std::unique_ptr<QMainWindow> window;
+    std::unique_ptr<frmComunicar> window;
     if (!headless) {
-        window = std::make_unique<QMainWindow>();
-        window->setWindowTitle(ApplicationTitle);
-        window->show();
+        window = std::make_unique<frmComunicar>(controller);
+        controller.setView(window.get());
+    }
+    QObject::connect(&controller, &StationController::closed, app.get(), &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+
+    switch (controller.Form_Load()) {
+    case StationController::StartUp::Fatal:
+    case StationController::StartUp::WindowClosed:
+        return 1;
+    case StationController::StartUp::InService:
+    case StationController::StartUp::NoStations:
+        break;
     }
 
-    QTimer probe;
-    probe.setInterval(4000);
-    QObject::connect(&probe, &QTimer::timeout, [&database] { database.CheckConnection(); });
-    probe.start();
+    std::unique_ptr<ReaderSimulatorWindow> simulator;
+    if (window) {
+        window->show();
+        if (parser.isSet(demoOption)) {
+            simulator = std::make_unique<ReaderSimulatorWindow>(controller.KBIOMAXctl1(), controller.KBIOMAXctl2(),
+                                                                demoCards(controller));
+            simulator->move(window->geometry().right() + 20, window->geometry().top());
+            simulator->show();
+        }
+    }
+
+    HeadlessActions headlessActions(controller);
+    OperatorActions& actions = window ? static_cast<OperatorActions&>(*window) : headlessActions;
+    ScriptPlayer player(std::move(script), controller.KBIOMAXctl1(), controller.KBIOMAXctl2(), actions, setClocks);
+    if (window)
+        window->setAlertsAutoClose(parser.isSet(scriptOption));
+    player.start();
 
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
     QTimer stopWatch;
     stopWatch.setInterval(100);
-    QObject::connect(&stopWatch, &QTimer::timeout, [] {
+    QObject::connect(&stopWatch, &QTimer::timeout, [&controller] {
         if (stopRequested)
-            QCoreApplication::quit();
+            controller.Form_Unload();
     });
     stopWatch.start();
     return QCoreApplication::exec();

@@ -52,13 +52,13 @@ bool Database::ConnectDatabase(Settings& settings, const QString& configPath,
     cadenaConexion_ = buildConnectionString(settings.SidBD.text());
     conexion_ = factory_(cadenaConexion_);
     auto connection = conexion_;
+    // No window is up yet during start-up: the wait blocks, and no timer or
+    // reader event can run before the connection exists.
     try {
-        waitFor([&] {
-            connection->open(cadenaConexion_, startupOptions());
-            // Servers that do not know the statement (Oracle, the embedded
-            // database) reject it; the connection stays open all the same.
-            connection->execute(QStringLiteral("SET LOCK_TIMEOUT 0"));
-        });
+        connection->open(cadenaConexion_, startupOptions());
+        // Servers that do not know the statement (Oracle, the embedded
+        // database) reject it; the connection stays open all the same.
+        connection->execute(QStringLiteral("SET LOCK_TIMEOUT 0"));
     } catch (const std::exception& e) {
         if (!connection->isOpen())
             ui_.reportFailure(QString::fromUtf8(e.what()));

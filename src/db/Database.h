@@ -4,9 +4,10 @@
 // Reconnect while the database is out of reach. Owned by the application and
 // handed to every part that queries.
 //
-// Waiting for the database (opening, the probe) happens off the user-interface
-// thread while events keep being handled, so the window never freezes for an
-// outage; everything else runs on the calling thread.
+// Waiting for the database during operation (the probe, reconnections)
+// happens off the user-interface thread while events keep being handled, so
+// the window never freezes for an outage. The start-up connection blocks: no
+// window is up yet. Everything else runs on the calling thread.
 #include "Connection.h"
 #include "ConnectionUi.h"
 #include "Settings.h"

@@ -1,0 +1,57 @@
+#include "ReaderControl.h"
+
+namespace parking {
+
+ReaderControl::ReaderControl(QString name, int station, QObject* parent)
+    : QObject(parent), name_(std::move(name)), station_(station)
+{
+    setObjectName(name_);
+}
+
+ReaderControl::~ReaderControl() = default;
+
+bool ReaderControl::simulated() const
+{
+    return dynamic_cast<SimulatedTransport*>(transport_.get()) != nullptr;
+}
+
+void ReaderControl::setTransport(std::unique_ptr<ReaderTransport> transport)
+{
+    transport_ = std::move(transport);
+}
+
+std::uint8_t ReaderControl::OpenPortRem(const QString& port)
+{
+    trace(QStringLiteral("port %1 |%2|").arg(station_).arg(port));
+    if (!transport_ && port.startsWith(QLatin1String("sim:")))
+        transport_ = std::make_unique<SimulatedTransport>();
+    return transport_ ? transport_->open() : NoReader;
+}
+
+std::uint8_t ReaderControl::SetUpBiomax()
+{
+    trace(QStringLiteral("setup %1").arg(station_));
+    return transport_ ? transport_->setUp() : NoReader;
+}
+
+std::uint8_t ReaderControl::CloseRelay(std::uint8_t first, std::uint8_t second)
+{
+    trace(QStringLiteral("relay %1 %2 %3").arg(station_).arg(first).arg(second));
+    return transport_ ? transport_->closeRelay(first, second) : NoReader;
+}
+
+void ReaderControl::WriteDisplay(QString& text)
+{
+    trace(QStringLiteral("display %1 |%2|").arg(station_).arg(text));
+    if (transport_)
+        transport_->writeDisplay(text);
+}
+
+void ReaderControl::ClosePort()
+{
+    trace(QStringLiteral("closeport %1").arg(station_));
+    if (transport_)
+        transport_->close();
+}
+
+} // namespace parking

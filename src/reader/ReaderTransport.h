@@ -1,0 +1,45 @@
+#pragma once
+// How a reader control's operations reach a reader. The simulated transport
+// answers everything at once; a serial transport talks to the hardware.
+// A transport that receives something from its reader (asynchronously, from
+// I/O handled on the user-interface thread) hands it to the control through
+// the ReaderEvents it was given, which raises the control's events.
+#include <QString>
+
+#include <cstdint>
+
+namespace parking {
+
+class ReaderEvents {
+public:
+    virtual ~ReaderEvents() = default;
+    virtual void trackRead(const QString& track) = 0;
+    virtual void cardNumberRead(const QString& card) = 0;
+    virtual void hotReset() = 0;
+    virtual void readerDown() = 0;
+};
+
+class ReaderTransport {
+public:
+    virtual ~ReaderTransport() = default;
+    virtual std::uint8_t open() = 0;
+    virtual std::uint8_t setUp() = 0;
+    virtual std::uint8_t closeRelay(std::uint8_t first, std::uint8_t second) = 0;
+    // The transport may change `text`; the caller keeps what it leaves.
+    virtual void writeDisplay(QString& text) = 0;
+    virtual void close() = 0;
+};
+
+// A reader inside the program: every operation succeeds with status 0 and
+// leaves the display text as it was; events come from whoever drives it
+// (a script, the demo's simulator window, a test).
+class SimulatedTransport final : public ReaderTransport {
+public:
+    std::uint8_t open() override { return 0; }
+    std::uint8_t setUp() override { return 0; }
+    std::uint8_t closeRelay(std::uint8_t, std::uint8_t) override { return 0; }
+    void writeDisplay(QString&) override {}
+    void close() override {}
+};
+
+} // namespace parking

@@ -1,0 +1,49 @@
+#include "LogFile.h"
+
+#include <QDir>
+
+namespace parking {
+
+LogFile::LogFile(QString folder) : folder_(std::move(folder)) {}
+
+QString LogFile::pathFor(const QDate& day) const
+{
+    return QDir(folder_).filePath(QStringLiteral("parking-%1.log").arg(day.toString(Qt::ISODate)));
+}
+
+void LogFile::openFor(const QDate& day)
+{
+    file_.close();
+    day_ = day;
+    QDir().mkpath(folder_);
+    file_.setFileName(pathFor(day));
+    if (file_.open(QIODevice::WriteOnly | QIODevice::Append))
+        deleteOldFiles(day);
+}
+
+void LogFile::deleteOldFiles(const QDate& today)
+{
+    const QDate oldest = today.addDays(-(RetentionDays - 1));
+    const QStringList files = QDir(folder_).entryList({QStringLiteral("parking-*.log")}, QDir::Files);
+    for (const QString& name : files) {
+        const QDate day = QDate::fromString(name.mid(8, 10), Qt::ISODate);
+        if (day.isValid() && day < oldest)
+            QFile::remove(QDir(folder_).filePath(name));
+    }
+}
+
+void LogFile::append(const QDateTime& when, const QString& line)
+{
+    if (folder_.isEmpty())
+        return;
+    if (when.date() != day_ || !file_.isOpen())
+        openFor(when.date());
+    if (!file_.isOpen())
+        return;
+    const QByteArray bytes =
+        (when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) + line + QLatin1Char('\n')).toUtf8();
+    file_.write(bytes);
+    file_.flush();
+}
+
+} // namespace parking
