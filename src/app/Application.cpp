@@ -211,7 +211,7 @@ int runApplication(int argc, char** argv)
         if (parser.isSet(demoOption)) {
             simulator = std::make_unique<ReaderSimulatorWindow>(controller.KBIOMAXctl1(), controller.KBIOMAXctl2(),
                                                                 demoCards(controller));
-            simulator->move(window->geometry().right() + 20, window->geometry().top());
+            simulator->move(window->geometry().left(), window->frameGeometry().bottom() + 10);
             simulator->show();
         }
     }

@@ -17,6 +17,14 @@ QString textOrEmpty(const QVariant& value)
     return value.isNull() ? QString() : toText(value);
 }
 
+// Switching on a timer that is already on leaves its running interval alone:
+// the next tick comes when it was due.
+void switchOn(QTimer& timer)
+{
+    if (!timer.isActive())
+        timer.start();
+}
+
 } // namespace
 
 StationController::StationController(Settings& settings, const Clock& workstationClock,
@@ -244,11 +252,11 @@ void StationController::ShowReaderMessage(std::uint8_t station, const QString& t
     QString shown = text;
     if (station == 1) {
         reader1_->WriteDisplay(shown);
-        timer2_.start();
+        switchOn(timer2_);
         MensajeActivo1 = 1;
     } else {
         reader2_->WriteDisplay(shown);
-        timer3_.start();
+        switchOn(timer3_);
         MensajeActivo2 = 1;
     }
 }

@@ -10,7 +10,14 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <ostream>
 #include <vector>
+
+// Readable QString and QStringList in test failures.
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace parking::test {
 

@@ -1,0 +1,114 @@
+#include "StationFixture.h"
+
+using namespace parking;
+using namespace parking::test;
+
+namespace {
+
+const QString Idle = QStringLiteral("PISCINA CUBIERTA                        ");
+
+TEST_F(StationFixture, StartUpBringsBothStationsIntoService)
+{
+    seedInstallation();
+    ASSERT_EQ(start(), StationController::StartUp::InService);
+    EXPECT_EQ(takeTrace(), (QStringList{
+        QStringLiteral("> light 1 green"), QStringLiteral("> light 2 green"),
+        QStringLiteral("KBIOMAXctl1.OpenPortRem(sim:in)"), QStringLiteral("> port 1 |sim:in|"), QStringLiteral("OpenPort 1: 0"),
+        QStringLiteral("KBIOMAXctl2.OpenPortRem(sim:out)"), QStringLiteral("> port 2 |sim:out|"), QStringLiteral("OpenPort 2: 0"),
+        QStringLiteral("> setup 1"), QStringLiteral("SetUpBiomax 1: 0"), QStringLiteral("> setup 2"), QStringLiteral("SetUpBiomax 2: 0"),
+        QStringLiteral("> display 1 |") + Idle + QLatin1Char('|'), QStringLiteral("> display 2 |") + Idle + QLatin1Char('|'),
+        QStringLiteral("> plazas 10")}));
+    EXPECT_EQ(station->NombreInstalacion(), Idle);
+    EXPECT_EQ(station->PlazasLibres, 10);
+    EXPECT_EQ(station->text2(), QStringLiteral("10"));
+    EXPECT_EQ(station->grid().FilaAccesos(), 0);
+    EXPECT_EQ(station->grid().rowCount(), 500);
+    EXPECT_TRUE(station->greenVisible(1) && !station->redVisible(1));
+    EXPECT_TRUE(station->greenVisible(2) && !station->redVisible(2));
+    ASSERT_NE(station->rsLector(), nullptr);
+    EXPECT_TRUE(station->Timer1().isActive());
+    EXPECT_FALSE(station->Timer2().isActive()); // switched off at the end of start-up
+    EXPECT_TRUE(station->Timer3().isActive());  // left running from creation
+}
+
+struct NameCase {
+    const char* name;
+    const char* idle;
+};
+
+class InstallationName : public StationFixture, public ::testing::WithParamInterface<NameCase> {};
+
+TEST_P(InstallationName, IdleTextIsFortyCharacters)
+{
+    seedInstallation(true, QStringLiteral("2"), true, QString::fromUtf8(GetParam().name));
+    ASSERT_EQ(start(), StationController::StartUp::InService);
+    EXPECT_EQ(station->NombreInstalacion(), QString::fromUtf8(GetParam().idle));
+    EXPECT_TRUE(takeTrace().contains(QStringLiteral("> display 1 |%1|").arg(QString::fromUtf8(GetParam().idle))));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, InstallationName, ::testing::Values(
+    NameCase{"A", "A                                       "},
+    NameCase{"0123456789012345678901234567890123456789", "0123456789012345678901234567890123456789"},
+    NameCase{"01234567890123456789012345678901234567890", "0123456789012345678901234567890123456789"},
+    NameCase{"PISCINA D'OR", "PISCINA D'OR                            "}));
+
+TEST_F(StationFixture, EmptyLectoresStartsTheStations)
+{
+    seedInstallation(true, QStringLiteral("NULL"));
+    EXPECT_EQ(start(), StationController::StartUp::InService);
+}
+
+TEST_F(StationFixture, LectoresZeroStopsWithoutAMessage)
+{
+    seedInstallation(true, QStringLiteral("0"));
+    EXPECT_EQ(start(), StationController::StartUp::NoStations);
+    EXPECT_EQ(takeTrace(), (QStringList{QStringLiteral("> light 1 green"), QStringLiteral("> light 2 green")}));
+    EXPECT_NE(station->rsLector(), nullptr);          // the row stays loaded
+    EXPECT_TRUE(station->Timer2().isActive());        // never switched off
+    EXPECT_EQ(station->NombreInstalacion(), QString(40, QChar(0))); // never set
+}
+
+struct MissingRow {
+    const char* name;
+    bool lector;
+    bool installation;
+};
+
+class StartUpWithoutRow : public StationFixture, public ::testing::WithParamInterface<MissingRow> {};
+
+TEST_P(StartUpWithoutRow, ClosesTheWindow)
+{
+    seedInstallation(GetParam().lector, QStringLiteral("2"), GetParam().installation);
+    bool closed = false;
+    QObject::connect(station.get(), &StationController::closed, [&] { closed = true; });
+    EXPECT_EQ(start(), StationController::StartUp::WindowClosed);
+    EXPECT_TRUE(closed);
+    const QStringList trace = takeTrace();
+    EXPECT_EQ(trace.filter(QStringLiteral("> port")).size(), 0);
+    EXPECT_EQ(trace.filter(QStringLiteral("> closeport")), QStringList{QStringLiteral("> closeport 1")});
+    EXPECT_FALSE(station->Timer1().isActive());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StartUpWithoutRow, ::testing::Values(
+    MissingRow{"NoLectorRow", false, true}, MissingRow{"NoInstallationRow", true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StationFixture, StartUpErrorIsLoggedAndTheStationsStayIdle)
+{
+    seedInstallation(true, QStringLiteral("2"), false);
+    db.exec(QStringLiteral("INSERT INTO INSTALACIONES VALUES (3, NULL, 20, 10)")); // no name
+    EXPECT_EQ(start(), StationController::StartUp::NoStations);
+    EXPECT_TRUE(station->eventLogText().contains(QStringLiteral("ERROR en el arranque")));
+    EXPECT_TRUE(takeTrace().filter(QStringLiteral("> port")).isEmpty());
+}
+
+TEST_F(StationFixture, MissingConfigurationIsFatal)
+{
+    QFile::remove(configPath);
+    EXPECT_EQ(start(), StationController::StartUp::Fatal);
+    const QStringList trace = takeTrace();
+    ASSERT_FALSE(trace.isEmpty());
+    EXPECT_TRUE(trace.last().startsWith(QStringLiteral("> alert |Configuración no válida")));
+}
+
+} // namespace

@@ -1,0 +1,33 @@
+#pragma once
+// A station controller on a real embedded database with the demo's
+// installation rows, simulated readers, manual clocks and the trace kept.
+#include "StationController.h"
+#include "TestSupport.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+namespace parking::test {
+
+class StationFixture : public ::testing::Test {
+protected:
+    StationFixture();
+    // The rows of one installation (code 3) with the given Lector/installation
+    // options; call before start().
+    void seedInstallation(bool lectorRow = true, const QString& lectores = QStringLiteral("2"),
+                          bool installationRow = true, const QString& name = QStringLiteral("PISCINA CUBIERTA"),
+                          int freeSpaces = 10, int capacity = 20);
+    StationController::StartUp start();
+    // The trace lines since the last call.
+    QStringList takeTrace();
+
+    TempDatabase db;
+    ManualClock workstationClock{QDateTime(QDate(2026, 3, 4), QTime(10, 0))};
+    Settings settings;
+    QString configPath;
+    std::unique_ptr<StationController> station;
+    QStringList traceLines;
+};
+
+} // namespace parking::test
