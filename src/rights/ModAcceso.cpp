@@ -1,0 +1,243 @@
+#include "ModAcceso.h"
+
+#include "DatabaseError.h"
+#include "FieldValue.h"
+
+#include <optional>
+
+#include <cstdlib>
+
+namespace parking {
+
+namespace {
+
+QString n(std::int64_t value)
+{
+    return QString::number(value);
+}
+
+// The time of day of a timetable bound; nullopt for Null, which sets no
+// bound. A value that is no time at all is an error, not a missing bound.
+std::optional<QTime> bound(const QVariant& value)
+{
+    if (value.isNull())
+        return std::nullopt;
+    const QDateTime t = toDateTime(value);
+    if (!t.isValid())
+        throw DatabaseError(QStringLiteral("Type mismatch: \"%1\" is not a time of day").arg(value.toString()));
+    return t.time();
+}
+
+QString text(const QTime& t)
+{
+    return t.toString(QStringLiteral("HH:mm:ss"));
+}
+
+} // namespace
+
+QString shiftedTimeText(const QTime& time, int seconds)
+{
+    const int s = time.msecsSinceStartOfDay() / 1000 + seconds;
+    if (s < 0)
+        return QStringLiteral("00:00:00");
+    if (s > 86399)
+        return QStringLiteral("23:59:59");
+    return QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm:ss"));
+}
+
+std::unique_ptr<Recordset> ModAcceso::keyset(const QString& sql)
+{
+    return connection_.openRecordset(sql, CursorType::Keyset, LockType::Optimistic);
+}
+
+std::unique_ptr<Recordset> ModAcceso::dynamic(const QString& sql)
+{
+    return connection_.openRecordset(sql, CursorType::Dynamic, LockType::ReadOnly);
+}
+
+AccessResult ModAcceso::CheckAccessRights(std::int32_t subscriberCode, std::int32_t installationCode)
+{
+    const QString code = n(subscriberCode);
+    const QString inst = n(installationCode);
+
+    auto fees = keyset(QStringLiteral("SELECT CodInstalacion,Codigo,FecAlta,FecBaja,CodCuota FROM MOVTOSCUOTAS1 M WHERE Codigo = ") +
+                       code + QStringLiteral(" AND CodInstalacion =") + inst +
+                       QStringLiteral(" AND FECALTA <= TRUNC(SYSDATE) AND (FECBAJA >= TRUNC(SYSDATE) OR FECBAJA IS NULL)"));
+
+    auto subscriber = keyset(QStringLiteral("SELECT CodInstalacion,Codigo,Cursillista,FormaPago,CodigoRelacion FROM ABONADOS WHERE Codigo = ") +
+                             code + QStringLiteral(" AND CodInstalacion =") + inst);
+    if (!subscriber->hasRow())
+        return SubscriberUnknown;
+
+    auto blocks = keyset(QStringLiteral("SELECT BLOQUEADO FROM BLOQUEOS ") + QStringLiteral("WHERE ") +
+                         QStringLiteral("CodInstalacion =") + inst + QStringLiteral(" AND Codigo =") + code +
+                         QStringLiteral(" AND ") + QStringLiteral("FECHA_DESBLOQUEO IS NULL AND FECHA <= SYSDATE"));
+    if (blocks->hasRow())
+        return SubscriberBlocked;
+    blocks.reset();
+
+    if (LastEntryTooRecent(subscriberCode, installationCode) == 1)
+        return EntryTooSoon;
+
+    // Without a related code only the subscriber's own receipts count: the
+    // statement then names the subscriber twice.
+    const QVariant related = subscriber->field(QStringLiteral("CodigoRelacion"));
+    const QString relatedCode = related.isNull() ? code : toText(related);
+    auto receipts = keyset(QStringLiteral("SELECT CodInstalacion,Codigo FROM Recibos ") + QStringLiteral("WHERE CodInstalacion = ") +
+                           inst + QStringLiteral(" AND (Codigo = ") + code + QStringLiteral(" OR Codigo = ") + relatedCode +
+                           QStringLiteral(")") +
+                           QStringLiteral(" AND CodDevolucion < 90 AND FECHA <= TRUNC(sysdate) ORDER BY NumRecibo ASC"));
+    if (receipts->hasRow())
+        return ReceiptsUnpaid;
+    receipts.reset();
+
+    const QVariant kind = subscriber->field(QStringLiteral("Cursillista"));
+    const double cursillista = kind.isNull() ? -1 : toDouble(kind);
+    if (cursillista == 0) {
+        if (!fees->hasRow())
+            return FeeNotCurrent;
+        const QVariant feeCode = fees->field(QStringLiteral("CodCuota"));
+        fees.reset();
+        return CheckFeeTimetable(subscriberCode, installationCode, feeCode);
+    }
+    if (cursillista == 1)
+        return CheckCourseTimetable(subscriberCode, installationCode);
+    return AccessGranted;
+}
+
+AccessResult ModAcceso::CheckFeeTimetable(std::int32_t subscriberCode, std::int32_t installationCode,
+                                          const QVariant& feeCode)
+{
+    // A current fee row without a fee code has no definition to judge by,
+    // like a code that has no Cuotas row.
+    if (feeCode.isNull())
+        return AccessGranted;
+    auto fee = keyset(QStringLiteral("SELECT * FROM Cuotas ") + QStringLiteral("WHERE CodInstalacion = ") + n(installationCode) +
+                      QStringLiteral(" AND CodCuota = ") + toText(feeCode));
+    if (!fee->hasRow())
+        return AccessGranted;
+
+    const QDateTime now = clock_.now();
+    const int day = now.date().dayOfWeek();
+    static const char* const window[8][2] = {{nullptr, nullptr},       {"HoraInicio1", "HoraFin1"},
+                                             {"HoraInicio1", "HoraFin1"}, {"HoraInicio1", "HoraFin1"},
+                                             {"HoraInicio1", "HoraFin1"}, {"HoraInicio4", "HoraFin4"},
+                                             {"HoraInicio2", "HoraFin2"}, {"HoraInicio3", "HoraFin3"}};
+    const AccessResult refusal = day <= 5 ? OutsideFeeHours : OutsideTimetable;
+
+    // Ten minutes early is inside; no grace after the end. A Null bound
+    // sets no limit on its side.
+    const auto start = bound(fee->field(QLatin1String(window[day][0])));
+    const auto end = bound(fee->field(QLatin1String(window[day][1])));
+    const QString nowText = text(now.time());
+    const bool outside = (start && nowText < shiftedTimeText(*start, -600)) || (end && nowText > text(*end));
+    if (!outside)
+        return AccessGranted;
+
+    const double code = toDouble(fee->field(QStringLiteral("CodCuota")));
+    if (code == 33 || code == 34 || code == 35) {
+        // Without an allowance there is nothing left of it.
+        const QVariant allowance = fee->field(QStringLiteral("NUMACCESOS_MTO"));
+        const std::int32_t monthly = allowance.isNull() ? 0 : toInt32(allowance);
+        fee.reset();
+        if (MonthlyAllowanceLeft(subscriberCode, static_cast<std::uint8_t>(installationCode), monthly))
+            return AccessGranted;
+    }
+    return refusal;
+}
+
+AccessResult ModAcceso::CheckCourseTimetable(std::int32_t subscriberCode, std::int32_t installationCode)
+{
+    const QString inst = n(installationCode);
+    auto enrolments = keyset(
+        QStringLiteral("SELECT M.CodInstalacion,M.Codigo,M.Cobrado,M.CodCurso,C.FECINICIO,C.FECFIN FROM MovtosCursos M "
+                       "INNER JOIN CURSOS C ON (M.CODINSTALACION = C.CODINSTALACION AND M.CODCURSO=C.CODCURSO) "
+                       "WHERE C.FECINICIO <= TRUNC(SYSDATE) AND C.FECFIN > TRUNC(SYSDATE) AND M.Codigo = ") +
+        n(subscriberCode) + QStringLiteral(" AND M.CodInstalacion =") + inst);
+    if (!enrolments->hasRow())
+        return OutsideTimetable;
+
+    const QDateTime now = clock_.now();
+    const QDateTime today = now.date().startOfDay();
+    const QString nowText = text(now.time());
+    AccessResult result = OutsideTimetable;
+    for (; !enrolments->eof(); enrolments->moveNext()) {
+        // An enrolment without a course code names no course: skipped.
+        const QVariant courseCode = enrolments->field(QStringLiteral("CodCurso"));
+        if (courseCode.isNull()) {
+            result = OutsideTimetable;
+            continue;
+        }
+        auto course = keyset(
+            QStringLiteral("SELECT CodCurso, Codinstalacion,FecInicio,FecFin,FormaPago,HoraInicio1,HoraInicio2,HoraInicio3, "
+                           "HoraInicio4,HoraInicio5,HoraInicio6,HoraInicio7, HoraFin1,HoraFin2,HoraFin3,HoraFin4,HoraFin5,HoraFin6, "
+                           "HoraFin7 FROM Cursos WHERE CodInstalacion = ") +
+            inst + QStringLiteral(" AND CodCurso = ") + toText(courseCode));
+        if (!course->hasRow()) {
+            result = OutsideTimetable;
+            continue;
+        }
+        const QDateTime from = toDateTime(course->field(QStringLiteral("FecInicio")));
+        const QDateTime to = toDateTime(course->field(QStringLiteral("FecFin")));
+        if ((from.isValid() && from > today) || (to.isValid() && to < today)) {
+            result = OutsideTimetable;
+            continue;
+        }
+
+        const int day = now.date().dayOfWeek();
+        const std::int16_t entries = CountEntriesToday(subscriberCode, installationCode);
+        if (entries > 0) {
+            const auto end = bound(course->field(QStringLiteral("HoraFin") + n(day)));
+            if (!end)
+                return OutsideTimetable;
+            return nowText > shiftedTimeText(*end, 1200) ? OutsideTimetable : AccessGranted;
+        }
+        const auto start = bound(course->field(QStringLiteral("HoraInicio") + n(day)));
+        if (!start)
+            return OutsideTimetable;
+        const bool inside = nowText >= shiftedTimeText(*start, -1200) && nowText <= shiftedTimeText(*start, 300);
+        return inside ? AccessGranted : OutsideTimetable;
+    }
+    return result;
+}
+
+std::int16_t ModAcceso::LastEntryTooRecent(std::int32_t subscriberCode, std::int32_t installationCode)
+{
+    auto last = dynamic(QStringLiteral("SELECT MAX(HORAENTRADA) HORA FROM MOVIMIENTOS WHERE CODIGO=") + n(subscriberCode) +
+                        QStringLiteral(" AND INSTALACIONABONADO=") + n(installationCode));
+    if (!last->hasRow())
+        return -1;
+    const QVariant hora = last->field(QStringLiteral("HORA"));
+    if (hora.isNull())
+        return 0;
+    const QDateTime entry = toDateTime(hora);
+    const QDateTime now = clock_.now();
+    const QString format = QStringLiteral("dd/MM/yyyy");
+    if (!entry.isValid() || entry.date().toString(format) != now.date().toString(format))
+        return 0;
+    // The workstation and the server clocks may disagree: an entry "later"
+    // than now by less than five minutes is just as recent.
+    const int seconds = std::abs(entry.time().secsTo(now.time()));
+    return seconds < 300 ? 1 : 0;
+}
+
+std::int16_t ModAcceso::CountEntriesToday(std::int32_t subscriberCode, std::int32_t installationCode)
+{
+    auto count = dynamic(QStringLiteral("SELECT count(*) ENTRADAS FROM MOVIMIENTOS WHERE CODIGO=") + n(subscriberCode) +
+                         QStringLiteral(" AND CODINSTALACION=") + n(installationCode) +
+                         QStringLiteral(" AND TRUNC(FECHA) = TRUNC(SYSDATE)"));
+    return toInt16(count->field(QStringLiteral("ENTRADAS")));
+}
+
+bool ModAcceso::MonthlyAllowanceLeft(std::int32_t subscriberCode, std::uint8_t installationCode, std::int32_t allowance)
+{
+    auto total = dynamic(QStringLiteral("SELECT COUNT(*) TOTAL FROM MOVIMIENTOS WHERE CODINSTALACION=") + n(installationCode) +
+                         QStringLiteral(" AND CODIGO=") + n(subscriberCode) +
+                         QStringLiteral(" AND TO_CHAR(FECHA,'MMYYYY')=TO_CHAR(SYSDATE,'MMYYYY')"));
+    const QVariant value = total->field(QStringLiteral("TOTAL"));
+    if (value.isNull())
+        return false;
+    return toDouble(value) < allowance;
+}
+
+} // namespace parking

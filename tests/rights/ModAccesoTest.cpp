@@ -1,0 +1,329 @@
+// The rights decision on the real embedded database, with both clocks set.
+#include "DatabaseError.h"
+#include "ModAcceso.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace parking;
+using namespace parking::test;
+
+namespace {
+
+// 2026-03-04 is a Wednesday.
+QDateTime at(const char* text)
+{
+    return parseIsoInstant(QString::fromLatin1(text));
+}
+
+// Rows for subscriber 1234 of installation 7.
+QString subscriber(const char* cursillista, const char* related = "NULL")
+{
+    return QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista,FormaPago,CodigoRelacion) VALUES (7,1234,%1,1,%2)")
+        .arg(QLatin1String(cursillista), QLatin1String(related));
+}
+QString feeRow(const char* from, const char* to, const char* code)
+{
+    return QStringLiteral("INSERT INTO MOVTOSCUOTAS1 VALUES (7,1234,%1,%2,%3)").arg(QLatin1String(from), QLatin1String(to), QLatin1String(code));
+}
+// Windows: Monday-Thursday, Saturday, Sunday, Friday (columns 1, 2, 3, 4).
+QString fee(const char* code, const char* start, const char* end, const char* allowance = "NULL",
+            const char* friStart = "'08:00:00'", const char* friEnd = "'14:00:00'")
+{
+    return QStringLiteral("INSERT INTO Cuotas (CodInstalacion,CodCuota,HoraInicio1,HoraFin1,HoraInicio2,HoraFin2,HoraInicio3,HoraFin3,"
+                          "HoraInicio4,HoraFin4,NUMACCESOS_MTO) VALUES (7,%1,%2,%3,%2,%3,%2,%3,%5,%6,%4)")
+        .arg(QLatin1String(code), QLatin1String(start), QLatin1String(end), QLatin1String(allowance),
+             QLatin1String(friStart), QLatin1String(friEnd));
+}
+QString block(const char* date, const char* lifted)
+{
+    return QStringLiteral("INSERT INTO BLOQUEOS VALUES (7,1234,1,%1,%2,NULL)").arg(QLatin1String(date), QLatin1String(lifted));
+}
+QString receipt(int number, int code, const char* date, int returnCode)
+{
+    return QStringLiteral("INSERT INTO Recibos VALUES (%1,7,%2,10.0,%3,%4)").arg(number).arg(code).arg(QLatin1String(date)).arg(returnCode);
+}
+// An entry in the facility's history: installation of the movement, of the subscriber.
+QString entry(const char* when, int movementInstallation = 7, int subscriberInstallation = 7)
+{
+    return QStringLiteral("INSERT INTO MOVIMIENTOS VALUES (%1,1234,%2,substr(%3,1,10)||' 00:00:00',%3)")
+        .arg(movementInstallation).arg(subscriberInstallation).arg(QLatin1String(when));
+}
+// Course 5 with class hours for every day from `start` to `end`; Wednesday (3) may differ.
+QString course(int code, const char* start, const char* end, const char* from = "'2026-01-01 00:00:00'",
+               const char* to = "'2026-06-30 00:00:00'")
+{
+    QStringList starts, ends;
+    for (int d = 1; d <= 7; ++d) {
+        starts << QLatin1String(start);
+        ends << QLatin1String(end);
+    }
+    return QStringLiteral("INSERT INTO CURSOS (CodInstalacion,CodCurso,FecInicio,FecFin,FormaPago,HoraInicio1,HoraInicio2,HoraInicio3,"
+                          "HoraInicio4,HoraInicio5,HoraInicio6,HoraInicio7,HoraFin1,HoraFin2,HoraFin3,HoraFin4,HoraFin5,HoraFin6,HoraFin7) "
+                          "VALUES (7,%1,%2,%3,1,%4,%5)")
+        .arg(code).arg(QLatin1String(from), QLatin1String(to), starts.join(QLatin1Char(',')), ends.join(QLatin1Char(',')));
+}
+QString enrol(const char* code)
+{
+    return QStringLiteral("INSERT INTO MovtosCursos VALUES (7,1234,%1,1)").arg(QLatin1String(code));
+}
+
+const QString FeeHolder = subscriber("0");
+const QString CourseHolder = subscriber("1");
+const QString CurrentFee10 = feeRow("'2026-01-01 00:00:00'", "NULL", "10");
+const QString Fee10NineToTwo = fee("10", "'09:00:00'", "'14:00:00'");
+
+struct Situation {
+    const char* name;
+    QStringList rows;
+    const char* now;
+    AccessResult expected;
+    int statements = -1; // -1: not checked
+};
+
+class RightsDecision : public ::testing::TestWithParam<Situation> {};
+
+TEST_P(RightsDecision, GivesTheExpectedCode)
+{
+    const Situation& s = GetParam();
+    TempDatabase db(at(s.now));
+    for (const QString& sql : s.rows)
+        db.exec(sql);
+    ManualClock workstation(at(s.now));
+    RecordingConnection recording(db.connection());
+    EXPECT_EQ(ModAcceso(recording, workstation).CheckAccessRights(1234, 7), s.expected);
+    if (s.statements >= 0) {
+        EXPECT_EQ(static_cast<int>(recording.calls.size()), s.statements) << recording.statements().join(QLatin1Char('\n')).toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Precedence, RightsDecision, ::testing::Values(
+    Situation{"NoSubscriberRow", {}, "2026-03-04 10:00:00", SubscriberUnknown, 2},
+    Situation{"SubscriberOfAnotherInstallation", {QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista) VALUES (8,1234,0)")}, "2026-03-04 10:00:00", SubscriberUnknown, 2},
+    Situation{"NeitherKind", {subscriber("2")}, "2026-03-04 10:00:00", AccessGranted, 5},
+    Situation{"NullKind", {subscriber("NULL")}, "2026-03-04 10:00:00", AccessGranted, 5},
+    Situation{"BlockBeatsReceipts", {FeeHolder, block("'2026-03-01 00:00:00'", "NULL"), receipt(1, 1234, "'2026-02-01 00:00:00'", 0)}, "2026-03-04 10:00:00", SubscriberBlocked, 3},
+    Situation{"BlockInTheFuture", {subscriber("2"), block("'2026-03-04 10:00:01'", "NULL")}, "2026-03-04 10:00:00", AccessGranted},
+    Situation{"BlockFromThisSecond", {subscriber("2"), block("'2026-03-04 10:00:00'", "NULL")}, "2026-03-04 10:00:00", SubscriberBlocked},
+    Situation{"BlockLifted", {subscriber("2"), block("'2026-03-01 00:00:00'", "'2026-03-02 00:00:00'")}, "2026-03-04 10:00:00", AccessGranted},
+    Situation{"SpacingBeatsReceipts", {FeeHolder, entry("'2026-03-04 09:57:00'"), receipt(1, 1234, "'2026-02-01 00:00:00'", 0)}, "2026-03-04 10:00:00", EntryTooSoon, 4},
+    Situation{"UnpaidReceipt", {FeeHolder, CurrentFee10, receipt(1, 1234, "'2026-03-04 00:00:00'", 89)}, "2026-03-04 10:00:00", ReceiptsUnpaid, 5},
+    Situation{"ReceiptReturnedCode90", {subscriber("2"), receipt(1, 1234, "'2026-03-01 00:00:00'", 90)}, "2026-03-04 10:00:00", AccessGranted},
+    Situation{"ReceiptDatedTomorrow", {subscriber("2"), receipt(1, 1234, "'2026-03-05 00:00:00'", 0)}, "2026-03-04 10:00:00", AccessGranted},
+    Situation{"ReceiptOfTheRelatedCode", {subscriber("2", "555"), receipt(1, 555, "'2026-03-01 00:00:00'", 0)}, "2026-03-04 10:00:00", ReceiptsUnpaid},
+    Situation{"NullRelatedCodeCountsOwnReceipts", {subscriber("2", "NULL"), receipt(1, 1234, "'2026-03-01 00:00:00'", 0)}, "2026-03-04 10:00:00", ReceiptsUnpaid},
+    Situation{"NullRelatedCodeOtherReceiptsIgnored", {subscriber("2", "NULL"), receipt(1, 555, "'2026-03-01 00:00:00'", 0)}, "2026-03-04 10:00:00", AccessGranted},
+    Situation{"ReceiptOfAnotherInstallation", {subscriber("2"), QStringLiteral("INSERT INTO Recibos VALUES (1,8,1234,1,'2026-03-01 00:00:00',0)")}, "2026-03-04 10:00:00", AccessGranted}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(FeePath, RightsDecision, ::testing::Values(
+    Situation{"NoCurrentFee", {FeeHolder}, "2026-03-04 10:00:00", FeeNotCurrent, 5},
+    Situation{"FeeEndedYesterday", {FeeHolder, feeRow("'2026-01-01 00:00:00'", "'2026-03-03 00:00:00'", "10"), Fee10NineToTwo}, "2026-03-04 10:00:00", FeeNotCurrent},
+    Situation{"FeeEndsToday", {FeeHolder, feeRow("'2026-01-01 00:00:00'", "'2026-03-04 00:00:00'", "10"), Fee10NineToTwo}, "2026-03-04 10:00:00", AccessGranted, 6},
+    Situation{"FeeStartsToday", {FeeHolder, feeRow("'2026-03-04 00:00:00'", "NULL", "10"), Fee10NineToTwo}, "2026-03-04 10:00:00", AccessGranted},
+    Situation{"FeeStartsTomorrow", {FeeHolder, feeRow("'2026-03-05 00:00:00'", "NULL", "10"), Fee10NineToTwo}, "2026-03-04 10:00:00", FeeNotCurrent},
+    Situation{"TenMinutesEarlyIsInside", {FeeHolder, CurrentFee10, Fee10NineToTwo}, "2026-03-02 08:50:00", AccessGranted},
+    Situation{"ElevenMinutesEarlyIsOutside", {FeeHolder, CurrentFee10, Fee10NineToTwo}, "2026-03-02 08:49:59", OutsideFeeHours, 6},
+    Situation{"AtTheEndIsInside", {FeeHolder, CurrentFee10, Fee10NineToTwo}, "2026-03-04 14:00:00", AccessGranted},
+    Situation{"OneSecondAfterTheEnd", {FeeHolder, CurrentFee10, Fee10NineToTwo}, "2026-03-04 14:00:01", OutsideFeeHours},
+    Situation{"FridayUsesItsOwnColumns", {FeeHolder, CurrentFee10, fee("10", "'09:00:00'", "'14:00:00'", "NULL", "'16:00:00'", "'20:00:00'")}, "2026-03-06 10:00:00", OutsideFeeHours},
+    Situation{"FridayInsideItsWindow", {FeeHolder, CurrentFee10, fee("10", "'09:00:00'", "'14:00:00'", "NULL", "'16:00:00'", "'20:00:00'")}, "2026-03-06 17:00:00", AccessGranted},
+    Situation{"SaturdayOutsideGivesTwo", {FeeHolder, CurrentFee10, Fee10NineToTwo}, "2026-03-07 15:00:00", OutsideTimetable},
+    Situation{"SundayOutsideGivesTwo", {FeeHolder, CurrentFee10, Fee10NineToTwo}, "2026-03-08 08:00:00", OutsideTimetable},
+    Situation{"FeeWithoutDefinition", {FeeHolder, CurrentFee10}, "2026-03-04 03:00:00", AccessGranted, 6},
+    Situation{"NullFeeCodeHasNoTimetable", {FeeHolder, feeRow("'2026-01-01 00:00:00'", "NULL", "NULL")}, "2026-03-04 03:00:00", AccessGranted, 5},
+    Situation{"NullStartNoLowerLimit", {FeeHolder, CurrentFee10, fee("10", "NULL", "'14:00:00'")}, "2026-03-04 00:00:00", AccessGranted},
+    Situation{"NullEndNoUpperLimit", {FeeHolder, CurrentFee10, fee("10", "'09:00:00'", "NULL")}, "2026-03-04 23:59:59", AccessGranted},
+    Situation{"WindowAcrossMidnightIsAlwaysOutside", {FeeHolder, CurrentFee10, fee("10", "'22:00:00'", "'02:00:00'")}, "2026-03-04 23:00:00", OutsideFeeHours},
+    Situation{"EarlyStartDoesNotWrapBeforeMidnight", {FeeHolder, CurrentFee10, fee("10", "'00:05:00'", "'08:00:00'")}, "2026-03-04 00:00:00", AccessGranted},
+    Situation{"DateTimeBoundsCountByTheirTime", {FeeHolder, CurrentFee10, fee("10", "'1899-12-30 09:00:00'", "'1899-12-30 14:00:00'")}, "2026-03-04 14:00:01", OutsideFeeHours},
+    Situation{"FirstOfTwoCurrentFeesDecides", {FeeHolder, CurrentFee10, feeRow("'2026-01-01 00:00:00'", "NULL", "11"), Fee10NineToTwo, fee("11", "'00:00:00'", "'23:59:59'")}, "2026-03-04 20:00:00", OutsideFeeHours}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+QStringList entriesThisMonth(int count, const char* day = "2026-03-01")
+{
+    QStringList rows;
+    for (int i = 0; i < count; ++i)
+        rows << entry(QStringLiteral("'%1 08:%2:00'").arg(QLatin1String(day)).arg(i, 2, 10, QLatin1Char('0')).toLatin1().constData());
+    return rows;
+}
+
+QStringList with(QStringList base, const QStringList& more)
+{
+    base << more;
+    return base;
+}
+
+const QStringList Allowance8 = {FeeHolder, feeRow("'2026-01-01 00:00:00'", "NULL", "34"), fee("34", "'09:00:00'", "'14:00:00'", "8")};
+
+INSTANTIATE_TEST_SUITE_P(MonthlyAllowance, RightsDecision, ::testing::Values(
+    Situation{"SevenOfEightLeftOne", with(Allowance8, entriesThisMonth(7)), "2026-03-04 20:00:00", AccessGranted, 7},
+    Situation{"EightOfEightWeekday", with(Allowance8, entriesThisMonth(8)), "2026-03-04 20:00:00", OutsideFeeHours, 7},
+    Situation{"EightOfEightWeekend", with(Allowance8, entriesThisMonth(8)), "2026-03-07 20:00:00", OutsideTimetable},
+    Situation{"LastMonthDoesNotCount", with(Allowance8, entriesThisMonth(8, "2026-02-28")), "2026-03-04 20:00:00", AccessGranted},
+    Situation{"InsideTheWindowNoCount", Allowance8, "2026-03-04 10:00:00", AccessGranted, 6},
+    Situation{"NullAllowanceIsNone", {FeeHolder, feeRow("'2026-01-01 00:00:00'", "NULL", "35"), fee("35", "'09:00:00'", "'14:00:00'", "NULL")}, "2026-03-04 20:00:00", OutsideFeeHours},
+    Situation{"AllowanceZero", {FeeHolder, feeRow("'2026-01-01 00:00:00'", "NULL", "33"), fee("33", "'09:00:00'", "'14:00:00'", "0")}, "2026-03-04 20:00:00", OutsideFeeHours},
+    Situation{"OtherCodesHaveNoAllowance", {FeeHolder, feeRow("'2026-01-01 00:00:00'", "NULL", "36"), fee("36", "'09:00:00'", "'14:00:00'", "8")}, "2026-03-04 20:00:00", OutsideFeeHours, 6}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+const QStringList WednesdayClassAt18 = {CourseHolder, enrol("5"), course(5, "'18:00:00'", "'19:00:00'")};
+
+INSTANTIATE_TEST_SUITE_P(CoursePath, RightsDecision, ::testing::Values(
+    Situation{"NoEnrolment", {CourseHolder}, "2026-03-04 18:00:00", OutsideTimetable, 6},
+    Situation{"CourseHolderWithoutFeeIsNotRefusedForIt", WednesdayClassAt18, "2026-03-04 18:00:00", AccessGranted, 8},
+    Situation{"TwentyMinutesEarly", WednesdayClassAt18, "2026-03-04 17:40:00", AccessGranted},
+    Situation{"FiveMinutesLate", WednesdayClassAt18, "2026-03-04 18:05:00", AccessGranted},
+    Situation{"TooEarly", WednesdayClassAt18, "2026-03-04 17:39:59", OutsideTimetable},
+    Situation{"TooLate", WednesdayClassAt18, "2026-03-04 18:05:01", OutsideTimetable},
+    Situation{"LaterEntryUntilTwentyAfterTheEnd", with(WednesdayClassAt18, {entry("'2026-03-04 07:00:00'")}), "2026-03-04 19:20:00", AccessGranted},
+    Situation{"LaterEntryOneSecondTooLate", with(WednesdayClassAt18, {entry("'2026-03-04 07:00:00'")}), "2026-03-04 19:20:01", OutsideTimetable},
+    Situation{"LaterEntryHasNoLowerLimit", with(WednesdayClassAt18, {entry("'2026-03-04 07:00:00'")}), "2026-03-04 08:00:00", AccessGranted},
+    Situation{"EntryOfAnotherInstallationIsNotToday", with(WednesdayClassAt18, {entry("'2026-03-04 07:00:00'", 8, 7)}), "2026-03-04 08:00:00", OutsideTimetable},
+    Situation{"NoClassToday", {CourseHolder, enrol("5"), course(5, "NULL", "NULL")}, "2026-03-04 18:00:00", OutsideTimetable},
+    Situation{"NoEndTodayForALaterEntry", {CourseHolder, enrol("5"), course(5, "'18:00:00'", "NULL"), entry("'2026-03-04 07:00:00'")}, "2026-03-04 18:00:00", OutsideTimetable},
+    Situation{"FirstEnrolmentDecidesEvenWithoutClass", {CourseHolder, enrol("5"), enrol("6"), course(5, "NULL", "NULL"), course(6, "'18:00:00'", "'19:00:00'")}, "2026-03-04 18:00:00", OutsideTimetable},
+    Situation{"EnrolmentWithoutCourseRowIsNotCurrent", {CourseHolder, enrol("9")}, "2026-03-04 18:00:00", OutsideTimetable},
+    Situation{"CourseEndedIsNotCurrent", {CourseHolder, enrol("5"), course(5, "'18:00:00'", "'19:00:00'", "'2026-01-01 00:00:00'", "'2026-03-04 00:00:00'")}, "2026-03-04 18:00:00", OutsideTimetable},
+    Situation{"CourseStartingToday", {CourseHolder, enrol("5"), course(5, "'18:00:00'", "'19:00:00'", "'2026-03-04 00:00:00'")}, "2026-03-04 18:00:00", AccessGranted},
+    Situation{"NullCourseCodeIsSkipped", {CourseHolder, enrol("NULL"), course(5, "'18:00:00'", "'19:00:00'")}, "2026-03-04 18:00:00", OutsideTimetable},
+    Situation{"SundayUsesIndexSeven", {CourseHolder, enrol("5"), course(5, "'18:00:00'", "'19:00:00'"),
+                                      QStringLiteral("UPDATE CURSOS SET HoraInicio7 = '10:00:00'")}, "2026-03-08 10:00:00", AccessGranted},
+    Situation{"EarlyClassDoesNotWrap", {CourseHolder, enrol("5"), course(5, "'00:10:00'", "'01:00:00'")}, "2026-03-04 00:00:00", AccessGranted},
+    Situation{"LateClassEndsAtMidnight", {CourseHolder, enrol("5"), course(5, "'22:00:00'", "'23:50:00'"), entry("'2026-03-04 22:00:00'")}, "2026-03-04 23:59:59", AccessGranted}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- the entry-history queries on their own ---------------------------------
+
+class EntryHistory : public ::testing::Test {
+protected:
+    void add(const QStringList& rows)
+    {
+        for (const QString& sql : rows)
+            db.exec(sql);
+    }
+    TempDatabase db{at("2026-03-04 10:00:00")};
+    ManualClock workstation{at("2026-03-04 10:00:00")};
+    ModAcceso rights{*db.connection(), workstation};
+};
+
+TEST_F(EntryHistory, NoEntriesAtAll)
+{
+    EXPECT_EQ(rights.LastEntryTooRecent(1234, 7), 0);
+    EXPECT_EQ(rights.CountEntriesToday(1234, 7), 0);
+    EXPECT_TRUE(rights.MonthlyAllowanceLeft(1234, 7, 1));
+    EXPECT_FALSE(rights.MonthlyAllowanceLeft(1234, 7, 0));
+}
+
+TEST_F(EntryHistory, SpacingAtTheFiveMinuteMark)
+{
+    add({entry("'2026-03-04 10:00:00'")});
+    workstation.set(at("2026-03-04 10:04:59"));
+    EXPECT_EQ(rights.LastEntryTooRecent(1234, 7), 1);
+    workstation.set(at("2026-03-04 10:05:00"));
+    EXPECT_EQ(rights.LastEntryTooRecent(1234, 7), 0);
+}
+
+TEST_F(EntryHistory, SpacingLooksAtTheSameDayOnly)
+{
+    add({entry("'2026-03-03 23:58:00'")});
+    workstation.set(at("2026-03-04 00:01:00"));
+    EXPECT_EQ(rights.LastEntryTooRecent(1234, 7), 0);
+}
+
+TEST_F(EntryHistory, SpacingFiltersOnTheSubscribersInstallation)
+{
+    add({entry("'2026-03-04 09:59:00'", 7, 8)});
+    EXPECT_EQ(rights.LastEntryTooRecent(1234, 7), 0);
+    EXPECT_EQ(rights.LastEntryTooRecent(1234, 8), 1);
+}
+
+TEST_F(EntryHistory, EntryAheadOfTheWorkstationClock)
+{
+    add({entry("'2026-03-04 10:03:00'")});
+    EXPECT_EQ(rights.LastEntryTooRecent(1234, 7), 1); // three minutes apart, whichever way
+    add({entry("'2026-03-04 13:00:00'")});
+    EXPECT_EQ(rights.LastEntryTooRecent(1234, 7), 0); // hours apart: not a recent entry
+}
+
+TEST_F(EntryHistory, CountAndMonthFilterOnTheMovementsInstallation)
+{
+    add({entry("'2026-03-04 08:00:00'", 7, 9), entry("'2026-03-04 09:00:00'", 8, 7), entry("'2026-03-01 09:00:00'", 7, 7)});
+    EXPECT_EQ(rights.CountEntriesToday(1234, 7), 1);
+    EXPECT_FALSE(rights.MonthlyAllowanceLeft(1234, 7, 2));
+    EXPECT_TRUE(rights.MonthlyAllowanceLeft(1234, 7, 3));
+}
+
+TEST_F(EntryHistory, TodayIsTheServersDay)
+{
+    add({entry("'2026-03-04 08:00:00'")});
+    db.serverClock().set(at("2026-03-05 00:00:01"));
+    EXPECT_EQ(rights.CountEntriesToday(1234, 7), 0);
+}
+
+// ---- exact statements -------------------------------------------------------
+
+TEST(RightsStatements, FeePathStatementsAreExact)
+{
+    TempDatabase db(at("2026-03-04 20:00:00"));
+    for (const QString& sql : with(Allowance8, entriesThisMonth(1)))
+        db.exec(sql);
+    ManualClock workstation(at("2026-03-04 20:00:00"));
+    RecordingConnection recording(db.connection());
+    EXPECT_EQ(ModAcceso(recording, workstation).CheckAccessRights(1234, 7), AccessGranted);
+    const std::vector<RecordedCall> expected = {
+        {QStringLiteral("SELECT CodInstalacion,Codigo,FecAlta,FecBaja,CodCuota FROM MOVTOSCUOTAS1 M WHERE Codigo = 1234 AND CodInstalacion =7 AND FECALTA <= TRUNC(SYSDATE) AND (FECBAJA >= TRUNC(SYSDATE) OR FECBAJA IS NULL)"), 1, 3},
+        {QStringLiteral("SELECT CodInstalacion,Codigo,Cursillista,FormaPago,CodigoRelacion FROM ABONADOS WHERE Codigo = 1234 AND CodInstalacion =7"), 1, 3},
+        {QStringLiteral("SELECT BLOQUEADO FROM BLOQUEOS WHERE CodInstalacion =7 AND Codigo =1234 AND FECHA_DESBLOQUEO IS NULL AND FECHA <= SYSDATE"), 1, 3},
+        {QStringLiteral("SELECT MAX(HORAENTRADA) HORA FROM MOVIMIENTOS WHERE CODIGO=1234 AND INSTALACIONABONADO=7"), 2, 1},
+        {QStringLiteral("SELECT CodInstalacion,Codigo FROM Recibos WHERE CodInstalacion = 7 AND (Codigo = 1234 OR Codigo = 1234) AND CodDevolucion < 90 AND FECHA <= TRUNC(sysdate) ORDER BY NumRecibo ASC"), 1, 3},
+        {QStringLiteral("SELECT * FROM Cuotas WHERE CodInstalacion = 7 AND CodCuota = 34"), 1, 3},
+        {QStringLiteral("SELECT COUNT(*) TOTAL FROM MOVIMIENTOS WHERE CODINSTALACION=7 AND CODIGO=1234 AND TO_CHAR(FECHA,'MMYYYY')=TO_CHAR(SYSDATE,'MMYYYY')"), 2, 1}};
+    EXPECT_EQ(recording.calls, expected);
+}
+
+TEST(RightsStatements, CoursePathStatementsAreExact)
+{
+    TempDatabase db(at("2026-03-04 18:00:00"));
+    for (const QString& sql : {CourseHolder, QStringLiteral("UPDATE ABONADOS SET CodigoRelacion = 77"), enrol("5"), course(5, "'18:00:00'", "'19:00:00'")})
+        db.exec(sql);
+    ManualClock workstation(at("2026-03-04 18:00:00"));
+    RecordingConnection recording(db.connection());
+    EXPECT_EQ(ModAcceso(recording, workstation).CheckAccessRights(1234, 7), AccessGranted);
+    const QStringList statements = recording.statements();
+    ASSERT_EQ(statements.size(), 8);
+    EXPECT_EQ(statements[4], QStringLiteral("SELECT CodInstalacion,Codigo FROM Recibos WHERE CodInstalacion = 7 AND (Codigo = 1234 OR Codigo = 77) AND CodDevolucion < 90 AND FECHA <= TRUNC(sysdate) ORDER BY NumRecibo ASC"));
+    EXPECT_EQ(statements[5], QStringLiteral("SELECT M.CodInstalacion,M.Codigo,M.Cobrado,M.CodCurso,C.FECINICIO,C.FECFIN FROM MovtosCursos M INNER JOIN CURSOS C ON (M.CODINSTALACION = C.CODINSTALACION AND M.CODCURSO=C.CODCURSO) WHERE C.FECINICIO <= TRUNC(SYSDATE) AND C.FECFIN > TRUNC(SYSDATE) AND M.Codigo = 1234 AND M.CodInstalacion =7"));
+    EXPECT_EQ(statements[6], QStringLiteral("SELECT CodCurso, Codinstalacion,FecInicio,FecFin,FormaPago,HoraInicio1,HoraInicio2,HoraInicio3, HoraInicio4,HoraInicio5,HoraInicio6,HoraInicio7, HoraFin1,HoraFin2,HoraFin3,HoraFin4,HoraFin5,HoraFin6, HoraFin7 FROM Cursos WHERE CodInstalacion = 7 AND CodCurso = 5"));
+    EXPECT_EQ(statements[7], QStringLiteral("SELECT count(*) ENTRADAS FROM MOVIMIENTOS WHERE CODIGO=1234 AND CODINSTALACION=7 AND TRUNC(FECHA) = TRUNC(SYSDATE)"));
+}
+
+TEST(RightsStatements, DatabaseErrorReachesTheCaller)
+{
+    TempDatabase db(at("2026-03-04 10:00:00"));
+    db.exec(subscriber("0"));
+    db.exec(QStringLiteral("DROP TABLE Recibos"));
+    ManualClock workstation(at("2026-03-04 10:00:00"));
+    EXPECT_THROW(ModAcceso(*db.connection(), workstation).CheckAccessRights(1234, 7), DatabaseError);
+}
+
+TEST(RightsStatements, GarbageTimeIsAnErrorNotAMissingBound)
+{
+    TempDatabase db(at("2026-03-04 10:00:00"));
+    for (const QString& sql : {FeeHolder, CurrentFee10, fee("10", "'nine'", "'14:00:00'")})
+        db.exec(sql);
+    ManualClock workstation(at("2026-03-04 03:00:00"));
+    EXPECT_THROW(ModAcceso(*db.connection(), workstation).CheckAccessRights(1234, 7), DatabaseError);
+}
+
+TEST(ShiftedTime, StaysWithinTheDay)
+{
+    EXPECT_EQ(shiftedTimeText(QTime(9, 0), -600), QStringLiteral("08:50:00"));
+    EXPECT_EQ(shiftedTimeText(QTime(0, 5), -600), QStringLiteral("00:00:00"));
+    EXPECT_EQ(shiftedTimeText(QTime(23, 50), 1200), QStringLiteral("23:59:59"));
+    EXPECT_EQ(shiftedTimeText(QTime(23, 39, 59), 1200), QStringLiteral("23:59:59"));
+}
+
+} // namespace
