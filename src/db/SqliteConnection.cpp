@@ -12,6 +12,8 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 namespace parking {
 
@@ -29,6 +31,49 @@ void resultText(sqlite3_context* ctx, const QString& text)
 {
     const QByteArray utf8 = text.toUtf8();
     sqlite3_result_text(ctx, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+}
+
+// The stored form "YYYY-MM-DD hh:mm:ss" (or its first ten characters),
+// read without going through QDateTime: TRUNC and TO_CHAR run once per row
+// of the entry history and must stay cheap.
+struct Stamp {
+    int year, month, day, hour, minute, second;
+};
+
+bool digitsAt(const unsigned char* s, int from, int count)
+{
+    for (int i = from; i < from + count; ++i) {
+        if (s[i] < '0' || s[i] > '9')
+            return false;
+    }
+    return true;
+}
+
+int number(const unsigned char* s, int from, int count)
+{
+    int v = 0;
+    for (int i = from; i < from + count; ++i)
+        v = v * 10 + (s[i] - '0');
+    return v;
+}
+
+bool quickStamp(sqlite3_value* v, Stamp* out)
+{
+    const auto* s = sqlite3_value_text(v);
+    const int n = sqlite3_value_bytes(v);
+    if (!s || (n != 19 && n != 10) || !digitsAt(s, 0, 4) || s[4] != '-' || !digitsAt(s, 5, 2) || s[7] != '-' ||
+        !digitsAt(s, 8, 2))
+        return false;
+    *out = {number(s, 0, 4), number(s, 5, 2), number(s, 8, 2), 0, 0, 0};
+    if (n == 19) {
+        if (s[10] != ' ' || !digitsAt(s, 11, 2) || s[13] != ':' || !digitsAt(s, 14, 2) || s[16] != ':' || !digitsAt(s, 17, 2))
+            return false;
+        out->hour = number(s, 11, 2);
+        out->minute = number(s, 14, 2);
+        out->second = number(s, 17, 2);
+    }
+    return out->month >= 1 && out->month <= 12 && out->day >= 1 && out->day <= 31 && out->hour < 24 &&
+           out->minute < 60 && out->second < 60;
 }
 
 void sysdateFunction(sqlite3_context* ctx, int, sqlite3_value**)
@@ -56,6 +101,13 @@ void truncFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv)
     default:
         break;
     }
+    Stamp quick;
+    if (quickStamp(v, &quick)) {
+        char text[20];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d 00:00:00", quick.year, quick.month, quick.day);
+        sqlite3_result_text(ctx, text, 19, SQLITE_TRANSIENT);
+        return;
+    }
     const QDateTime t = parseDateText(textOf(v));
     if (!t.isValid()) {
         sqlite3_result_null(ctx);
@@ -74,6 +126,21 @@ void toCharFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv)
     if (argc == 1 || sqlite3_value_type(v) == SQLITE_INTEGER || sqlite3_value_type(v) == SQLITE_FLOAT) {
         resultText(ctx, textOf(v));
         return;
+    }
+    Stamp quick;
+    if (quickStamp(v, &quick)) {
+        const auto* format = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
+        char text[16];
+        if (format && std::strcmp(format, "DD/MM/YYYY") == 0) {
+            std::snprintf(text, sizeof text, "%02d/%02d/%04d", quick.day, quick.month, quick.year);
+            sqlite3_result_text(ctx, text, 10, SQLITE_TRANSIENT);
+            return;
+        }
+        if (format && std::strcmp(format, "MMYYYY") == 0) {
+            std::snprintf(text, sizeof text, "%02d%04d", quick.month, quick.year);
+            sqlite3_result_text(ctx, text, 6, SQLITE_TRANSIENT);
+            return;
+        }
     }
     const QDateTime t = parseDateText(textOf(v));
     if (!t.isValid()) {

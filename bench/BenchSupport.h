@@ -1,0 +1,62 @@
+#pragma once
+// Small pieces the benchmarks share: percentiles, a connection that counts
+// and remembers statements, query plans.
+#include "Connection.h"
+
+#include <QRegularExpression>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace parking::bench {
+
+class CountingConnection final : public Connection {
+public:
+    explicit CountingConnection(Connection& inner) : inner_(inner) {}
+    void open(const QString& cs, const ConnectionOptions& o) override { inner_.open(cs, o); }
+    bool isOpen() const override { return inner_.isOpen(); }
+    void execute(const QString& sql) override
+    {
+        note(sql);
+        inner_.execute(sql);
+    }
+    std::unique_ptr<Recordset> openRecordset(const QString& sql, CursorType c, LockType l) override
+    {
+        note(sql);
+        return inner_.openRecordset(sql, c, l);
+    }
+    long statements = 0;
+    QStringList distinct; // one example of each statement shape
+
+private:
+    void note(const QString& sql)
+    {
+        ++statements;
+        QString shape = sql;
+        shape.replace(QRegularExpression(QStringLiteral("\\d+")), QStringLiteral("N"));
+        if (!shapes_.contains(shape)) {
+            shapes_.insert(shape);
+            distinct << sql;
+        }
+    }
+    Connection& inner_;
+    QSet<QString> shapes_;
+};
+
+struct Percentiles {
+    double p50, p99, max;
+};
+
+inline Percentiles percentiles(std::vector<double> us)
+{
+    std::sort(us.begin(), us.end());
+    auto at = [&](double q) { return us[std::min(us.size() - 1, static_cast<std::size_t>(q * static_cast<double>(us.size())))]; };
+    return {at(0.50), at(0.99), us.back()};
+}
+
+} // namespace parking::bench
