@@ -178,13 +178,18 @@ int runApplication(int argc, char** argv)
     }
     configPath = QFileInfo(configPath).absoluteFilePath();
     const QDir configFolder = QFileInfo(configPath).absoluteDir();
-    QString logFolder = IniFile::load(configPath).value(QStringLiteral("Registro"), QStringLiteral("Carpeta"));
+    // Where the log files and the journal of pending writes go: [Registro]
+    // Carpeta= and Diario= of the configuration, beside it by default.
+    const IniFile ini = IniFile::load(configPath);
+    QString logFolder = ini.value(QStringLiteral("Registro"), QStringLiteral("Carpeta"));
     logFolder = configFolder.absoluteFilePath(logFolder.isEmpty() ? QStringLiteral("log") : logFolder);
+    QString journalFile = ini.value(QStringLiteral("Registro"), QStringLiteral("Diario"));
+    journalFile = configFolder.absoluteFilePath(journalFile.isEmpty() ? QStringLiteral("parking.journal") : journalFile);
 
     Settings settings;
     StationController controller(settings, workstationClock,
                                  makeConnectionFactory(serverClock, configFolder.absolutePath()),
-                                 {configPath, programFolder, logFolder});
+                                 {configPath, programFolder, logFolder, journalFile});
     if (headless || parser.isSet(traceOption))
         controller.setTraceSink(writeLine);
 

@@ -150,6 +150,21 @@ void toCharFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv)
     resultText(ctx, oracleToChar(t, textOf(argv[1])));
 }
 
+// TO_DATE(text, 'YYYY-MM-DD HH24:MI:SS'): the date-time the text names, as stored.
+void toDateFunction(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const QDateTime t = parseDateText(textOf(argv[0]));
+    if (!t.isValid()) {
+        sqlite3_result_error(ctx, "TO_DATE: not a date", -1);
+        return;
+    }
+    resultText(ctx, dateText(t));
+}
+
 QVariant columnValue(sqlite3_stmt* stmt, int i)
 {
     switch (sqlite3_column_type(stmt, i)) {
@@ -267,6 +282,7 @@ void SqliteConnection::registerFunctions(sqlite3* db)
     sqlite3_create_function_v2(db, "SYSDATE", 0, flags, clock, sysdateFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "TRUNC", 1, flags | SQLITE_DETERMINISTIC, nullptr, truncFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "TRUNC", 2, flags | SQLITE_DETERMINISTIC, nullptr, truncFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "TO_DATE", 2, flags | SQLITE_DETERMINISTIC, nullptr, toDateFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "TO_CHAR", 1, flags | SQLITE_DETERMINISTIC, nullptr, toCharFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "TO_CHAR", 2, flags | SQLITE_DETERMINISTIC, nullptr, toCharFunction, nullptr, nullptr, nullptr);
 }
@@ -295,7 +311,10 @@ void SqliteConnection::open(const QString& connectionString, const ConnectionOpt
         registerFunctions(db);
         QString user = connectionAttribute(connectionString, QStringLiteral("User ID"));
         user.replace(QLatin1Char('\''), QStringLiteral("''"));
-        runAll(db, QStringLiteral("CREATE TEMP VIEW DUAL AS SELECT 'X' AS DUMMY, '%1' AS USER").arg(user));
+        // DUAL reads the database file, so that the probe notices a file
+        // that has become unreadable or stays locked by another program.
+        runAll(db, QStringLiteral("CREATE TEMP VIEW DUAL AS SELECT 'X' AS DUMMY, '%1' AS USER "
+                                  "FROM (SELECT count(*) FROM main.sqlite_master)").arg(user));
     } catch (const DatabaseError& e) {
         sqlite3_close_v2(db);
         throw DatabaseError(QStringLiteral("Cannot open the embedded database %1: %2").arg(path, e.message()));
@@ -421,7 +440,7 @@ std::unique_ptr<Recordset> SqliteConnection::openRecordset(const QString& sql, C
         if (sqlite3_step(u.stmt) != SQLITE_DONE)
             fail(db, QStringLiteral("Update failed"));
         if (sqlite3_changes(db) != 1) {
-            throw DatabaseError(QStringLiteral(
+            throw UpdateConflict(QStringLiteral(
                 "Row cannot be located for updating. Some values may have been changed since it was last read."));
         }
     };

@@ -36,7 +36,8 @@ StationController::StationController(Settings& settings, const Clock& workstatio
       paths_(std::move(paths)),
       logFile_(paths_.logFolder),
       reader1_(new ReaderControl(QStringLiteral("KBIOMAXctl1"), 1, this)),
-      reader2_(new ReaderControl(QStringLiteral("KBIOMAXctl2"), 2, this))
+      reader2_(new ReaderControl(QStringLiteral("KBIOMAXctl2"), 2, this)),
+      journal_(paths_.journalFile)
 {
     for (ReaderControl* reader : {reader1_, reader2_})
         connect(reader, &ReaderControl::traced, this, &StationController::trace);
@@ -44,6 +45,13 @@ StationController::StationController(Settings& settings, const Clock& workstatio
     connect(reader2_, &ReaderControl::ReaderDown, this, [this] { readerDown(2); });
     connect(reader1_, &ReaderControl::AnsHotReset, this, [this] { hotReset(1); });
     connect(reader2_, &ReaderControl::AnsHotReset, this, [this] { hotReset(2); });
+    for (ReaderControl* reader : {reader1_, reader2_}) {
+        const int station = reader->station();
+        connect(reader, &ReaderControl::TrackRead, this,
+                [this, station](const QString&, const QString&, const QString& track) { KBIOMAXctl_TrackRead(station, track); });
+        connect(reader, &ReaderControl::CardNumberRead, this,
+                [this, station](const QString& card) { KBIOMAXctl_CardNumberRead(station, card); });
+    }
 
     timer1_.setObjectName(QStringLiteral("Timer1"));
     timer2_.setObjectName(QStringLiteral("Timer2"));
@@ -96,6 +104,11 @@ StationController::StartUp StationController::Form_Load()
 
     if (!database_.ConnectDatabase(settings_, paths_.configFile, paths_.programFolder))
         return StartUp::Fatal;
+    recorder_ = std::make_unique<MovementRecorder>(database_, settings_.Instalacion, journal_, clock_,
+                                                   [this](const QString& line) { WriteTerminalWin(line); });
+    // Writes left from an earlier run go to the database first.
+    if (recorder_->pending())
+        recorder_->drain();
 
     const QString code = QString::number(settings_.Instalacion);
     try {
@@ -314,9 +327,11 @@ void StationController::hotReset(int station)
 
 void StationController::Timer1_Timer()
 {
-    if (unloaded_)
+    if (unloaded_ || database_.probing())
         return;
     database_.CheckConnection();
+    if (recorder_ && recorder_->pending())
+        recorder_->drain();
 }
 
 // ---- free-space box ---------------------------------------------------------
@@ -330,10 +345,6 @@ bool StationController::text2_KeyPress(QChar key)
     return false;
 }
 
-void StationController::cmdActualiza_Click()
-{
-    // The free-space counter gives this its effect.
-}
 
 // ---- helpers ----------------------------------------------------------------
 

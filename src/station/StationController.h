@@ -15,9 +15,11 @@
 #include "Database.h"
 #include "FixedText.h"
 #include "LogFile.h"
+#include "MovementRecorder.h"
 #include "ReaderControl.h"
 #include "Settings.h"
 #include "StationView.h"
+#include "WriteJournal.h"
 
 #include <QObject>
 #include <QTimer>
@@ -42,7 +44,8 @@ public:
     struct Paths {
         QString configFile;
         QString programFolder;
-        QString logFolder; // empty: no log file
+        QString logFolder;   // empty: no log file
+        QString journalFile; // writes waiting for the database
     };
 
     StationController(Settings& settings, const Clock& workstationClock,
@@ -80,6 +83,17 @@ public:
 
     // Upper-case hexadecimal text of a whole number, without leading zeros.
     static QString LongHex(double Number);
+
+    // Identification events of each station's reader.
+    void KBIOMAXctl_TrackRead(int station, const QString& track);
+    void KBIOMAXctl_CardNumberRead(int station, const QString& card);
+
+    // The passage.
+    void LookUpCard(std::int32_t& subscriber, std::uint8_t& installation, const QString& cardCode);
+    std::uint8_t AuthorizeAccess(std::uint8_t installation, std::int32_t subscriber, std::uint8_t station);
+    void ProcessEntrance();
+    void ProcessExit();
+    MovementRecorder* recorder() const { return recorder_.get(); }
 
     ReaderControl& KBIOMAXctl1() { return *reader1_; }
     ReaderControl& KBIOMAXctl2() { return *reader2_; }
@@ -133,6 +147,10 @@ private:
     void readerDown(int station);
     void hotReset(int station);
     std::unique_ptr<Recordset> open(const QString& sql);
+    // A 32-character display message from a column of the reader row;
+    // an empty column shows blanks.
+    QString lectorMessage(const char* column) const;
+    void identified(int station, std::int32_t subscriber, std::uint8_t installation);
 
     Settings& settings_;
     const Clock& clock_;
@@ -147,6 +165,9 @@ private:
     QTimer timer2_;
     QTimer timer3_;
     std::unique_ptr<Recordset> rsLector_;
+    std::unique_ptr<Recordset> rsAbonado_;
+    WriteJournal journal_;
+    std::unique_ptr<MovementRecorder> recorder_;
     FixedText<40> NombreInstalacion_;
     QString eventLog_;
     AccessGrid grid_;

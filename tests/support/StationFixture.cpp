@@ -13,7 +13,8 @@ StationFixture::StationFixture()
         [&server, folder = db.folder()](const QString&) -> std::shared_ptr<Connection> {
             return std::make_shared<SqliteConnection>(server, folder);
         },
-        StationController::Paths{configPath, db.folder(), QDir(db.folder()).filePath(QStringLiteral("log"))});
+        StationController::Paths{configPath, db.folder(), QDir(db.folder()).filePath(QStringLiteral("log")),
+                                 QDir(db.folder()).filePath(QStringLiteral("parking.journal"))});
     station->setTraceSink([this](const QString& line) { traceLines << line; });
 }
 

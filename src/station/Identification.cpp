@@ -1,0 +1,85 @@
+#include "Identification.h"
+
+#include <cmath>
+
+namespace parking {
+
+int trackStart(int station, qsizetype length)
+{
+    if (length == 16)
+        return 11;
+    if (station == 1)
+        return length == 17 ? 12 : 13;
+    return length == 17 ? 13 : 10;
+}
+
+std::optional<std::int32_t> lenientWholeNumber(const QString& text)
+{
+    QString compact;
+    for (QChar c : text) {
+        if (c != QLatin1Char(' ') && c != QLatin1Char('\t') && c != QLatin1Char('\n') && c != QLatin1Char('\r'))
+            compact += c;
+    }
+    qsizetype i = 0;
+    const qsizetype n = compact.size();
+    auto digit = [&](qsizetype k) { return k < n && compact[k] >= QLatin1Char('0') && compact[k] <= QLatin1Char('9'); };
+    QString number;
+    if (i < n && (compact[i] == QLatin1Char('+') || compact[i] == QLatin1Char('-')))
+        number += compact[i++];
+    bool any = false;
+    while (digit(i)) {
+        number += compact[i++];
+        any = true;
+    }
+    if (i < n && compact[i] == QLatin1Char('.')) {
+        number += compact[i++];
+        while (digit(i)) {
+            number += compact[i++];
+            any = true;
+        }
+    }
+    if (!any)
+        return 0;
+    if (i < n && (compact[i] == QLatin1Char('E') || compact[i] == QLatin1Char('e') || compact[i] == QLatin1Char('D') ||
+                  compact[i] == QLatin1Char('d'))) {
+        qsizetype k = i + 1;
+        QString exponent = QStringLiteral("e");
+        if (k < n && (compact[k] == QLatin1Char('+') || compact[k] == QLatin1Char('-')))
+            exponent += compact[k++];
+        if (digit(k)) {
+            while (digit(k))
+                exponent += compact[k++];
+            number += exponent;
+        }
+    }
+    bool ok = false;
+    const double value = std::nearbyint(number.toDouble(&ok));
+    if (!ok || !std::isfinite(value) || value < -2147483648.0 || value > 2147483647.0)
+        return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+std::optional<TrackIdentity> decodeTrack(int station, const QString& track)
+{
+    const int start = trackStart(station, track.size());
+    const auto subscriber = lenientWholeNumber(track.mid(start - 1, 5));
+    const QString installationText = track.mid(3, 2).trimmed();
+    bool ok = !installationText.isEmpty();
+    for (QChar c : installationText)
+        ok = ok && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    const int installation = ok ? installationText.toInt() : -1;
+    if (!subscriber || installation < 0 || installation > 255)
+        return std::nullopt;
+    return TrackIdentity{*subscriber, static_cast<std::uint8_t>(installation)};
+}
+
+std::optional<double> cardNumber(const QString& cardText)
+{
+    bool ok = false;
+    const double value = cardText.mid(1, 13).trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+} // namespace parking

@@ -1,0 +1,148 @@
+#include "MovementRecorder.h"
+
+#include "DatabaseError.h"
+#include "FreeSpaceCounter.h"
+
+namespace parking {
+
+namespace {
+
+QString oracleDate(const QDateTime& t)
+{
+    return QStringLiteral("TO_DATE('%1','YYYY-MM-DD HH24:MI:SS')").arg(t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+}
+
+} // namespace
+
+MovementRecorder::MovementRecorder(Database& database, std::int16_t installation, WriteJournal& journal,
+                                   const Clock& clock, std::function<void(const QString&)> log)
+    : database_(database), installation_(installation), journal_(journal), clock_(clock), log_(std::move(log))
+{
+}
+
+void MovementRecorder::RecordMovement(std::int32_t subscriber, std::uint8_t subscriberInstallation, std::uint8_t station)
+{
+    QString sql;
+    if (station == 1) {
+        sql = QStringLiteral("INSERT INTO Movimientos_Parking ") +
+              QStringLiteral("(CodInstalacion,Codigo,INSTALACIONABONADO) VALUES ") + QStringLiteral("(") +
+              QString::number(installation_) + QStringLiteral(",") + QString::number(subscriber) + QStringLiteral(",") +
+              QString::number(subscriberInstallation) + QStringLiteral(")");
+    } else {
+        sql = QStringLiteral(" UPDATE MOVIMIENTOS_PARKING SET HORASALIDA = SYSDATE") + QStringLiteral(" WHERE ") +
+              QStringLiteral("   CODINSTALACION = ") + QString::number(installation_) + QStringLiteral(" AND CODIGO = ") +
+              QString::number(subscriber) +
+              QStringLiteral(" AND TO_CHAR(HORAENTRADA,'DD/MM/YYYY') = TO_CHAR(SYSDATE,'DD/MM/YYYY') ") +
+              QStringLiteral("   AND HORASALIDA IS NULL");
+    }
+    database_.Conexion().execute(sql);
+}
+
+bool MovementRecorder::write(Kind kind, std::int32_t subscriber, std::uint8_t installation,
+                             const std::function<void()>& direct)
+{
+    const QDateTime when = clock_.now();
+    if (!journal_.empty())
+        drain();
+    if (journal_.empty()) {
+        try {
+            direct();
+            return true;
+        } catch (const std::exception& e) {
+            log_(QStringLiteral("ERROR al escribir en la base de datos: ") + QString::fromUtf8(e.what()));
+        }
+    }
+    if (journal_.append(kind, subscriber, installation, when)) {
+        log_(QStringLiteral("DIARIO: pendiente ") + WriteJournal::describe(journal_.pending().back()));
+    } else {
+        log_(QStringLiteral("ERROR: no se puede guardar en el diario %1: %2")
+                 .arg(journal_.path(), WriteJournal::describe({0, kind, subscriber, installation, when})));
+    }
+    return false;
+}
+
+bool MovementRecorder::recordEntrance(std::int32_t subscriber, std::uint8_t subscriberInstallation)
+{
+    return write(Kind::Entrance, subscriber, subscriberInstallation,
+                 [&] { RecordMovement(subscriber, subscriberInstallation, 1); });
+}
+
+bool MovementRecorder::recordExit(std::int32_t subscriber, std::uint8_t subscriberInstallation)
+{
+    return write(Kind::Exit, subscriber, subscriberInstallation,
+                 [&] { RecordMovement(subscriber, subscriberInstallation, 2); });
+}
+
+std::optional<std::int16_t> MovementRecorder::takeSpace()
+{
+    std::optional<std::int16_t> value;
+    write(Kind::TakeSpace, 0, 0, [&] { value = FreeSpaceCounter(database_.Conexion(), installation_).DecrementFreeSpaces(); });
+    return value;
+}
+
+std::optional<std::int16_t> MovementRecorder::giveSpace()
+{
+    std::optional<std::int16_t> value;
+    write(Kind::GiveSpace, 0, 0, [&] { value = FreeSpaceCounter(database_.Conexion(), installation_).IncrementFreeSpaces(); });
+    return value;
+}
+
+void MovementRecorder::replay(const WriteJournal::Entry& e)
+{
+    Connection& c = database_.Conexion();
+    const QString inst = QString::number(installation_);
+    const QString code = QString::number(e.subscriber);
+    switch (e.kind) {
+    case Kind::Entrance:
+        // The row keeps the time of the passage; one already written (the
+        // replay was cut short after the write) is not written again.
+        c.execute(QStringLiteral("INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO,HORAENTRADA) "
+                                 "SELECT %1,%2,%3,%4 FROM DUAL WHERE NOT EXISTS (SELECT 1 FROM Movimientos_Parking "
+                                 "WHERE CodInstalacion = %1 AND Codigo = %2 AND HORAENTRADA = %4)")
+                      .arg(inst, code, QString::number(e.installation), oracleDate(e.when)));
+        break;
+    case Kind::Exit:
+        // Closes what the exit closed at its own time: entries of its day,
+        // up to its time, still open.
+        c.execute(QStringLiteral("UPDATE Movimientos_Parking SET HORASALIDA = %3 WHERE CodInstalacion = %1 AND Codigo = %2 "
+                                 "AND HORAENTRADA >= %4 AND HORAENTRADA <= %3 AND HORASALIDA IS NULL")
+                      .arg(inst, code, oracleDate(e.when), oracleDate(e.when.date().startOfDay())));
+        break;
+    case Kind::TakeSpace:
+        FreeSpaceCounter(c, installation_).DecrementFreeSpaces();
+        break;
+    case Kind::GiveSpace:
+        FreeSpaceCounter(c, installation_).IncrementFreeSpaces();
+        break;
+    }
+}
+
+bool MovementRecorder::drain()
+{
+    int written = 0;
+    while (!journal_.empty()) {
+        const WriteJournal::Entry entry = journal_.pending().front();
+        try {
+            replay(entry);
+        } catch (const std::exception& e) {
+            if (!drainFailing_)
+                log_(QStringLiteral("DIARIO: %1 pendientes; la base de datos no responde: %2")
+                         .arg(journal_.pending().size())
+                         .arg(QString::fromUtf8(e.what())));
+            drainFailing_ = true;
+            break;
+        }
+        if (!journal_.markOldestDone()) {
+            log_(QStringLiteral("ERROR: no se puede anotar en el diario %1").arg(journal_.path()));
+            break;
+        }
+        ++written;
+    }
+    if (written > 0) {
+        drainFailing_ = false;
+        log_(QStringLiteral("DIARIO: %1 escrituras pendientes guardadas en la base de datos").arg(written));
+    }
+    return journal_.empty();
+}
+
+} // namespace parking
