@@ -10,8 +10,9 @@ StationFixture::StationFixture()
     auto& server = db.serverClock();
     station = std::make_unique<StationController>(
         settings, workstationClock,
-        [&server, folder = db.folder()](const QString&) -> std::shared_ptr<Connection> {
-            return std::make_shared<SqliteConnection>(server, folder);
+        [this, &server, folder = db.folder()](const QString&) -> std::shared_ptr<Connection> {
+            recording = std::make_shared<RecordingConnection>(std::make_shared<SqliteConnection>(server, folder));
+            return std::make_shared<FaultyConnection>(faults, recording);
         },
         StationController::Paths{configPath, db.folder(), QDir(db.folder()).filePath(QStringLiteral("log")),
                                  QDir(db.folder()).filePath(QStringLiteral("parking.journal"))});

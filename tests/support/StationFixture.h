@@ -28,6 +28,9 @@ protected:
     QString configPath;
     std::unique_ptr<StationController> station;
     QStringList traceLines;
+    // Every connection the station opens goes through these.
+    std::shared_ptr<Faults> faults = std::make_shared<Faults>();
+    std::shared_ptr<RecordingConnection> recording; // the latest connection's record
 };
 
 } // namespace parking::test

@@ -69,6 +69,8 @@ void FaultyConnection::execute(const QString& sql)
     faults_->executed << sql;
     if (!open_ || faults_->failEverything)
         throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
+    if (faults_->failSql && faults_->failSql(sql))
+        throw DatabaseError(QStringLiteral("ORA-01013: user requested cancel of current operation"));
     if (sql == QLatin1String("SELECT USER FROM DUAL") && faults_->probeFailures > 0) {
         --faults_->probeFailures;
         throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
@@ -81,7 +83,12 @@ std::unique_ptr<Recordset> FaultyConnection::openRecordset(const QString& sql, C
     faults_->executed << sql;
     if (!open_ || faults_->failEverything)
         throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
-    return inner_->openRecordset(sql, c, l);
+    if (faults_->failSql && faults_->failSql(sql))
+        throw DatabaseError(QStringLiteral("ORA-01013: user requested cancel of current operation"));
+    auto rs = inner_->openRecordset(sql, c, l);
+    if (faults_->afterOpen)
+        faults_->afterOpen(sql);
+    return rs;
 }
 
 void RecordingConnectionUi::pumpEvents(std::chrono::milliseconds)

@@ -7,6 +7,8 @@
 #include "SqliteConnection.h"
 
 #include <QStringList>
+
+#include <functional>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -74,6 +76,10 @@ struct Faults {
     QStringList executed;  // every statement executed, in order
     int opens = 0;
     bool failEverything = false; // the database is gone: everything fails
+    // Statements that fail while this says so (the rest go through).
+    std::function<bool(const QString& sql)> failSql;
+    // Called after a row set has been opened (to change rows under it).
+    std::function<void(const QString& sql)> afterOpen;
 };
 
 class FaultyConnection final : public Connection {

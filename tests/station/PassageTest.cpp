@@ -1,0 +1,319 @@
+// From a read at the reader to the barrier, on the real embedded database.
+#include "StationFixture.h"
+
+using namespace parking;
+using namespace parking::test;
+
+namespace {
+
+const QString Track1234 = QStringLiteral("ABC07XXXXX01234Z"); // subscriber 1234 of installation 7
+QString msg(const char* text)
+{
+    return QString::fromLatin1(text).leftJustified(32);
+}
+
+class Passage : public StationFixture {
+protected:
+    void SetUp() override
+    {
+        seedInstallation(true, QStringLiteral("2"), true, QStringLiteral("PISCINA CUBIERTA"), 10, 20);
+        // Subscriber 1234 of installation 7: neither fee nor course holder.
+        db.exec(QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista,CODTARJETA) VALUES (7,1234,2,'FF')"));
+        ASSERT_EQ(start(), StationController::StartUp::InService);
+        takeTrace();
+    }
+    void setFree(int free, int capacity = 20)
+    {
+        db.exec(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = %1, PLAZAS_PARKING = %2").arg(free).arg(capacity));
+    }
+    int freeSpaces() const { return db.scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES")).toInt(); }
+    int rows(const char* where = "1=1") const
+    {
+        return db.scalar(QStringLiteral("SELECT count(*) FROM Movimientos_Parking WHERE ") + QLatin1String(where)).toInt();
+    }
+    void setClocks(const QDateTime& t)
+    {
+        workstationClock.set(t);
+        db.serverClock().set(t);
+    }
+    void entrance(const QString& track = Track1234) { station->KBIOMAXctl1().raiseTrackRead(track); }
+    void exit(const QString& track = Track1234) { station->KBIOMAXctl2().raiseTrackRead(track); }
+};
+
+TEST_F(Passage, GrantedEntranceAtTheLastFreeSpace)
+{
+    setFree(1);
+    entrance();
+    EXPECT_EQ(takeTrace(), (QStringList{
+        QStringLiteral("Track: ABC07XXXXX01234ZLen: 16"), QStringLiteral("msId1: 1234 Instalacion:7"),
+        QStringLiteral("ID = 1234"), QStringLiteral("> plazas 0"), QStringLiteral("> relay 1 0 6"), QStringLiteral("CloseRelay: 0"),
+        QStringLiteral("> grid 0 1 1234 |") + msg("BIENVENIDO") + QStringLiteral("| black"),
+        QStringLiteral("> display 1 |") + msg("BIENVENIDO") + QLatin1Char('|')}));
+    EXPECT_EQ(freeSpaces(), 0);
+    EXPECT_EQ(rows("CodInstalacion = 3 AND Codigo = 1234 AND INSTALACIONABONADO = 7 AND HORASALIDA IS NULL "
+                   "AND HORAENTRADA = '2026-03-04 10:00:00'"), 1);
+    EXPECT_TRUE(station->Timer2().isActive());
+    EXPECT_EQ(station->MensajeActivo1, 1);
+    EXPECT_EQ(station->LastAccessResult, 0);
+    EXPECT_TRUE(recording->statements().contains(
+        QStringLiteral("INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO) VALUES (3,1234,7)")));
+}
+
+struct Refusal {
+    const char* name;
+    QStringList rows;
+    const char* now;
+    int code;
+    const char* shown; // nullptr: silent
+};
+
+class RefusedEntrance : public Passage, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(RefusedEntrance, LeavesTheBarrierShut)
+{
+    const Refusal& r = GetParam();
+    db.exec(QStringLiteral("DELETE FROM ABONADOS"));
+    for (const QString& sql : r.rows)
+        db.exec(sql);
+    setClocks(parseIsoInstant(QString::fromLatin1(r.now)));
+    entrance();
+    QStringList expected{QStringLiteral("Track: ABC07XXXXX01234ZLen: 16"), QStringLiteral("msId1: 1234 Instalacion:7")};
+    if (r.shown) {
+        expected << QStringLiteral("> display 1 |") + msg(r.shown) + QLatin1Char('|')
+                 << QStringLiteral("> grid 0 1 1234 |") + msg(r.shown) + QStringLiteral("| red");
+    }
+    EXPECT_EQ(takeTrace(), expected);
+    EXPECT_EQ(station->LastAccessResult, r.code);
+    EXPECT_EQ(freeSpaces(), 10);
+    EXPECT_EQ(rows(), 0);
+    EXPECT_EQ(station->Timer2().isActive(), r.shown != nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, RefusedEntrance, ::testing::Values(
+    Refusal{"Unknown", {}, "2026-03-04 10:00:00", 1, "TARJETA NO VALIDA"},
+    Refusal{"WeekendOutsideFee", {QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista) VALUES (7,1234,0)"),
+                                  QStringLiteral("INSERT INTO MOVTOSCUOTAS1 VALUES (7,1234,'2026-01-01 00:00:00',NULL,10)"),
+                                  QStringLiteral("INSERT INTO Cuotas (CodInstalacion,CodCuota,HoraInicio2,HoraFin2) VALUES (7,10,'09:00:00','10:00:00')")},
+            "2026-03-07 12:00:00", 2, "FUERA DE HORARIO"},
+    Refusal{"Receipts", {QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista) VALUES (7,1234,2)"),
+                         QStringLiteral("INSERT INTO Recibos VALUES (1,7,1234,1,'2026-03-01 00:00:00',0)")},
+            "2026-03-04 10:00:00", 3, "RECIBOS PENDIENTES"},
+    Refusal{"FeeNotCurrent", {QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista) VALUES (7,1234,0)")},
+            "2026-03-04 10:00:00", 4, "CUOTA NO VIGENTE"},
+    Refusal{"BlockedIsSilent", {QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista) VALUES (7,1234,2)"),
+                                QStringLiteral("INSERT INTO BLOQUEOS VALUES (7,1234,1,'2026-03-01 00:00:00',NULL,NULL)")},
+            "2026-03-04 10:00:00", 5, nullptr},
+    Refusal{"WeekdayOutsideFeeIsSilent", {QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista) VALUES (7,1234,0)"),
+                                          QStringLiteral("INSERT INTO MOVTOSCUOTAS1 VALUES (7,1234,'2026-01-01 00:00:00',NULL,10)"),
+                                          QStringLiteral("INSERT INTO Cuotas (CodInstalacion,CodCuota,HoraInicio1,HoraFin1) VALUES (7,10,'09:00:00','10:00:00')")},
+            "2026-03-04 12:00:00", 6, nullptr},
+    Refusal{"TooSoonIsSilent", {QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista) VALUES (7,1234,2)"),
+                                QStringLiteral("INSERT INTO MOVIMIENTOS VALUES (3,1234,7,'2026-03-04 00:00:00','2026-03-04 09:58:00')")},
+            "2026-03-04 10:00:00", 7, nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Passage, LongMessageIsCutToThirtyTwo)
+{
+    db.exec(QStringLiteral("DELETE FROM ABONADOS"));
+    db.exec(QStringLiteral("UPDATE Lector SET MsjIDMal = '%1'").arg(QString(40, QLatin1Char('M'))));
+    StationController::StartUp started = StationController::StartUp::Fatal;
+    // A fresh station reads the changed row.
+    station = std::make_unique<StationController>(settings, workstationClock,
+        [this](const QString&) -> std::shared_ptr<Connection> { return db.openAnother(); },
+        StationController::Paths{configPath, db.folder(), {}, QDir(db.folder()).filePath(QStringLiteral("j2"))});
+    station->setTraceSink([this](const QString& l) { traceLines << l; });
+    started = station->Form_Load();
+    ASSERT_EQ(started, StationController::StartUp::InService);
+    takeTrace();
+    entrance();
+    EXPECT_TRUE(takeTrace().contains(QStringLiteral("> display 1 |") + QString(32, QLatin1Char('M')) + QLatin1Char('|')));
+}
+
+TEST_F(Passage, FullCarParkRefusesBeforeLookingAtTheSubscriber)
+{
+    for (int free : {0, -3}) {
+        setFree(free);
+        entrance();
+        EXPECT_EQ(takeTrace(), (QStringList{QStringLiteral("Track: ABC07XXXXX01234ZLen: 16"),
+                                            QStringLiteral("msId1: 1234 Instalacion:7"),
+                                            QStringLiteral("> alert |NO HAY PLAZAS LIBRES|")}));
+        EXPECT_EQ(station->PlazasLibres, free);
+        EXPECT_EQ(freeSpaces(), free);
+        EXPECT_EQ(rows(), 0);
+    }
+}
+
+TEST_F(Passage, ExitOfAnUnknownCardStillOpens)
+{
+    setFree(19);
+    station->KBIOMAXctl2().raiseCardNumberRead(QStringLiteral(";0000000999999?"));
+    EXPECT_EQ(takeTrace(), (QStringList{
+        QStringLiteral("Track: F423FLen: 5"), QStringLiteral("msId2: 0 Instalacion:0"), QStringLiteral("ID = 0"),
+        QStringLiteral("> plazas 20"), QStringLiteral("> relay 2 0 6"), QStringLiteral("CloseRelay: 0"),
+        QStringLiteral("> grid 0 2 0 |") + msg("GRACIAS POR SU VISITA") + QStringLiteral("| black"),
+        QStringLiteral("> display 2 |") + msg("GRACIAS POR SU VISITA") + QLatin1Char('|')}));
+    EXPECT_EQ(freeSpaces(), 20);
+    EXPECT_TRUE(recording->statements().contains(QStringLiteral(
+        " UPDATE MOVIMIENTOS_PARKING SET HORASALIDA = SYSDATE WHERE    CODINSTALACION = 3 AND CODIGO = 0 AND "
+        "TO_CHAR(HORAENTRADA,'DD/MM/YYYY') = TO_CHAR(SYSDATE,'DD/MM/YYYY')    AND HORASALIDA IS NULL")));
+}
+
+TEST_F(Passage, ExitClosesEveryOpenRowOfTheDay)
+{
+    entrance();
+    setClocks(QDateTime(QDate(2026, 3, 4), QTime(10, 30)));
+    entrance();
+    setClocks(QDateTime(QDate(2026, 3, 4), QTime(12, 0)));
+    exit();
+    EXPECT_EQ(rows("HORASALIDA = '2026-03-04 12:00:00'"), 2);
+    EXPECT_EQ(freeSpaces(), 9);
+}
+
+TEST_F(Passage, ExitAfterMidnightFindsNoRow)
+{
+    setClocks(QDateTime(QDate(2026, 3, 4), QTime(23, 50)));
+    entrance();
+    setClocks(QDateTime(QDate(2026, 3, 5), QTime(0, 10)));
+    exit();
+    EXPECT_EQ(rows("HORASALIDA IS NULL"), 1);
+    EXPECT_EQ(freeSpaces(), 10);
+}
+
+TEST_F(Passage, CardCodesAreLookedUpInHexadecimal)
+{
+    station->KBIOMAXctl1().raiseCardNumberRead(QStringLiteral(";0000000000255?"));
+    const QStringList trace = takeTrace();
+    ASSERT_GE(trace.size(), 3);
+    EXPECT_EQ(trace[0], QStringLiteral("Track: FFLen: 2"));
+    EXPECT_EQ(trace[1], QStringLiteral("msId1: 1234 Instalacion:7"));
+    EXPECT_EQ(trace[2], QStringLiteral("ID = 1234"));
+    EXPECT_TRUE(recording->statements().contains(QStringLiteral("SELECT CODINSTALACION,CODIGO FROM ABONADOS WHERE CODTARJETA = 'FF'")));
+    for (const char* card : {";0000000004096?", ";0000000000000?"}) {
+        station->KBIOMAXctl1().raiseCardNumberRead(QString::fromLatin1(card));
+    }
+    const QStringList more = takeTrace();
+    EXPECT_TRUE(more.contains(QStringLiteral("Track: 1000Len: 4")));
+    EXPECT_TRUE(more.contains(QStringLiteral("Track: 0Len: 1")));
+}
+
+TEST_F(Passage, UnreadableReadsAreLoggedAndSkipped)
+{
+    entrance(QStringLiteral("ABCX7XXXXX01234Z"));
+    station->KBIOMAXctl2().raiseCardNumberRead(QStringLiteral(";000000ABCDEF0?"));
+    EXPECT_EQ(takeTrace(), (QStringList{QStringLiteral("Lectura no válida en el lector 1: |ABCX7XXXXX01234Z|"),
+                                        QStringLiteral("Tarjeta no válida en el lector 2: |;000000ABCDEF0?|")}));
+    EXPECT_EQ(rows(), 0);
+}
+
+TEST_F(Passage, DatabaseErrorBeforeTheDecisionKeepsTheBarrierShut)
+{
+    db.exec(QStringLiteral("DROP TABLE BLOQUEOS"));
+    entrance();
+    const QStringList trace = takeTrace();
+    EXPECT_TRUE(trace.filter(QStringLiteral("> relay")).isEmpty());
+    ASSERT_FALSE(trace.isEmpty());
+    EXPECT_TRUE(trace.last().startsWith(QStringLiteral("ERROR en la lectura del lector 1: ")));
+    EXPECT_EQ(freeSpaces(), 10);
+    // The station waits for the next read and serves it.
+    db.exec(QStringLiteral("CREATE TABLE BLOQUEOS (CodInstalacion, Codigo, BLOQUEADO, FECHA, FECHA_DESBLOQUEO, Motivo)"));
+    entrance();
+    EXPECT_FALSE(takeTrace().filter(QStringLiteral("> relay 1 0 6")).isEmpty());
+}
+
+TEST_F(Passage, ExitOpensWhenTheDatabaseIsGoneAndTheWritesFollowLater)
+{
+    entrance();
+    setClocks(QDateTime(QDate(2026, 3, 4), QTime(11, 0)));
+    faults->failEverything = true;
+    exit();
+    const QStringList trace = takeTrace();
+    EXPECT_FALSE(trace.filter(QStringLiteral("> relay 2 0 6")).isEmpty());
+    EXPECT_FALSE(trace.filter(QStringLiteral("> display 2 |GRACIAS POR SU VISITA")).isEmpty());
+    EXPECT_EQ(trace.filter(QStringLiteral("DIARIO: pendiente")).size(), 2);
+    EXPECT_EQ(rows("HORASALIDA IS NULL"), 1);
+    EXPECT_EQ(freeSpaces(), 9);
+
+    // The database comes back an hour later: the row gets the exit's time.
+    faults->failEverything = false;
+    setClocks(QDateTime(QDate(2026, 3, 4), QTime(12, 0)));
+    station->Timer1_Timer();
+    EXPECT_EQ(rows("HORASALIDA = '2026-03-04 11:00:00'"), 1);
+    EXPECT_EQ(freeSpaces(), 10);
+    EXPECT_FALSE(station->recorder()->pending());
+    station->Timer1_Timer(); // nothing written twice
+    EXPECT_EQ(freeSpaces(), 10);
+}
+
+TEST_F(Passage, GrantedEntranceWhoseWritesFailStillGoesIn)
+{
+    faults->failSql = [](const QString& sql) {
+        return sql.startsWith(QLatin1String("INSERT INTO Movimientos_Parking")) || sql.startsWith(QLatin1String("SELECT PLAZAS_LIBRES FROM"));
+    };
+    entrance();
+    const QStringList trace = takeTrace();
+    EXPECT_FALSE(trace.filter(QStringLiteral("> relay 1 0 6")).isEmpty());
+    EXPECT_TRUE(trace.contains(QStringLiteral("> plazas 9"))); // shown from the count read at the start
+    EXPECT_EQ(rows(), 0);
+    // Later writes queue behind the journal, in order.
+    setClocks(QDateTime(QDate(2026, 3, 4), QTime(10, 30)));
+    exit();
+    EXPECT_EQ(rows(), 0);
+    faults->failSql = nullptr;
+    station->Timer1_Timer();
+    EXPECT_EQ(rows("HORAENTRADA = '2026-03-04 10:00:00' AND HORASALIDA = '2026-03-04 10:30:00'"), 1);
+    EXPECT_EQ(freeSpaces(), 10);
+}
+
+TEST_F(Passage, CounterStaysWithinItsBounds)
+{
+    setFree(20, 20);
+    exit();
+    EXPECT_EQ(freeSpaces(), 20); // at capacity
+    setFree(25, 20);
+    exit();
+    EXPECT_EQ(freeSpaces(), 20); // capacity lowered meanwhile
+    setFree(25, 20);
+    entrance();
+    EXPECT_EQ(freeSpaces(), 24); // above capacity: down by one only
+}
+
+struct Manual {
+    const char* name;
+    const char* typed;
+    bool accepted;
+    int after;
+};
+
+class ManualSetting : public Passage, public ::testing::WithParamInterface<Manual> {};
+
+TEST_P(ManualSetting, UpToTheCapacity)
+{
+    const Manual& m = GetParam();
+    station->setText2(QString::fromLatin1(m.typed));
+    station->cmdActualiza_Click();
+    EXPECT_EQ(freeSpaces(), m.after);
+    const QStringList trace = takeTrace();
+    if (m.accepted) {
+        EXPECT_EQ(trace, QStringList{QStringLiteral("> plazas %1").arg(m.after)});
+        EXPECT_EQ(station->text2(), QString::fromLatin1(m.typed));
+    } else {
+        EXPECT_EQ(trace, QStringList{QStringLiteral("> alert |NO SE PUEDEN ACTUALIZAR LAS PLAZAS|")});
+        EXPECT_EQ(station->text2(), QString());
+        EXPECT_FALSE(recording->statements().filter(QStringLiteral("UPDATE INSTALACIONES")).size() > 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, ManualSetting, ::testing::Values(
+    Manual{"Capacity", "20", true, 20}, Manual{"CapacityPlusOne", "21", false, 10}, Manual{"Zero", "0", true, 0},
+    Manual{"Empty", "", false, 10}, Manual{"LeadingZeros", "007", true, 7},
+    Manual{"FourteenDigits", "99999999999999", false, 10}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Passage, ManualSettingStatementIsExact)
+{
+    station->setText2(QStringLiteral("15"));
+    station->cmdActualiza_Click();
+    EXPECT_TRUE(recording->statements().contains(QStringLiteral(" UPDATE INSTALACIONES SET PLAZAS_LIBRES = 15 WHERE CodInstalacion = 3")));
+}
+
+} // namespace
