@@ -308,6 +308,10 @@ void SqliteConnection::open(const QString& connectionString, const ConnectionOpt
         // must not freeze.
         sqlite3_busy_timeout(db, std::min(250, options.timeoutSeconds * 1000));
         runAll(db, QStringLiteral("SELECT count(*) FROM sqlite_master"));
+        // Write-ahead logging: one flush to disk per written row instead of
+        // several, and readers never wait for the writer. Every commit is
+        // still on disk before the call returns (synchronous FULL).
+        runAll(db, QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL"));
         registerFunctions(db);
         QString user = connectionAttribute(connectionString, QStringLiteral("User ID"));
         user.replace(QLatin1Char('\''), QStringLiteral("''"));

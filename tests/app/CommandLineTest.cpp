@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -17,11 +18,15 @@ struct StationRun {
     QString out;
 };
 
-StationRun runStation(const QStringList& args, int waitMs = 20000)
+StationRun runStation(const QStringList& args, int waitMs = 20000, const QString& home = {})
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (!home.isEmpty()) {
+        env.insert(QStringLiteral("HOME"), home);
+        env.remove(QStringLiteral("XDG_DATA_HOME"));
+    }
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(PARKING_STATION_BINARY), args);
     EXPECT_TRUE(p.waitForStarted());
@@ -145,6 +150,113 @@ TEST(CommandLine, LogFileKeepsEveryLine)
     const QString text = QString::fromUtf8(log.readAll());
     EXPECT_TRUE(text.contains(QStringLiteral(" SetUpBiomax 2: 0\n")));
     EXPECT_TRUE(text.contains(QStringLiteral("2026-03-04 10:00:00 CloseRelay: 0\n")));
+}
+
+// Reads the program's output until a line starts with `prefix`.
+bool waitForLine(QProcess& p, QString& seen, const QString& prefix, int ms = 15000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        seen += QString::fromUtf8(p.readAllStandardOutput());
+        for (const QString& line : seen.split(QLatin1Char('\n'))) {
+            if (line.startsWith(prefix))
+                return true;
+        }
+        p.waitForReadyRead(100);
+    }
+    return false;
+}
+
+TEST(CommandLine, ExitJournalledBeforeAKillIsWrittenOnceAfterRestart)
+{
+    Site site;
+    site.db.exec(QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista) VALUES (7,1234,2)"));
+    site.db.exec(QStringLiteral("INSERT INTO Movimientos_Parking VALUES (3,1234,7,'2026-03-04 09:00:00',NULL)"));
+    const QStringList args{QStringLiteral("--headless"), QStringLiteral("--config"), site.config, QStringLiteral("--now"),
+                           QStringLiteral("2026-03-04 10:00:00"), QStringLiteral("--script")};
+
+    QProcess p;
+    p.start(QStringLiteral(PARKING_STATION_BINARY),
+            args + QStringList{site.script(QStringLiteral("1.5 track 2 ABC07XXXXX01234Z\n60 quit\n"))});
+    QString seen;
+    ASSERT_TRUE(waitForLine(p, seen, QStringLiteral("> plazas 10"))) << seen.toStdString();
+    // Another program holds the database: nothing can be written.
+    auto holder = site.db.openAnother();
+    holder->execute(QStringLiteral("BEGIN EXCLUSIVE"));
+    ASSERT_TRUE(waitForLine(p, seen, QStringLiteral("> relay 2 0 6"))) << seen.toStdString();
+    p.kill(); // SIGKILL: no chance to tidy up
+    p.waitForFinished();
+    holder->execute(QStringLiteral("ROLLBACK"));
+    EXPECT_TRUE(seen.contains(QStringLiteral("DIARIO: pendiente salida")));
+    EXPECT_TRUE(site.db.scalar(QStringLiteral("SELECT HORASALIDA FROM Movimientos_Parking")).isNull());
+    EXPECT_EQ(site.db.scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES")).toInt(), 10);
+
+    for (int run = 0; run < 2; ++run) {
+        const StationRun again = runStation(args + QStringList{site.script(QStringLiteral("0.5 quit\n"))});
+        EXPECT_EQ(again.exitCode, 0);
+        EXPECT_EQ(again.out.contains(QStringLiteral("DIARIO: 2 escrituras pendientes guardadas")), run == 0) << again.out.toStdString();
+        EXPECT_EQ(site.db.scalar(QStringLiteral("SELECT count(*) FROM Movimientos_Parking WHERE HORASALIDA IS NOT NULL")).toInt(), 1);
+        EXPECT_EQ(site.db.scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES")).toInt(), 11);
+    }
+}
+
+// Each demo subscriber at the entrance on a Wednesday morning.
+struct DemoOutcome {
+    int subscriber;
+    const char* display; // nullptr: a silent refusal
+    bool opens;
+};
+
+TEST(CommandLine, DemoShowsEveryOutcome)
+{
+    const DemoOutcome outcomes[] = {
+        {101, "BIENVENIDO", true},        {102, nullptr, false},
+        {103, "TIENE RECIBOS PENDIENTES", false}, {104, "TIENE RECIBOS PENDIENTES", false},
+        {105, "CUOTA NO VIGENTE", false}, {106, nullptr, false},
+        {107, "BIENVENIDO", true},        {108, "FUERA DE HORARIO", false},
+        {109, nullptr, false},            {110, "BIENVENIDO", true},
+        {111, "BIENVENIDO", true},        {112, "FUERA DE HORARIO", false},
+    };
+    QTemporaryDir home;
+    QString script;
+    double t = 0.1;
+    for (const DemoOutcome& o : outcomes) {
+        script += QStringLiteral("%1 track 1 %B00100000%2?\n").arg(t).arg(o.subscriber, 5, 10, QLatin1Char('0'));
+        t += 0.05;
+    }
+    script += QStringLiteral("%1 card 1 ;0000000999999?\n").arg(t);
+    script += QStringLiteral("%1 track 2 %B0010000000101?\n").arg(t + 0.05);
+    script += QStringLiteral("%1 spaces 0\n%2 track 1 %B0010000000110?\n%3 quit\n").arg(t + 0.1).arg(t + 0.15).arg(t + 0.2);
+    const QString scriptPath = QDir(home.path()).filePath(QStringLiteral("demo.txt"));
+    writeFile(scriptPath, script);
+    const StationRun r = runStation({QStringLiteral("--demo"), QStringLiteral("--headless"), QStringLiteral("--now"),
+                                     QStringLiteral("2026-03-04 10:00:00"), QStringLiteral("--script"), scriptPath},
+                                    20000, home.path());
+    ASSERT_EQ(r.exitCode, 0) << r.out.toStdString();
+    // Split the run into one block per read.
+    const QStringList lines = r.out.split(QLatin1Char('\n'));
+    QList<QStringList> reads;
+    for (const QString& line : lines) {
+        if (line.startsWith(QLatin1String("Track: ")))
+            reads.append(QStringList());
+        if (!reads.isEmpty())
+            reads.last() << line;
+    }
+    ASSERT_EQ(reads.size(), 15) << r.out.toStdString();
+    for (int i = 0; i < 12; ++i) {
+        const DemoOutcome& o = outcomes[i];
+        const QStringList& read = reads[i];
+        EXPECT_EQ(read.filter(QStringLiteral("> relay 1 0 6")).size(), o.opens ? 1 : 0) << o.subscriber;
+        const QStringList shown = read.filter(QStringLiteral("> display 1"));
+        if (o.display)
+            EXPECT_EQ(shown, QStringList{QStringLiteral("> display 1 |%1|").arg(QString::fromLatin1(o.display).leftJustified(32))}) << o.subscriber;
+        else
+            EXPECT_TRUE(shown.isEmpty()) << o.subscriber;
+    }
+    EXPECT_FALSE(reads[12].filter(QStringLiteral("> display 1 |TARJETA NO VALIDA")).isEmpty());
+    EXPECT_FALSE(reads[13].filter(QStringLiteral("> display 2 |GRACIAS POR SU VISITA")).isEmpty());
+    EXPECT_TRUE(reads[14].contains(QStringLiteral("> alert |NO HAY PLAZAS LIBRES|")));
 }
 
 TEST(CommandLine, InitDbCreatesAnEmptyDatabaseAndRefusesToOverwrite)

@@ -85,7 +85,6 @@ const Placement Layout[] = {
 
 TEST_F(OperatorWindow, EveryControlIsWhereTheLayoutPutsIt)
 {
-    const QString png = QDir(QStringLiteral(PARKING_SOURCE_DIR)).filePath(QStringLiteral("docs/frmComunicar.png"));
     const QString out = QDir::current().filePath(QStringLiteral("frmComunicar.png"));
     ASSERT_TRUE(window->grab().save(out));
     EXPECT_EQ(window->size(), QSize(738, 410));
@@ -105,7 +104,6 @@ TEST_F(OperatorWindow, EveryControlIsWhereTheLayoutPutsIt)
             EXPECT_EQ(text, QString::fromUtf8(p.caption)) << p.name;
         }
     }
-    (void)png;
 }
 
 TEST_F(OperatorWindow, OutOfUseControlsAreDisabled)

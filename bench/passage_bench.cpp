@@ -1,0 +1,127 @@
+// From the reader's event to the relay command, on a database of realistic
+// size: granted entrances and exits, and the program's resident memory over
+// many passages.
+//
+//   build-bench/bin/passage_bench [DATABASE] [PASSAGES]
+#include "BenchSupport.h"
+#include "LargeSite.h"
+#include "ModAcceso.h"
+#include "SqliteConnection.h"
+#include "StationController.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <cstdio>
+#include <random>
+
+using namespace parking;
+using namespace parking::bench;
+
+namespace {
+
+long residentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').front().toLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString path = QFileInfo(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("large-site.db")).absoluteFilePath();
+    const int passages = argc > 2 ? std::atoi(argv[2]) : 100000;
+    const std::uint32_t seed = 20261208;
+    const auto subscribers = makeLargeSite(path, SiteSize{}, seed);
+
+    ManualClock server(BenchNow);
+    ManualClock workstation(BenchNow);
+    {
+        SqliteConnection c(server, {});
+        c.open(QStringLiteral("Data Source=sqlite:") + path, {});
+        c.execute(QStringLiteral("DELETE FROM Movimientos_Parking"));
+        c.execute(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = 250, PLAZAS_PARKING = 400"));
+    }
+    // Subscribers the rights check lets in at BenchNow.
+    std::vector<std::int32_t> granted;
+    {
+        SqliteConnection c(server, {});
+        c.open(QStringLiteral("Data Source=sqlite:") + path, {});
+        ModAcceso rights(c, workstation);
+        for (const SubscriberSample& s : subscribers) {
+            // Those without a timetable, so that the clock moving on changes nothing.
+            if (s.kind == 2 && granted.size() < 2000 && rights.CheckAccessRights(s.code, Installation) == AccessGranted)
+                granted.push_back(s.code);
+        }
+    }
+
+    QTemporaryDir dir;
+    const QString config = QDir(dir.path()).filePath(QStringLiteral("Rivalto.ini"));
+    QFile ini(config);
+    ini.open(QIODevice::WriteOnly);
+    ini.write(("[Conexion]\nSID=sqlite:" + path.toUtf8() + "\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=1\n"));
+    ini.close();
+
+    Settings settings;
+    StationController station(settings, workstation,
+                              [&server](const QString&) -> std::shared_ptr<Connection> {
+                                  return std::make_shared<SqliteConnection>(server, QString());
+                              },
+                              {config, dir.path(), QString(), QDir(dir.path()).filePath(QStringLiteral("journal"))});
+    std::chrono::steady_clock::time_point relayAt;
+    station.setTraceSink([&](const QString& line) {
+        if (line.startsWith(QLatin1String("> relay")))
+            relayAt = std::chrono::steady_clock::now();
+    });
+    if (station.Form_Load() != StationController::StartUp::InService) {
+        std::fprintf(stderr, "start-up failed\n");
+        return 1;
+    }
+
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<std::size_t> any(0, granted.size() - 1);
+    std::vector<double> entrances, exits;
+    const long rssStart = residentKb();
+    long rssAfterWarmUp = 0;
+    for (int i = 0; i < passages; ++i) {
+        const std::int32_t code = granted[any(rng)];
+        const QString track = QStringLiteral("%B0") + QStringLiteral("%1").arg(Installation, 2, 10, QLatin1Char('0')) +
+                              QStringLiteral("00000") + QStringLiteral("%1").arg(code, 5, 10, QLatin1Char('0')) + QStringLiteral("?");
+        const bool entering = i % 2 == 0;
+        relayAt = {};
+        const auto start = std::chrono::steady_clock::now();
+        (entering ? station.KBIOMAXctl1() : station.KBIOMAXctl2()).raiseTrackRead(track);
+        if (relayAt == std::chrono::steady_clock::time_point{}) {
+            std::fprintf(stderr, "passage %d of %d did not open\n", i, code);
+            return 1;
+        }
+        (entering ? entrances : exits).push_back(std::chrono::duration<double, std::micro>(relayAt - start).count());
+        // Time moves on so that the spacing rule never refuses.
+        workstation.advance(1);
+        server.advance(1);
+        if (i == 1000)
+            rssAfterWarmUp = residentKb();
+        if (i % 1000 == 0)
+            QCoreApplication::processEvents();
+    }
+    const long rssEnd = residentKb();
+    const Percentiles e = percentiles(entrances);
+    const Percentiles x = percentiles(exits);
+    std::printf("passages: %d (reader event to relay command), %zu subscribers granted at the start\n", passages, granted.size());
+    std::printf("  granted entrance  p50 %7.1f us  p99 %7.1f us  max %8.1f us\n", e.p50, e.p99, e.max);
+    std::printf("  exit              p50 %7.1f us  p99 %7.1f us  max %8.1f us\n", x.p50, x.p99, x.max);
+    std::printf("  resident memory: %ld kB at start, %ld kB after 1,000 passages, %ld kB after %d\n", rssStart,
+                rssAfterWarmUp, rssEnd, passages);
+    return 0;
+}
