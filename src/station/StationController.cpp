@@ -276,26 +276,24 @@ void StationController::ShowReaderMessage(std::uint8_t station, const QString& t
 
 void StationController::Timer2_Timer()
 {
-    guarded(QStringLiteral("Timer2"), [this] {
-        if (MensajeActivo1 == 1) {
-            timer2_.stop();
-            MensajeActivo1 = 0;
-        }
-        QString idle = NombreInstalacion_.text();
-        reader1_->WriteDisplay(idle);
-        NombreInstalacion_ = idle;
-    });
+    restoreIdleText(1);
 }
 
 void StationController::Timer3_Timer()
 {
-    guarded(QStringLiteral("Timer3"), [this] {
-        if (MensajeActivo2 == 1) {
-            timer3_.stop();
-            MensajeActivo2 = 0;
+    restoreIdleText(2);
+}
+
+void StationController::restoreIdleText(int station)
+{
+    guarded(QStringLiteral("Timer%1").arg(station + 1), [this, station] {
+        std::uint8_t& active = station == 1 ? MensajeActivo1 : MensajeActivo2;
+        if (active == 1) {
+            (station == 1 ? timer2_ : timer3_).stop();
+            active = 0;
         }
         QString idle = NombreInstalacion_.text();
-        reader2_->WriteDisplay(idle);
+        (station == 1 ? reader1_ : reader2_)->WriteDisplay(idle);
         NombreInstalacion_ = idle;
     });
 }

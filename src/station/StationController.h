@@ -144,6 +144,8 @@ private:
     // Runs a handler; an error is logged and ends it.
     void guarded(const QString& where, const std::function<void()>& handler);
     void showLights(int station);
+    // A display restore timer's tick: the idle text back on the station.
+    void restoreIdleText(int station);
     void readerDown(int station);
     void hotReset(int station);
     std::unique_ptr<Recordset> open(const QString& sql);

@@ -40,29 +40,29 @@ QFont namedFont(const char* family, const char* fallback, qreal points, bool bol
     return f;
 }
 
-QPixmap greenLight()
+// A 16 x 16 disc; the red light also carries a white bar across.
+QPixmap lightDisc(const QColor& fill, const QColor& rim, bool bar)
 {
     QPixmap p(16, 16);
     p.fill(Qt::transparent);
     QPainter g(&p);
     g.setRenderHint(QPainter::Antialiasing);
-    g.setBrush(QColor(0, 190, 0));
-    g.setPen(QColor(0, 110, 0));
+    g.setBrush(fill);
+    g.setPen(rim);
     g.drawEllipse(1, 1, 14, 14);
+    if (bar)
+        g.fillRect(3, 7, 10, 3, Qt::white);
     return p;
+}
+
+QPixmap greenLight()
+{
+    return lightDisc(QColor(0, 190, 0), QColor(0, 110, 0), false);
 }
 
 QPixmap redLight()
 {
-    QPixmap p(16, 16);
-    p.fill(Qt::transparent);
-    QPainter g(&p);
-    g.setRenderHint(QPainter::Antialiasing);
-    g.setBrush(QColor(220, 0, 0));
-    g.setPen(QColor(140, 0, 0));
-    g.drawEllipse(1, 1, 14, 14);
-    g.fillRect(3, 7, 10, 3, Qt::white);
-    return p;
+    return lightDisc(QColor(220, 0, 0), QColor(140, 0, 0), true);
 }
 
 QIcon programIcon()
