@@ -1,7 +1,7 @@
 #pragma once
 // Chooses the backend for a connection string by its Data Source:
-// "sqlite:PATH" is the embedded database; server names need a server
-// backend, which this build does not have yet: opening one fails clearly.
+// "sqlite:PATH" is the embedded database; any other name is an ODBC data
+// source of a database server.
 #include "Database.h"
 
 namespace parking {

@@ -1,0 +1,327 @@
+#include "OdbcConnection.h"
+
+#include "ConnectionString.h"
+#include "DatabaseError.h"
+#include "MemoryRecordset.h"
+#include "OracleDialect.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <vector>
+
+namespace parking {
+
+struct OdbcConnection::Handles {
+    std::mutex mutex;
+    SQLHENV env = SQL_NULL_HENV;
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    bool open = false;
+    bool postgres = false;
+    QString dbms;
+
+    ~Handles()
+    {
+        if (dbc != SQL_NULL_HDBC) {
+            if (open)
+                SQLDisconnect(dbc);
+            SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        }
+        if (env != SQL_NULL_HENV)
+            SQLFreeHandle(SQL_HANDLE_ENV, env);
+    }
+};
+
+namespace {
+
+QString diagnostics(SQLSMALLINT type, SQLHANDLE handle)
+{
+    QStringList out;
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLCHAR state[6] = {};
+        SQLCHAR text[1024] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, i, state, &native, text, sizeof text, &length)))
+            break;
+        out << QStringLiteral("%1: %2").arg(QString::fromLatin1(reinterpret_cast<char*>(state)),
+                                            QString::fromUtf8(reinterpret_cast<char*>(text)).trimmed());
+    }
+    return out.isEmpty() ? QStringLiteral("ODBC call failed") : out.join(QStringLiteral("; "));
+}
+
+void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const QString& what)
+{
+    if (!SQL_SUCCEEDED(rc))
+        throw DatabaseError(what + QStringLiteral(": ") + diagnostics(type, handle));
+}
+
+// A statement handle freed when it goes out of scope.
+struct Statement {
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    ~Statement()
+    {
+        if (stmt != SQL_NULL_HSTMT)
+            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    }
+};
+
+// Holds the connection for one call, or fails at once when another thread
+// has it.
+std::unique_lock<std::mutex> claim(OdbcConnection::Handles& h)
+{
+    std::unique_lock lock(h.mutex, std::try_to_lock);
+    if (!lock.owns_lock())
+        throw DatabaseError(QStringLiteral("The connection is busy waiting for the server"));
+    if (!h.open)
+        throw DatabaseError(QStringLiteral("Operation is not allowed when the object is closed"));
+    return lock;
+}
+
+void prepareStatement(OdbcConnection::Handles& h, Statement& s, const QString& sql)
+{
+    check(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &s.stmt), SQL_HANDLE_DBC, h.dbc, QStringLiteral("SQLAllocHandle"));
+    SQLSetStmtAttr(s.stmt, SQL_ATTR_QUERY_TIMEOUT,
+                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(OdbcConnection::QueryTimeoutSeconds)), 0);
+    const QByteArray text = (h.postgres ? callBareSysdate(sql) : sql).toUtf8();
+    const SQLRETURN rc = SQLExecDirect(s.stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.constData())),
+                                       static_cast<SQLINTEGER>(text.size()));
+    if (rc != SQL_NO_DATA)
+        check(rc, SQL_HANDLE_STMT, s.stmt, QStringLiteral("SQL error"));
+}
+
+QVariant readValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT type)
+{
+    SQLLEN indicator = 0;
+    switch (type) {
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_TINYINT:
+    case SQL_BIGINT:
+    case SQL_BIT: {
+        SQLBIGINT v = 0;
+        check(SQLGetData(stmt, column, SQL_C_SBIGINT, &v, 0, &indicator), SQL_HANDLE_STMT, stmt, QStringLiteral("SQLGetData"));
+        return indicator == SQL_NULL_DATA ? QVariant() : QVariant(static_cast<qlonglong>(v));
+    }
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
+    case SQL_FLOAT:
+    case SQL_REAL:
+    case SQL_DOUBLE: {
+        double v = 0;
+        check(SQLGetData(stmt, column, SQL_C_DOUBLE, &v, 0, &indicator), SQL_HANDLE_STMT, stmt, QStringLiteral("SQLGetData"));
+        if (indicator == SQL_NULL_DATA)
+            return {};
+        if (v == static_cast<double>(static_cast<qlonglong>(v)) && v > -9e15 && v < 9e15)
+            return QVariant(static_cast<qlonglong>(v));
+        return QVariant(v);
+    }
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TYPE_DATE: {
+        SQL_TIMESTAMP_STRUCT t{};
+        check(SQLGetData(stmt, column, SQL_C_TYPE_TIMESTAMP, &t, sizeof t, &indicator), SQL_HANDLE_STMT, stmt,
+              QStringLiteral("SQLGetData"));
+        if (indicator == SQL_NULL_DATA)
+            return {};
+        return QVariant(QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second)));
+    }
+    case SQL_TYPE_TIME: {
+        SQL_TIME_STRUCT t{};
+        check(SQLGetData(stmt, column, SQL_C_TYPE_TIME, &t, sizeof t, &indicator), SQL_HANDLE_STMT, stmt,
+              QStringLiteral("SQLGetData"));
+        if (indicator == SQL_NULL_DATA)
+            return {};
+        return QVariant(QTime(t.hour, t.minute, t.second));
+    }
+    default: {
+        QByteArray bytes;
+        char buffer[1024];
+        for (;;) {
+            const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_CHAR, buffer, sizeof buffer, &indicator);
+            if (rc == SQL_NO_DATA)
+                break;
+            check(rc, SQL_HANDLE_STMT, stmt, QStringLiteral("SQLGetData"));
+            if (indicator == SQL_NULL_DATA)
+                return {};
+            const qsizetype got = (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof buffer))
+                                      ? static_cast<qsizetype>(sizeof buffer - 1)
+                                      : static_cast<qsizetype>(indicator);
+            bytes.append(buffer, got);
+            if (rc == SQL_SUCCESS)
+                break;
+        }
+        return QVariant(QString::fromUtf8(bytes));
+    }
+    }
+}
+
+QString literal(const QVariant& v)
+{
+    if (v.isNull())
+        return QStringLiteral("NULL");
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::UChar:
+    case QMetaType::SChar:
+    case QMetaType::Double:
+        return v.toString();
+    default:
+        return QLatin1Char('\'') + v.toString().replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
+    }
+}
+
+// The single table and the condition of "SELECT cols FROM table WHERE cond":
+// the only shape of row set the program updates.
+bool singleTable(const QString& sql, QString* table, QString* where)
+{
+    static const QRegularExpression shape(QStringLiteral(R"(^\s*SELECT\s+.+?\s+FROM\s+([A-Za-z_][A-Za-z0-9_]*)\s+WHERE\s+(.+)$)"),
+                                          QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    const auto m = shape.match(sql);
+    if (!m.hasMatch())
+        return false;
+    *table = m.captured(1);
+    *where = m.captured(2);
+    return !where->contains(QLatin1String(" ORDER BY "), Qt::CaseInsensitive) &&
+           !where->contains(QLatin1String(" JOIN "), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+OdbcConnection::OdbcConnection() : handles_(std::make_shared<Handles>()) {}
+
+OdbcConnection::~OdbcConnection() = default;
+
+void OdbcConnection::open(const QString& connectionString, const ConnectionOptions& options)
+{
+    auto h = std::make_shared<Handles>();
+    check(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h->env), SQL_HANDLE_ENV, h->env, QStringLiteral("ODBC environment"));
+    SQLSetEnvAttr(h->env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    check(SQLAllocHandle(SQL_HANDLE_DBC, h->env, &h->dbc), SQL_HANDLE_ENV, h->env, QStringLiteral("ODBC connection"));
+    SQLSetConnectAttr(h->dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(options.timeoutSeconds)), 0);
+    SQLSetConnectAttr(h->dbc, SQL_ATTR_CONNECTION_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(options.timeoutSeconds)), 0);
+
+    const QString dsn = describeDataSource(connectionString);
+    const QString user = connectionAttribute(connectionString, QStringLiteral("User ID"));
+    const QString password = connectionAttribute(connectionString, QStringLiteral("Password"));
+    auto braced = [](const QString& v) -> QString { return QLatin1Char('{') + QString(v).replace(QLatin1Char('}'), QStringLiteral("}}")) + QLatin1Char('}'); };
+    const QByteArray odbc = (QStringLiteral("DSN=") + braced(dsn) + QStringLiteral(";UID=") + braced(user) +
+                             QStringLiteral(";PWD=") + braced(password) + QLatin1Char(';'))
+                                .toUtf8();
+    SQLCHAR out[1024];
+    SQLSMALLINT outLength = 0;
+    const SQLRETURN rc = SQLDriverConnect(h->dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(odbc.constData())),
+                                          static_cast<SQLSMALLINT>(odbc.size()), out, sizeof out, &outLength,
+                                          SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(rc)) {
+        // The driver's words only: the password is not in them.
+        throw DatabaseError(QStringLiteral("Cannot connect to data source \"%1\": %2")
+                                .arg(dsn, diagnostics(SQL_HANDLE_DBC, h->dbc)));
+    }
+    h->open = true;
+    SQLSetConnectAttr(h->dbc, SQL_ATTR_TXN_ISOLATION, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_TXN_SERIALIZABLE)), 0);
+    SQLCHAR name[128] = {};
+    SQLSMALLINT nameLength = 0;
+    if (SQL_SUCCEEDED(SQLGetInfo(h->dbc, SQL_DBMS_NAME, name, sizeof name, &nameLength)))
+        h->dbms = QString::fromUtf8(reinterpret_cast<char*>(name));
+    h->postgres = h->dbms.contains(QLatin1String("PostgreSQL"), Qt::CaseInsensitive);
+    std::lock_guard lock(handles_->mutex);
+    handles_.swap(h);
+}
+
+bool OdbcConnection::isOpen() const
+{
+    std::unique_lock lock(handles_->mutex, std::try_to_lock);
+    return !lock.owns_lock() || handles_->open; // busy means in use, hence open
+}
+
+QString OdbcConnection::dbmsName() const
+{
+    return handles_->dbms;
+}
+
+void OdbcConnection::execute(const QString& sql)
+{
+    auto h = handles_;
+    auto lock = claim(*h);
+    Statement s;
+    prepareStatement(*h, s, sql);
+}
+
+std::unique_ptr<Recordset> OdbcConnection::openRecordset(const QString& sql, CursorType, LockType lockType)
+{
+    auto h = handles_;
+    auto lock = claim(*h);
+    Statement s;
+    prepareStatement(*h, s, sql);
+    SQLSMALLINT count = 0;
+    check(SQLNumResultCols(s.stmt, &count), SQL_HANDLE_STMT, s.stmt, QStringLiteral("SQLNumResultCols"));
+    QStringList names;
+    std::vector<SQLSMALLINT> types;
+    for (SQLUSMALLINT i = 1; i <= count; ++i) {
+        SQLCHAR name[256] = {};
+        SQLSMALLINT nameLength = 0, type = 0, decimals = 0, nullable = 0;
+        SQLULEN size = 0;
+        check(SQLDescribeCol(s.stmt, i, name, sizeof name, &nameLength, &type, &size, &decimals, &nullable),
+              SQL_HANDLE_STMT, s.stmt, QStringLiteral("SQLDescribeCol"));
+        names << QString::fromUtf8(reinterpret_cast<char*>(name));
+        types.push_back(type);
+    }
+    std::vector<MemoryRecordset::Row> rows;
+    for (;;) {
+        const SQLRETURN rc = SQLFetch(s.stmt);
+        if (rc == SQL_NO_DATA)
+            break;
+        check(rc, SQL_HANDLE_STMT, s.stmt, QStringLiteral("SQLFetch"));
+        MemoryRecordset::Row row;
+        for (SQLUSMALLINT i = 1; i <= count; ++i)
+            row.push_back(readValue(s.stmt, i, types[i - 1]));
+        rows.push_back(std::move(row));
+    }
+
+    QString table;
+    QString where;
+    if (lockType != LockType::Optimistic || !singleTable(sql, &table, &where))
+        return std::make_unique<MemoryRecordset>(names, std::move(rows));
+    // The row is found again by the row set's own condition, guarded by
+    // the values read: it must still be the one row the condition selects,
+    // with nothing changed.
+    std::vector<MemoryRecordset::Row> keys(rows.size(), MemoryRecordset::Row{});
+    const bool oneRow = rows.size() == 1;
+    auto writer = [handles = handles_, oneRow, names, table, where](const MemoryRecordset::Row&,
+                                                                    const std::vector<MemoryRecordset::Change>& changes) {
+        if (!oneRow)
+            throw DatabaseError(QStringLiteral("The row set cannot be updated: its condition selects more than one row"));
+        QStringList sets;
+        QStringList guards;
+        for (const auto& c : changes) {
+            sets << names.value(c.column) + QStringLiteral(" = ") + literal(c.value);
+            guards << (c.original.isNull() ? QString(names.value(c.column) + QStringLiteral(" IS NULL"))
+                                           : QString(names.value(c.column) + QStringLiteral(" = ") + literal(c.original)));
+        }
+        const QString update = QStringLiteral("UPDATE %1 SET %2 WHERE (%3) AND %4")
+                                   .arg(table, sets.join(QStringLiteral(", ")), where, guards.join(QStringLiteral(" AND ")));
+        auto lock = claim(*handles);
+        Statement u;
+        prepareStatement(*handles, u, update);
+        SQLLEN affected = 0;
+        check(SQLRowCount(u.stmt, &affected), SQL_HANDLE_STMT, u.stmt, QStringLiteral("SQLRowCount"));
+        if (affected != 1) {
+            throw UpdateConflict(QStringLiteral(
+                "Row cannot be located for updating. Some values may have been changed since it was last read."));
+        }
+    };
+    return std::make_unique<MemoryRecordset>(names, std::move(rows), std::move(keys), writer);
+}
+
+} // namespace parking

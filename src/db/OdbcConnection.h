@@ -1,0 +1,48 @@
+#pragma once
+// A database server reached through ODBC (unixODBC): the production Oracle
+// database, or PostgreSQL. The connection string's Data Source names an
+// ODBC data source (odbc.ini); its User ID and Password are passed to it.
+//
+// Statements go to the server as written, with one exception for servers
+// that have no such thing: on PostgreSQL the bare pseudo-column SYSDATE
+// becomes the call SYSDATE(), a function the PostgreSQL schema defines.
+//
+// The connection serves one caller at a time. A call made while another
+// thread is using it (the probe waiting on a server that does not answer)
+// fails at once instead of waiting, so the user-interface thread is never
+// held up by the probe.
+#include "Connection.h"
+
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+namespace parking {
+
+class OdbcConnection final : public Connection {
+public:
+    // Seconds a statement may run before it is cancelled.
+    static constexpr int QueryTimeoutSeconds = 5;
+
+    OdbcConnection();
+    ~OdbcConnection() override;
+    OdbcConnection(const OdbcConnection&) = delete;
+    OdbcConnection& operator=(const OdbcConnection&) = delete;
+
+    void open(const QString& connectionString, const ConnectionOptions& options) override;
+    bool isOpen() const override;
+    void execute(const QString& sql) override;
+    std::unique_ptr<Recordset> openRecordset(const QString& sql, CursorType cursor, LockType lock) override;
+
+    // The server's product name as the driver reports it ("PostgreSQL", "Oracle").
+    QString dbmsName() const;
+
+    struct Handles;
+
+private:
+    std::shared_ptr<Handles> handles_;
+};
+
+} // namespace parking
