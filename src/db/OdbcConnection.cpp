@@ -214,7 +214,13 @@ void OdbcConnection::open(const QString& connectionString, const ConnectionOptio
     const QString dsn = describeDataSource(connectionString);
     const QString user = connectionAttribute(connectionString, QStringLiteral("User ID"));
     const QString password = connectionAttribute(connectionString, QStringLiteral("Password"));
-    auto braced = [](const QString& v) -> QString { return QLatin1Char('{') + QString(v).replace(QLatin1Char('}'), QStringLiteral("}}")) + QLatin1Char('}'); };
+    // Values are braced only where they need it: drivers look the data
+    // source up by its name as written.
+    auto braced = [](const QString& v) -> QString {
+        if (!v.contains(QLatin1Char(';')) && !v.contains(QLatin1Char('{')) && !v.contains(QLatin1Char('}')))
+            return v;
+        return QLatin1Char('{') + QString(v).replace(QLatin1Char('}'), QStringLiteral("}}")) + QLatin1Char('}');
+    };
     const QByteArray odbc = (QStringLiteral("DSN=") + braced(dsn) + QStringLiteral(";UID=") + braced(user) +
                              QStringLiteral(";PWD=") + braced(password) + QLatin1Char(';'))
                                 .toUtf8();

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# A throwaway PostgreSQL server for the tests, on a loopback port, with the
+# station's schema and account, and an ODBC data source file naming it.
+#
+#   pg-test-server.sh start DIR [PORT]   # creates DIR/data, DIR/odbc.ini; prints nothing on success
+#   pg-test-server.sh stop DIR
+#   pg-test-server.sh reset DIR          # empty every table (between tests)
+set -euo pipefail
+cmd="$1"; dir="$(realpath -m "$2")"; port="${3:-54329}"
+bin=/usr/lib/postgresql/15/bin
+here="$(cd "$(dirname "$0")/.." && pwd)"
+run() {
+  # The server refuses to run as root: run it as the postgres account.
+  if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
+}
+case "$cmd" in
+start)
+  mkdir -p "$dir"
+  if [ "$(id -u)" -eq 0 ]; then chown postgres:postgres "$dir"; fi
+  run "$bin/pg_ctl" -D "$dir/data" -m immediate stop >/dev/null 2>&1 || true
+  rm -rf "$dir/data"
+  run "$bin/initdb" -D "$dir/data" -A trust -U postgres -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1
+  run "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
+      -o "-c listen_addresses=127.0.0.1 -p $port -k $dir -c fsync=off -c full_page_writes=off" start >/dev/null
+  psql="psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p $port -U postgres"
+  $psql -d postgres -c "CREATE ROLE vexlor1 LOGIN PASSWORD 'r7Tq2xLm'" \
+        -c "CREATE DATABASE parking_test OWNER vexlor1" >/dev/null
+  $psql -d parking_test -c "ALTER ROLE vexlor1 SET search_path = public, pg_catalog" >/dev/null
+  PGPASSWORD=r7Tq2xLm psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$port" -U vexlor1 -d parking_test \
+        -f "$here/schema/postgresql/schema.sql" >/dev/null
+  cat >"$dir/odbc.ini" <<INI
+[parking_test]
+Driver=PostgreSQL Unicode
+Servername=127.0.0.1
+Port=$port
+Database=parking_test
+INI
+  chmod a+r "$dir/odbc.ini"
+  ;;
+stop)
+  run "$bin/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
+  ;;
+*)
+  echo "usage: $0 start|stop DIR [PORT]" >&2; exit 2 ;;
+esac
