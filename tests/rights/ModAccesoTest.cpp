@@ -48,8 +48,10 @@ QString receipt(int number, int code, const char* date, int returnCode)
 // An entry in the facility's history: installation of the movement, of the subscriber.
 QString entry(const char* when, int movementInstallation = 7, int subscriberInstallation = 7)
 {
-    return QStringLiteral("INSERT INTO MOVIMIENTOS VALUES (%1,1234,%2,substr(%3,1,10)||' 00:00:00',%3)")
-        .arg(movementInstallation).arg(subscriberInstallation).arg(QLatin1String(when));
+    const QString stamp = QLatin1String(when);
+    const QString day = QLatin1Char('\'') + stamp.mid(1, 10) + QStringLiteral(" 00:00:00'");
+    return QStringLiteral("INSERT INTO MOVIMIENTOS VALUES (%1,1234,%2,%3,%4)")
+        .arg(movementInstallation).arg(subscriberInstallation).arg(day, stamp);
 }
 // Course 5 with class hours for every day from `start` to `end`; Wednesday (3) may differ.
 QString course(int code, const char* start, const char* end, const char* from = "'2026-01-01 00:00:00'",
@@ -312,6 +314,8 @@ TEST(RightsStatements, DatabaseErrorReachesTheCaller)
 TEST(RightsStatements, GarbageTimeIsAnErrorNotAMissingBound)
 {
     TempDatabase db(at("2026-03-04 10:00:00"));
+    if (db.backend() == Backend::PostgreSQL)
+        GTEST_SKIP() << "a time column of the server cannot hold anything but a time";
     for (const QString& sql : {FeeHolder, CurrentFee10, fee("10", "'nine'", "'14:00:00'")})
         db.exec(sql);
     ManualClock workstation(at("2026-03-04 03:00:00"));

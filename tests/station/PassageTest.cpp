@@ -119,7 +119,7 @@ TEST_F(Passage, LongMessageIsCutToThirtyTwo)
     StationController::StartUp started = StationController::StartUp::Fatal;
     // A fresh station reads the changed row.
     station = std::make_unique<StationController>(settings, workstationClock,
-        [this](const QString&) -> std::shared_ptr<Connection> { return db.openAnother(); },
+        [this](const QString&) -> std::shared_ptr<Connection> { return db.makeConnection(); },
         StationController::Paths{configPath, db.folder(), {}, QDir(db.folder()).filePath(QStringLiteral("j2"))});
     station->setTraceSink([this](const QString& l) { traceLines << l; });
     started = station->Form_Load();
@@ -207,7 +207,7 @@ TEST_F(Passage, UnreadableReadsAreLoggedAndSkipped)
 
 TEST_F(Passage, DatabaseErrorBeforeTheDecisionKeepsTheBarrierShut)
 {
-    db.exec(QStringLiteral("DROP TABLE BLOQUEOS"));
+    db.exec(QStringLiteral("ALTER TABLE BLOQUEOS RENAME TO BLOQUEOS_APARTE"));
     entrance();
     const QStringList trace = takeTrace();
     EXPECT_TRUE(trace.filter(QStringLiteral("> relay")).isEmpty());
@@ -215,7 +215,7 @@ TEST_F(Passage, DatabaseErrorBeforeTheDecisionKeepsTheBarrierShut)
     EXPECT_TRUE(trace.last().startsWith(QStringLiteral("ERROR en la lectura del lector 1: ")));
     EXPECT_EQ(freeSpaces(), 10);
     // The station waits for the next read and serves it.
-    db.exec(QStringLiteral("CREATE TABLE BLOQUEOS (CodInstalacion, Codigo, BLOQUEADO, FECHA, FECHA_DESBLOQUEO, Motivo)"));
+    db.exec(QStringLiteral("ALTER TABLE BLOQUEOS_APARTE RENAME TO BLOQUEOS"));
     entrance();
     EXPECT_FALSE(takeTrace().filter(QStringLiteral("> relay 1 0 6")).isEmpty());
 }

@@ -5,13 +5,12 @@ namespace parking::test {
 StationFixture::StationFixture()
 {
     configPath = QDir(db.folder()).filePath(QStringLiteral("Rivalto.ini"));
-    writeFile(configPath, QStringLiteral("[Conexion]\nSID=sqlite:test.db\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n"
+    writeFile(configPath, QStringLiteral("[Conexion]\nSID=") + db.sid() + QStringLiteral("\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n"
                                          "[Impresoras]\nInstalacion=3\n"));
-    auto& server = db.serverClock();
     station = std::make_unique<StationController>(
         settings, workstationClock,
-        [this, &server, folder = db.folder()](const QString&) -> std::shared_ptr<Connection> {
-            recording = std::make_shared<RecordingConnection>(std::make_shared<SqliteConnection>(server, folder));
+        [this](const QString&) -> std::shared_ptr<Connection> {
+            recording = std::make_shared<RecordingConnection>(db.makeConnection());
             return std::make_shared<FaultyConnection>(faults, recording);
         },
         StationController::Paths{configPath, db.folder(), QDir(db.folder()).filePath(QStringLiteral("log")),

@@ -2,6 +2,7 @@
 
 #include "DatabaseError.h"
 #include "MemoryRecordset.h"
+#include "OdbcConnection.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,16 +10,84 @@
 
 namespace parking::test {
 
-TempDatabase::TempDatabase(const QDateTime& serverNow)
-    : path_(QDir(dir_.path()).filePath(QStringLiteral("test.db"))), serverClock_(serverNow)
+namespace {
+
+// A server connection whose SYSDATE reads the test's clock: the session's
+// parking.now is set to it before every statement.
+class ClockedConnection final : public Connection {
+public:
+    ClockedConnection(const Clock& clock) : clock_(clock) {}
+    void open(const QString& cs, const ConnectionOptions& o) override { inner_.open(cs, o); }
+    bool isOpen() const override { return inner_.isOpen(); }
+    void execute(const QString& sql) override
+    {
+        sync();
+        inner_.execute(sql);
+    }
+    std::unique_ptr<Recordset> openRecordset(const QString& sql, CursorType c, LockType l) override
+    {
+        sync();
+        return inner_.openRecordset(sql, c, l);
+    }
+
+private:
+    void sync()
+    {
+        if (inner_.isOpen())
+            inner_.execute(QStringLiteral("SET parking.now = '%1'").arg(clock_.now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
+    }
+    const Clock& clock_;
+    OdbcConnection inner_;
+};
+
+} // namespace
+
+Backend testBackend()
 {
-    SqliteConnection::createDatabase(path_, serverClock_);
-    connection_ = openAnother();
+    return qEnvironmentVariable("PARKING_TEST_BACKEND") == QLatin1String("postgresql") ? Backend::PostgreSQL
+                                                                                        : Backend::Embedded;
 }
 
-std::shared_ptr<SqliteConnection> TempDatabase::openAnother() const
+TempDatabase::TempDatabase(const QDateTime& serverNow, Backend backend)
+    : backend_(backend), path_(QDir(dir_.path()).filePath(QStringLiteral("test.db"))), serverClock_(serverNow)
 {
-    auto c = std::make_shared<SqliteConnection>(serverClock_, dir_.path());
+    if (backend_ == Backend::Embedded)
+        SqliteConnection::createDatabase(path_, serverClock_);
+    connection_ = openAnother();
+    if (backend_ == Backend::PostgreSQL) {
+        // A fresh schema for every test: nothing a test changed (rows, or a
+        // table moved away to provoke an error) reaches the next one.
+        QFile schema(QStringLiteral(PARKING_SOURCE_DIR "/schema/postgresql/schema.sql"));
+        if (!schema.open(QIODevice::ReadOnly))
+            throw DatabaseError(QStringLiteral("cannot read ") + schema.fileName());
+        connection_->execute(QStringLiteral("DROP SCHEMA IF EXISTS public CASCADE"));
+        connection_->execute(QStringLiteral("CREATE SCHEMA public"));
+        connection_->execute(QString::fromUtf8(schema.readAll()));
+    }
+}
+
+QString TempDatabase::sid() const
+{
+    return backend_ == Backend::Embedded ? QStringLiteral("sqlite:test.db") : QStringLiteral("parking_test");
+}
+
+QString TempDatabase::connectionString() const
+{
+    if (backend_ == Backend::Embedded)
+        return QStringLiteral("User ID=vexlor1;Data Source=sqlite:") + path_;
+    return QStringLiteral("Password=r7Tq2xLm;User ID=vexlor1;Data Source=parking_test");
+}
+
+std::shared_ptr<Connection> TempDatabase::makeConnection() const
+{
+    if (backend_ == Backend::Embedded)
+        return std::make_shared<SqliteConnection>(serverClock_, dir_.path());
+    return std::make_shared<ClockedConnection>(serverClock_);
+}
+
+std::shared_ptr<Connection> TempDatabase::openAnother() const
+{
+    auto c = makeConnection();
     c->open(connectionString(), {});
     return c;
 }

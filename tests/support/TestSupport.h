@@ -23,28 +23,43 @@ inline void PrintTo(const QString& s, std::ostream* os)
 
 namespace parking::test {
 
-// A fresh embedded database with the whole schema, in a temporary folder,
-// on a manual server clock.
+enum class Backend { Embedded, PostgreSQL };
+
+// The backend the behavioural suites run on: the embedded database, or the
+// PostgreSQL test server when PARKING_TEST_BACKEND=postgresql (with
+// ODBCINI naming its data source "parking_test").
+Backend testBackend();
+
+// A fresh database with the whole schema and no rows, on a manual server
+// clock: an embedded file in a temporary folder, or the PostgreSQL test
+// server's database emptied.
 class TempDatabase {
 public:
-    explicit TempDatabase(const QDateTime& serverNow = QDateTime(QDate(2026, 3, 4), QTime(10, 0)));
+    explicit TempDatabase(const QDateTime& serverNow = QDateTime(QDate(2026, 3, 4), QTime(10, 0)),
+                          Backend backend = testBackend());
+    Backend backend() const { return backend_; }
     const QString& path() const { return path_; }
     QString folder() const { return dir_.path(); }
-    QString connectionString() const { return QStringLiteral("User ID=vexlor1;Data Source=sqlite:") + path_; }
+    // The SID of a configuration file that names this database.
+    QString sid() const;
+    QString connectionString() const;
     ManualClock& serverClock() { return serverClock_; }
     // The open connection; tests also use it to put rows in place.
-    std::shared_ptr<SqliteConnection> connection() const { return connection_; }
+    std::shared_ptr<Connection> connection() const { return connection_; }
     void exec(const QString& sql) const { connection_->execute(sql); }
     // The first column of the first row of `sql`, or a null QVariant.
     QVariant scalar(const QString& sql) const;
-    // A new connection to the same file.
-    std::shared_ptr<SqliteConnection> openAnother() const;
+    // A new, closed connection object of this backend (what a factory makes).
+    std::shared_ptr<Connection> makeConnection() const;
+    // A new connection to the same database, open.
+    std::shared_ptr<Connection> openAnother() const;
 
 private:
+    Backend backend_;
     QTemporaryDir dir_;
     QString path_;
     ManualClock serverClock_;
-    std::shared_ptr<SqliteConnection> connection_;
+    std::shared_ptr<Connection> connection_;
 };
 
 struct RecordedCall {
