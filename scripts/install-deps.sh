@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libqt6sql6 libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-liberation
+  unixodbc unixodbc-dev odbc-postgresql postgresql
 )
 
 missing=()
