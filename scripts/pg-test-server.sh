@@ -4,7 +4,7 @@
 #
 #   pg-test-server.sh start DIR [PORT]   # creates DIR/data, DIR/odbc.ini; prints nothing on success
 #   pg-test-server.sh stop DIR
-#   pg-test-server.sh reset DIR          # empty every table (between tests)
+#   pg-test-server.sh resume DIR [PORT]  # start again a server stopped with stop, data kept
 set -euo pipefail
 cmd="$1"; dir="$(realpath -m "$2")"; port="${3:-54329}"
 bin=/usr/lib/postgresql/15/bin
@@ -40,6 +40,10 @@ INI
 stop)
   run "$bin/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
   ;;
+resume)
+  run "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
+      -o "-c listen_addresses=127.0.0.1 -p $port -k $dir -c fsync=off -c full_page_writes=off" start >/dev/null
+  ;;
 *)
-  echo "usage: $0 start|stop DIR [PORT]" >&2; exit 2 ;;
+  echo "usage: $0 start|stop|resume DIR [PORT]" >&2; exit 2 ;;
 esac

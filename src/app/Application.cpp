@@ -22,6 +22,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <memory>
 
@@ -203,6 +204,11 @@ int runApplication(int argc, char** argv)
 
     switch (controller.Form_Load()) {
     case StationController::StartUp::Fatal:
+        // The program leaves at once after its message: a connection attempt
+        // that never came back may still be running, and nothing is tidied.
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(1);
     case StationController::StartUp::WindowClosed:
         return 1;
     case StationController::StartUp::InService:

@@ -3,13 +3,18 @@
 #include "ConnectionString.h"
 #include "DatabaseError.h"
 
-#include <future>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 namespace parking {
 
 namespace {
 
 const QString ProbeStatement = QStringLiteral("SELECT USER FROM DUAL");
+// A probe that has not come back by then counts as failed.
+constexpr std::chrono::seconds ProbeLimit{10};
 
 ConnectionOptions startupOptions()
 {
@@ -28,12 +33,55 @@ Database::Database(ConnectionFactory factory, ConnectionUi& ui)
 {
 }
 
-void Database::waitFor(const std::function<void()>& work)
+namespace {
+
+// What a worker thread left: done, and what it threw.
+struct Outcome {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+    std::exception_ptr error;
+};
+
+} // namespace
+
+void Database::waitFor(const std::function<void()>& work, std::chrono::seconds limit, bool handleEvents)
 {
-    auto done = std::async(std::launch::async, work);
-    while (done.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
-        ui_.pumpEvents(std::chrono::milliseconds(20));
-    done.get();
+    // The worker owns what it works on (the lambda holds the connection), so
+    // a worker given up on can finish, or not, in its own time.
+    auto outcome = std::make_shared<Outcome>();
+    std::thread([outcome, work] {
+        std::exception_ptr error;
+        try {
+            work();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::lock_guard lock(outcome->mutex);
+        outcome->done = true;
+        outcome->error = error;
+        outcome->changed.notify_all();
+    }).detach();
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    // A database that answers does so within a few milliseconds: events are
+    // handled only when the wait goes on longer than that.
+    auto slice = std::chrono::milliseconds(50);
+    for (;;) {
+        {
+            std::unique_lock lock(outcome->mutex);
+            outcome->changed.wait_for(lock, slice, [&] { return outcome->done; });
+            slice = std::chrono::milliseconds(handleEvents ? 0 : 50);
+            if (outcome->done) {
+                if (outcome->error)
+                    std::rethrow_exception(outcome->error);
+                return;
+            }
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            throw DatabaseError(QStringLiteral("The database did not answer within %1 seconds").arg(limit.count()));
+        if (handleEvents)
+            ui_.pumpEvents(std::chrono::milliseconds(20));
+    }
 }
 
 bool Database::ConnectDatabase(Settings& settings, const QString& configPath,
@@ -54,11 +102,20 @@ bool Database::ConnectDatabase(Settings& settings, const QString& configPath,
     auto connection = conexion_;
     // No window is up yet during start-up: the wait blocks, and no timer or
     // reader event can run before the connection exists.
+    const QString cadena = cadenaConexion_;
     try {
-        connection->open(cadenaConexion_, startupOptions());
-        // Servers that do not know the statement (Oracle, the embedded
-        // database) reject it; the connection stays open all the same.
-        connection->execute(QStringLiteral("SET LOCK_TIMEOUT 0"));
+        waitFor(
+            [connection, cadena] {
+                connection->open(cadena, startupOptions());
+                // Servers that do not know the statement (Oracle, the
+                // embedded database) reject it; the connection stays open
+                // all the same.
+                try {
+                    connection->execute(QStringLiteral("SET LOCK_TIMEOUT 0"));
+                } catch (const DatabaseError&) {
+                }
+            },
+            std::chrono::seconds(startupOptions().timeoutSeconds), false);
     } catch (const std::exception& e) {
         if (!connection->isOpen())
             ui_.reportFailure(QString::fromUtf8(e.what()));
@@ -81,7 +138,7 @@ void Database::CheckConnection()
         HayError = false;
         try {
             auto connection = conexion_;
-            waitFor([connection] { connection->execute(ProbeStatement); });
+            waitFor([connection] { connection->execute(ProbeStatement); }, ProbeLimit, true);
         } catch (const std::exception& e) {
             HayError = true;
             ui_.reportFailure(QStringLiteral("Probe failed: ") + QString::fromUtf8(e.what()));
@@ -105,7 +162,8 @@ void Database::Reconnect(bool& failed)
     try {
         conexion_ = factory_(cadenaConexion_);
         auto connection = conexion_;
-        waitFor([&] { connection->open(cadenaConexion_, reconnectOptions()); });
+        waitFor([connection, cadena = cadenaConexion_] { connection->open(cadena, reconnectOptions()); },
+                std::chrono::seconds(reconnectOptions().timeoutSeconds), true);
     } catch (const std::exception& e) {
         failed = true;
         ui_.reportFailure(QStringLiteral("Reconnection failed: ") + QString::fromUtf8(e.what()));

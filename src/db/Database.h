@@ -6,8 +6,10 @@
 //
 // Waiting for the database during operation (the probe, reconnections)
 // happens off the user-interface thread while events keep being handled, so
-// the window never freezes for an outage. The start-up connection blocks: no
-// window is up yet. Everything else runs on the calling thread.
+// the window never freezes for an outage; no wait lasts longer than the
+// connection timeout, even with a server that never answers. The start-up
+// connection waits without handling events: no window is up yet.
+// Everything else runs on the calling thread.
 #include "Connection.h"
 #include "ConnectionUi.h"
 #include "Settings.h"
@@ -53,9 +55,10 @@ public:
     void setRetryPause(std::chrono::milliseconds pause) { retryPause_ = pause; }
 
 private:
-    // Runs `work` on another thread and handles events until it is done;
-    // rethrows what it threw.
-    void waitFor(const std::function<void()>& work);
+    // Runs `work` on another thread and waits for it, handling events
+    // meanwhile when `handleEvents`; rethrows what it threw. After `limit`
+    // it stops waiting and fails: the database did not answer.
+    void waitFor(const std::function<void()>& work, std::chrono::seconds limit, bool handleEvents);
 
     ConnectionFactory factory_;
     ConnectionUi& ui_;

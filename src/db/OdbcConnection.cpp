@@ -17,7 +17,7 @@
 namespace parking {
 
 struct OdbcConnection::Handles {
-    std::mutex mutex;
+    std::timed_mutex mutex;
     SQLHENV env = SQL_NULL_HENV;
     SQLHDBC dbc = SQL_NULL_HDBC;
     bool open = false;
@@ -54,10 +54,22 @@ QString diagnostics(SQLSMALLINT type, SQLHANDLE handle)
     return out.isEmpty() ? QStringLiteral("ODBC call failed") : out.join(QStringLiteral("; "));
 }
 
+// A statement the server rolled back because it could not order it with
+// another client's (serialization failure): running it again is safe.
+class SerializationFailure : public DatabaseError {
+public:
+    using DatabaseError::DatabaseError;
+};
+
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const QString& what)
 {
-    if (!SQL_SUCCEEDED(rc))
-        throw DatabaseError(what + QStringLiteral(": ") + diagnostics(type, handle));
+    if (SQL_SUCCEEDED(rc))
+        return;
+    const QString message = what + QStringLiteral(": ") + diagnostics(type, handle);
+    if (message.contains(QLatin1String(": 40001:")) || message.startsWith(QLatin1String("40001")) ||
+        message.contains(QLatin1String(" 40001: ")))
+        throw SerializationFailure(message);
+    throw DatabaseError(message);
 }
 
 // A statement handle freed when it goes out of scope.
@@ -70,11 +82,11 @@ struct Statement {
     }
 };
 
-// Holds the connection for one call, or fails at once when another thread
-// has it.
-std::unique_lock<std::mutex> claim(OdbcConnection::Handles& h)
+// Holds the connection for one call. When another thread has it (the probe),
+// waits a moment for it, then fails rather than hold the window up.
+std::unique_lock<std::timed_mutex> claim(OdbcConnection::Handles& h)
 {
-    std::unique_lock lock(h.mutex, std::try_to_lock);
+    std::unique_lock lock(h.mutex, std::chrono::milliseconds(200));
     if (!lock.owns_lock())
         throw DatabaseError(QStringLiteral("The connection is busy waiting for the server"));
     if (!h.open)
@@ -84,14 +96,29 @@ std::unique_lock<std::mutex> claim(OdbcConnection::Handles& h)
 
 void prepareStatement(OdbcConnection::Handles& h, Statement& s, const QString& sql)
 {
-    check(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &s.stmt), SQL_HANDLE_DBC, h.dbc, QStringLiteral("SQLAllocHandle"));
-    SQLSetStmtAttr(s.stmt, SQL_ATTR_QUERY_TIMEOUT,
-                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(OdbcConnection::QueryTimeoutSeconds)), 0);
     const QByteArray text = (h.postgres ? callBareSysdate(sql) : sql).toUtf8();
-    const SQLRETURN rc = SQLExecDirect(s.stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.constData())),
-                                       static_cast<SQLINTEGER>(text.size()));
-    if (rc != SQL_NO_DATA)
-        check(rc, SQL_HANDLE_STMT, s.stmt, QStringLiteral("SQL error"));
+    // Each statement is its own serializable transaction; one the server
+    // rolled back for a concurrent client's sake runs again.
+    for (int attempt = 1;; ++attempt) {
+        if (s.stmt != SQL_NULL_HSTMT) {
+            SQLFreeHandle(SQL_HANDLE_STMT, s.stmt);
+            s.stmt = SQL_NULL_HSTMT;
+        }
+        check(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &s.stmt), SQL_HANDLE_DBC, h.dbc, QStringLiteral("SQLAllocHandle"));
+        SQLSetStmtAttr(s.stmt, SQL_ATTR_QUERY_TIMEOUT,
+                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(OdbcConnection::QueryTimeoutSeconds)), 0);
+        const SQLRETURN rc = SQLExecDirect(s.stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.constData())),
+                                           static_cast<SQLINTEGER>(text.size()));
+        if (rc == SQL_NO_DATA)
+            return;
+        try {
+            check(rc, SQL_HANDLE_STMT, s.stmt, QStringLiteral("SQL error"));
+            return;
+        } catch (const SerializationFailure&) {
+            if (attempt >= 10)
+                throw;
+        }
+    }
 }
 
 QVariant readValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT type)

@@ -8,9 +8,8 @@
 // becomes the call SYSDATE(), a function the PostgreSQL schema defines.
 //
 // The connection serves one caller at a time. A call made while another
-// thread is using it (the probe waiting on a server that does not answer)
-// fails at once instead of waiting, so the user-interface thread is never
-// held up by the probe.
+// thread is using it (the probe) waits for it at most 200 ms and then fails,
+// so a server that does not answer never holds the window up.
 #include "Connection.h"
 
 #include <QString>

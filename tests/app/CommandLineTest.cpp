@@ -1,4 +1,5 @@
 // The program as an operator or a tool runs it: exit status and messages.
+#include "ProcessSupport.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -12,31 +13,6 @@
 using namespace parking::test;
 
 namespace {
-
-struct StationRun {
-    int exitCode = -1;
-    QString out;
-};
-
-StationRun runStation(const QStringList& args, int waitMs = 20000, const QString& home = {})
-{
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    if (!home.isEmpty()) {
-        env.insert(QStringLiteral("HOME"), home);
-        env.remove(QStringLiteral("XDG_DATA_HOME"));
-    }
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(PARKING_STATION_BINARY), args);
-    EXPECT_TRUE(p.waitForStarted());
-    if (!p.waitForFinished(waitMs)) {
-        p.kill();
-        p.waitForFinished();
-        return {-1, QString::fromUtf8(p.readAllStandardOutput())};
-    }
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput())};
-}
 
 struct BadStart {
     const char* name;
@@ -150,22 +126,6 @@ TEST(CommandLine, LogFileKeepsEveryLine)
     const QString text = QString::fromUtf8(log.readAll());
     EXPECT_TRUE(text.contains(QStringLiteral(" SetUpBiomax 2: 0\n")));
     EXPECT_TRUE(text.contains(QStringLiteral("2026-03-04 10:00:00 CloseRelay: 0\n")));
-}
-
-// Reads the program's output until a line starts with `prefix`.
-bool waitForLine(QProcess& p, QString& seen, const QString& prefix, int ms = 15000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        seen += QString::fromUtf8(p.readAllStandardOutput());
-        for (const QString& line : seen.split(QLatin1Char('\n'))) {
-            if (line.startsWith(prefix))
-                return true;
-        }
-        p.waitForReadyRead(100);
-    }
-    return false;
 }
 
 TEST(CommandLine, ExitJournalledBeforeAKillIsWrittenOnceAfterRestart)

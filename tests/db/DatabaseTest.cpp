@@ -3,6 +3,10 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -172,6 +176,39 @@ TEST_F(DatabaseProbe, DuringAReconnectionOtherWorkFailsAtOnce)
     EXPECT_GT(failedQueries, 0);
     EXPECT_NO_THROW(database.Conexion().openRecordset(QStringLiteral("SELECT * FROM Lector"), CursorType::Keyset,
                                                       LockType::Optimistic));
+}
+
+// A server that takes its time over every statement.
+class SlowConnection final : public Connection {
+public:
+    void open(const QString&, const ConnectionOptions&) override { open_ = true; }
+    bool isOpen() const override { return open_; }
+    void execute(const QString&) override { std::this_thread::sleep_for(std::chrono::milliseconds(1500)); }
+    std::unique_ptr<Recordset> openRecordset(const QString&, CursorType, LockType) override { return nullptr; }
+
+private:
+    std::atomic<bool> open_{false};
+};
+
+TEST(DatabaseWait, EventsKeepBeingHandledWhileTheServerTakesItsTime)
+{
+    RecordingConnectionUi ui;
+    ui.onPump = [] { pumpQtEvents(std::chrono::milliseconds(20)); };
+    Database database([](const QString&) -> std::shared_ptr<Connection> { return std::make_shared<SlowConnection>(); }, ui);
+    QTemporaryDir dir;
+    const QString config = dir.filePath(QStringLiteral("Rivalto.ini"));
+    writeFile(config, QStringLiteral("[Conexion]\nSID=slow\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=1\n"));
+    Settings settings;
+    ASSERT_TRUE(database.ConnectDatabase(settings, config, dir.path()));
+
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(20);
+    database.CheckConnection(); // a probe of 1.5 s
+    // A window frozen for the probe would have handled no tick at all.
+    EXPECT_GT(ticks, 20);
+    EXPECT_TRUE(ui.events.isEmpty());
 }
 
 } // namespace

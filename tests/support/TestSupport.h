@@ -53,6 +53,8 @@ public:
     std::shared_ptr<Connection> makeConnection() const;
     // A new connection to the same database, open.
     std::shared_ptr<Connection> openAnother() const;
+    // Replaces the test's own connection (after the server went away).
+    void reopen() { connection_ = openAnother(); }
 
 private:
     Backend backend_;

@@ -1,0 +1,54 @@
+#pragma once
+// Running the program as an operator or a tool does, from the tests.
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+namespace parking::test {
+
+struct StationRun {
+    int exitCode = -1;
+    QString out;
+};
+
+inline StationRun runStation(const QStringList& args, int waitMs = 20000, const QString& home = {})
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (!home.isEmpty()) {
+        env.insert(QStringLiteral("HOME"), home);
+        env.remove(QStringLiteral("XDG_DATA_HOME"));
+    }
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(PARKING_STATION_BINARY), args);
+    EXPECT_TRUE(p.waitForStarted());
+    if (!p.waitForFinished(waitMs)) {
+        p.kill();
+        p.waitForFinished();
+        return {-1, QString::fromUtf8(p.readAllStandardOutput())};
+    }
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput())};
+}
+
+// Reads the program's output until a line starts with `prefix`.
+inline bool waitForLine(QProcess& p, QString& seen, const QString& prefix, int ms = 15000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        seen += QString::fromUtf8(p.readAllStandardOutput());
+        for (const QString& line : seen.split(QLatin1Char('\n'))) {
+            if (line.startsWith(prefix))
+                return true;
+        }
+        p.waitForReadyRead(100);
+    }
+    return false;
+}
+
+} // namespace parking::test

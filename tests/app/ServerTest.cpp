@@ -1,0 +1,172 @@
+// The program against database servers: one that never answers, and the
+// PostgreSQL test server going away, coming back and shared by two
+// workstations.
+#include "ProcessSupport.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QTcpServer>
+#include <QThread>
+
+#include <random>
+
+using namespace parking;
+using namespace parking::test;
+
+namespace {
+
+QString configFor(const QString& folder, const QString& sid, const QString& name = QStringLiteral("Rivalto.ini"))
+{
+    const QString path = QDir(folder).filePath(name);
+    writeFile(path, QStringLiteral("[Conexion]\nSID=%1\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=3\n"
+                                   "[Registro]\nDiario=%2.journal\n")
+                        .arg(sid, name));
+    return path;
+}
+
+QString track(int subscriber)
+{
+    return QStringLiteral("ABC07XXXXX%1Z").arg(subscriber, 5, 10, QLatin1Char('0'));
+}
+
+TEST(Server, StartUpEndsWhenTheServerNeverAnswers)
+{
+    // Accepts connections (the system's backlog does) and never says a word.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    QTemporaryDir dir;
+    const QString odbcIni = dir.filePath(QStringLiteral("odbc.ini"));
+    writeFile(odbcIni, QStringLiteral("[silent]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort=%1\nDatabase=x\n")
+                           .arg(silent.serverPort()));
+    qputenv("ODBCINI", odbcIni.toUtf8());
+    QElapsedTimer took;
+    took.start();
+    const StationRun r = runStation({QStringLiteral("--headless"), QStringLiteral("--config"),
+                                     configFor(dir.path(), QStringLiteral("silent"))},
+                                    40000);
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("> alert |No hay Conexión a la Base de Datos|"))) << r.out.toStdString();
+    EXPECT_LT(took.elapsed(), 25000); // the 15-second timeout, not forever
+}
+
+// The PostgreSQL test server's folder (scripts/pg-test-server.sh).
+QString serverFolder()
+{
+    return QFileInfo(qEnvironmentVariable("ODBCINI")).absolutePath();
+}
+
+void serverCommand(const char* command)
+{
+    QProcess p;
+    p.start(QStringLiteral(PARKING_SOURCE_DIR "/scripts/pg-test-server.sh"), {QLatin1String(command), serverFolder()});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    ASSERT_EQ(p.exitCode(), 0) << QString::fromUtf8(p.readAllStandardError()).toStdString();
+}
+
+class OnPostgres : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (testBackend() != Backend::PostgreSQL)
+            GTEST_SKIP() << "needs the PostgreSQL test server";
+        db = std::make_unique<TempDatabase>(QDateTime::currentDateTime(), Backend::PostgreSQL);
+        db->exec(QStringLiteral("INSERT INTO Lector VALUES (3, 2, 'sim:in', 'sim:out', 'BIENVENIDO', 'TARJETA NO VALIDA', "
+                                "'FUERA DE HORARIO', 'RECIBOS PENDIENTES', 'CUOTA NO VIGENTE')"));
+        for (int code = 1; code <= 200; ++code)
+            db->exec(QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista) VALUES (7,%1,2)").arg(code));
+    }
+    int scalar(const QString& sql) { return db->scalar(sql).toInt(); }
+    std::unique_ptr<TempDatabase> db;
+    QTemporaryDir dir;
+};
+
+TEST_F(OnPostgres, OutageWithTrafficAtBothReaders)
+{
+    db->exec(QStringLiteral("INSERT INTO INSTALACIONES VALUES (3, 'PISCINA', 100, 10)"));
+    // Twenty cars inside since a moment ago.
+    for (int code = 1; code <= 20; ++code) {
+        db->exec(QStringLiteral("INSERT INTO Movimientos_Parking VALUES (3,%1,7,LOCALTIMESTAMP(0) - INTERVAL '1 second',NULL)")
+                     .arg(code));
+    }
+    QString script;
+    for (int i = 0; i < 20; ++i) {
+        script += QStringLiteral("%1 track 2 %2\n").arg(1.0 + i * 0.5).arg(track(1 + i));
+        script += QStringLiteral("%1 track 1 %2\n").arg(1.25 + i * 0.5).arg(track(21 + i));
+    }
+    script += QStringLiteral("17 quit\n");
+    const QString scriptPath = dir.filePath(QStringLiteral("traffic.txt"));
+    writeFile(scriptPath, script);
+
+    QProcess p;
+    p.start(QStringLiteral(PARKING_STATION_BINARY),
+            {QStringLiteral("--headless"), QStringLiteral("--config"), configFor(dir.path(), QStringLiteral("parking_test")),
+             QStringLiteral("--script"), scriptPath});
+    QString seen;
+    ASSERT_TRUE(waitForLine(p, seen, QStringLiteral("> plazas 10")));
+    QThread::msleep(2500);
+    serverCommand("stop");
+    ASSERT_TRUE(waitForLine(p, seen, QStringLiteral("> progress show"), 15000)) << seen.toStdString();
+    QThread::msleep(3000);
+    serverCommand("resume");
+    ASSERT_TRUE(waitForLine(p, seen, QStringLiteral("> progress hide"), 20000)) << seen.toStdString();
+    ASSERT_TRUE(p.waitForFinished(30000));
+    seen += QString::fromUtf8(p.readAllStandardOutput());
+    EXPECT_EQ(p.exitCode(), 0);
+
+    const QStringList lines = seen.split(QLatin1Char('\n'));
+    EXPECT_EQ(lines.count(QStringLiteral("> progress show")), 1);
+    EXPECT_EQ(lines.count(QStringLiteral("> relay 2 0 6")), 20) << "every exit opens";
+    const int granted = static_cast<int>(lines.count(QStringLiteral("> relay 1 0 6")));
+    EXPECT_LT(granted, 20) << "entrances during the outage are refused";
+    EXPECT_FALSE(lines.filter(QStringLiteral("DIARIO: pendiente salida")).isEmpty());
+    EXPECT_FALSE(lines.filter(QStringLiteral("escrituras pendientes guardadas")).isEmpty());
+
+    // Nothing lost, nothing doubled.
+    db->reopen();
+    EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM Movimientos_Parking WHERE Codigo <= 20 AND HORASALIDA IS NOT NULL")), 20);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM Movimientos_Parking WHERE Codigo > 20")), granted);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM Movimientos_Parking WHERE Codigo > 20 AND HORASALIDA IS NULL")), granted);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES")), 10 + 20 - granted);
+}
+
+TEST_F(OnPostgres, TwoWorkstationsShareTheCount)
+{
+    db->exec(QStringLiteral("INSERT INTO INSTALACIONES VALUES (3, 'PISCINA', 5000, 2500)"));
+    const int cars = 1000;
+    std::mt19937 rng(20261208); // the scripts are the same every run
+    QList<QProcess*> stations;
+    for (int w = 0; w < 2; ++w) {
+        QString script;
+        std::uniform_int_distribution<int> pick(1 + 100 * w, 100 + 100 * w);
+        for (int i = 0; i < cars; ++i) {
+            const int code = pick(rng);
+            script += QStringLiteral("%1 track 1 %2\n%3 track 2 %2\n").arg(0.5 + i * 0.006).arg(track(code)).arg(0.503 + i * 0.006);
+        }
+        script += QStringLiteral("%1 quit\n").arg(0.5 + cars * 0.006 + 1);
+        const QString name = QStringLiteral("station%1").arg(w);
+        const QString scriptPath = dir.filePath(name + QStringLiteral(".txt"));
+        writeFile(scriptPath, script);
+        auto* p = new QProcess;
+        p->start(QStringLiteral(PARKING_STATION_BINARY),
+                 {QStringLiteral("--headless"), QStringLiteral("--config"),
+                  configFor(dir.path(), QStringLiteral("parking_test"), name + QStringLiteral(".ini")),
+                  QStringLiteral("--script"), scriptPath});
+        stations << p;
+    }
+    int relays = 0;
+    for (QProcess* p : stations) {
+        EXPECT_TRUE(p->waitForFinished(180000));
+        const QString out = QString::fromUtf8(p->readAllStandardOutput());
+        relays += static_cast<int>(out.count(QStringLiteral("> relay")));
+        for (const QString& line : out.split(QLatin1Char('\n')))
+            if (line.contains(QStringLiteral("ERROR")))
+                ADD_FAILURE() << line.toStdString();
+        delete p;
+    }
+    EXPECT_EQ(relays, 4 * cars);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES")), 2500);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM Movimientos_Parking")), 2 * cars);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM Movimientos_Parking WHERE HORASALIDA IS NULL")), 0);
+}
+
+} // namespace
