@@ -2,10 +2,14 @@
 // size: granted entrances and exits, and the program's resident memory over
 // many passages.
 //
-//   build-bench/bin/passage_bench [DATABASE] [PASSAGES]
+//   build-bench/bin/passage_bench [DATABASE] [PASSAGES] [odbc:DSN]
+//
+// With odbc:DSN the station works on that server (loaded with the same
+// data), on the server's own clock.
 #include "BenchSupport.h"
 #include "LargeSite.h"
 #include "ModAcceso.h"
+#include "OdbcConnection.h"
 #include "SqliteConnection.h"
 #include "StationController.h"
 
@@ -47,17 +51,26 @@ int main(int argc, char** argv)
 
     ManualClock server(BenchNow);
     ManualClock workstation(BenchNow);
+    const QString odbc = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
+    const QString sid = odbc.startsWith(QLatin1String("odbc:")) ? odbc.mid(5) : QStringLiteral("sqlite:") + path;
+    auto makeConnection = [&]() -> std::shared_ptr<Connection> {
+        if (odbc.isEmpty())
+            return std::make_shared<SqliteConnection>(server, QString());
+        return std::make_shared<OdbcConnection>();
+    };
+    const QString connectionString = QStringLiteral("Password=r7Tq2xLm;User ID=vexlor1;Data Source=") + sid;
     {
-        SqliteConnection c(server, {});
-        c.open(QStringLiteral("Data Source=sqlite:") + path, {});
-        c.execute(QStringLiteral("DELETE FROM Movimientos_Parking"));
-        c.execute(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = 250, PLAZAS_PARKING = 400"));
+        auto c = makeConnection();
+        c->open(connectionString, {});
+        c->execute(QStringLiteral("DELETE FROM Movimientos_Parking"));
+        c->execute(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = 250, PLAZAS_PARKING = 400"));
     }
     // Subscribers the rights check lets in at BenchNow.
     std::vector<std::int32_t> granted;
     {
-        SqliteConnection c(server, {});
-        c.open(QStringLiteral("Data Source=sqlite:") + path, {});
+        auto connection = makeConnection();
+        connection->open(connectionString, {});
+        Connection& c = *connection;
         ModAcceso rights(c, workstation);
         for (const SubscriberSample& s : subscribers) {
             // Those without a timetable, so that the clock moving on changes nothing.
@@ -70,14 +83,12 @@ int main(int argc, char** argv)
     const QString config = QDir(dir.path()).filePath(QStringLiteral("Rivalto.ini"));
     QFile ini(config);
     ini.open(QIODevice::WriteOnly);
-    ini.write(("[Conexion]\nSID=sqlite:" + path.toUtf8() + "\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=1\n"));
+    ini.write(("[Conexion]\nSID=" + sid.toUtf8() + "\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=1\n"));
     ini.close();
 
     Settings settings;
     StationController station(settings, workstation,
-                              [&server](const QString&) -> std::shared_ptr<Connection> {
-                                  return std::make_shared<SqliteConnection>(server, QString());
-                              },
+                              [&](const QString&) -> std::shared_ptr<Connection> { return makeConnection(); },
                               {config, dir.path(), QString(), QDir(dir.path()).filePath(QStringLiteral("journal"))});
     std::chrono::steady_clock::time_point relayAt;
     station.setTraceSink([&](const QString& line) {
@@ -118,7 +129,8 @@ int main(int argc, char** argv)
     const long rssEnd = residentKb();
     const Percentiles e = percentiles(entrances);
     const Percentiles x = percentiles(exits);
-    std::printf("passages: %d (reader event to relay command), %zu subscribers granted at the start\n", passages, granted.size());
+    std::printf("passages on %s: %d (reader event to relay command), %zu subscribers granted at the start\n",
+                odbc.isEmpty() ? "the embedded database" : qPrintable(odbc), passages, granted.size());
     std::printf("  granted entrance  p50 %7.1f us  p99 %7.1f us  max %8.1f us\n", e.p50, e.p99, e.max);
     std::printf("  exit              p50 %7.1f us  p99 %7.1f us  max %8.1f us\n", x.p50, x.p99, x.max);
     std::printf("  resident memory: %ld kB at start, %ld kB after 1,000 passages, %ld kB after %d\n", rssStart,

@@ -8,6 +8,10 @@
 set -euo pipefail
 cmd="$1"; dir="$(realpath -m "$2")"; port="${3:-54329}"
 bin=/usr/lib/postgresql/15/bin
+# Tests trade durability for speed; PARKING_PG_DURABLE=1 keeps every commit
+# on disk (benchmarks).
+speed="-c fsync=off -c full_page_writes=off"
+if [ "${PARKING_PG_DURABLE:-0}" = 1 ]; then speed=""; fi
 here="$(cd "$(dirname "$0")/.." && pwd)"
 run() {
   # The server refuses to run as root: run it as the postgres account.
@@ -21,7 +25,7 @@ start)
   rm -rf "$dir/data"
   run "$bin/initdb" -D "$dir/data" -A trust -U postgres -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1
   run "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
-      -o "-c listen_addresses=127.0.0.1 -p $port -k $dir -c fsync=off -c full_page_writes=off" start >/dev/null
+      -o "-c listen_addresses=127.0.0.1 -p $port -k $dir $speed" start >/dev/null
   psql="psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p $port -U postgres"
   $psql -d postgres -c "CREATE ROLE vexlor1 LOGIN PASSWORD 'r7Tq2xLm'" \
         -c "CREATE DATABASE parking_test OWNER vexlor1" >/dev/null
@@ -42,7 +46,7 @@ stop)
   ;;
 resume)
   run "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
-      -o "-c listen_addresses=127.0.0.1 -p $port -k $dir -c fsync=off -c full_page_writes=off" start >/dev/null
+      -o "-c listen_addresses=127.0.0.1 -p $port -k $dir $speed" start >/dev/null
   ;;
 *)
   echo "usage: $0 start|stop|resume DIR [PORT]" >&2; exit 2 ;;
