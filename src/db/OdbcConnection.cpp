@@ -66,8 +66,8 @@ void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const QString& what
     if (SQL_SUCCEEDED(rc))
         return;
     const QString message = what + QStringLiteral(": ") + diagnostics(type, handle);
-    if (message.contains(QLatin1String(": 40001:")) || message.startsWith(QLatin1String("40001")) ||
-        message.contains(QLatin1String(" 40001: ")))
+    // SQLSTATE 40001 on most servers; Oracle's driver reports ORA-08177.
+    if (message.contains(QLatin1String(": 40001:")) || message.contains(QLatin1String("ORA-08177")))
         throw SerializationFailure(message);
     throw DatabaseError(message);
 }
