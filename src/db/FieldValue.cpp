@@ -23,6 +23,29 @@ double wholeNumber(const QVariant& value, double low, double high)
 
 } // namespace
 
+bool isWholeNumber(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::UChar:
+    case QMetaType::SChar:
+    case QMetaType::Bool:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isNumber(const QVariant& value)
+{
+    return isWholeNumber(value) || value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Float;
+}
+
 double toDouble(const QVariant& value)
 {
     if (value.isNull())

@@ -10,6 +10,10 @@
 
 namespace parking {
 
+// Whether a value holds a whole number (of any width) or a number.
+bool isWholeNumber(const QVariant& value);
+bool isNumber(const QVariant& value);
+
 std::int16_t toInt16(const QVariant& value);
 std::int32_t toInt32(const QVariant& value);
 std::uint8_t toByte(const QVariant& value);

@@ -2,6 +2,7 @@
 
 #include "ConnectionString.h"
 #include "DatabaseError.h"
+#include "FieldValue.h"
 #include "MemoryRecordset.h"
 #include "OracleDialect.h"
 
@@ -190,20 +191,11 @@ QString literal(const QVariant& v)
 {
     if (v.isNull())
         return QStringLiteral("NULL");
-    switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::UChar:
-    case QMetaType::SChar:
-    case QMetaType::Double:
-        return v.toString();
-    default:
-        return QLatin1Char('\'') + v.toString().replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
-    }
+    if (isWholeNumber(v))
+        return QString::number(v.toLongLong());
+    if (isNumber(v))
+        return QString::number(v.toDouble(), 'g', 17);
+    return QLatin1Char('\'') + v.toString().replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
 }
 
 // The single table and the condition of "SELECT cols FROM table WHERE cond":

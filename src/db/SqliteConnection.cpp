@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "ConnectionString.h"
 #include "DatabaseError.h"
+#include "FieldValue.h"
 #include "MemoryRecordset.h"
 #include "OracleDialect.h"
 
@@ -189,18 +190,11 @@ void bindValue(sqlite3_stmt* stmt, int index, const QVariant& v)
         sqlite3_bind_null(stmt, index);
         return;
     }
-    switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::UChar:
-    case QMetaType::SChar:
-    case QMetaType::Bool:
+    if (isWholeNumber(v)) {
         sqlite3_bind_int64(stmt, index, v.toLongLong());
         return;
+    }
+    switch (v.typeId()) {
     case QMetaType::Double:
     case QMetaType::Float:
         sqlite3_bind_double(stmt, index, v.toDouble());
