@@ -6,7 +6,9 @@
 #   pg-test-server.sh stop DIR
 #   pg-test-server.sh resume DIR [PORT]  # start again a server stopped with stop, data kept
 set -euo pipefail
-cmd="$1"; dir="$(realpath -m "$2")"; port="${3:-54329}"
+cmd="$1"; dir="$(realpath -m "$2")"
+# The port: given, or the one this server was started on.
+port="${3:-$(cat "$dir/port" 2>/dev/null || echo 54329)}"
 bin=/usr/lib/postgresql/15/bin
 # Tests trade durability for speed; PARKING_PG_DURABLE=1 keeps every commit
 # on disk (benchmarks).
@@ -32,6 +34,7 @@ start)
   $psql -d parking_test -c "ALTER ROLE vexlor1 SET search_path = public, pg_catalog" >/dev/null
   PGPASSWORD=r7Tq2xLm psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$port" -U vexlor1 -d parking_test \
         -f "$here/schema/postgresql/schema.sql" >/dev/null
+  echo "$port" >"$dir/port"
   cat >"$dir/odbc.ini" <<INI
 [parking_test]
 Driver=PostgreSQL Unicode
