@@ -132,16 +132,19 @@ void Database::CheckConnection()
     if (probing_)
         return;
     probing_ = true;
+    reported_.clear();
+    int attempts = 0;
     bool HayError = true;
     bool ProgresoVisible = false;
     while (HayError) {
+        ++attempts;
         HayError = false;
         try {
             auto connection = conexion_;
             waitFor([connection] { connection->execute(ProbeStatement); }, ProbeLimit, true);
         } catch (const std::exception& e) {
             HayError = true;
-            ui_.reportFailure(QStringLiteral("Probe failed: ") + QString::fromUtf8(e.what()));
+            report(QStringLiteral("Probe failed: ") + QString::fromUtf8(e.what()));
         }
         if (HayError)
             Reconnect(HayError);
@@ -153,7 +156,19 @@ void Database::CheckConnection()
     }
     if (ProgresoVisible)
         ui_.hideProgress();
+    if (!reported_.isEmpty())
+        ui_.reportFailure(QStringLiteral("Connection restored after %1 reconnection attempts").arg(attempts));
     probing_ = false;
+}
+
+void Database::report(const QString& failure)
+{
+    // An outage retried every second would fill the log with the same
+    // lines: each different failure is reported once per outage.
+    if (reported_.contains(failure))
+        return;
+    reported_.insert(failure);
+    ui_.reportFailure(failure);
 }
 
 void Database::Reconnect(bool& failed)
@@ -166,7 +181,7 @@ void Database::Reconnect(bool& failed)
                 std::chrono::seconds(reconnectOptions().timeoutSeconds), true);
     } catch (const std::exception& e) {
         failed = true;
-        ui_.reportFailure(QStringLiteral("Reconnection failed: ") + QString::fromUtf8(e.what()));
+        report(QStringLiteral("Reconnection failed: ") + QString::fromUtf8(e.what()));
     }
 }
 

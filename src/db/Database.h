@@ -14,6 +14,7 @@
 #include "ConnectionUi.h"
 #include "Settings.h"
 
+#include <QSet>
 #include <QString>
 
 #include <chrono>
@@ -60,8 +61,11 @@ private:
     // it stops waiting and fails: the database did not answer.
     void waitFor(const std::function<void()>& work, std::chrono::seconds limit, bool handleEvents);
 
+    void report(const QString& failure);
+
     ConnectionFactory factory_;
     ConnectionUi& ui_;
+    QSet<QString> reported_;
     std::shared_ptr<Connection> conexion_;
     QString cadenaConexion_;
     bool probing_ = false;

@@ -146,6 +146,18 @@ TEST_F(DatabaseProbe, TickDuringAProbeIsIgnored)
     EXPECT_EQ(faults->opens, 4);
 }
 
+TEST_F(DatabaseProbe, ALongOutageIsReportedOnceNotOnceASecond)
+{
+    connect();
+    faults->probeFailures = 1;
+    faults->openFailures = 30;
+    database.CheckConnection();
+    EXPECT_EQ(ui.failures, (QStringList{
+        QStringLiteral("Probe failed: ORA-03113: end-of-file on communication channel"),
+        QStringLiteral("Reconnection failed: ORA-12541: TNS:no listener"),
+        QStringLiteral("Connection restored after 31 reconnection attempts")})) << ui.failures.join(QLatin1Char('\n')).toStdString();
+}
+
 TEST_F(DatabaseProbe, SecondOutageShowsTheWindowAgain)
 {
     connect();
