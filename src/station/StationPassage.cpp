@@ -17,6 +17,8 @@ const QString Thanks = QStringLiteral("GRACIAS POR SU VISITA");
 
 QString StationController::lectorMessage(const char* column) const
 {
+    if (!rsLector_)
+        throw DatabaseError(QStringLiteral("There is no reader configuration row"));
     const QVariant value = rsLector_->field(QLatin1String(column));
     return fixedText(value.isNull() ? QString() : toText(value), 32);
 }
@@ -126,6 +128,8 @@ std::uint8_t StationController::AuthorizeAccess(std::uint8_t installation, std::
 
 void StationController::ProcessEntrance()
 {
+    if (!recorder_)
+        throw DatabaseError(QStringLiteral("The station is not connected"));
     const QString code = QString::number(settings_.Instalacion);
     auto spaces = open(QStringLiteral("SELECT Plazas_Libres FROM Instalaciones WHERE CodInstalacion = ") + code);
     PlazasLibres = toInt16(spaces->field(QStringLiteral("Plazas_Libres")));
@@ -150,6 +154,8 @@ void StationController::ProcessEntrance()
 
 void StationController::ProcessExit()
 {
+    if (!recorder_)
+        throw DatabaseError(QStringLiteral("The station is not connected"));
     // The exit is never refused, and a car is never kept in: the barrier
     // opens whatever the database says.
     WriteTerminalWin(QStringLiteral("ID = ") + QString::number(msId2));

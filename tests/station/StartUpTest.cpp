@@ -102,6 +102,20 @@ TEST_F(StationFixture, StartUpErrorIsLoggedAndTheStationsStayIdle)
     EXPECT_TRUE(takeTrace().filter(QStringLiteral("> port")).isEmpty());
 }
 
+TEST_F(StationFixture, ReadsAfterAFailedStartUpAreRefusedWithoutACrash)
+{
+    db.exec(QStringLiteral("ALTER TABLE Lector RENAME TO Lector_aparte"));
+    EXPECT_EQ(start(), StationController::StartUp::NoStations);
+    takeTrace();
+    db.exec(QStringLiteral("INSERT INTO INSTALACIONES VALUES (3, 'X', 20, 10)"));
+    db.exec(QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista) VALUES (7,1234,2)"));
+    station->KBIOMAXctl1().raiseTrackRead(QStringLiteral("ABC07XXXXX01234Z"));
+    const QStringList trace = takeTrace();
+    EXPECT_TRUE(trace.filter(QStringLiteral("> relay")).isEmpty());
+    ASSERT_FALSE(trace.isEmpty());
+    EXPECT_TRUE(trace.last().startsWith(QStringLiteral("ERROR en la lectura del lector 1")));
+}
+
 TEST_F(StationFixture, MissingConfigurationIsFatal)
 {
     QFile::remove(configPath);
