@@ -88,23 +88,21 @@ QStringList expectedStationCommandsRun()
 const char StationCommandsScript[] = "# pull station 1 down, reset it, open both barriers by hand, leave\n"
                                      "0.1 down 1\n0.2 hotreset 1\n0.3 open 1\n0.4 open 2\n0.5 quit\n";
 
-TEST(CommandLine, HeadlessScriptPrintsTheLogAndTraceInOrder)
+// Headless, and in a window with --trace: two views of the same stations,
+// one and the same stream.
+class StationCommandsRun : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(StationCommandsRun, PrintsTheLogAndTraceInOrder)
 {
     Site site;
-    const StationRun r = runStation({QStringLiteral("--headless"), QStringLiteral("--config"), site.config,
+    const StationRun r = runStation({QString::fromLatin1(GetParam()), QStringLiteral("--config"), site.config,
                                      QStringLiteral("--script"), site.script(QString::fromLatin1(StationCommandsScript))});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts), expectedStationCommandsRun());
 }
 
-TEST(CommandLine, WindowWithTraceRunsTheSameLogic)
-{
-    Site site;
-    const StationRun r = runStation({QStringLiteral("--trace"), QStringLiteral("--config"), site.config,
-                                     QStringLiteral("--script"), site.script(QString::fromLatin1(StationCommandsScript))});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts), expectedStationCommandsRun());
-}
+INSTANTIATE_TEST_SUITE_P(Views, StationCommandsRun, ::testing::Values("--headless", "--trace"),
+                         [](const auto& info) { return std::string(info.param + 2); });
 
 TEST(CommandLine, MalformedScriptDoesNotStart)
 {
