@@ -1,4 +1,5 @@
 // The program as an operator or a tool runs it: exit status and messages.
+#include "QtPrinters.h"
 #include "ProcessSupport.h"
 #include "TestSupport.h"
 

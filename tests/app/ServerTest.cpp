@@ -1,6 +1,7 @@
 // The program against database servers: one that never answers, and the
 // PostgreSQL test server going away, coming back and shared by two
 // workstations.
+#include "QtPrinters.h"
 #include "ProcessSupport.h"
 #include "TestSupport.h"
 

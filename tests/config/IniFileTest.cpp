@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "IniFile.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "Settings.h"
 
 #include <QDir>

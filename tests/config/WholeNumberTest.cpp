@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "WholeNumber.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "ConnectionString.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "Database.h"
 #include "DatabaseError.h"
 #include "TestSupport.h"

@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "OracleDialect.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "DatabaseError.h"
 #include "FieldValue.h"
 #include "TestSupport.h"

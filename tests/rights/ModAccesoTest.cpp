@@ -1,4 +1,5 @@
 // The rights decision on the real embedded database, with both clocks set.
+#include "QtPrinters.h"
 #include "DatabaseError.h"
 #include "ModAcceso.h"
 #include "TestSupport.h"

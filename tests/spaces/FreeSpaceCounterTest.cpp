@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "DatabaseError.h"
 #include "FreeSpaceCounter.h"
 #include "TestSupport.h"

@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "Identification.h"
 
 #include <gtest/gtest.h>

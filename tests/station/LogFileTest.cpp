@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "LogFile.h"
 
 #include <QDir>

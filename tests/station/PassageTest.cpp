@@ -1,4 +1,5 @@
 // From a read at the reader to the barrier, on the real embedded database.
+#include "QtPrinters.h"
 #include "StationFixture.h"
 
 using namespace parking;

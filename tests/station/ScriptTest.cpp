@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "ReaderControl.h"
 #include "ScriptPlayer.h"
 

@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "StationFixture.h"
 
 using namespace parking;

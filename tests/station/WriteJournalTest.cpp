@@ -1,3 +1,4 @@
+#include "QtPrinters.h"
 #include "WriteJournal.h"
 
 #include <QFile>

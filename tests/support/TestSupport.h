@@ -1,6 +1,8 @@
 #pragma once
 // Helpers shared by the test programs: temporary embedded databases, a
 // connection that records what it is asked, and one that fails on demand.
+#include "QtPrinters.h"
+
 #include "Clock.h"
 #include "Connection.h"
 #include "ConnectionUi.h"
@@ -14,12 +16,6 @@
 #include <memory>
 #include <ostream>
 #include <vector>
-
-// Readable QString and QStringList in test failures.
-inline void PrintTo(const QString& s, std::ostream* os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace parking::test {
 

@@ -1,4 +1,5 @@
 // The operator window, offscreen, on a real station controller.
+#include "QtPrinters.h"
 #include "StationFixture.h"
 #include "frmComunicar.h"
 
