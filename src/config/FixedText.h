@@ -30,7 +30,6 @@ public:
 
     const QString& text() const { return text_; }
     QString trimmed() const { return text_.trimmed(); }
-    static constexpr qsizetype width() { return N; }
 
     friend bool operator==(const FixedText&, const FixedText&) = default;
 

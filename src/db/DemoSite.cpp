@@ -62,7 +62,7 @@ DemoSite createDemoSite(const QString& folder, const Clock& serverClock)
     SqliteConnection::createDatabase(site.databasePath, serverClock);
     SqliteConnection connection(serverClock, folder);
     connection.open(QStringLiteral("Data Source=sqlite:") + site.databasePath, {});
-    connection.executeScript(demoDataSql());
+    connection.execute(demoDataSql());
 
     QSaveFile ini(site.configPath);
     if (!ini.open(QIODevice::WriteOnly) || ini.write(DemoIni) < 0 || !ini.commit())

@@ -270,11 +270,6 @@ bool OdbcConnection::isOpen() const
     return !lock.owns_lock() || handles_->open; // busy means in use, hence open
 }
 
-QString OdbcConnection::dbmsName() const
-{
-    return handles_->dbms;
-}
-
 void OdbcConnection::execute(const QString& sql)
 {
     auto h = handles_;

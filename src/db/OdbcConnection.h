@@ -35,9 +35,6 @@ public:
     void execute(const QString& sql) override;
     std::unique_ptr<Recordset> openRecordset(const QString& sql, CursorType cursor, LockType lock) override;
 
-    // The server's product name as the driver reports it ("PostgreSQL", "Oracle").
-    QString dbmsName() const;
-
     struct Handles;
 
 private:

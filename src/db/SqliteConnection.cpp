@@ -341,11 +341,6 @@ void SqliteConnection::execute(const QString& sql)
     runAll(handle_->get(), callBareSysdate(sql));
 }
 
-void SqliteConnection::executeScript(const QString& sql)
-{
-    execute(sql);
-}
-
 std::unique_ptr<Recordset> SqliteConnection::openRecordset(const QString& sql, CursorType,
                                                            LockType lockType)
 {
@@ -459,7 +454,7 @@ void SqliteConnection::createDatabase(const QString& path, const Clock& serverCl
     sqlite3_close_v2(db);
     SqliteConnection connection(serverClock, {});
     connection.open(QStringLiteral("Data Source=sqlite:") + path, {});
-    connection.executeScript(embeddedSchemaSql());
+    connection.execute(embeddedSchemaSql());
 }
 
 } // namespace parking

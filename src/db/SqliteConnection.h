@@ -39,8 +39,6 @@ public:
     // Creates an empty database file with the whole schema; fails if the
     // file exists already.
     static void createDatabase(const QString& path, const Clock& serverClock);
-    // Runs a script of several statements (schema or data).
-    void executeScript(const QString& sql);
 
     // The file the Data Source names, resolved against `baseFolder`.
     static QString databasePath(const QString& dataSource, const QString& baseFolder);
