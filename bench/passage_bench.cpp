@@ -8,7 +8,7 @@
 // data), on the server's own clock.
 #include "BenchSupport.h"
 #include "LargeSite.h"
-#include "ModAcceso.h"
+#include "AccessRules.h"
 #include "OdbcConnection.h"
 #include "SqliteConnection.h"
 #include "StationController.h"
@@ -71,10 +71,10 @@ int main(int argc, char** argv)
         auto connection = makeConnection();
         connection->open(connectionString, {});
         Connection& c = *connection;
-        ModAcceso rights(c, workstation);
+        AccessRules rights(c, workstation);
         for (const SubscriberSample& s : subscribers) {
             // Those without a timetable, so that the clock moving on changes nothing.
-            if (s.kind == 2 && granted.size() < 2000 && rights.CheckAccessRights(s.code, Installation) == AccessGranted)
+            if (s.kind == 2 && granted.size() < 2000 && rights.check(s.code, Installation) == AccessGranted)
                 granted.push_back(s.code);
         }
     }

@@ -6,14 +6,18 @@
 #include "DemoSite.h"
 #include "FieldValue.h"
 #include "IniFile.h"
-#include "ReaderSimulatorWindow.h"
 #include "ScriptPlayer.h"
 #include "Settings.h"
 #include "SqliteConnection.h"
 #include "StationController.h"
-#include "frmComunicar.h"
+#include "Timer.h"
+
+#if PARKING_GUI
+#include "OperatorWindow.h"
+#include "ReaderSimulatorWindow.h"
 
 #include <QApplication>
+#endif
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -22,7 +26,6 @@
 #include <QTimer>
 
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
 #include <memory>
 
@@ -55,28 +58,28 @@ void printError(const QString& text)
 class HeadlessActions final : public OperatorActions {
 public:
     explicit HeadlessActions(StationController& c) : c_(c) {}
-    void openBarrier(int station) override
-    {
-        station == 1 ? c_.cmdAbrirPuerta1_Click() : c_.cmdAbrirPuerta2_Click();
-    }
+    void openBarrier(int station) override { c_.openBarrierByHand(station); }
     void updateSpaces(const QString& digits) override
     {
-        c_.setText2(digits);
-        c_.cmdActualiza_Click();
+        c_.setFreeSpacesText(digits);
+        c_.setFreeSpacesByHand();
     }
-    void quit() override { c_.cmdCerrar_Click(); }
+    void quit() override { c_.close(); }
 
 private:
     StationController& c_;
 };
 
+#if PARKING_GUI
 QList<SimulatedCard> demoCards(StationController& controller)
 {
     QList<SimulatedCard> cards;
     try {
-        auto rs = controller.database().Conexion().openRecordset(
-            QStringLiteral("SELECT Codigo, CodInstalacion, Nombre, CODTARJETA FROM ABONADOS ORDER BY Codigo"),
-            CursorType::Dynamic, LockType::ReadOnly);
+        auto connection = controller.monitor().connection();
+        if (!connection)
+            return cards;
+        auto rs = connection->openRecordset(
+            QStringLiteral("SELECT Codigo, CodInstalacion, Nombre, CODTARJETA FROM ABONADOS ORDER BY Codigo"), LockType::ReadOnly);
         for (; !rs->eof(); rs->moveNext()) {
             const QVariant card = rs->field(QStringLiteral("CODTARJETA"));
             cards.append({toInt32(rs->field(QStringLiteral("Codigo"))),
@@ -84,10 +87,11 @@ QList<SimulatedCard> demoCards(StationController& controller)
                           rs->field(QStringLiteral("Nombre")).toString(), card.isNull() ? QString() : toText(card)});
         }
     } catch (const std::exception& e) {
-        controller.WriteTerminalWin(QStringLiteral("ERROR en el simulador: ") + QString::fromUtf8(e.what()));
+        controller.log().write(QStringLiteral("ERROR en el simulador: ") + QString::fromUtf8(e.what()));
     }
     return cards;
 }
+#endif
 
 } // namespace
 
@@ -100,8 +104,14 @@ int runApplication(int argc, char** argv)
                 headless = true;
         }
     }
+#if PARKING_GUI
     std::unique_ptr<QCoreApplication> app = headless ? std::make_unique<QCoreApplication>(argc, argv)
                                                      : std::make_unique<QApplication>(argc, argv);
+#else
+    // Built without windows: every run is headless.
+    headless = true;
+    auto app = std::make_unique<QCoreApplication>(argc, argv);
+#endif
     QCoreApplication::setApplicationName(QStringLiteral("parking-station"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PARKING_VERSION));
 
@@ -187,51 +197,56 @@ int runApplication(int argc, char** argv)
     QString journalFile = ini.value(QStringLiteral("Registro"), QStringLiteral("Diario"));
     journalFile = configFolder.absoluteFilePath(journalFile.isEmpty() ? QStringLiteral("parking.journal") : journalFile);
 
+    // The clocks above outlive the controller, and with it the database's
+    // worker thread, which reads the server clock.
+    QtTimers timers;
     Settings settings;
     StationController controller(settings, workstationClock,
                                  makeConnectionFactory(serverClock, configFolder.absolutePath()),
-                                 {configPath, programFolder, logFolder, journalFile});
+                                 {configPath, programFolder, logFolder, journalFile}, timers);
     if (headless || parser.isSet(traceOption))
         controller.setTraceSink(writeLine);
 
-    std::unique_ptr<frmComunicar> window;
+#if PARKING_GUI
+    std::unique_ptr<OperatorWindow> window;
     if (!headless) {
-        window = std::make_unique<frmComunicar>(controller);
+        window = std::make_unique<OperatorWindow>(controller);
         controller.setView(window.get());
     }
+#endif
     QObject::connect(&controller, &StationController::closed, app.get(), &QCoreApplication::quit,
                      Qt::QueuedConnection);
 
-    switch (controller.Form_Load()) {
+    switch (controller.start()) {
     case StationController::StartUp::Fatal:
-        // The program leaves at once after its message: a connection attempt
-        // that never came back may still be running, and nothing is tidied.
-        std::fflush(stdout);
-        std::fflush(stderr);
-        std::_Exit(1);
     case StationController::StartUp::WindowClosed:
+        // A connection attempt that never came back is waited for (within
+        // its login timeout) as the controller goes.
         return 1;
     case StationController::StartUp::InService:
     case StationController::StartUp::NoStations:
         break;
     }
 
+    HeadlessActions headlessActions(controller);
+    OperatorActions* actions = &headlessActions;
+#if PARKING_GUI
     std::unique_ptr<ReaderSimulatorWindow> simulator;
     if (window) {
         window->show();
         if (parser.isSet(demoOption)) {
-            simulator = std::make_unique<ReaderSimulatorWindow>(controller.KBIOMAXctl1(), controller.KBIOMAXctl2(),
+            simulator = std::make_unique<ReaderSimulatorWindow>(controller.reader(1), controller.reader(2),
                                                                 demoCards(controller));
             simulator->move(window->geometry().left(), window->frameGeometry().bottom() + 10);
             simulator->show();
         }
-    }
-
-    HeadlessActions headlessActions(controller);
-    OperatorActions& actions = window ? static_cast<OperatorActions&>(*window) : headlessActions;
-    ScriptPlayer player(std::move(script), controller.KBIOMAXctl1(), controller.KBIOMAXctl2(), actions, setClocks);
-    if (window)
         window->setAlertsAutoClose(parser.isSet(scriptOption));
+        actions = window.get();
+    }
+#endif
+    ScriptPlayer player(
+        std::move(script), [&controller](int station) -> ReaderControl& { return controller.reader(station); }, *actions,
+        setClocks);
     player.start();
 
     std::signal(SIGINT, onStopSignal);
@@ -240,7 +255,7 @@ int runApplication(int argc, char** argv)
     stopWatch.setInterval(100);
     QObject::connect(&stopWatch, &QTimer::timeout, [&controller] {
         if (stopRequested)
-            controller.Form_Unload();
+            controller.close();
     });
     stopWatch.start();
     return QCoreApplication::exec();

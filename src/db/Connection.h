@@ -18,13 +18,11 @@
 
 namespace parking {
 
-enum class CursorType { Keyset = 1, Dynamic = 2 };
+// ReadOnly row sets cannot be updated; Optimistic ones can (see update()).
 enum class LockType { ReadOnly = 1, Optimistic = 3 };
 
 struct ConnectionOptions {
-    int isolationLevel = 1048576; // serializable
-    int cursorLocation = 3;       // client-side cursors
-    int timeoutSeconds = 15;      // login timeout
+    int timeoutSeconds = 15; // login timeout
 };
 
 class Recordset {
@@ -50,8 +48,7 @@ public:
     virtual void open(const QString& connectionString, const ConnectionOptions& options) = 0;
     virtual bool isOpen() const = 0;
     virtual void execute(const QString& sql) = 0;
-    virtual std::unique_ptr<Recordset> openRecordset(const QString& sql, CursorType cursor,
-                                                     LockType lock) = 0;
+    virtual std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType lock) = 0;
 };
 
 } // namespace parking

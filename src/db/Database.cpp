@@ -3,27 +3,19 @@
 #include "ConnectionString.h"
 #include "DatabaseError.h"
 
-#include <condition_variable>
-#include <exception>
-#include <mutex>
-#include <thread>
 
 namespace parking {
 
 namespace {
 
-const QString ProbeStatement = QStringLiteral("SELECT USER FROM DUAL");
-// A probe that has not come back by then counts as failed.
-constexpr std::chrono::seconds ProbeLimit{10};
-
-ConnectionOptions startupOptions()
+ConnectionOptions startUpOptions()
 {
-    return {1048576, 3, 15};
+    return {static_cast<int>(Database::StartUpTimeout.count())};
 }
 
 ConnectionOptions reconnectOptions()
 {
-    return {1048576, 3, 10};
+    return {static_cast<int>(Database::ReconnectTimeout.count())};
 }
 
 } // namespace
@@ -33,50 +25,20 @@ Database::Database(ConnectionFactory factory, ConnectionUi& ui)
 {
 }
 
-namespace {
-
-// What a worker thread left: done, and what it threw.
-struct Outcome {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool done = false;
-    std::exception_ptr error;
-};
-
-} // namespace
-
 void Database::waitFor(const std::function<void()>& work, std::chrono::seconds limit, bool handleEvents)
 {
-    // The worker owns what it works on (the lambda holds the connection), so
-    // a worker given up on can finish, or not, in its own time.
-    auto outcome = std::make_shared<Outcome>();
-    std::thread([outcome, work] {
-        std::exception_ptr error;
-        try {
-            work();
-        } catch (...) {
-            error = std::current_exception();
-        }
-        std::lock_guard lock(outcome->mutex);
-        outcome->done = true;
-        outcome->error = error;
-        outcome->changed.notify_all();
-    }).detach();
+    const auto outcome = worker_.post(work);
     const auto deadline = std::chrono::steady_clock::now() + limit;
     // A database that answers does so within a few milliseconds: events are
     // handled only when the wait goes on longer than that.
     auto slice = std::chrono::milliseconds(50);
     for (;;) {
-        {
-            std::unique_lock lock(outcome->mutex);
-            outcome->changed.wait_for(lock, slice, [&] { return outcome->done; });
-            slice = std::chrono::milliseconds(handleEvents ? 0 : 50);
-            if (outcome->done) {
-                if (outcome->error)
-                    std::rethrow_exception(outcome->error);
-                return;
-            }
+        if (outcome->waitDone(slice)) {
+            if (auto error = outcome->error())
+                std::rethrow_exception(error);
+            return;
         }
+        slice = std::chrono::milliseconds(handleEvents ? 0 : 50);
         if (std::chrono::steady_clock::now() >= deadline)
             throw DatabaseError(QStringLiteral("The database did not answer within %1 seconds").arg(limit.count()));
         if (handleEvents)
@@ -84,7 +46,7 @@ void Database::waitFor(const std::function<void()>& work, std::chrono::seconds l
     }
 }
 
-bool Database::ConnectDatabase(Settings& settings, const QString& configPath,
+bool Database::connect(Settings& settings, const QString& configPath,
                                const QString& programFolder)
 {
     if (auto error = LoadSettings(settings, configPath, programFolder)) {
@@ -97,16 +59,15 @@ bool Database::ConnectDatabase(Settings& settings, const QString& configPath,
         ui_.showFatal(QStringLiteral("Hay que definir SID dentro de [Conexion]"), ApplicationTitle);
         return false;
     }
-    cadenaConexion_ = buildConnectionString(settings.SidBD.text());
-    conexion_ = factory_(cadenaConexion_);
-    auto connection = conexion_;
+    connectionString_ = buildConnectionString(settings.SidBD.text());
+    connection_ = factory_(connectionString_);
+    auto connection = connection_;
     // No window is up yet during start-up: the wait blocks, and no timer or
     // reader event can run before the connection exists.
-    const QString cadena = cadenaConexion_;
     try {
         waitFor(
-            [connection, cadena] {
-                connection->open(cadena, startupOptions());
+            [connection, text = connectionString_] {
+                connection->open(text, startUpOptions());
                 // Servers that do not know the statement (Oracle, the
                 // embedded database) reject it; the connection stays open
                 // all the same.
@@ -115,7 +76,7 @@ bool Database::ConnectDatabase(Settings& settings, const QString& configPath,
                 } catch (const DatabaseError&) {
                 }
             },
-            std::chrono::seconds(startupOptions().timeoutSeconds), false);
+            StartUpTimeout, false);
     } catch (const std::exception& e) {
         if (!connection->isOpen())
             ui_.reportFailure(QString::fromUtf8(e.what()));
@@ -127,34 +88,34 @@ bool Database::ConnectDatabase(Settings& settings, const QString& configPath,
     return true;
 }
 
-void Database::CheckConnection()
+void Database::checkConnection()
 {
     if (probing_)
         return;
     probing_ = true;
     reported_.clear();
     int attempts = 0;
-    bool HayError = true;
-    bool ProgresoVisible = false;
-    while (HayError) {
+    bool failing = true;
+    bool progressShown = false;
+    while (failing) {
         ++attempts;
-        HayError = false;
+        failing = false;
         try {
-            auto connection = conexion_;
+            auto connection = connection_;
             waitFor([connection] { connection->execute(ProbeStatement); }, ProbeLimit, true);
         } catch (const std::exception& e) {
-            HayError = true;
+            failing = true;
             report(QStringLiteral("Probe failed: ") + QString::fromUtf8(e.what()));
         }
-        if (HayError)
-            Reconnect(HayError);
-        if (!ProgresoVisible && HayError) {
+        if (failing)
+            failing = !reconnect();
+        if (!progressShown && failing) {
             ui_.showProgress();
-            ProgresoVisible = true;
+            progressShown = true;
         }
-        ui_.pumpEvents(HayError ? retryPause_ : std::chrono::milliseconds(0));
+        ui_.pumpEvents(failing ? retryPause_ : std::chrono::milliseconds(0));
     }
-    if (ProgresoVisible)
+    if (progressShown)
         ui_.hideProgress();
     if (!reported_.isEmpty())
         ui_.reportFailure(QStringLiteral("Connection restored after %1 reconnection attempts").arg(attempts));
@@ -171,17 +132,17 @@ void Database::report(const QString& failure)
     ui_.reportFailure(failure);
 }
 
-void Database::Reconnect(bool& failed)
+bool Database::reconnect()
 {
-    failed = false;
     try {
-        conexion_ = factory_(cadenaConexion_);
-        auto connection = conexion_;
-        waitFor([connection, cadena = cadenaConexion_] { connection->open(cadena, reconnectOptions()); },
-                std::chrono::seconds(reconnectOptions().timeoutSeconds), true);
+        connection_ = factory_(connectionString_);
+        auto connection = connection_;
+        waitFor([connection, text = connectionString_] { connection->open(text, reconnectOptions()); },
+                ReconnectTimeout, true);
+        return true;
     } catch (const std::exception& e) {
-        failed = true;
         report(QStringLiteral("Reconnection failed: ") + QString::fromUtf8(e.what()));
+        return false;
     }
 }
 

@@ -1,8 +1,10 @@
 #pragma once
-// The program's one database connection, `Conexion`: opened at start-up by
-// ConnectDatabase, probed by CheckConnection every few seconds, replaced by
-// Reconnect while the database is out of reach. Owned by the application and
-// handed to every part that queries.
+// The program's one database connection: opened at start-up by connect(),
+// probed by checkConnection() every few seconds, replaced by reconnect()
+// while the database is out of reach. Whoever queries takes the connection
+// as a shared_ptr for the whole of its work: a reconnection replaces the
+// pointer for later work and never pulls a connection from under a handler
+// that is using it (nested event loops run other handlers during waits).
 //
 // Waiting for the database during operation (the probe, reconnections)
 // happens off the user-interface thread while events keep being handled, so
@@ -12,6 +14,7 @@
 // Everything else runs on the calling thread.
 #include "Connection.h"
 #include "ConnectionUi.h"
+#include "DatabaseWorker.h"
 #include "Settings.h"
 
 #include <QSet>
@@ -32,22 +35,30 @@ class Database {
 public:
     Database(ConnectionFactory factory, ConnectionUi& ui);
 
+    // The statement that tells whether the connection still answers.
+    static inline const QString ProbeStatement = QStringLiteral("SELECT USER FROM DUAL");
+    // Login timeouts: start-up may wait longer than a reconnection.
+    static constexpr std::chrono::seconds StartUpTimeout{15};
+    static constexpr std::chrono::seconds ReconnectTimeout{10};
+    // A probe that has not come back by then counts as failed.
+    static constexpr std::chrono::seconds ProbeLimit{10};
+
     // Loads the settings from `configPath`, builds the connection string and
     // opens the connection. False when the program has to end: the reason was
     // shown through ConnectionUi::showFatal.
-    bool ConnectDatabase(Settings& settings, const QString& configPath, const QString& programFolder);
+    bool connect(Settings& settings, const QString& configPath, const QString& programFolder);
 
     // Probes the connection and, while it fails, reconnects until it works.
     // A call made while a probe is running (a timer tick handled during the
     // wait) returns at once: there is one probe loop at a time.
-    void CheckConnection();
+    void checkConnection();
 
-    // Replaces the connection with a new one; `failed` tells whether it opened.
-    void Reconnect(bool& failed);
+    // Replaces the connection with a new one; true when it opened.
+    bool reconnect();
 
-    Connection& Conexion() const { return *conexion_; }
-    std::shared_ptr<Connection> connection() const { return conexion_; }
-    const QString& CadenaConexion() const { return cadenaConexion_; }
+    // Null before connect().
+    std::shared_ptr<Connection> connection() const { return connection_; }
+    const QString& connectionString() const { return connectionString_; }
     bool probing() const { return probing_; }
 
     // The least time between two failed reconnection attempts, during which
@@ -66,10 +77,12 @@ private:
     ConnectionFactory factory_;
     ConnectionUi& ui_;
     QSet<QString> reported_;
-    std::shared_ptr<Connection> conexion_;
-    QString cadenaConexion_;
+    std::shared_ptr<Connection> connection_;
+    QString connectionString_;
     bool probing_ = false;
     std::chrono::milliseconds retryPause_{1000};
+    // Last member: destroyed (joined) first, while everything above exists.
+    DatabaseWorker worker_;
 };
 
 } // namespace parking

@@ -278,7 +278,7 @@ void OdbcConnection::execute(const QString& sql)
     prepareStatement(*h, s, sql);
 }
 
-std::unique_ptr<Recordset> OdbcConnection::openRecordset(const QString& sql, CursorType, LockType lockType)
+std::unique_ptr<Recordset> OdbcConnection::openRecordset(const QString& sql, LockType lockType)
 {
     auto h = handles_;
     auto lock = claim(*h);

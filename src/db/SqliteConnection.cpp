@@ -341,8 +341,7 @@ void SqliteConnection::execute(const QString& sql)
     runAll(handle_->get(), callBareSysdate(sql));
 }
 
-std::unique_ptr<Recordset> SqliteConnection::openRecordset(const QString& sql, CursorType,
-                                                           LockType lockType)
+std::unique_ptr<Recordset> SqliteConnection::openRecordset(const QString& sql, LockType lockType)
 {
     std::lock_guard lock(handle_->mutex);
     sqlite3* db = handle_->get();

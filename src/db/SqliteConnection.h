@@ -33,8 +33,7 @@ public:
     void open(const QString& connectionString, const ConnectionOptions& options) override;
     bool isOpen() const override;
     void execute(const QString& sql) override;
-    std::unique_ptr<Recordset> openRecordset(const QString& sql, CursorType cursor,
-                                             LockType lock) override;
+    std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType lock) override;
 
     // Creates an empty database file with the whole schema; fails if the
     // file exists already.

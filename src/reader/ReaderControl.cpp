@@ -10,16 +10,6 @@ ReaderControl::ReaderControl(QString name, int station, QObject* parent)
 
 ReaderControl::~ReaderControl() = default;
 
-bool ReaderControl::simulated() const
-{
-    return dynamic_cast<SimulatedTransport*>(transport_.get()) != nullptr;
-}
-
-void ReaderControl::setTransport(std::unique_ptr<ReaderTransport> transport)
-{
-    transport_ = std::move(transport);
-}
-
 std::uint8_t ReaderControl::OpenPortRem(const QString& port)
 {
     trace(QStringLiteral("port %1 |%2|").arg(station_).arg(port));

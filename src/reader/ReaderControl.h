@@ -1,7 +1,14 @@
 #pragma once
 // The reader control of one station (KBIOMAXctl1 at the entrance,
 // KBIOMAXctl2 at the exit): five operations and the reader's events as Qt
-// signals. The port text given to OpenPortRem chooses the transport:
+// signals. The operations keep the names of the reader device's own
+// interface, which installers and the event log know them by:
+//   OpenPortRem(port)  opens the port the text names; 0 when open
+//   SetUpBiomax()      prepares the reader; 0 when it is ready
+//   CloseRelay(a, b)   pulses relay output a for b tenths of a second
+//   WriteDisplay(text) shows text on the reader's display
+//   ClosePort()        closes the port
+// Status 255 means there is no reader behind the port. The port text given to OpenPortRem chooses the transport:
 // "sim:NAME" is a simulated reader; other port texts name hardware this
 // build cannot drive, and every operation then answers status 255.
 //
@@ -34,18 +41,12 @@ public:
 
     const QString& name() const { return name_; }
     int station() const { return station_; }
-    bool simulated() const;
 
     // Raise the events as the reader would (scripts, simulator, tests).
     void raiseTrackRead(const QString& track) { trackRead(track); }
     void raiseCardNumberRead(const QString& card) { cardNumberRead(card); }
     void raiseHotReset() { hotReset(); }
     void raiseReaderDown() { readerDown(); }
-    void raiseStatusMessage(const QString& message) { emit StatusMessage(message); }
-
-    // For a later transport chosen outside (tests, hardware back ends).
-    void setTransport(std::unique_ptr<ReaderTransport> transport);
-    ReaderEvents& events() { return *this; }
 
 signals:
     void TrackRead(const QString& first, const QString& second, const QString& track);

@@ -9,7 +9,7 @@ template <class Change>
 std::int16_t FreeSpaceCounter::change(const QString& sql, Change compute)
 {
     for (int attempt = 1;; ++attempt) {
-        auto row = connection_.openRecordset(sql, CursorType::Keyset, LockType::Optimistic);
+        auto row = connection_.openRecordset(sql, LockType::Optimistic);
         const std::int16_t value = compute(*row);
         row->setField(QStringLiteral("Plazas_Libres"), value);
         try {
@@ -22,7 +22,7 @@ std::int16_t FreeSpaceCounter::change(const QString& sql, Change compute)
     }
 }
 
-std::int16_t FreeSpaceCounter::DecrementFreeSpaces()
+std::int16_t FreeSpaceCounter::decrement()
 {
     return change(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE (CodInstalacion=") +
                       QString::number(installation_) + QStringLiteral(")"),
@@ -32,7 +32,7 @@ std::int16_t FreeSpaceCounter::DecrementFreeSpaces()
                   });
 }
 
-std::int16_t FreeSpaceCounter::IncrementFreeSpaces()
+std::int16_t FreeSpaceCounter::increment()
 {
     return change(QStringLiteral("SELECT PLAZAS_LIBRES,PLAZAS_PARKING FROM INSTALACIONES WHERE (CodInstalacion=") +
                       QString::number(installation_) + QStringLiteral(")"),
@@ -46,23 +46,20 @@ std::int16_t FreeSpaceCounter::IncrementFreeSpaces()
                   });
 }
 
-std::optional<std::int16_t> FreeSpaceCounter::setFreeSpaces(const QString& requested)
+std::optional<std::int16_t> FreeSpaceCounter::set(std::int16_t requested)
 {
     const QString code = QString::number(installation_);
     const QString select = QStringLiteral("SELECT PLAZAS_LIBRES,PLAZAS_PARKING FROM INSTALACIONES WHERE (CodInstalacion=") +
                            code + QStringLiteral(")");
-    auto row = connection_.openRecordset(select, CursorType::Keyset, LockType::Optimistic);
+    auto row = connection_.openRecordset(select, LockType::Optimistic);
     const std::int16_t capacity = toInt16(row->field(QStringLiteral("Plazas_Parking")));
-    // An empty box holds no number to set.
-    bool ok = false;
-    const double value = requested.toDouble(&ok);
-    if (requested.isEmpty() || !ok || capacity < value)
+    if (requested < 0 || capacity < requested)
         return std::nullopt;
-    connection_.execute(QStringLiteral(" UPDATE INSTALACIONES SET PLAZAS_LIBRES = ") + requested +
+    connection_.execute(QStringLiteral(" UPDATE INSTALACIONES SET PLAZAS_LIBRES = ") + QString::number(requested) +
                         QStringLiteral(" WHERE CodInstalacion = ") + code);
     auto now = connection_.openRecordset(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE (CodInstalacion=") +
                                              code + QStringLiteral(")"),
-                                         CursorType::Keyset, LockType::Optimistic);
+                                         LockType::Optimistic);
     return toInt16(now->field(QStringLiteral("Plazas_Libres")));
 }
 

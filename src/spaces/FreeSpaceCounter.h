@@ -26,13 +26,13 @@ public:
 
     // The new count. Throws DatabaseError when the row cannot be read or
     // written.
-    std::int16_t DecrementFreeSpaces();
-    std::int16_t IncrementFreeSpaces();
+    std::int16_t decrement();
+    std::int16_t increment();
 
-    // The operator's setting. `requested` is the entry box's text (digits).
-    // Returns the count now in the database, or nullopt when the setting was
-    // refused (empty, or above the capacity) and nothing was written.
-    std::optional<std::int16_t> setFreeSpaces(const QString& requested);
+    // The operator's setting of a count from 0 up. Returns the count now in
+    // the database, or nullopt when the setting was refused (above the
+    // capacity) and nothing was written.
+    std::optional<std::int16_t> set(std::int16_t requested);
 
 private:
     template <class Change>

@@ -4,24 +4,24 @@ namespace parking {
 
 void AccessGrid::prepare()
 {
-    FilaAccesos_ = 0;
+    nextRow_ = 0;
     rows_.assign(InitialRows, Cell{});
 }
 
-int AccessGrid::write(const AccessRow& access, bool red, bool* wrapped)
+AccessGrid::Written AccessGrid::write(const AccessRow& access, bool red)
 {
-    *wrapped = false;
-    if (FilaAccesos_ >= Wrap) {
+    bool wrapped = false;
+    if (nextRow_ >= Wrap) {
         rows_.assign(Wrap, Cell{});
-        FilaAccesos_ = 0;
-        *wrapped = true;
+        nextRow_ = 0;
+        wrapped = true;
     }
-    if (rows_.size() <= static_cast<std::size_t>(FilaAccesos_))
-        rows_.resize(static_cast<std::size_t>(FilaAccesos_) + 1);
-    const int row = FilaAccesos_;
+    if (rows_.size() <= static_cast<std::size_t>(nextRow_))
+        rows_.resize(static_cast<std::size_t>(nextRow_) + 1);
+    const int row = nextRow_;
     rows_[static_cast<std::size_t>(row)] = Cell{access, red, true};
-    ++FilaAccesos_;
-    return row;
+    ++nextRow_;
+    return {row, wrapped};
 }
 
 } // namespace parking

@@ -19,18 +19,23 @@ public:
         bool written = false;
     };
 
+    struct Written {
+        int row = 0;          // the row written
+        bool wrapped = false; // the grid was emptied first
+    };
+
     // The start-up preparation: 500 blank rows, next row 0.
     void prepare();
-    // Writes the next row and returns its index.
-    int write(const AccessRow& access, bool red, bool* wrapped);
+    Written write(const AccessRow& access, bool red);
 
-    int FilaAccesos() const { return FilaAccesos_; }
+    // The row the next write goes to (before any wrap).
+    int nextRow() const { return nextRow_; }
     int rowCount() const { return static_cast<int>(rows_.size()); }
     const Cell& row(int i) const { return rows_.at(static_cast<std::size_t>(i)); }
 
 private:
     std::vector<Cell> rows_;
-    int FilaAccesos_ = 0;
+    int nextRow_ = 0;
 };
 
 } // namespace parking

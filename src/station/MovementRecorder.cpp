@@ -20,7 +20,7 @@ MovementRecorder::MovementRecorder(Database& database, std::int16_t installation
 {
 }
 
-void MovementRecorder::RecordMovement(std::int32_t subscriber, std::uint8_t subscriberInstallation, std::uint8_t station)
+void MovementRecorder::recordMovement(std::int32_t subscriber, std::uint8_t subscriberInstallation, std::uint8_t station)
 {
     QString sql;
     if (station == 1) {
@@ -35,7 +35,7 @@ void MovementRecorder::RecordMovement(std::int32_t subscriber, std::uint8_t subs
               QStringLiteral(" AND TO_CHAR(HORAENTRADA,'DD/MM/YYYY') = TO_CHAR(SYSDATE,'DD/MM/YYYY') ") +
               QStringLiteral("   AND HORASALIDA IS NULL");
     }
-    database_.Conexion().execute(sql);
+    database_.connection()->execute(sql);
 }
 
 bool MovementRecorder::write(Kind kind, std::int32_t subscriber, std::uint8_t installation,
@@ -64,32 +64,33 @@ bool MovementRecorder::write(Kind kind, std::int32_t subscriber, std::uint8_t in
 bool MovementRecorder::recordEntrance(std::int32_t subscriber, std::uint8_t subscriberInstallation)
 {
     return write(Kind::Entrance, subscriber, subscriberInstallation,
-                 [&] { RecordMovement(subscriber, subscriberInstallation, 1); });
+                 [&] { recordMovement(subscriber, subscriberInstallation, 1); });
 }
 
 bool MovementRecorder::recordExit(std::int32_t subscriber, std::uint8_t subscriberInstallation)
 {
     return write(Kind::Exit, subscriber, subscriberInstallation,
-                 [&] { RecordMovement(subscriber, subscriberInstallation, 2); });
+                 [&] { recordMovement(subscriber, subscriberInstallation, 2); });
 }
 
 std::optional<std::int16_t> MovementRecorder::takeSpace()
 {
     std::optional<std::int16_t> value;
-    write(Kind::TakeSpace, 0, 0, [&] { value = FreeSpaceCounter(database_.Conexion(), installation_).DecrementFreeSpaces(); });
+    write(Kind::TakeSpace, 0, 0, [&] { value = FreeSpaceCounter(*database_.connection(), installation_).decrement(); });
     return value;
 }
 
 std::optional<std::int16_t> MovementRecorder::giveSpace()
 {
     std::optional<std::int16_t> value;
-    write(Kind::GiveSpace, 0, 0, [&] { value = FreeSpaceCounter(database_.Conexion(), installation_).IncrementFreeSpaces(); });
+    write(Kind::GiveSpace, 0, 0, [&] { value = FreeSpaceCounter(*database_.connection(), installation_).increment(); });
     return value;
 }
 
 void MovementRecorder::replay(const WriteJournal::Entry& e)
 {
-    Connection& c = database_.Conexion();
+    const auto connection = database_.connection();
+    Connection& c = *connection;
     const QString inst = QString::number(installation_);
     const QString code = QString::number(e.subscriber);
     switch (e.kind) {
@@ -109,10 +110,10 @@ void MovementRecorder::replay(const WriteJournal::Entry& e)
                       .arg(inst, code, oracleDate(e.when), oracleDate(e.when.date().startOfDay())));
         break;
     case Kind::TakeSpace:
-        FreeSpaceCounter(c, installation_).DecrementFreeSpaces();
+        FreeSpaceCounter(c, installation_).decrement();
         break;
     case Kind::GiveSpace:
-        FreeSpaceCounter(c, installation_).IncrementFreeSpaces();
+        FreeSpaceCounter(c, installation_).increment();
         break;
     }
 }

@@ -21,7 +21,7 @@ public:
 
     // The movement row as the passage writes it: an entrance (station 1)
     // inserts, any other station closes today's open row. Throws on failure.
-    void RecordMovement(std::int32_t subscriber, std::uint8_t subscriberInstallation, std::uint8_t station);
+    void recordMovement(std::int32_t subscriber, std::uint8_t subscriberInstallation, std::uint8_t station);
 
     // Passage writes that never fail: false when the write was journalled.
     bool recordEntrance(std::int32_t subscriber, std::uint8_t subscriberInstallation);

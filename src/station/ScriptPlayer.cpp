@@ -100,10 +100,9 @@ std::variant<std::vector<ScriptItem>, ScriptError> parseScript(const QString& te
     return items;
 }
 
-ScriptPlayer::ScriptPlayer(std::vector<ScriptItem> items, ReaderControl& reader1, ReaderControl& reader2,
-                           OperatorActions& actions, std::function<void(const QDateTime&)> setClock,
-                           QObject* parent)
-    : QObject(parent), items_(std::move(items)), reader1_(reader1), reader2_(reader2), actions_(actions),
+ScriptPlayer::ScriptPlayer(std::vector<ScriptItem> items, ReaderOf readerOf, OperatorActions& actions,
+                           std::function<void(const QDateTime&)> setClock, QObject* parent)
+    : QObject(parent), items_(std::move(items)), readerOf_(std::move(readerOf)), actions_(actions),
       setClock_(std::move(setClock))
 {
     timer_.setSingleShot(true);
@@ -125,13 +124,15 @@ void ScriptPlayer::playDue()
         if (item.kind == ScriptItem::Kind::Quit)
             return;
     }
+    // A timer's interval is an int of milliseconds: a far item is waited
+    // for in steps.
     if (next_ < items_.size())
-        timer_.start(static_cast<int>(std::max<qint64>(0, items_[next_].atMs - elapsed_.elapsed())));
+        timer_.start(static_cast<int>(std::clamp<qint64>(items_[next_].atMs - elapsed_.elapsed(), 0, MaxWaitStepMs)));
 }
 
 void ScriptPlayer::run(const ScriptItem& item)
 {
-    ReaderControl& reader = item.station == 1 ? reader1_ : reader2_;
+    ReaderControl& reader = readerOf_(item.station);
     switch (item.kind) {
     case ScriptItem::Kind::Track:
         reader.raiseTrackRead(item.text);

@@ -48,9 +48,13 @@ std::variant<std::vector<ScriptItem>, ScriptError> parseScript(const QString& te
 class ScriptPlayer : public QObject {
     Q_OBJECT
 public:
-    ScriptPlayer(std::vector<ScriptItem> items, ReaderControl& reader1, ReaderControl& reader2,
-                 OperatorActions& actions, std::function<void(const QDateTime&)> setClock,
-                 QObject* parent = nullptr);
+    // The reader control of a station number.
+    using ReaderOf = std::function<ReaderControl&(int station)>;
+    // The longest single wait between two checks of the script.
+    static constexpr qint64 MaxWaitStepMs = 3600 * 1000;
+
+    ScriptPlayer(std::vector<ScriptItem> items, ReaderOf readerOf, OperatorActions& actions,
+                 std::function<void(const QDateTime&)> setClock, QObject* parent = nullptr);
     void start();
     bool finished() const { return next_ >= items_.size(); }
 
@@ -59,8 +63,7 @@ private:
     void run(const ScriptItem& item);
 
     std::vector<ScriptItem> items_;
-    ReaderControl& reader1_;
-    ReaderControl& reader2_;
+    ReaderOf readerOf_;
     OperatorActions& actions_;
     std::function<void(const QDateTime&)> setClock_;
     std::size_t next_ = 0;

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QTime>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace parking {
@@ -17,13 +18,22 @@ struct AccessRow {
 
 enum class AlertIcon { None, Critical };
 
+// Station 1 is the entrance; every other station number is the exit. The
+// index of a station's entry in a pair kept for both.
+constexpr std::size_t stationIndex(int station)
+{
+    return station == 1 ? 0 : 1;
+}
+
 class StationView {
 public:
     virtual ~StationView() = default;
     // The station's two light images; the one on top (green) shows when visible.
     virtual void setLights(int station, bool greenVisible, bool redVisible) = 0;
-    virtual void setPlazasCaption(int freeSpaces) = 0;
-    virtual void setText2(const QString& text) = 0;
+    // The caption "PLAZAS LIBRES" shows `freeSpaces`.
+    virtual void setFreeSpacesCaption(int freeSpaces) = 0;
+    // The operator's free-space box ("Actualiza Plazas") holds `text`.
+    virtual void setFreeSpacesText(const QString& text) = 0;
     // A line written to the event log; `cleared` when the log was emptied first.
     virtual void logWritten(const QString& line, bool cleared) = 0;
     // The grid now has `rowCount` blank rows.

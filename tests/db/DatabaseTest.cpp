@@ -3,11 +3,14 @@
 #include "DatabaseError.h"
 #include "TestSupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QTimer>
 
 #include <atomic>
-#include <thread>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 
 #include <gtest/gtest.h>
 
@@ -39,7 +42,7 @@ protected:
 
     void connect()
     {
-        ASSERT_TRUE(database.ConnectDatabase(settings, writeConfig(QStringLiteral("sqlite:test.db")), db.folder()));
+        ASSERT_TRUE(database.connect(settings, writeConfig(QStringLiteral("sqlite:test.db")), db.folder()));
         faults->executed.clear();
         faults->opens = 0;
     }
@@ -53,19 +56,19 @@ protected:
 
 TEST_F(DatabaseProbe, StartUpOpensAndSendsTheLockTimeout)
 {
-    ASSERT_TRUE(database.ConnectDatabase(settings, writeConfig(QStringLiteral(" sqlite:test.db ")), db.folder()));
-    EXPECT_TRUE(database.Conexion().isOpen());
+    ASSERT_TRUE(database.connect(settings, writeConfig(QStringLiteral(" sqlite:test.db ")), db.folder()));
+    EXPECT_TRUE(database.connection()->isOpen());
     EXPECT_EQ(faults->executed, QStringList{QStringLiteral("SET LOCK_TIMEOUT 0")});
     EXPECT_TRUE(ui.events.isEmpty());
     EXPECT_EQ(settings.BaseDatos, QStringLiteral("SQL"));
     EXPECT_EQ(settings.ServidorBD.trimmed(), QStringLiteral("ODBC.DLL"));
-    EXPECT_EQ(database.CadenaConexion().size(), 200);
-    EXPECT_TRUE(database.CadenaConexion().trimmed().endsWith(QStringLiteral("Data Source=sqlite:test.db")));
+    EXPECT_EQ(database.connectionString().size(), 200);
+    EXPECT_TRUE(database.connectionString().trimmed().endsWith(QStringLiteral("Data Source=sqlite:test.db")));
 }
 
 TEST_F(DatabaseProbe, BlankServiceNameEndsWithTheSidMessage)
 {
-    EXPECT_FALSE(database.ConnectDatabase(settings, writeConfig(QStringLiteral("    ")), db.folder()));
+    EXPECT_FALSE(database.connect(settings, writeConfig(QStringLiteral("    ")), db.folder()));
     EXPECT_EQ(ui.events, QStringList{QStringLiteral("fatal|Parking|Hay que definir SID dentro de [Conexion]")});
     EXPECT_EQ(faults->opens, 0);
 }
@@ -73,7 +76,7 @@ TEST_F(DatabaseProbe, BlankServiceNameEndsWithTheSidMessage)
 TEST_F(DatabaseProbe, UnreachableDatabaseEndsWithTheConnectionMessage)
 {
     faults->openFailures = 1;
-    EXPECT_FALSE(database.ConnectDatabase(settings, writeConfig(QStringLiteral("sqlite:test.db")), db.folder()));
+    EXPECT_FALSE(database.connect(settings, writeConfig(QStringLiteral("sqlite:test.db")), db.folder()));
     EXPECT_EQ(ui.events, QStringList{QStringLiteral("fatal|Error|No hay Conexión a la Base de Datos")});
     ASSERT_EQ(ui.failures.size(), 1);
     EXPECT_FALSE(ui.failures.front().contains(QStringLiteral("r7Tq2xLm")));
@@ -83,7 +86,7 @@ TEST_F(DatabaseProbe, BadSettingEndsBeforeAnyConnection)
 {
     const QString path = QDir(db.folder()).filePath(QStringLiteral("bad.ini"));
     writeFile(path, QStringLiteral("[Conexion]\nSID=sqlite:test.db\n[Form]\nLeft=abc\n"));
-    EXPECT_FALSE(database.ConnectDatabase(settings, path, db.folder()));
+    EXPECT_FALSE(database.connect(settings, path, db.folder()));
     ASSERT_EQ(ui.events.size(), 1);
     EXPECT_TRUE(ui.events.front().startsWith(QStringLiteral("fatal|Error|")));
     EXPECT_EQ(faults->opens, 0);
@@ -92,7 +95,7 @@ TEST_F(DatabaseProbe, BadSettingEndsBeforeAnyConnection)
 TEST_F(DatabaseProbe, HealthyProbeSendsOneStatementAndShowsNothing)
 {
     connect();
-    database.CheckConnection();
+    database.checkConnection();
     EXPECT_EQ(faults->executed, QStringList{Probe});
     EXPECT_EQ(faults->opens, 0);
     EXPECT_TRUE(ui.events.isEmpty());
@@ -114,12 +117,12 @@ TEST_P(ProbeSequence, ReconnectsUntilTheDatabaseAnswers)
     connect();
     faults->probeFailures = o.probeFailures;
     faults->openFailures = o.openFailures;
-    database.CheckConnection();
+    database.checkConnection();
     EXPECT_EQ(faults->opens, o.expectedOpens);
     const QStringList expected = o.windowShown ? QStringList{QStringLiteral("progress show"), QStringLiteral("progress hide")}
                                                : QStringList{};
     EXPECT_EQ(ui.events, expected);
-    EXPECT_TRUE(database.Conexion().isOpen());
+    EXPECT_TRUE(database.connection()->isOpen());
     EXPECT_FALSE(database.probing());
     // A failed probe followed by a good reconnection does not probe again.
     EXPECT_EQ(faults->executed.count(Probe), o.probeFailures > 0 ? 1 + o.openFailures : 1);
@@ -140,9 +143,9 @@ TEST_F(DatabaseProbe, TickDuringAProbeIsIgnored)
     int nested = 0;
     ui.onPump = [&] {
         if (nested++ < 2)
-            database.CheckConnection(); // a Timer1 tick handled while waiting
+            database.checkConnection(); // a Timer1 tick handled while waiting
     };
-    database.CheckConnection();
+    database.checkConnection();
     EXPECT_EQ(ui.events, (QStringList{QStringLiteral("progress show"), QStringLiteral("progress hide")}));
     EXPECT_EQ(faults->opens, 4);
 }
@@ -152,7 +155,7 @@ TEST_F(DatabaseProbe, ALongOutageIsReportedOnceNotOnceASecond)
     connect();
     faults->probeFailures = 1;
     faults->openFailures = 30;
-    database.CheckConnection();
+    database.checkConnection();
     EXPECT_EQ(ui.failures, (QStringList{
         QStringLiteral("Probe failed: ORA-03113: end-of-file on communication channel"),
         QStringLiteral("Reconnection failed: ORA-12541: TNS:no listener"),
@@ -164,10 +167,10 @@ TEST_F(DatabaseProbe, SecondOutageShowsTheWindowAgain)
     connect();
     faults->probeFailures = 1;
     faults->openFailures = 1;
-    database.CheckConnection();
+    database.checkConnection();
     faults->probeFailures = 1;
     faults->openFailures = 2;
-    database.CheckConnection();
+    database.checkConnection();
     EXPECT_EQ(ui.events.count(QStringLiteral("progress show")), 2);
     EXPECT_EQ(ui.events.count(QStringLiteral("progress hide")), 2);
 }
@@ -180,48 +183,83 @@ TEST_F(DatabaseProbe, DuringAReconnectionOtherWorkFailsAtOnce)
     int failedQueries = 0;
     ui.onPump = [&] {
         try {
-            database.Conexion().openRecordset(QStringLiteral("SELECT * FROM Lector"), CursorType::Keyset, LockType::Optimistic);
+            database.connection()->openRecordset(QStringLiteral("SELECT * FROM Lector"), LockType::Optimistic);
         } catch (const DatabaseError&) {
             ++failedQueries;
         }
     };
-    database.CheckConnection();
+    database.checkConnection();
     EXPECT_GT(failedQueries, 0);
-    EXPECT_NO_THROW(database.Conexion().openRecordset(QStringLiteral("SELECT * FROM Lector"), CursorType::Keyset,
+    EXPECT_NO_THROW(database.connection()->openRecordset(QStringLiteral("SELECT * FROM Lector"),
                                                       LockType::Optimistic));
 }
 
-// A server that takes its time over every statement.
-class SlowConnection final : public Connection {
+// A server that answers a statement only once the test lets it.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = true;
+    void set(bool value)
+    {
+        std::lock_guard lock(mutex);
+        open = value;
+        changed.notify_all();
+    }
+    void pass()
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return open; });
+    }
+};
+
+class GatedConnection final : public Connection {
 public:
+    explicit GatedConnection(std::shared_ptr<Gate> gate) : gate_(std::move(gate)) {}
     void open(const QString&, const ConnectionOptions&) override { open_ = true; }
     bool isOpen() const override { return open_; }
-    void execute(const QString&) override { std::this_thread::sleep_for(std::chrono::milliseconds(1500)); }
-    std::unique_ptr<Recordset> openRecordset(const QString&, CursorType, LockType) override { return nullptr; }
+    void execute(const QString&) override { gate_->pass(); }
+    std::unique_ptr<Recordset> openRecordset(const QString&, LockType) override { return nullptr; }
 
 private:
+    std::shared_ptr<Gate> gate_;
     std::atomic<bool> open_{false};
 };
 
 TEST(DatabaseWait, EventsKeepBeingHandledWhileTheServerTakesItsTime)
 {
+    auto gate = std::make_shared<Gate>();
     RecordingConnectionUi ui;
-    ui.onPump = [] { pumpQtEvents(std::chrono::milliseconds(20)); };
-    Database database([](const QString&) -> std::shared_ptr<Connection> { return std::make_shared<SlowConnection>(); }, ui);
+    Database database([gate](const QString&) -> std::shared_ptr<Connection> { return std::make_shared<GatedConnection>(gate); },
+                      ui);
     QTemporaryDir dir;
     const QString config = dir.filePath(QStringLiteral("Rivalto.ini"));
     writeFile(config, QStringLiteral("[Conexion]\nSID=slow\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=1\n"));
     Settings settings;
-    ASSERT_TRUE(database.ConnectDatabase(settings, config, dir.path()));
+    ASSERT_TRUE(database.connect(settings, config, dir.path()));
 
-    int ticks = 0;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
-    ticker.start(20);
-    database.CheckConnection(); // a probe of 1.5 s
-    // A window frozen for the probe would have handled no tick at all.
-    EXPECT_GT(ticks, 20);
-    EXPECT_TRUE(ui.events.isEmpty());
+    // A chain of queued events, each posting the next; the server answers
+    // only once three of them have been handled during the probe. A window
+    // frozen for the probe would handle none, and the probe would fail.
+    gate->set(false);
+    int handled = 0;
+    std::function<void()> post = [&] {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [&] {
+                if (++handled < 3)
+                    post();
+            },
+            Qt::QueuedConnection);
+    };
+    post();
+    ui.onPump = [&] {
+        if (handled >= 3)
+            gate->set(true);
+    };
+    database.checkConnection();
+    EXPECT_EQ(handled, 3);
+    EXPECT_TRUE(ui.events.isEmpty()) << ui.events.join(QLatin1Char(',')).toStdString();
+    EXPECT_TRUE(ui.failures.isEmpty());
 }
 
 } // namespace

@@ -65,14 +65,12 @@ TEST(SqliteConnection, EmptyResultHasBofAndEofRowsHaveNeither)
 {
     TempDatabase db;
     db.exec(QStringLiteral("INSERT INTO INSTALACIONES VALUES (1,'UNO',10,5), (2,'DOS',20,NULL)"));
-    auto none = db.connection()->openRecordset(QStringLiteral("SELECT * FROM INSTALACIONES WHERE CodInstalacion = 9"),
-                                               CursorType::Keyset, LockType::Optimistic);
+    auto none = db.connection()->openRecordset(QStringLiteral("SELECT * FROM INSTALACIONES WHERE CodInstalacion = 9"), LockType::Optimistic);
     EXPECT_TRUE(none->bof());
     EXPECT_TRUE(none->eof());
     EXPECT_THROW(none->field(QStringLiteral("Nombre")), DatabaseError);
 
-    auto rs = db.connection()->openRecordset(QStringLiteral("SELECT * FROM INSTALACIONES ORDER BY CodInstalacion"),
-                                             CursorType::Keyset, LockType::Optimistic);
+    auto rs = db.connection()->openRecordset(QStringLiteral("SELECT * FROM INSTALACIONES ORDER BY CodInstalacion"), LockType::Optimistic);
     ASSERT_TRUE(rs->hasRow());
     EXPECT_EQ(rs->field(QStringLiteral("nombre")).toString(), QStringLiteral("UNO")); // any case
     EXPECT_EQ(toInt16(rs->field(QStringLiteral("Plazas_Libres"))), 5);
@@ -89,8 +87,7 @@ TEST(SqliteConnection, OptimisticUpdateWritesTheCurrentRow)
 {
     TempDatabase db;
     db.exec(QStringLiteral("INSERT INTO INSTALACIONES VALUES (1,'UNO',10,5), (2,'DOS',20,7)"));
-    auto rs = db.connection()->openRecordset(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE (CodInstalacion=2)"),
-                                             CursorType::Keyset, LockType::Optimistic);
+    auto rs = db.connection()->openRecordset(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE (CodInstalacion=2)"), LockType::Optimistic);
     rs->setField(QStringLiteral("Plazas_Libres"), 6);
     rs->update();
     EXPECT_EQ(db.scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE CodInstalacion=2")).toInt(), 6);
@@ -105,8 +102,7 @@ TEST(SqliteConnection, UpdateFailsWhenAnotherClientChangedTheRow)
 {
     TempDatabase db;
     db.exec(QStringLiteral("INSERT INTO INSTALACIONES VALUES (1,'UNO',10,5)"));
-    auto rs = db.connection()->openRecordset(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE (CodInstalacion=1)"),
-                                             CursorType::Keyset, LockType::Optimistic);
+    auto rs = db.connection()->openRecordset(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE (CodInstalacion=1)"), LockType::Optimistic);
     db.openAnother()->execute(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = 3 WHERE CodInstalacion = 1"));
     rs->setField(QStringLiteral("Plazas_Libres"), 4);
     EXPECT_THROW(rs->update(), DatabaseError);
@@ -117,7 +113,7 @@ TEST(SqliteConnection, UpdateFailsWhenAnotherClientChangedTheRow)
 TEST(SqliteConnection, RowSetOverAJoinOrViewIsReadOnly)
 {
     TempDatabase db;
-    auto rs = db.connection()->openRecordset(QStringLiteral("SELECT USER FROM DUAL"), CursorType::Keyset, LockType::Optimistic);
+    auto rs = db.connection()->openRecordset(QStringLiteral("SELECT USER FROM DUAL"), LockType::Optimistic);
     ASSERT_TRUE(rs->hasRow());
     rs->setField(QStringLiteral("USER"), QStringLiteral("x"));
     EXPECT_THROW(rs->update(), DatabaseError);
@@ -190,7 +186,7 @@ TEST(SqliteConnection, RowSetOutlivesItsConnection)
     std::unique_ptr<Recordset> rs;
     {
         auto other = db.openAnother();
-        rs = other->openRecordset(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES"), CursorType::Keyset,
+        rs = other->openRecordset(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES"),
                                   LockType::Optimistic);
     }
     EXPECT_EQ(rs->field(QStringLiteral("PLAZAS_LIBRES")).toInt(), 5);

@@ -27,7 +27,7 @@ protected:
 TEST_F(Counter, DecrementNeverGoesBelowZero)
 {
     db.exec(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = 0"));
-    EXPECT_EQ(counter.DecrementFreeSpaces(), 0);
+    EXPECT_EQ(counter.decrement(), 0);
     EXPECT_EQ(value(), 0);
 }
 
@@ -41,10 +41,10 @@ TEST_F(Counter, AChangeMadeMeanwhileIsNotLost)
         if (sql.startsWith(QLatin1String("SELECT PLAZAS_LIBRES")) && interferences-- > 0)
             other->execute(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = PLAZAS_LIBRES - 1"));
     };
-    EXPECT_EQ(counter.DecrementFreeSpaces(), 7);
+    EXPECT_EQ(counter.decrement(), 7);
     EXPECT_EQ(value(), 7);
     interferences = 1;
-    EXPECT_EQ(counter.IncrementFreeSpaces(), 7);
+    EXPECT_EQ(counter.increment(), 7);
     EXPECT_EQ(value(), 7);
 }
 
@@ -54,14 +54,14 @@ TEST_F(Counter, EndlessConflictsEndInAnError)
     faults->afterOpen = [&](const QString&) {
         other->execute(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = PLAZAS_LIBRES + 1"));
     };
-    EXPECT_THROW(counter.DecrementFreeSpaces(), UpdateConflict);
+    EXPECT_THROW(counter.decrement(), UpdateConflict);
 }
 
 TEST_F(Counter, MissingRowIsAnError)
 {
     db.exec(QStringLiteral("DELETE FROM INSTALACIONES"));
-    EXPECT_THROW(counter.IncrementFreeSpaces(), DatabaseError);
-    EXPECT_THROW(counter.setFreeSpaces(QStringLiteral("5")), DatabaseError);
+    EXPECT_THROW(counter.increment(), DatabaseError);
+    EXPECT_THROW(counter.set(5), DatabaseError);
 }
 
 } // namespace

@@ -37,8 +37,8 @@ protected:
         workstationClock.set(t);
         db.serverClock().set(t);
     }
-    void entrance(const QString& track = Track1234) { station->KBIOMAXctl1().raiseTrackRead(track); }
-    void exit(const QString& track = Track1234) { station->KBIOMAXctl2().raiseTrackRead(track); }
+    void entrance(const QString& track = Track1234) { controller->reader(1).raiseTrackRead(track); }
+    void exit(const QString& track = Track1234) { controller->reader(2).raiseTrackRead(track); }
 };
 
 TEST_F(Passage, GrantedEntranceAtTheLastFreeSpace)
@@ -53,9 +53,9 @@ TEST_F(Passage, GrantedEntranceAtTheLastFreeSpace)
     EXPECT_EQ(freeSpaces(), 0);
     EXPECT_EQ(rows("CodInstalacion = 3 AND Codigo = 1234 AND INSTALACIONABONADO = 7 AND HORASALIDA IS NULL "
                    "AND HORAENTRADA = '2026-03-04 10:00:00'"), 1);
-    EXPECT_TRUE(station->Timer2().isActive());
-    EXPECT_EQ(station->MensajeActivo1, 1);
-    EXPECT_EQ(station->LastAccessResult, 0);
+    EXPECT_TRUE(controller->station(1).restoreTimerActive());
+    EXPECT_TRUE(controller->station(1).messageActive());
+    EXPECT_EQ(controller->site().lastAccessResult(), 0);
     EXPECT_TRUE(recording->statements().contains(
         QStringLiteral("INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO) VALUES (3,1234,7)")));
 }
@@ -84,10 +84,10 @@ TEST_P(RefusedEntrance, LeavesTheBarrierShut)
                  << QStringLiteral("> grid 0 1 1234 |") + msg(r.shown) + QStringLiteral("| red");
     }
     EXPECT_EQ(takeTrace(), expected);
-    EXPECT_EQ(station->LastAccessResult, r.code);
+    EXPECT_EQ(controller->site().lastAccessResult(), r.code);
     EXPECT_EQ(freeSpaces(), 10);
     EXPECT_EQ(rows(), 0);
-    EXPECT_EQ(station->Timer2().isActive(), r.shown != nullptr);
+    EXPECT_EQ(controller->station(1).restoreTimerActive(), r.shown != nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, RefusedEntrance, ::testing::Values(
@@ -119,11 +119,11 @@ TEST_F(Passage, LongMessageIsCutToThirtyTwo)
     db.exec(QStringLiteral("UPDATE Lector SET MsjIDMal = '%1'").arg(QString(40, QLatin1Char('M'))));
     StationController::StartUp started = StationController::StartUp::Fatal;
     // A fresh station reads the changed row.
-    station = std::make_unique<StationController>(settings, workstationClock,
+    controller = std::make_unique<StationController>(settings, workstationClock,
         [this](const QString&) -> std::shared_ptr<Connection> { return db.makeConnection(); },
-        StationController::Paths{configPath, db.folder(), {}, QDir(db.folder()).filePath(QStringLiteral("j2"))});
-    station->setTraceSink([this](const QString& l) { traceLines << l; });
-    started = station->Form_Load();
+        StationController::Paths{configPath, db.folder(), {}, QDir(db.folder()).filePath(QStringLiteral("j2"))}, timers);
+    controller->setTraceSink([this](const QString& l) { traceLines << l; });
+    started = controller->start();
     ASSERT_EQ(started, StationController::StartUp::InService);
     takeTrace();
     entrance();
@@ -138,7 +138,7 @@ TEST_F(Passage, FullCarParkRefusesBeforeLookingAtTheSubscriber)
         EXPECT_EQ(takeTrace(), (QStringList{QStringLiteral("Track: ABC07XXXXX01234ZLen: 16"),
                                             QStringLiteral("msId1: 1234 Instalacion:7"),
                                             QStringLiteral("> alert |NO HAY PLAZAS LIBRES|")}));
-        EXPECT_EQ(station->PlazasLibres, free);
+        EXPECT_EQ(controller->site().freeSpaces(), free);
         EXPECT_EQ(freeSpaces(), free);
         EXPECT_EQ(rows(), 0);
     }
@@ -147,7 +147,7 @@ TEST_F(Passage, FullCarParkRefusesBeforeLookingAtTheSubscriber)
 TEST_F(Passage, ExitOfAnUnknownCardStillOpens)
 {
     setFree(19);
-    station->KBIOMAXctl2().raiseCardNumberRead(QStringLiteral(";0000000999999?"));
+    controller->reader(2).raiseCardNumberRead(QStringLiteral(";0000000999999?"));
     EXPECT_EQ(takeTrace(), (QStringList{
         QStringLiteral("Track: F423FLen: 5"), QStringLiteral("msId2: 0 Instalacion:0"), QStringLiteral("ID = 0"),
         QStringLiteral("> plazas 20"), QStringLiteral("> relay 2 0 6"), QStringLiteral("CloseRelay: 0"),
@@ -182,7 +182,7 @@ TEST_F(Passage, ExitAfterMidnightFindsNoRow)
 
 TEST_F(Passage, CardCodesAreLookedUpInHexadecimal)
 {
-    station->KBIOMAXctl1().raiseCardNumberRead(QStringLiteral(";0000000000255?"));
+    controller->reader(1).raiseCardNumberRead(QStringLiteral(";0000000000255?"));
     const QStringList trace = takeTrace();
     ASSERT_GE(trace.size(), 3);
     EXPECT_EQ(trace[0], QStringLiteral("Track: FFLen: 2"));
@@ -190,7 +190,7 @@ TEST_F(Passage, CardCodesAreLookedUpInHexadecimal)
     EXPECT_EQ(trace[2], QStringLiteral("ID = 1234"));
     EXPECT_TRUE(recording->statements().contains(QStringLiteral("SELECT CODINSTALACION,CODIGO FROM ABONADOS WHERE CODTARJETA = 'FF'")));
     for (const char* card : {";0000000004096?", ";0000000000000?"}) {
-        station->KBIOMAXctl1().raiseCardNumberRead(QString::fromLatin1(card));
+        controller->reader(1).raiseCardNumberRead(QString::fromLatin1(card));
     }
     const QStringList more = takeTrace();
     EXPECT_TRUE(more.contains(QStringLiteral("Track: 1000Len: 4")));
@@ -200,7 +200,7 @@ TEST_F(Passage, CardCodesAreLookedUpInHexadecimal)
 TEST_F(Passage, UnreadableReadsAreLoggedAndSkipped)
 {
     entrance(QStringLiteral("ABCX7XXXXX01234Z"));
-    station->KBIOMAXctl2().raiseCardNumberRead(QStringLiteral(";000000ABCDEF0?"));
+    controller->reader(2).raiseCardNumberRead(QStringLiteral(";000000ABCDEF0?"));
     EXPECT_EQ(takeTrace(), (QStringList{QStringLiteral("Lectura no válida en el lector 1: |ABCX7XXXXX01234Z|"),
                                         QStringLiteral("Tarjeta no válida en el lector 2: |;000000ABCDEF0?|")}));
     EXPECT_EQ(rows(), 0);
@@ -237,11 +237,11 @@ TEST_F(Passage, ExitOpensWhenTheDatabaseIsGoneAndTheWritesFollowLater)
     // The database comes back an hour later: the row gets the exit's time.
     faults->failEverything = false;
     setClocks(QDateTime(QDate(2026, 3, 4), QTime(12, 0)));
-    station->Timer1_Timer();
+    controller->monitor().probe();
     EXPECT_EQ(rows("HORASALIDA = '2026-03-04 11:00:00'"), 1);
     EXPECT_EQ(freeSpaces(), 10);
-    EXPECT_FALSE(station->recorder()->pending());
-    station->Timer1_Timer(); // nothing written twice
+    EXPECT_FALSE(controller->site().recorder().pending());
+    controller->monitor().probe(); // nothing written twice
     EXPECT_EQ(freeSpaces(), 10);
 }
 
@@ -260,7 +260,7 @@ TEST_F(Passage, GrantedEntranceWhoseWritesFailStillGoesIn)
     exit();
     EXPECT_EQ(rows(), 0);
     faults->failSql = nullptr;
-    station->Timer1_Timer();
+    controller->monitor().probe();
     EXPECT_EQ(rows("HORAENTRADA = '2026-03-04 10:00:00' AND HORASALIDA = '2026-03-04 10:30:00'"), 1);
     EXPECT_EQ(freeSpaces(), 10);
 }
@@ -290,16 +290,16 @@ class ManualSetting : public Passage, public ::testing::WithParamInterface<Manua
 TEST_P(ManualSetting, UpToTheCapacity)
 {
     const Manual& m = GetParam();
-    station->setText2(QString::fromLatin1(m.typed));
-    station->cmdActualiza_Click();
+    controller->setFreeSpacesText(QString::fromLatin1(m.typed));
+    controller->setFreeSpacesByHand();
     EXPECT_EQ(freeSpaces(), m.after);
     const QStringList trace = takeTrace();
     if (m.accepted) {
         EXPECT_EQ(trace, QStringList{QStringLiteral("> plazas %1").arg(m.after)});
-        EXPECT_EQ(station->text2(), QString::fromLatin1(m.typed));
+        EXPECT_EQ(controller->freeSpacesText(), QString::fromLatin1(m.typed));
     } else {
         EXPECT_EQ(trace, QStringList{QStringLiteral("> alert |NO SE PUEDEN ACTUALIZAR LAS PLAZAS|")});
-        EXPECT_EQ(station->text2(), QString());
+        EXPECT_EQ(controller->freeSpacesText(), QString());
         EXPECT_FALSE(recording->statements().filter(QStringLiteral("UPDATE INSTALACIONES")).size() > 0);
     }
 }
@@ -310,10 +310,28 @@ INSTANTIATE_TEST_SUITE_P(Values, ManualSetting, ::testing::Values(
     Manual{"FourteenDigits", "99999999999999", false, 10}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Only the widget's validator and the script parser keep other text out of
+// the box; whatever gets past them is no count and reaches no statement.
+class ManualSettingNotANumber : public Passage, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ManualSettingNotANumber, IsLoggedRefusedAndNeverWritten)
+{
+    const QString typed = QString::fromUtf8(GetParam());
+    controller->setFreeSpacesText(typed);
+    controller->setFreeSpacesByHand();
+    EXPECT_EQ(takeTrace(), (QStringList{QStringLiteral("Plazas no válidas en Actualiza Plazas: |%1|").arg(typed),
+                                        QStringLiteral("> alert |NO SE PUEDEN ACTUALIZAR LAS PLAZAS|")}));
+    EXPECT_TRUE(recording->statements().filter(QStringLiteral("UPDATE INSTALACIONES")).isEmpty());
+    EXPECT_EQ(freeSpaces(), 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, ManualSettingNotANumber,
+                         ::testing::Values("-5", "abc", "5 WHERE 1=1 OR CodInstalacion = 3", "1e3", "٥"));
+
 TEST_F(Passage, ManualSettingStatementIsExact)
 {
-    station->setText2(QStringLiteral("15"));
-    station->cmdActualiza_Click();
+    controller->setFreeSpacesText(QStringLiteral("15"));
+    controller->setFreeSpacesByHand();
     EXPECT_TRUE(recording->statements().contains(QStringLiteral(" UPDATE INSTALACIONES SET PLAZAS_LIBRES = 15 WHERE CodInstalacion = 3")));
 }
 

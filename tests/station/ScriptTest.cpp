@@ -1,6 +1,9 @@
 #include "QtPrinters.h"
 #include "ReaderControl.h"
 #include "ScriptPlayer.h"
+#include "StationView.h"
+
+#include <array>
 
 #include <QSignalSpy>
 #include <QTest>
@@ -93,7 +96,7 @@ TEST(Script, PlaysItemsAtTheirTimeThroughReadersAndActions)
     QObject::connect(&r1, &ReaderControl::ReaderDown, [&] { seen << QStringLiteral("down"); });
     auto items = std::get<std::vector<ScriptItem>>(parseScript(QStringLiteral(
         "0 track 1 T1\n0.05 card 2 C2\n0.1 down 1\n0.1 clock 2026-01-01 00:00:00\n0.15 open 2\n0.2 spaces 7\n0.25 quit\n")));
-    ScriptPlayer player(std::move(items), r1, r2, actions, [&](const QDateTime& t) { clockSet = t; });
+    ScriptPlayer player(std::move(items), [&](int s) -> ReaderControl& { return *std::array{&r1, &r2}[stationIndex(s)]; }, actions, [&](const QDateTime& t) { clockSet = t; });
     player.start();
     EXPECT_EQ(seen, QStringList{QStringLiteral("T1")}); // the items at 0 run at once
     QTRY_VERIFY_WITH_TIMEOUT(player.finished(), 3000);

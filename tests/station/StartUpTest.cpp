@@ -19,17 +19,17 @@ TEST_F(StationFixture, StartUpBringsBothStationsIntoService)
         QStringLiteral("> setup 1"), QStringLiteral("SetUpBiomax 1: 0"), QStringLiteral("> setup 2"), QStringLiteral("SetUpBiomax 2: 0"),
         QStringLiteral("> display 1 |") + Idle + QLatin1Char('|'), QStringLiteral("> display 2 |") + Idle + QLatin1Char('|'),
         QStringLiteral("> plazas 10")}));
-    EXPECT_EQ(station->NombreInstalacion(), Idle);
-    EXPECT_EQ(station->PlazasLibres, 10);
-    EXPECT_EQ(station->text2(), QStringLiteral("10"));
-    EXPECT_EQ(station->grid().FilaAccesos(), 0);
-    EXPECT_EQ(station->grid().rowCount(), 500);
-    EXPECT_TRUE(station->greenVisible(1) && !station->redVisible(1));
-    EXPECT_TRUE(station->greenVisible(2) && !station->redVisible(2));
-    ASSERT_NE(station->rsLector(), nullptr);
-    EXPECT_TRUE(station->Timer1().isActive());
-    EXPECT_FALSE(station->Timer2().isActive()); // switched off at the end of start-up
-    EXPECT_TRUE(station->Timer3().isActive());  // left running from creation
+    EXPECT_EQ(controller->site().name(), Idle);
+    EXPECT_EQ(controller->site().freeSpaces(), 10);
+    EXPECT_EQ(controller->freeSpacesText(), QStringLiteral("10"));
+    EXPECT_EQ(controller->site().grid().nextRow(), 0);
+    EXPECT_EQ(controller->site().grid().rowCount(), 500);
+    EXPECT_TRUE(controller->station(1).greenVisible() && !controller->station(1).redVisible());
+    EXPECT_TRUE(controller->station(2).greenVisible() && !controller->station(2).redVisible());
+    ASSERT_NE(controller->site().readerRow(), nullptr);
+    EXPECT_TRUE(controller->monitor().probeTimerActive());
+    EXPECT_FALSE(controller->station(1).restoreTimerActive()); // switched off at the end of start-up
+    EXPECT_TRUE(controller->station(2).restoreTimerActive());  // left running from creation
 }
 
 struct NameCase {
@@ -43,7 +43,7 @@ TEST_P(InstallationName, IdleTextIsFortyCharacters)
 {
     seedInstallation(true, QStringLiteral("2"), true, QString::fromUtf8(GetParam().name));
     ASSERT_EQ(start(), StationController::StartUp::InService);
-    EXPECT_EQ(station->NombreInstalacion(), QString::fromUtf8(GetParam().idle));
+    EXPECT_EQ(controller->site().name(), QString::fromUtf8(GetParam().idle));
     EXPECT_TRUE(takeTrace().contains(QStringLiteral("> display 1 |%1|").arg(QString::fromUtf8(GetParam().idle))));
 }
 
@@ -64,9 +64,9 @@ TEST_F(StationFixture, LectoresZeroStopsWithoutAMessage)
     seedInstallation(true, QStringLiteral("0"));
     EXPECT_EQ(start(), StationController::StartUp::NoStations);
     EXPECT_EQ(takeTrace(), (QStringList{QStringLiteral("> light 1 green"), QStringLiteral("> light 2 green")}));
-    EXPECT_NE(station->rsLector(), nullptr);          // the row stays loaded
-    EXPECT_TRUE(station->Timer2().isActive());        // never switched off
-    EXPECT_EQ(station->NombreInstalacion(), QString(40, QChar(0))); // never set
+    EXPECT_NE(controller->site().readerRow(), nullptr);          // the row stays loaded
+    EXPECT_TRUE(controller->station(1).restoreTimerActive());        // never switched off
+    EXPECT_EQ(controller->site().name(), QString(40, QChar(0))); // never set
 }
 
 struct MissingRow {
@@ -81,13 +81,13 @@ TEST_P(StartUpWithoutRow, ClosesTheWindow)
 {
     seedInstallation(GetParam().lector, QStringLiteral("2"), GetParam().installation);
     bool closed = false;
-    QObject::connect(station.get(), &StationController::closed, [&] { closed = true; });
+    QObject::connect(controller.get(), &StationController::closed, [&] { closed = true; });
     EXPECT_EQ(start(), StationController::StartUp::WindowClosed);
     EXPECT_TRUE(closed);
     const QStringList trace = takeTrace();
     EXPECT_EQ(trace.filter(QStringLiteral("> port")).size(), 0);
     EXPECT_EQ(trace.filter(QStringLiteral("> closeport")), QStringList{QStringLiteral("> closeport 1")});
-    EXPECT_FALSE(station->Timer1().isActive());
+    EXPECT_FALSE(controller->monitor().probeTimerActive());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, StartUpWithoutRow, ::testing::Values(
@@ -99,7 +99,7 @@ TEST_F(StationFixture, StartUpErrorIsLoggedAndTheStationsStayIdle)
     seedInstallation(true, QStringLiteral("2"), false);
     db.exec(QStringLiteral("INSERT INTO INSTALACIONES VALUES (3, NULL, 20, 10)")); // no name
     EXPECT_EQ(start(), StationController::StartUp::NoStations);
-    EXPECT_TRUE(station->eventLogText().contains(QStringLiteral("ERROR en el arranque")));
+    EXPECT_TRUE(controller->log().text().contains(QStringLiteral("ERROR en el arranque")));
     EXPECT_TRUE(takeTrace().filter(QStringLiteral("> port")).isEmpty());
 }
 
@@ -110,7 +110,7 @@ TEST_F(StationFixture, ReadsAfterAFailedStartUpAreRefusedWithoutACrash)
     takeTrace();
     db.exec(QStringLiteral("INSERT INTO INSTALACIONES VALUES (3, 'X', 20, 10)"));
     db.exec(QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista) VALUES (7,1234,2)"));
-    station->KBIOMAXctl1().raiseTrackRead(QStringLiteral("ABC07XXXXX01234Z"));
+    controller->reader(1).raiseTrackRead(QStringLiteral("ABC07XXXXX01234Z"));
     const QStringList trace = takeTrace();
     EXPECT_TRUE(trace.filter(QStringLiteral("> relay")).isEmpty());
     ASSERT_FALSE(trace.isEmpty());

@@ -7,15 +7,16 @@ StationFixture::StationFixture()
     configPath = QDir(db.folder()).filePath(QStringLiteral("Rivalto.ini"));
     writeFile(configPath, QStringLiteral("[Conexion]\nSID=") + db.sid() + QStringLiteral("\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n"
                                          "[Impresoras]\nInstalacion=3\n"));
-    station = std::make_unique<StationController>(
+    controller = std::make_unique<StationController>(
         settings, workstationClock,
         [this](const QString&) -> std::shared_ptr<Connection> {
             recording = std::make_shared<RecordingConnection>(db.makeConnection());
             return std::make_shared<FaultyConnection>(faults, recording);
         },
         StationController::Paths{configPath, db.folder(), QDir(db.folder()).filePath(QStringLiteral("log")),
-                                 QDir(db.folder()).filePath(QStringLiteral("parking.journal"))});
-    station->setTraceSink([this](const QString& line) { traceLines << line; });
+                                 QDir(db.folder()).filePath(QStringLiteral("parking.journal"))},
+        timers);
+    controller->setTraceSink([this](const QString& line) { traceLines << line; });
 }
 
 void StationFixture::seedInstallation(bool lectorRow, const QString& lectores, bool installationRow,
@@ -33,7 +34,7 @@ void StationFixture::seedInstallation(bool lectorRow, const QString& lectores, b
 
 StationController::StartUp StationFixture::start()
 {
-    return station->Form_Load();
+    return controller->start();
 }
 
 QStringList StationFixture::takeTrace()

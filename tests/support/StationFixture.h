@@ -1,8 +1,9 @@
 #pragma once
-// A station controller on a real embedded database with the demo's
-// installation rows, simulated readers, manual clocks and the trace kept.
+// A station controller on a real database with one installation's rows,
+// simulated readers, a manual clock, simulated timers and the trace kept.
 #include "StationController.h"
 #include "TestSupport.h"
+#include "Timer.h"
 
 #include <QDir>
 
@@ -24,9 +25,11 @@ protected:
 
     TempDatabase db;
     ManualClock workstationClock{QDateTime(QDate(2026, 3, 4), QTime(10, 0))};
+    // Declared before the station: its timers go first.
+    ManualTimers timers;
     Settings settings;
     QString configPath;
-    std::unique_ptr<StationController> station;
+    std::unique_ptr<StationController> controller;
     QStringList traceLines;
     // Every connection the station opens goes through these.
     std::shared_ptr<Faults> faults = std::make_shared<Faults>();

@@ -1,6 +1,13 @@
-// Test programs run with a QApplication (offscreen) so that timers, event
-// loops and widgets are the real ones.
+// Test programs run with a real Qt application object (offscreen) so that
+// timers and event loops are the real ones; the window's tests get a
+// QApplication for widgets, the rest a QCoreApplication.
+#if PARKING_TEST_WIDGETS
 #include <QApplication>
+using TestApplication = QApplication;
+#else
+#include <QCoreApplication>
+using TestApplication = QCoreApplication;
+#endif
 
 #include <gtest/gtest.h>
 
@@ -17,7 +24,7 @@ int main(int argc, char** argv)
         else if (arg.startsWith("--odbcini="))
             qputenv("ODBCINI", arg.mid(10));
     }
-    QApplication app(argc, argv);
+    TestApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

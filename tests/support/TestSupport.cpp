@@ -24,10 +24,10 @@ public:
         sync();
         inner_.execute(sql);
     }
-    std::unique_ptr<Recordset> openRecordset(const QString& sql, CursorType c, LockType l) override
+    std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType l) override
     {
         sync();
-        return inner_.openRecordset(sql, c, l);
+        return inner_.openRecordset(sql, l);
     }
 
 private:
@@ -94,7 +94,7 @@ std::shared_ptr<Connection> TempDatabase::openAnother() const
 
 QVariant TempDatabase::scalar(const QString& sql) const
 {
-    auto rs = connection_->openRecordset(sql, CursorType::Dynamic, LockType::ReadOnly);
+    auto rs = connection_->openRecordset(sql, LockType::ReadOnly);
     if (!rs->hasRow())
         return {};
     auto* memory = dynamic_cast<MemoryRecordset*>(rs.get());
@@ -103,14 +103,14 @@ QVariant TempDatabase::scalar(const QString& sql) const
 
 void RecordingConnection::execute(const QString& sql)
 {
-    calls.push_back({sql, 0, 0});
+    calls.push_back({sql, 0});
     inner_->execute(sql);
 }
 
-std::unique_ptr<Recordset> RecordingConnection::openRecordset(const QString& sql, CursorType c, LockType l)
+std::unique_ptr<Recordset> RecordingConnection::openRecordset(const QString& sql, LockType l)
 {
-    calls.push_back({sql, static_cast<int>(c), static_cast<int>(l)});
-    return inner_->openRecordset(sql, c, l);
+    calls.push_back({sql, static_cast<int>(l)});
+    return inner_->openRecordset(sql, l);
 }
 
 QStringList RecordingConnection::statements() const
@@ -147,14 +147,14 @@ void FaultyConnection::execute(const QString& sql)
     inner_->execute(sql);
 }
 
-std::unique_ptr<Recordset> FaultyConnection::openRecordset(const QString& sql, CursorType c, LockType l)
+std::unique_ptr<Recordset> FaultyConnection::openRecordset(const QString& sql, LockType l)
 {
     faults_->executed << sql;
     if (!open_ || faults_->failEverything)
         throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
     if (faults_->failSql && faults_->failSql(sql))
         throw DatabaseError(QStringLiteral("ORA-01013: user requested cancel of current operation"));
-    auto rs = inner_->openRecordset(sql, c, l);
+    auto rs = inner_->openRecordset(sql, l);
     if (faults_->afterOpen)
         faults_->afterOpen(sql);
     return rs;

@@ -62,8 +62,7 @@ private:
 
 struct RecordedCall {
     QString sql;
-    int cursor; // 0 for a command
-    int lock;
+    int lock; // 0 for a command
     friend bool operator==(const RecordedCall&, const RecordedCall&) = default;
 };
 
@@ -74,7 +73,7 @@ public:
     void open(const QString& cs, const ConnectionOptions& o) override { inner_->open(cs, o); }
     bool isOpen() const override { return inner_->isOpen(); }
     void execute(const QString& sql) override;
-    std::unique_ptr<Recordset> openRecordset(const QString& sql, CursorType c, LockType l) override;
+    std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType l) override;
     std::vector<RecordedCall> calls;
     QStringList statements() const;
 
@@ -102,7 +101,7 @@ public:
     void open(const QString& cs, const ConnectionOptions& o) override;
     bool isOpen() const override { return open_ && inner_->isOpen(); }
     void execute(const QString& sql) override;
-    std::unique_ptr<Recordset> openRecordset(const QString& sql, CursorType c, LockType l) override;
+    std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType l) override;
 
 private:
     std::shared_ptr<Faults> faults_;

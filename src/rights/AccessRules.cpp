@@ -1,8 +1,10 @@
-#include "ModAcceso.h"
+#include "AccessRules.h"
 
 #include "DatabaseError.h"
 #include "FieldValue.h"
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 
 #include <cstdlib>
@@ -33,6 +35,19 @@ QString text(const QTime& t)
     return t.toString(QStringLiteral("HH:mm:ss"));
 }
 
+// A code read from the database, as statement text: formatted from the
+// number it holds, so that no column's text ever reaches a statement.
+QString codeText(const QVariant& value)
+{
+    return QString::number(toInt32(value));
+}
+
+bool hasMonthlyAllowance(double feeCode)
+{
+    return std::find(std::begin(AccessRules::AllowanceFeeCodes), std::end(AccessRules::AllowanceFeeCodes), feeCode) !=
+           std::end(AccessRules::AllowanceFeeCodes);
+}
+
 } // namespace
 
 QString shiftedTimeText(const QTime& time, int seconds)
@@ -45,17 +60,17 @@ QString shiftedTimeText(const QTime& time, int seconds)
     return QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm:ss"));
 }
 
-std::unique_ptr<Recordset> ModAcceso::keyset(const QString& sql)
+std::unique_ptr<Recordset> AccessRules::keyset(const QString& sql)
 {
-    return connection_.openRecordset(sql, CursorType::Keyset, LockType::Optimistic);
+    return connection_.openRecordset(sql, LockType::Optimistic);
 }
 
-std::unique_ptr<Recordset> ModAcceso::dynamic(const QString& sql)
+std::unique_ptr<Recordset> AccessRules::dynamic(const QString& sql)
 {
-    return connection_.openRecordset(sql, CursorType::Dynamic, LockType::ReadOnly);
+    return connection_.openRecordset(sql, LockType::ReadOnly);
 }
 
-AccessResult ModAcceso::CheckAccessRights(std::int32_t subscriberCode, std::int32_t installationCode)
+AccessResult AccessRules::check(std::int32_t subscriberCode, std::int32_t installationCode)
 {
     const QString code = n(subscriberCode);
     const QString inst = n(installationCode);
@@ -76,13 +91,13 @@ AccessResult ModAcceso::CheckAccessRights(std::int32_t subscriberCode, std::int3
         return SubscriberBlocked;
     blocks.reset();
 
-    if (LastEntryTooRecent(subscriberCode, installationCode) == 1)
+    if (lastEntryTooRecent(subscriberCode, installationCode) == 1)
         return EntryTooSoon;
 
     // Without a related code only the subscriber's own receipts count: the
     // statement then names the subscriber twice.
     const QVariant related = subscriber->field(QStringLiteral("CodigoRelacion"));
-    const QString relatedCode = related.isNull() ? code : toText(related);
+    const QString relatedCode = related.isNull() ? code : codeText(related);
     auto receipts = keyset(QStringLiteral("SELECT CodInstalacion,Codigo FROM Recibos ") + QStringLiteral("WHERE CodInstalacion = ") +
                            inst + QStringLiteral(" AND (Codigo = ") + code + QStringLiteral(" OR Codigo = ") + relatedCode +
                            QStringLiteral(")") +
@@ -98,14 +113,14 @@ AccessResult ModAcceso::CheckAccessRights(std::int32_t subscriberCode, std::int3
             return FeeNotCurrent;
         const QVariant feeCode = fees->field(QStringLiteral("CodCuota"));
         fees.reset();
-        return CheckFeeTimetable(subscriberCode, installationCode, feeCode);
+        return checkFeeTimetable(subscriberCode, installationCode, feeCode);
     }
     if (cursillista == 1)
-        return CheckCourseTimetable(subscriberCode, installationCode);
+        return checkCourseTimetable(subscriberCode, installationCode);
     return AccessGranted;
 }
 
-AccessResult ModAcceso::CheckFeeTimetable(std::int32_t subscriberCode, std::int32_t installationCode,
+AccessResult AccessRules::checkFeeTimetable(std::int32_t subscriberCode, std::int32_t installationCode,
                                           const QVariant& feeCode)
 {
     // A current fee row without a fee code has no definition to judge by,
@@ -113,7 +128,7 @@ AccessResult ModAcceso::CheckFeeTimetable(std::int32_t subscriberCode, std::int3
     if (feeCode.isNull())
         return AccessGranted;
     auto fee = keyset(QStringLiteral("SELECT * FROM Cuotas ") + QStringLiteral("WHERE CodInstalacion = ") + n(installationCode) +
-                      QStringLiteral(" AND CodCuota = ") + toText(feeCode));
+                      QStringLiteral(" AND CodCuota = ") + codeText(feeCode));
     if (!fee->hasRow())
         return AccessGranted;
 
@@ -130,23 +145,22 @@ AccessResult ModAcceso::CheckFeeTimetable(std::int32_t subscriberCode, std::int3
     const auto start = bound(fee->field(QLatin1String(window[day][0])));
     const auto end = bound(fee->field(QLatin1String(window[day][1])));
     const QString nowText = text(now.time());
-    const bool outside = (start && nowText < shiftedTimeText(*start, -600)) || (end && nowText > text(*end));
+    const bool outside = (start && nowText < shiftedTimeText(*start, -FeeEarlySeconds)) || (end && nowText > text(*end));
     if (!outside)
         return AccessGranted;
 
-    const double code = toDouble(fee->field(QStringLiteral("CodCuota")));
-    if (code == 33 || code == 34 || code == 35) {
+    if (hasMonthlyAllowance(toDouble(fee->field(QStringLiteral("CodCuota"))))) {
         // Without an allowance there is nothing left of it.
         const QVariant allowance = fee->field(QStringLiteral("NUMACCESOS_MTO"));
         const std::int32_t monthly = allowance.isNull() ? 0 : toInt32(allowance);
         fee.reset();
-        if (MonthlyAllowanceLeft(subscriberCode, static_cast<std::uint8_t>(installationCode), monthly))
+        if (monthlyAllowanceLeft(subscriberCode, static_cast<std::uint8_t>(installationCode), monthly))
             return AccessGranted;
     }
     return refusal;
 }
 
-AccessResult ModAcceso::CheckCourseTimetable(std::int32_t subscriberCode, std::int32_t installationCode)
+AccessResult AccessRules::checkCourseTimetable(std::int32_t subscriberCode, std::int32_t installationCode)
 {
     const QString inst = n(installationCode);
     auto enrolments = keyset(
@@ -160,48 +174,41 @@ AccessResult ModAcceso::CheckCourseTimetable(std::int32_t subscriberCode, std::i
     const QDateTime now = clock_.now();
     const QDateTime today = now.date().startOfDay();
     const QString nowText = text(now.time());
-    AccessResult result = OutsideTimetable;
     for (; !enrolments->eof(); enrolments->moveNext()) {
         // An enrolment without a course code names no course: skipped.
         const QVariant courseCode = enrolments->field(QStringLiteral("CodCurso"));
-        if (courseCode.isNull()) {
-            result = OutsideTimetable;
+        if (courseCode.isNull())
             continue;
-        }
         auto course = keyset(
             QStringLiteral("SELECT CodCurso, Codinstalacion,FecInicio,FecFin,FormaPago,HoraInicio1,HoraInicio2,HoraInicio3, "
                            "HoraInicio4,HoraInicio5,HoraInicio6,HoraInicio7, HoraFin1,HoraFin2,HoraFin3,HoraFin4,HoraFin5,HoraFin6, "
                            "HoraFin7 FROM Cursos WHERE CodInstalacion = ") +
-            inst + QStringLiteral(" AND CodCurso = ") + toText(courseCode));
-        if (!course->hasRow()) {
-            result = OutsideTimetable;
+            inst + QStringLiteral(" AND CodCurso = ") + codeText(courseCode));
+        if (!course->hasRow())
             continue;
-        }
         const QDateTime from = toDateTime(course->field(QStringLiteral("FecInicio")));
         const QDateTime to = toDateTime(course->field(QStringLiteral("FecFin")));
-        if ((from.isValid() && from > today) || (to.isValid() && to < today)) {
-            result = OutsideTimetable;
+        if ((from.isValid() && from > today) || (to.isValid() && to < today))
             continue;
-        }
 
         const int day = now.date().dayOfWeek();
-        const std::int16_t entries = CountEntriesToday(subscriberCode, installationCode);
+        const std::int16_t entries = countEntriesToday(subscriberCode, installationCode);
         if (entries > 0) {
             const auto end = bound(course->field(QStringLiteral("HoraFin") + n(day)));
             if (!end)
                 return OutsideTimetable;
-            return nowText > shiftedTimeText(*end, 1200) ? OutsideTimetable : AccessGranted;
+            return nowText > shiftedTimeText(*end, CourseAfterEndSeconds) ? OutsideTimetable : AccessGranted;
         }
         const auto start = bound(course->field(QStringLiteral("HoraInicio") + n(day)));
         if (!start)
             return OutsideTimetable;
-        const bool inside = nowText >= shiftedTimeText(*start, -1200) && nowText <= shiftedTimeText(*start, 300);
+        const bool inside = nowText >= shiftedTimeText(*start, -CourseEarlySeconds) && nowText <= shiftedTimeText(*start, CourseLateSeconds);
         return inside ? AccessGranted : OutsideTimetable;
     }
-    return result;
+    return OutsideTimetable;
 }
 
-std::int16_t ModAcceso::LastEntryTooRecent(std::int32_t subscriberCode, std::int32_t installationCode)
+std::int16_t AccessRules::lastEntryTooRecent(std::int32_t subscriberCode, std::int32_t installationCode)
 {
     auto last = dynamic(QStringLiteral("SELECT MAX(HORAENTRADA) HORA FROM MOVIMIENTOS WHERE CODIGO=") + n(subscriberCode) +
                         QStringLiteral(" AND INSTALACIONABONADO=") + n(installationCode));
@@ -218,10 +225,10 @@ std::int16_t ModAcceso::LastEntryTooRecent(std::int32_t subscriberCode, std::int
     // The workstation and the server clocks may disagree: an entry "later"
     // than now by less than five minutes is just as recent.
     const int seconds = std::abs(entry.time().secsTo(now.time()));
-    return seconds < 300 ? 1 : 0;
+    return seconds < EntrySpacingSeconds ? 1 : 0;
 }
 
-std::int16_t ModAcceso::CountEntriesToday(std::int32_t subscriberCode, std::int32_t installationCode)
+std::int16_t AccessRules::countEntriesToday(std::int32_t subscriberCode, std::int32_t installationCode)
 {
     auto count = dynamic(QStringLiteral("SELECT count(*) ENTRADAS FROM MOVIMIENTOS WHERE CODIGO=") + n(subscriberCode) +
                          QStringLiteral(" AND CODINSTALACION=") + n(installationCode) +
@@ -229,7 +236,7 @@ std::int16_t ModAcceso::CountEntriesToday(std::int32_t subscriberCode, std::int3
     return toInt16(count->field(QStringLiteral("ENTRADAS")));
 }
 
-bool ModAcceso::MonthlyAllowanceLeft(std::int32_t subscriberCode, std::uint8_t installationCode, std::int32_t allowance)
+bool AccessRules::monthlyAllowanceLeft(std::int32_t subscriberCode, std::uint8_t installationCode, std::int32_t allowance)
 {
     auto total = dynamic(QStringLiteral("SELECT COUNT(*) TOTAL FROM MOVIMIENTOS WHERE CODINSTALACION=") + n(installationCode) +
                          QStringLiteral(" AND CODIGO=") + n(subscriberCode) +

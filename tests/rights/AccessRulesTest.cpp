@@ -1,7 +1,7 @@
 // The rights decision on the real embedded database, with both clocks set.
 #include "QtPrinters.h"
 #include "DatabaseError.h"
-#include "ModAcceso.h"
+#include "AccessRules.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -96,7 +96,7 @@ TEST_P(RightsDecision, GivesTheExpectedCode)
         db.exec(sql);
     ManualClock workstation(at(s.now));
     RecordingConnection recording(db.connection());
-    EXPECT_EQ(ModAcceso(recording, workstation).CheckAccessRights(1234, 7), s.expected);
+    EXPECT_EQ(AccessRules(recording, workstation).check(1234, 7), s.expected);
     if (s.statements >= 0) {
         EXPECT_EQ(static_cast<int>(recording.calls.size()), s.statements) << recording.statements().join(QLatin1Char('\n')).toStdString();
     }
@@ -209,61 +209,61 @@ protected:
     }
     TempDatabase db{at("2026-03-04 10:00:00")};
     ManualClock workstation{at("2026-03-04 10:00:00")};
-    ModAcceso rights{*db.connection(), workstation};
+    AccessRules rights{*db.connection(), workstation};
 };
 
 TEST_F(EntryHistory, NoEntriesAtAll)
 {
-    EXPECT_EQ(rights.LastEntryTooRecent(1234, 7), 0);
-    EXPECT_EQ(rights.CountEntriesToday(1234, 7), 0);
-    EXPECT_TRUE(rights.MonthlyAllowanceLeft(1234, 7, 1));
-    EXPECT_FALSE(rights.MonthlyAllowanceLeft(1234, 7, 0));
+    EXPECT_EQ(rights.lastEntryTooRecent(1234, 7), 0);
+    EXPECT_EQ(rights.countEntriesToday(1234, 7), 0);
+    EXPECT_TRUE(rights.monthlyAllowanceLeft(1234, 7, 1));
+    EXPECT_FALSE(rights.monthlyAllowanceLeft(1234, 7, 0));
 }
 
 TEST_F(EntryHistory, SpacingAtTheFiveMinuteMark)
 {
     add({entry("'2026-03-04 10:00:00'")});
     workstation.set(at("2026-03-04 10:04:59"));
-    EXPECT_EQ(rights.LastEntryTooRecent(1234, 7), 1);
+    EXPECT_EQ(rights.lastEntryTooRecent(1234, 7), 1);
     workstation.set(at("2026-03-04 10:05:00"));
-    EXPECT_EQ(rights.LastEntryTooRecent(1234, 7), 0);
+    EXPECT_EQ(rights.lastEntryTooRecent(1234, 7), 0);
 }
 
 TEST_F(EntryHistory, SpacingLooksAtTheSameDayOnly)
 {
     add({entry("'2026-03-03 23:58:00'")});
     workstation.set(at("2026-03-04 00:01:00"));
-    EXPECT_EQ(rights.LastEntryTooRecent(1234, 7), 0);
+    EXPECT_EQ(rights.lastEntryTooRecent(1234, 7), 0);
 }
 
 TEST_F(EntryHistory, SpacingFiltersOnTheSubscribersInstallation)
 {
     add({entry("'2026-03-04 09:59:00'", 7, 8)});
-    EXPECT_EQ(rights.LastEntryTooRecent(1234, 7), 0);
-    EXPECT_EQ(rights.LastEntryTooRecent(1234, 8), 1);
+    EXPECT_EQ(rights.lastEntryTooRecent(1234, 7), 0);
+    EXPECT_EQ(rights.lastEntryTooRecent(1234, 8), 1);
 }
 
 TEST_F(EntryHistory, EntryAheadOfTheWorkstationClock)
 {
     add({entry("'2026-03-04 10:03:00'")});
-    EXPECT_EQ(rights.LastEntryTooRecent(1234, 7), 1); // three minutes apart, whichever way
+    EXPECT_EQ(rights.lastEntryTooRecent(1234, 7), 1); // three minutes apart, whichever way
     add({entry("'2026-03-04 13:00:00'")});
-    EXPECT_EQ(rights.LastEntryTooRecent(1234, 7), 0); // hours apart: not a recent entry
+    EXPECT_EQ(rights.lastEntryTooRecent(1234, 7), 0); // hours apart: not a recent entry
 }
 
 TEST_F(EntryHistory, CountAndMonthFilterOnTheMovementsInstallation)
 {
     add({entry("'2026-03-04 08:00:00'", 7, 9), entry("'2026-03-04 09:00:00'", 8, 7), entry("'2026-03-01 09:00:00'", 7, 7)});
-    EXPECT_EQ(rights.CountEntriesToday(1234, 7), 1);
-    EXPECT_FALSE(rights.MonthlyAllowanceLeft(1234, 7, 2));
-    EXPECT_TRUE(rights.MonthlyAllowanceLeft(1234, 7, 3));
+    EXPECT_EQ(rights.countEntriesToday(1234, 7), 1);
+    EXPECT_FALSE(rights.monthlyAllowanceLeft(1234, 7, 2));
+    EXPECT_TRUE(rights.monthlyAllowanceLeft(1234, 7, 3));
 }
 
 TEST_F(EntryHistory, TodayIsTheServersDay)
 {
     add({entry("'2026-03-04 08:00:00'")});
     db.serverClock().set(at("2026-03-05 00:00:01"));
-    EXPECT_EQ(rights.CountEntriesToday(1234, 7), 0);
+    EXPECT_EQ(rights.countEntriesToday(1234, 7), 0);
 }
 
 // ---- exact statements -------------------------------------------------------
@@ -275,15 +275,15 @@ TEST(RightsStatements, FeePathStatementsAreExact)
         db.exec(sql);
     ManualClock workstation(at("2026-03-04 20:00:00"));
     RecordingConnection recording(db.connection());
-    EXPECT_EQ(ModAcceso(recording, workstation).CheckAccessRights(1234, 7), AccessGranted);
+    EXPECT_EQ(AccessRules(recording, workstation).check(1234, 7), AccessGranted);
     const std::vector<RecordedCall> expected = {
-        {QStringLiteral("SELECT CodInstalacion,Codigo,FecAlta,FecBaja,CodCuota FROM MOVTOSCUOTAS1 M WHERE Codigo = 1234 AND CodInstalacion =7 AND FECALTA <= TRUNC(SYSDATE) AND (FECBAJA >= TRUNC(SYSDATE) OR FECBAJA IS NULL)"), 1, 3},
-        {QStringLiteral("SELECT CodInstalacion,Codigo,Cursillista,FormaPago,CodigoRelacion FROM ABONADOS WHERE Codigo = 1234 AND CodInstalacion =7"), 1, 3},
-        {QStringLiteral("SELECT BLOQUEADO FROM BLOQUEOS WHERE CodInstalacion =7 AND Codigo =1234 AND FECHA_DESBLOQUEO IS NULL AND FECHA <= SYSDATE"), 1, 3},
-        {QStringLiteral("SELECT MAX(HORAENTRADA) HORA FROM MOVIMIENTOS WHERE CODIGO=1234 AND INSTALACIONABONADO=7"), 2, 1},
-        {QStringLiteral("SELECT CodInstalacion,Codigo FROM Recibos WHERE CodInstalacion = 7 AND (Codigo = 1234 OR Codigo = 1234) AND CodDevolucion < 90 AND FECHA <= TRUNC(sysdate) ORDER BY NumRecibo ASC"), 1, 3},
-        {QStringLiteral("SELECT * FROM Cuotas WHERE CodInstalacion = 7 AND CodCuota = 34"), 1, 3},
-        {QStringLiteral("SELECT COUNT(*) TOTAL FROM MOVIMIENTOS WHERE CODINSTALACION=7 AND CODIGO=1234 AND TO_CHAR(FECHA,'MMYYYY')=TO_CHAR(SYSDATE,'MMYYYY')"), 2, 1}};
+        {QStringLiteral("SELECT CodInstalacion,Codigo,FecAlta,FecBaja,CodCuota FROM MOVTOSCUOTAS1 M WHERE Codigo = 1234 AND CodInstalacion =7 AND FECALTA <= TRUNC(SYSDATE) AND (FECBAJA >= TRUNC(SYSDATE) OR FECBAJA IS NULL)"), 3},
+        {QStringLiteral("SELECT CodInstalacion,Codigo,Cursillista,FormaPago,CodigoRelacion FROM ABONADOS WHERE Codigo = 1234 AND CodInstalacion =7"), 3},
+        {QStringLiteral("SELECT BLOQUEADO FROM BLOQUEOS WHERE CodInstalacion =7 AND Codigo =1234 AND FECHA_DESBLOQUEO IS NULL AND FECHA <= SYSDATE"), 3},
+        {QStringLiteral("SELECT MAX(HORAENTRADA) HORA FROM MOVIMIENTOS WHERE CODIGO=1234 AND INSTALACIONABONADO=7"), 1},
+        {QStringLiteral("SELECT CodInstalacion,Codigo FROM Recibos WHERE CodInstalacion = 7 AND (Codigo = 1234 OR Codigo = 1234) AND CodDevolucion < 90 AND FECHA <= TRUNC(sysdate) ORDER BY NumRecibo ASC"), 3},
+        {QStringLiteral("SELECT * FROM Cuotas WHERE CodInstalacion = 7 AND CodCuota = 34"), 3},
+        {QStringLiteral("SELECT COUNT(*) TOTAL FROM MOVIMIENTOS WHERE CODINSTALACION=7 AND CODIGO=1234 AND TO_CHAR(FECHA,'MMYYYY')=TO_CHAR(SYSDATE,'MMYYYY')"), 1}};
     EXPECT_EQ(recording.calls, expected);
 }
 
@@ -294,7 +294,7 @@ TEST(RightsStatements, CoursePathStatementsAreExact)
         db.exec(sql);
     ManualClock workstation(at("2026-03-04 18:00:00"));
     RecordingConnection recording(db.connection());
-    EXPECT_EQ(ModAcceso(recording, workstation).CheckAccessRights(1234, 7), AccessGranted);
+    EXPECT_EQ(AccessRules(recording, workstation).check(1234, 7), AccessGranted);
     const QStringList statements = recording.statements();
     ASSERT_EQ(statements.size(), 8);
     EXPECT_EQ(statements[4], QStringLiteral("SELECT CodInstalacion,Codigo FROM Recibos WHERE CodInstalacion = 7 AND (Codigo = 1234 OR Codigo = 77) AND CodDevolucion < 90 AND FECHA <= TRUNC(sysdate) ORDER BY NumRecibo ASC"));
@@ -309,7 +309,7 @@ TEST(RightsStatements, DatabaseErrorReachesTheCaller)
     db.exec(subscriber("0"));
     db.exec(QStringLiteral("DROP TABLE Recibos"));
     ManualClock workstation(at("2026-03-04 10:00:00"));
-    EXPECT_THROW(ModAcceso(*db.connection(), workstation).CheckAccessRights(1234, 7), DatabaseError);
+    EXPECT_THROW(AccessRules(*db.connection(), workstation).check(1234, 7), DatabaseError);
 }
 
 TEST(RightsStatements, GarbageTimeIsAnErrorNotAMissingBound)
@@ -320,7 +320,7 @@ TEST(RightsStatements, GarbageTimeIsAnErrorNotAMissingBound)
     for (const QString& sql : {FeeHolder, CurrentFee10, fee("10", "'nine'", "'14:00:00'")})
         db.exec(sql);
     ManualClock workstation(at("2026-03-04 03:00:00"));
-    EXPECT_THROW(ModAcceso(*db.connection(), workstation).CheckAccessRights(1234, 7), DatabaseError);
+    EXPECT_THROW(AccessRules(*db.connection(), workstation).check(1234, 7), DatabaseError);
 }
 
 TEST(ShiftedTime, StaysWithinTheDay)

@@ -1,0 +1,59 @@
+#pragma once
+// Keeps the station's database connection alive: opens it at start-up,
+// probes it on a timer, shows the progress window while it reconnects, and
+// once the database answers again hands the writes waiting in the journal
+// to whoever drains them (afterProbe). The waiting itself happens on the
+// Database's one worker thread, owned and joined there.
+//
+// What the connection routines show goes to the view and the trace; what
+// failed goes to the event log. Never a password.
+#include "ConnectionUi.h"
+#include "Database.h"
+#include "EventLog.h"
+#include "Timer.h"
+
+#include <functional>
+#include <memory>
+
+namespace parking {
+
+class StationView;
+
+class ConnectionMonitor final : public ConnectionUi {
+public:
+    static constexpr std::chrono::milliseconds ProbeInterval{4000};
+
+    ConnectionMonitor(ConnectionFactory factory, EventLog& log, TimerSource& timers);
+
+    void setView(StationView* view) { view_ = view; }
+    // Called after every probe that found the database answering.
+    void setAfterProbe(std::function<void()> afterProbe) { afterProbe_ = std::move(afterProbe); }
+
+    bool connect(Settings& settings, const QString& configPath, const QString& programFolder);
+    void startProbing() { probeTimer_->start(); }
+    void stopProbing() { probeTimer_->stop(); }
+    bool probeTimerActive() const { return probeTimer_->isActive(); }
+    // One probe (the timer's tick); returns at once while one is running.
+    void probe();
+
+    // The connection for one handler's work; null before connect().
+    std::shared_ptr<Connection> connection() const { return database_.connection(); }
+    Database& database() { return database_; }
+
+    // ConnectionUi
+    void showFatal(const QString& text, const QString& title) override;
+    void showProgress() override;
+    void hideProgress() override;
+    void reportFailure(const QString& what) override;
+    void pumpEvents(std::chrono::milliseconds wait) override;
+
+private:
+    EventLog& log_;
+    StationView* view_ = nullptr;
+    std::function<void()> afterProbe_;
+    std::unique_ptr<Timer> probeTimer_;
+    // Last: its worker thread is joined before the rest goes.
+    Database database_;
+};
+
+} // namespace parking

@@ -1,0 +1,48 @@
+#pragma once
+// The event log: every line the stations log goes through here once, and
+// from here to the window's log (which forgets past WindowLimit characters),
+// the day's log file and the trace. "> " trace lines (what the stations
+// command or show) go to the trace only.
+//
+// guard() runs a handler so that a database or device fault ends that
+// handler with a log line instead of reaching the event loop.
+#include "Clock.h"
+#include "LogFile.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace parking {
+
+class StationView;
+
+class EventLog {
+public:
+    // The window's log is emptied when a line arrives while it holds more.
+    static constexpr qsizetype WindowLimit = 5000;
+
+    EventLog(QString logFolder, const Clock& clock);
+
+    void setView(StationView* view) { view_ = view; }
+    // The ordered stream of everything the stations did: every event-log
+    // line as written, and a "> " line for each command or thing shown.
+    void setTraceSink(std::function<void(const QString&)> sink) { traceSink_ = std::move(sink); }
+
+    void write(const QString& line);
+    void trace(const QString& line);
+    const QString& text() const { return text_; }
+
+    // Runs `handler`; a failure is logged as "ERROR en WHERE: ..." and ends
+    // it. Running out of memory is not handled here.
+    void guard(const QString& where, const std::function<void()>& handler);
+
+private:
+    const Clock& clock_;
+    LogFile file_;
+    QString text_;
+    StationView* view_ = nullptr;
+    std::function<void(const QString&)> traceSink_;
+};
+
+} // namespace parking

@@ -1,0 +1,85 @@
+#include "Site.h"
+
+#include "DatabaseError.h"
+#include "FieldValue.h"
+
+namespace parking {
+
+Site::Site(EventLog& log, ConnectionMonitor& monitor, const Clock& clock, const Settings& settings)
+    : log_(log), monitor_(monitor), clock_(clock), settings_(settings)
+{
+}
+
+std::shared_ptr<Connection> Site::connection() const
+{
+    auto c = monitor_.connection();
+    if (!c)
+        throw DatabaseError(QStringLiteral("The station is not connected"));
+    return c;
+}
+
+std::unique_ptr<Recordset> Site::open(const QString& sql) const
+{
+    return connection()->openRecordset(sql, LockType::Optimistic);
+}
+
+void Site::connectRecorder(WriteJournal& journal)
+{
+    recorder_ = std::make_unique<MovementRecorder>(monitor_.database(), installation(), journal, clock_,
+                                                   [this](const QString& line) { log_.write(line); });
+}
+
+MovementRecorder& Site::recorder() const
+{
+    if (!recorder_)
+        throw DatabaseError(QStringLiteral("The station is not connected"));
+    return *recorder_;
+}
+
+void Site::showFreeSpaces(int value)
+{
+    log_.trace(QStringLiteral("> plazas %1").arg(value));
+    if (view_)
+        view_->setFreeSpacesCaption(value);
+}
+
+QString Site::readerMessage(const char* column) const
+{
+    if (!readerRow_)
+        throw DatabaseError(QStringLiteral("There is no reader configuration row"));
+    const QVariant value = readerRow_->field(QLatin1String(column));
+    return fixedText(value.isNull() ? QString() : toText(value), MessageWidth);
+}
+
+void Site::prepareGrid()
+{
+    grid_.prepare();
+    if (view_)
+        view_->gridReset(grid_.rowCount());
+}
+
+void Site::addAccessRow(int station, const QString& text, std::int32_t subscriber)
+{
+    const AccessRow access{subscriber, text, clock_.now().time(), station};
+    const bool red = lastAccessResult_ != AccessGranted;
+    const AccessGrid::Written written = grid_.write(access, red);
+    if (view_) {
+        if (written.wrapped)
+            view_->gridReset(grid_.rowCount());
+        view_->gridRowWritten(written.row, access, red);
+    }
+    log_.trace(QStringLiteral("> grid %1 %2 %3 |%4| %5")
+                   .arg(written.row)
+                   .arg(station)
+                   .arg(subscriber)
+                   .arg(text, red ? QStringLiteral("red") : QStringLiteral("black")));
+}
+
+void Site::alert(const QString& text, const QString& title, AlertIcon icon)
+{
+    log_.trace(QStringLiteral("> alert |") + text + QLatin1Char('|'));
+    if (view_)
+        view_->alert(text, title, icon);
+}
+
+} // namespace parking

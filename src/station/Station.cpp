@@ -1,0 +1,290 @@
+#include "Station.h"
+
+#include "AccessRules.h"
+#include "DatabaseError.h"
+#include "FieldValue.h"
+#include "Identification.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace parking {
+
+namespace {
+
+const QString Thanks = QStringLiteral("GRACIAS POR SU VISITA");
+
+// The reader row's column with the display message of a refusal; null for
+// a refusal shown on no display.
+const char* refusalMessageColumn(AccessResult r)
+{
+    switch (r) {
+    case OutsideTimetable:
+        return "MsjHorarioMal";
+    case ReceiptsUnpaid:
+        return "MsjImpagado";
+    case FeeNotCurrent:
+        return "MsjBaja";
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+QString cardCodeText(double number)
+{
+    QString result;
+    double n = number;
+    do {
+        const double q = std::floor(n / 16);
+        const int d = static_cast<int>(n - q * 16);
+        result.prepend(QLatin1Char("0123456789ABCDEF"[d & 15]));
+        n = q;
+    } while (n > 0);
+    return result;
+}
+
+Station::Station(int number, Site& site, TimerSource& timers)
+    : number_(number),
+      role_(number == 1 ? Role::Entrance : Role::Exit),
+      reader_(std::make_unique<ReaderControl>(QStringLiteral("KBIOMAXctl%1").arg(number), number)),
+      site_(site),
+      log_(site.log()),
+      restoreTimer_(timers.make(DisplayRestoreDelay, [this] { restoreIdleText(); }))
+{
+    ReaderControl* r = reader_.get();
+    QObject::connect(r, &ReaderControl::traced, r, [this](const QString& line) { log_.trace(line); });
+    QObject::connect(r, &ReaderControl::ReaderDown, r, [this] { onReaderDown(); });
+    QObject::connect(r, &ReaderControl::AnsHotReset, r, [this] { onHotReset(); });
+    QObject::connect(r, &ReaderControl::TrackRead, r,
+                     [this](const QString&, const QString&, const QString& track) { onTrackRead(track); });
+    QObject::connect(r, &ReaderControl::CardNumberRead, r, [this](const QString& card) { onCardNumberRead(card); });
+}
+
+Station::~Station() = default;
+
+// ---- start-up and closing ---------------------------------------------------
+
+void Station::openPort(const QString& portText)
+{
+    log_.write(reader_->name() + QStringLiteral(".OpenPortRem(") + portText + QStringLiteral(")"));
+    log_.write(QStringLiteral("OpenPort %1: ").arg(number_) + QString::number(reader_->OpenPortRem(portText)));
+}
+
+void Station::setUpReader()
+{
+    log_.write(QStringLiteral("SetUpBiomax %1: ").arg(number_) + QString::number(reader_->SetUpBiomax()));
+}
+
+void Station::showIdleText()
+{
+    // The reader may change what it is given; the name keeps what it left.
+    QString idle = site_.name();
+    reader_->WriteDisplay(idle);
+    site_.setName(idle);
+}
+
+void Station::closePort()
+{
+    log_.guard(QStringLiteral("el cierre"), [this] { reader_->ClosePort(); });
+}
+
+// ---- display ------------------------------------------------------------------
+
+void Station::showMessage(const QString& text)
+{
+    QString shown = text;
+    reader_->WriteDisplay(shown);
+    if (!restoreTimer_->isActive())
+        restoreTimer_->start();
+    messageActive_ = true;
+}
+
+void Station::restoreIdleText()
+{
+    log_.guard(QStringLiteral("Timer%1").arg(number_ + 1), [this] {
+        if (messageActive_) {
+            restoreTimer_->stop();
+            messageActive_ = false;
+        }
+        showIdleText();
+    });
+}
+
+// ---- lights -------------------------------------------------------------------
+
+void Station::showLights()
+{
+    log_.trace(QStringLiteral("> light %1 %2").arg(number_).arg(green_ ? QStringLiteral("green") : QStringLiteral("red")));
+    if (site_.view())
+        site_.view()->setLights(number_, green_, red_);
+}
+
+void Station::resetLights()
+{
+    red_ = false;
+    green_ = true;
+    showLights();
+}
+
+void Station::onReaderDown()
+{
+    red_ = true;
+    green_ = false;
+    showLights();
+}
+
+void Station::onHotReset()
+{
+    // The red light stays under the green one.
+    green_ = true;
+    showLights();
+    log_.write(QStringLiteral("/AnsHotReset "));
+}
+
+// ---- barrier --------------------------------------------------------------------
+
+void Station::pulseRelay(Pulse pulse)
+{
+    log_.write(QStringLiteral("CloseRelay: ") + QString::number(reader_->CloseRelay(pulse.output, pulse.tenths)));
+}
+
+void Station::openBarrier()
+{
+    pulseRelay(PassagePulse);
+}
+
+void Station::openBarrierByHand()
+{
+    const QString where = role_ == Role::Entrance ? QStringLiteral("Abrir Entrada") : QStringLiteral("Abrir Salida");
+    log_.guard(where, [this] { pulseRelay(ManualPulse); });
+}
+
+// ---- identification ---------------------------------------------------------------
+
+void Station::onTrackRead(const QString& track)
+{
+    log_.guard(QStringLiteral("la lectura del lector %1").arg(number_), [&] {
+        const auto identity = decodeTrack(number_, track);
+        if (!identity) {
+            // Nothing to identify: the read is kept as it came, nothing opens.
+            log_.write(QStringLiteral("Lectura no válida en el lector %1: |%2|").arg(number_).arg(track));
+            return;
+        }
+        log_.write(QStringLiteral("Track: ") + track + QStringLiteral("Len: ") + QString::number(track.size()));
+        identified(identity->subscriber, identity->installation);
+    });
+}
+
+void Station::onCardNumberRead(const QString& card)
+{
+    log_.guard(QStringLiteral("la tarjeta del lector %1").arg(number_), [&] {
+        const auto number = cardNumber(card);
+        if (!number) {
+            log_.write(QStringLiteral("Tarjeta no válida en el lector %1: |%2|").arg(number_).arg(card));
+            return;
+        }
+        const QString code = cardCodeText(*number);
+        const CardHolder holder = lookUpCard(code);
+        log_.write(QStringLiteral("Track: ") + code + QStringLiteral("Len: ") + QString::number(code.size()));
+        identified(holder.subscriber, holder.installation);
+    });
+}
+
+Station::CardHolder Station::lookUpCard(const QString& cardCode)
+{
+    // The code is hexadecimal digits made here, never the reader's text.
+    auto rs = site_.connection()->openRecordset(
+        QStringLiteral("SELECT CODINSTALACION,CODIGO FROM ABONADOS WHERE CODTARJETA = '") + cardCode + QStringLiteral("'"),
+        LockType::ReadOnly);
+    if (!rs->hasRow())
+        return {};
+    // A row whose code or installation cannot be used counts as a card
+    // held by nobody.
+    try {
+        return {toInt32(rs->field(QStringLiteral("Codigo"))), toByte(rs->field(QStringLiteral("CodInstalacion")))};
+    } catch (const DatabaseError& e) {
+        log_.write(QStringLiteral("Tarjeta %1 con datos no válidos en ABONADOS: %2").arg(cardCode, e.message()));
+        return {};
+    }
+}
+
+void Station::identified(std::int32_t subscriber, std::uint8_t installation)
+{
+    subscriber_ = subscriber;
+    subscriberInstallation_ = installation;
+    log_.write(QStringLiteral("msId%1: ").arg(number_) + QString::number(subscriber) + QStringLiteral(" Instalacion:") +
+               QString::number(installation));
+    if (role_ == Role::Entrance)
+        admitEntrance();
+    else
+        letOut();
+}
+
+// ---- decision and passage -----------------------------------------------------------
+
+AccessResult Station::authorize()
+{
+    site_.setLastAccessResult(AccessGranted);
+    const auto connection = site_.connection();
+    const bool known = connection
+                           ->openRecordset(QStringLiteral("SELECT Codigo FROM Abonados WHERE Codigo = ") +
+                                               QString::number(subscriber_) + QStringLiteral(" AND CodInstalacion=") +
+                                               QString::number(subscriberInstallation_),
+                                           LockType::Optimistic)
+                           ->hasRow();
+    const AccessResult r =
+        known ? AccessRules(*connection, site_.clock()).check(subscriber_, subscriberInstallation_) : SubscriberUnknown;
+    site_.setLastAccessResult(r);
+    const char* column = r == SubscriberUnknown ? "MsjIDMal" : refusalMessageColumn(r);
+    if (column) {
+        const QString message = site_.readerMessage(column);
+        showMessage(message);
+        site_.addAccessRow(number_, message, subscriber_);
+    }
+    return r;
+}
+
+void Station::admitEntrance()
+{
+    MovementRecorder& recorder = site_.recorder();
+    auto spaces = site_.open(QStringLiteral("SELECT Plazas_Libres FROM Instalaciones WHERE CodInstalacion = ") +
+                             QString::number(site_.installation()));
+    site_.setFreeSpaces(toInt16(spaces->field(QStringLiteral("Plazas_Libres"))));
+    if (site_.freeSpaces() <= 0) {
+        site_.alert(QStringLiteral("NO HAY PLAZAS LIBRES"));
+        return;
+    }
+    if (authorize() != AccessGranted)
+        return;
+
+    // Granted: from here on the subscriber goes in even if the database
+    // stops answering; what cannot be written waits in the journal.
+    log_.write(QStringLiteral("ID = ") + QString::number(subscriber_));
+    const QString message = site_.readerMessage("MsjOk");
+    recorder.recordEntrance(subscriber_, subscriberInstallation_);
+    const auto left = recorder.takeSpace();
+    site_.showFreeSpaces(left ? *left : std::max(0, site_.freeSpaces() - 1));
+    openBarrier();
+    site_.addAccessRow(number_, message, subscriber_);
+    showMessage(message);
+}
+
+void Station::letOut()
+{
+    MovementRecorder& recorder = site_.recorder();
+    // The exit is never refused, and a car is never kept in: the barrier
+    // opens whatever the database says.
+    log_.write(QStringLiteral("ID = ") + QString::number(subscriber_));
+    const QString message = fixedText(Thanks, Site::MessageWidth);
+    recorder.recordExit(subscriber_, subscriberInstallation_);
+    const auto left = recorder.giveSpace();
+    if (left)
+        site_.showFreeSpaces(*left);
+    openBarrier();
+    site_.addAccessRow(number_, message, subscriber_);
+    showMessage(message);
+}
+
+} // namespace parking

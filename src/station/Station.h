@@ -1,0 +1,114 @@
+#pragma once
+// One reader station: its reader control, its display-restore timer and
+// message flag, its lights, the last identification it made, and its
+// passage rule. Station 1 is the entrance (free spaces, the rights
+// decision, the entry row, a space taken); every other station number is
+// the exit (the stay closed, a space given back; never refused).
+//
+// Every handler runs to completion on the user-interface thread. A fault
+// that reaches a handler is logged and ends it; it never opens a barrier.
+// Once an entrance is granted, and at every exit, the barrier opens even
+// when the database cannot be written: the writes wait in the journal.
+#include "AccessResult.h"
+#include "ReaderControl.h"
+#include "Site.h"
+#include "Timer.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace parking {
+
+class Station {
+public:
+    enum class Role { Entrance, Exit };
+
+    // How long a message stays on the display before the idle text returns.
+    static constexpr std::chrono::milliseconds DisplayRestoreDelay{3000};
+    // Relay pulses, in tenths of a second: a passage, an opening by hand.
+    struct Pulse {
+        std::uint8_t output;
+        std::uint8_t tenths;
+    };
+    static constexpr Pulse PassagePulse{0, 6};
+    static constexpr Pulse ManualPulse{0, 100};
+
+    // The station owns its reader control, named "KBIOMAXctl" + number.
+    Station(int number, Site& site, TimerSource& timers);
+    ~Station();
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+
+    int number() const { return number_; }
+    Role role() const { return role_; }
+    ReaderControl& reader() { return *reader_; }
+    const ReaderControl& reader() const { return *reader_; }
+
+    // Start-up: the port, the reader set-up, the idle text.
+    void openPort(const QString& portText);
+    void setUpReader();
+    void showIdleText();
+    // Closing: the reader's port.
+    void closePort();
+
+    // The display shows `text` until the restore timer brings back the idle
+    // text. A timer already running keeps its interval: the message may
+    // stay for less than the full delay.
+    void showMessage(const QString& text);
+    // The restore timer's tick.
+    void restoreIdleText();
+    void startRestoreTimer() { restoreTimer_->start(); }
+    void stopRestoreTimer() { restoreTimer_->stop(); }
+    bool restoreTimerActive() const { return restoreTimer_->isActive(); }
+    bool messageActive() const { return messageActive_; }
+
+    // The light: green while the reader answers, red once it went down.
+    void showLights();
+    bool greenVisible() const { return green_; }
+    bool redVisible() const { return red_; }
+    void resetLights();
+
+    void openBarrier();
+    void openBarrierByHand();
+
+    // The reader's identification events.
+    void onTrackRead(const QString& track);
+    void onCardNumberRead(const QString& card);
+
+    std::int32_t subscriber() const { return subscriber_; }
+    std::uint8_t subscriberInstallation() const { return subscriberInstallation_; }
+
+private:
+    struct CardHolder {
+        std::int32_t subscriber = 0;
+        std::uint8_t installation = 0;
+    };
+    CardHolder lookUpCard(const QString& cardCode);
+    void identified(std::int32_t subscriber, std::uint8_t installation);
+    // The subscriber's rights at the entrance; a refusal is shown and
+    // written to the grid here.
+    AccessResult authorize();
+    void admitEntrance();
+    void letOut();
+    void pulseRelay(Pulse pulse);
+    void onReaderDown();
+    void onHotReset();
+
+    const int number_;
+    const Role role_;
+    std::unique_ptr<ReaderControl> reader_;
+    Site& site_;
+    EventLog& log_;
+    std::unique_ptr<Timer> restoreTimer_;
+    bool messageActive_ = false;
+    bool green_ = true;
+    bool red_ = true;
+    std::int32_t subscriber_ = 0;
+    std::uint8_t subscriberInstallation_ = 0;
+};
+
+// Upper-case hexadecimal text of a whole number, without leading zeros:
+// how a card number becomes the card code stored in ABONADOS.
+QString cardCodeText(double number);
+
+} // namespace parking

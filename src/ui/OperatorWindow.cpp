@@ -1,0 +1,404 @@
+#include "OperatorWindow.h"
+
+#include "ConnectionProgressDialog.h"
+#include "StationController.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTableWidget>
+#include <QTimer>
+
+#include <type_traits>
+
+namespace parking {
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return {left / 15, top / 15, width / 15, height / 15};
+}
+
+namespace {
+
+// The named face, or the nearest one the machine has.
+QFont namedFont(const char* family, const char* fallback, qreal points, bool bold)
+{
+    const QString name = QString::fromLatin1(family);
+    QFont f(QFontDatabase::hasFamily(name) ? name : QString::fromLatin1(fallback));
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    return f;
+}
+
+// A 16 x 16 disc; the red light also carries a white bar across.
+QPixmap lightDisc(const QColor& fill, const QColor& rim, bool bar)
+{
+    QPixmap p(16, 16);
+    p.fill(Qt::transparent);
+    QPainter g(&p);
+    g.setRenderHint(QPainter::Antialiasing);
+    g.setBrush(fill);
+    g.setPen(rim);
+    g.drawEllipse(1, 1, 14, 14);
+    if (bar)
+        g.fillRect(3, 7, 10, 3, Qt::white);
+    return p;
+}
+
+QPixmap greenLight()
+{
+    return lightDisc(QColor(0, 190, 0), QColor(0, 110, 0), false);
+}
+
+QPixmap redLight()
+{
+    return lightDisc(QColor(220, 0, 0), QColor(140, 0, 0), true);
+}
+
+QIcon programIcon()
+{
+    QPixmap p(32, 32);
+    p.fill(QColor(0, 0, 128));
+    QPainter g(&p);
+    g.setPen(Qt::white);
+    QFont f = g.font();
+    f.setBold(true);
+    f.setPixelSize(26);
+    g.setFont(f);
+    g.drawText(p.rect(), Qt::AlignCenter, QStringLiteral("P"));
+    return QIcon(p);
+}
+
+
+const ControlPlacement Layout[] = {
+    {"SSTab1", 0, 0, 6765, 6180, nullptr, nullptr},
+    {"SGAccesos", 120, 480, 6630, 5595, nullptr, nullptr},
+    {"cmdCerrar", 6840, 240, 780, 645, "Salir", nullptr},
+    {"cmdAbrirPuerta1", 6840, 960, 1380, 645, "Abrir Entrada", nullptr},
+    {"cmdAbrirPuerta2", 6840, 1680, 1380, 645, "Abrir Salida", nullptr},
+    {"Frame1", 6840, 2520, 870, 870, "Lector 1", nullptr},
+    {"Frame2", 6840, 3480, 870, 870, "Lector 2", nullptr},
+    {"ImgVerde1", 315, 360, 240, 240, nullptr, "Frame1"},
+    {"ImgRojo1", 315, 360, 240, 240, nullptr, "Frame1"},
+    {"ImgVerde2", 315, 405, 240, 240, nullptr, "Frame2"},
+    {"ImgRojo2", 315, 405, 240, 240, nullptr, "Frame2"},
+    {"Label1", 8400, 240, 2415, 375, "PLAZAS LIBRES", nullptr},
+    {"lbl_Plazas", 8280, 720, 2625, 795, nullptr, nullptr},
+    {"cmd_IniciarPlazas", 8880, 1800, 1575, 615, "Reiniciar Contador", nullptr},
+    {"cmd_EstablecerPlazas", 8880, 2640, 1575, 615, "Establecer Plazas", nullptr},
+    {"Text1", 8280, 3960, 1335, 375, nullptr, nullptr},
+    {"Command1", 10080, 3720, 735, 375, "Entrada", nullptr},
+    {"Command2", 10080, 4200, 735, 375, "Salida", nullptr},
+    {"Label2", 8940, 4785, 780, 405, "Actualiza Plazas", nullptr},
+    {"text2", 9915, 4845, 960, 345, nullptr, nullptr},
+    {"cmdActualiza", 9840, 5355, 1050, 390, "Actualiza", nullptr},
+};
+
+const ControlPlacement& placement(const char* name)
+{
+    for (const ControlPlacement& p : Layout) {
+        if (qstrcmp(p.name, name) == 0)
+            return p;
+    }
+    Q_UNREACHABLE();
+}
+
+// A control of the layout table, with its name, place and caption.
+template <class W>
+W* place(QWidget* parent, const char* name)
+{
+    const ControlPlacement& p = placement(name);
+    auto* w = new W(parent);
+    w->setObjectName(QLatin1String(name));
+    w->setGeometry(twipsRect(p.left, p.top, p.width, p.height));
+    if constexpr (std::is_base_of_v<QPushButton, W>) {
+        w->setText(QString::fromUtf8(p.caption));
+        w->setAutoDefault(false);
+    } else if constexpr (std::is_base_of_v<QLabel, W>) {
+        if (p.caption)
+            w->setText(QString::fromUtf8(p.caption));
+    } else if constexpr (std::is_base_of_v<QGroupBox, W>) {
+        w->setTitle(QString::fromUtf8(p.caption));
+    }
+    return w;
+}
+
+} // namespace
+
+std::span<const ControlPlacement> OperatorWindow::layout()
+{
+    return Layout;
+}
+
+OperatorWindow::OperatorWindow(StationController& controller, QWidget* parent)
+    : QWidget(parent), controller_(controller)
+{
+    build();
+}
+
+OperatorWindow::~OperatorWindow()
+{
+    delete progress_;
+}
+
+void OperatorWindow::build()
+{
+    setObjectName(QStringLiteral("OperatorWindow"));
+    setWindowTitle(QStringLiteral("Parking"));
+    setWindowIcon(programIcon());
+    setFixedSize(11070 / 15, 6150 / 15);
+    buildTabs();
+    placeControls();
+    connectControls();
+}
+
+void OperatorWindow::buildTabs()
+{
+    // The tab control: a tab bar over two pages that each cover the whole
+    // control, so that the controls on a page are placed in the control's
+    // own coordinates.
+    auto* tabControl = place<QWidget>(this, "SSTab1");
+    accessPage_ = new QWidget(tabControl);
+    accessPage_->setObjectName(QStringLiteral("TabControlAcceso"));
+    accessPage_->setGeometry(QRect(QPoint(0, 0), tabControl->size()));
+    statusPage_ = new QWidget(tabControl);
+    statusPage_->setObjectName(QStringLiteral("TabLineaEstado"));
+    statusPage_->setGeometry(QRect(QPoint(0, 0), tabControl->size()));
+    tabs_ = new QTabBar(tabControl);
+    tabs_->setObjectName(QStringLiteral("SSTab1Tabs"));
+    tabs_->addTab(QStringLiteral("Control Acceso"));
+    tabs_->addTab(QStringLiteral("Línea de Estado"));
+    tabs_->setExpanding(true);
+    tabs_->setGeometry(0, 0, tabControl->width(), 360 / 15);
+    connect(tabs_, &QTabBar::currentChanged, this, &OperatorWindow::showTab);
+
+    accessGrid_ = place<QTableWidget>(accessPage_, "SGAccesos");
+    accessGrid_->setColumnCount(4);
+    accessGrid_->setHorizontalHeaderLabels({QStringLiteral("Abonado"), QStringLiteral("Descripcion"),
+                                            QStringLiteral("Hora"), QStringLiteral("Lector")});
+    const int widths[] = {900, 3495, 1005, 795};
+    for (int c = 0; c < 4; ++c)
+        accessGrid_->setColumnWidth(c, widths[c] / 15);
+    accessGrid_->verticalHeader()->setFixedWidth(330 / 15);
+    accessGrid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    accessGrid_->verticalHeader()->setDefaultSectionSize(17);
+    accessGrid_->horizontalHeader()->setFont(namedFont("Verdana", "DejaVu Sans", 8.25, false));
+    accessGrid_->setFont(namedFont("Tahoma", "DejaVu Sans", 8.25, false));
+    accessGrid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    accessGrid_->setAlternatingRowColors(true);
+    QPalette gridPalette = accessGrid_->palette();
+    gridPalette.setColor(QPalette::Base, QApplication::palette().color(QPalette::Light));
+    gridPalette.setColor(QPalette::AlternateBase, QApplication::palette().color(QPalette::ToolTipBase));
+    accessGrid_->setPalette(gridPalette);
+    accessGrid_->setRowCount(AccessGrid::InitialRows);
+
+    eventLog_ = new QPlainTextEdit(statusPage_);
+    eventLog_->setObjectName(QStringLiteral("txt_Ventana"));
+    eventLog_->setGeometry(twipsRect(0, 360, 6630, 4575));
+    eventLog_->setReadOnly(true);
+    eventLog_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    eventLog_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    tabs_->raise();
+    showTab(0);
+}
+
+void OperatorWindow::placeControls()
+{
+    quitButton_ = place<QPushButton>(this, "cmdCerrar");
+    controlsOf(1).openButton = place<QPushButton>(this, "cmdAbrirPuerta1");
+    controlsOf(2).openButton = place<QPushButton>(this, "cmdAbrirPuerta2");
+
+    // Each light is two images in one place; the green one, on top, shows
+    // while the reader answers.
+    const char* const frames[] = {"Frame1", "Frame2"};
+    const char* const reds[] = {"ImgRojo1", "ImgRojo2"};
+    const char* const greens[] = {"ImgVerde1", "ImgVerde2"};
+    for (int i = 0; i < 2; ++i) {
+        auto* frame = place<QGroupBox>(this, frames[i]);
+        StationControls& controls = stations_[static_cast<std::size_t>(i)];
+        controls.red = place<QLabel>(frame, reds[i]);
+        controls.red->setPixmap(redLight());
+        controls.red->setScaledContents(true);
+        controls.green = place<QLabel>(frame, greens[i]);
+        controls.green->setPixmap(greenLight());
+        controls.green->setScaledContents(true);
+    }
+
+    auto* caption = place<QLabel>(this, "Label1");
+    caption->setFont(namedFont("MS Sans Serif", "DejaVu Sans", 13.5, true));
+    freeSpacesCaption_ = place<QLabel>(this, "lbl_Plazas");
+    freeSpacesCaption_->setFont(namedFont("Arial", "Liberation Sans", 27.75, true));
+    freeSpacesCaption_->setAlignment(Qt::AlignCenter);
+    QPalette plazasPalette = freeSpacesCaption_->palette();
+    plazasPalette.setColor(QPalette::WindowText, QApplication::palette().color(QPalette::Highlight));
+    freeSpacesCaption_->setPalette(plazasPalette);
+    freeSpacesCaption_->setText(QStringLiteral("0"));
+
+    // Out of use: shown, but out of the operator's hands.
+    const QList<QWidget*> outOfUse = {place<QPushButton>(this, "cmd_IniciarPlazas"),
+                                      place<QPushButton>(this, "cmd_EstablecerPlazas"), place<QLineEdit>(this, "Text1"),
+                                      place<QPushButton>(this, "Command1"), place<QPushButton>(this, "Command2")};
+    for (QWidget* w : outOfUse)
+        w->setEnabled(false);
+
+    place<QLabel>(this, "Label2")->setWordWrap(true);
+    freeSpacesBox_ = place<QLineEdit>(this, "text2");
+    freeSpacesBox_->setMaxLength(14);
+    freeSpacesBox_->setText(QStringLiteral("0"));
+    // Typed keys go through the station's filter; the validator also keeps
+    // pasted text to digits.
+    freeSpacesBox_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), freeSpacesBox_));
+    freeSpacesBox_->installEventFilter(this);
+    updateButton_ = place<QPushButton>(this, "cmdActualiza");
+}
+
+void OperatorWindow::connectControls()
+{
+    connect(quitButton_, &QPushButton::clicked, this, [this] { controller_.close(); });
+    for (int station : {1, 2}) {
+        connect(controlsOf(station).openButton, &QPushButton::clicked, this,
+                [this, station] { controller_.openBarrierByHand(station); });
+    }
+    connect(updateButton_, &QPushButton::clicked, this, [this] { controller_.setFreeSpacesByHand(); });
+    connect(freeSpacesBox_, &QLineEdit::textChanged, this,
+            [this](const QString& t) { controller_.setFreeSpacesText(t); });
+}
+
+void OperatorWindow::showTab(int index)
+{
+    accessPage_->setVisible(index == 0);
+    statusPage_->setVisible(index == 1);
+    if (tabs_->currentIndex() != index)
+        tabs_->setCurrentIndex(index);
+}
+
+bool OperatorWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == freeSpacesBox_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        QChar c;
+        if (key->key() == Qt::Key_Backspace)
+            c = QChar(8);
+        else if (!key->text().isEmpty())
+            c = key->text().front();
+        if (!c.isNull() && !controller_.acceptsFreeSpacesKey(c))
+            return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void OperatorWindow::setLights(int station, bool greenVisible, bool redVisible)
+{
+    controlsOf(station).green->setVisible(greenVisible);
+    controlsOf(station).red->setVisible(redVisible);
+}
+
+void OperatorWindow::setFreeSpacesCaption(int freeSpaces)
+{
+    freeSpacesCaption_->setText(QString::number(freeSpaces));
+}
+
+void OperatorWindow::setFreeSpacesText(const QString& text)
+{
+    freeSpacesBox_->setText(text);
+}
+
+void OperatorWindow::logWritten(const QString& line, bool cleared)
+{
+    if (cleared)
+        eventLog_->clear();
+    eventLog_->appendPlainText(line);
+    eventLog_->verticalScrollBar()->setValue(eventLog_->verticalScrollBar()->maximum());
+    eventLog_->repaint();
+}
+
+void OperatorWindow::gridReset(int rowCount)
+{
+    accessGrid_->clearContents();
+    accessGrid_->setRowCount(rowCount);
+}
+
+void OperatorWindow::gridRowWritten(int row, const AccessRow& access, bool red)
+{
+    const QString cells[] = {QString::number(access.subscriber), access.text,
+                             access.time.toString(QStringLiteral("HH:mm:ss")), QString::number(access.station)};
+    for (int c = 0; c < 4; ++c) {
+        auto* item = new QTableWidgetItem(cells[c]);
+        item->setForeground(red ? QColor(255, 0, 0) : QColor(0, 0, 0));
+        accessGrid_->setItem(row, c, item);
+    }
+    accessGrid_->viewport()->update();
+}
+
+void OperatorWindow::alert(const QString& text, const QString& title, AlertIcon icon)
+{
+    QMessageBox box(icon == AlertIcon::Critical ? QMessageBox::Critical : QMessageBox::NoIcon, title, text,
+                    QMessageBox::Ok, isVisible() ? this : nullptr);
+    box.setObjectName(QStringLiteral("alert"));
+    if (alertsAutoClose_)
+        QTimer::singleShot(0, &box, &QMessageBox::accept);
+    box.exec();
+}
+
+void OperatorWindow::beep()
+{
+    QApplication::beep();
+}
+
+void OperatorWindow::showProgress()
+{
+    delete progress_;
+    progress_ = new ConnectionProgressDialog;
+    progress_->show();
+}
+
+void OperatorWindow::hideProgress()
+{
+    delete progress_;
+}
+
+void OperatorWindow::closeWindow()
+{
+    if (!closing_) {
+        closing_ = true;
+        close();
+    }
+}
+
+void OperatorWindow::closeEvent(QCloseEvent* event)
+{
+    closing_ = true;
+    controller_.close();
+    event->accept();
+}
+
+void OperatorWindow::openBarrier(int station)
+{
+    controlsOf(station).openButton->click();
+}
+
+void OperatorWindow::updateSpaces(const QString& digits)
+{
+    freeSpacesBox_->setText(digits);
+    updateButton_->click();
+}
+
+void OperatorWindow::quit()
+{
+    quitButton_->click();
+}
+
+} // namespace parking

@@ -1,0 +1,107 @@
+#pragma once
+// The operator window: shows what the stations do and forwards the
+// operator's clicks and keys to the StationController. It decides nothing.
+//
+// Widget object names are the ones installers' tools and the tests find the
+// controls by; the layout is in twips (15 to a pixel), one table for every
+// control.
+#include "ConnectionProgressDialog.h"
+#include "ScriptPlayer.h"
+#include "StationView.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <array>
+#include <span>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTabBar;
+class QTableWidget;
+
+namespace parking {
+
+class StationController;
+
+// Where a control stands, in twips, and what it says.
+struct ControlPlacement {
+    const char* name;
+    int left, top, width, height;
+    const char* caption; // nullptr: none
+    const char* frame;   // nullptr: placed on the window (or the tab control's page)
+};
+
+class OperatorWindow : public QWidget, public StationView, public OperatorActions {
+    Q_OBJECT
+public:
+    explicit OperatorWindow(StationController& controller, QWidget* parent = nullptr);
+    ~OperatorWindow() override;
+
+    // The window's controls outside the tab control's pages, and the lights.
+    static std::span<const ControlPlacement> layout();
+
+    // StationView
+    void setLights(int station, bool greenVisible, bool redVisible) override;
+    void setFreeSpacesCaption(int freeSpaces) override;
+    void setFreeSpacesText(const QString& text) override;
+    void logWritten(const QString& line, bool cleared) override;
+    void gridReset(int rowCount) override;
+    void gridRowWritten(int row, const AccessRow& access, bool red) override;
+    void alert(const QString& text, const QString& title, AlertIcon icon) override;
+    void beep() override;
+    void showProgress() override;
+    void hideProgress() override;
+    void closeWindow() override;
+
+    // OperatorActions: the script clicks the real buttons.
+    void openBarrier(int station) override;
+    void updateSpaces(const QString& digits) override;
+    void quit() override;
+
+    ConnectionProgressDialog* progressWindow() const { return progress_; }
+    // Message boxes answer themselves (tests, scripted runs).
+    void setAlertsAutoClose(bool on) { alertsAutoClose_ = on; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // What the window shows of one station.
+    struct StationControls {
+        QPushButton* openButton = nullptr;
+        QLabel* green = nullptr;
+        QLabel* red = nullptr;
+    };
+
+    void build();
+    void buildTabs();
+    void placeControls();
+    void connectControls();
+    void showTab(int index);
+    StationControls& controlsOf(int station) { return stations_[stationIndex(station)]; }
+
+    StationController& controller_;
+    QTabBar* tabs_ = nullptr;
+    QWidget* accessPage_ = nullptr;
+    QWidget* statusPage_ = nullptr;
+    QTableWidget* accessGrid_ = nullptr;
+    QPlainTextEdit* eventLog_ = nullptr;
+    QPushButton* quitButton_ = nullptr;
+    QLabel* freeSpacesCaption_ = nullptr;
+    QLineEdit* freeSpacesBox_ = nullptr;
+    QPushButton* updateButton_ = nullptr;
+    std::array<StationControls, 2> stations_;
+    QPointer<ConnectionProgressDialog> progress_;
+    bool alertsAutoClose_ = false;
+    bool closing_ = false;
+};
+
+// Layout units: twips, 15 to a pixel.
+QRect twipsRect(int left, int top, int width, int height);
+
+} // namespace parking
