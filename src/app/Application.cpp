@@ -28,6 +28,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace parking {
 
@@ -93,28 +94,19 @@ QList<SimulatedCard> demoCards(StationController& controller)
 }
 #endif
 
-} // namespace
-
-int runApplication(int argc, char** argv)
-{
+// What the command line asked for.
+struct CommandLine {
     bool headless = false;
-    for (int i = 1; i < argc; ++i) {
-        for (const char* option : {"--headless", "--init-db", "--help", "-h", "--version", "-v"}) {
-            if (qstrcmp(argv[i], option) == 0)
-                headless = true;
-        }
-    }
-#if PARKING_GUI
-    std::unique_ptr<QCoreApplication> app = headless ? std::make_unique<QCoreApplication>(argc, argv)
-                                                     : std::make_unique<QApplication>(argc, argv);
-#else
-    // Built without windows: every run is headless.
-    headless = true;
-    auto app = std::make_unique<QCoreApplication>(argc, argv);
-#endif
-    QCoreApplication::setApplicationName(QStringLiteral("parking-station"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(PARKING_VERSION));
+    bool trace = false;
+    bool demo = false;
+    QString config;   // empty: the default
+    QString now;      // empty: system time
+    QString initDb;   // empty: run the stations
+    QString script;   // empty: no script
+};
 
+CommandLine parseCommandLine(const QCoreApplication& app)
+{
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Unattended car-park access controller"));
     parser.addHelpOption();
@@ -135,98 +127,84 @@ int runApplication(int argc, char** argv)
     const QCommandLineOption scriptOption(QStringLiteral("script"),
         QStringLiteral("Play timed reader events and operator actions from FILE."), QStringLiteral("FILE"));
     parser.addOptions({configOption, headlessOption, traceOption, nowOption, demoOption, initDbOption, scriptOption});
-    parser.process(*app);
+    parser.process(app);
+    return {parser.isSet(headlessOption), parser.isSet(traceOption), parser.isSet(demoOption),
+            parser.value(configOption), parser.value(nowOption), parser.value(initDbOption), parser.value(scriptOption)};
+}
 
-    SettableClock workstationClock;
-    SettableClock serverClock;
-    auto setClocks = [&](const QDateTime& instant) {
-        workstationClock.set(instant);
-        serverClock.set(instant);
-    };
-    if (parser.isSet(nowOption)) {
-        const QDateTime start = parseIsoInstant(parser.value(nowOption));
-        if (!start.isValid()) {
-            printError(QStringLiteral("--now needs \"YYYY-MM-DD hh:mm:ss\", not \"%1\"").arg(parser.value(nowOption)));
-            return 2;
-        }
-        setClocks(start);
+// The workstation's clock and the embedded database's, set together.
+struct Clocks {
+    SettableClock workstation;
+    SettableClock server;
+    void set(const QDateTime& instant)
+    {
+        workstation.set(instant);
+        server.set(instant);
     }
+};
 
-    if (parser.isSet(initDbOption)) {
-        try {
-            SqliteConnection::createDatabase(parser.value(initDbOption), serverClock);
-        } catch (const DatabaseError& e) {
-            printError(e.message());
-            return 1;
-        }
-        return 0;
+// The script's items; nullopt (with the reason printed) when it cannot be
+// read or parsed.
+std::optional<std::vector<ScriptItem>> loadScript(const QString& path)
+{
+    if (path.isEmpty())
+        return std::vector<ScriptItem>{};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        printError(QStringLiteral("Cannot read the script %1").arg(file.fileName()));
+        return std::nullopt;
     }
+    auto parsed = parseScript(QString::fromUtf8(file.readAll()));
+    if (auto* error = std::get_if<ScriptError>(&parsed)) {
+        printError(QStringLiteral("%1: %2").arg(file.fileName(), error->message));
+        return std::nullopt;
+    }
+    return std::get<std::vector<ScriptItem>>(std::move(parsed));
+}
 
-    std::vector<ScriptItem> script;
-    if (parser.isSet(scriptOption)) {
-        QFile file(parser.value(scriptOption));
-        if (!file.open(QIODevice::ReadOnly)) {
-            printError(QStringLiteral("Cannot read the script %1").arg(file.fileName()));
-            return 2;
-        }
-        auto parsed = parseScript(QString::fromUtf8(file.readAll()));
-        if (auto* error = std::get_if<ScriptError>(&parsed)) {
-            printError(QStringLiteral("%1: %2").arg(file.fileName(), error->message));
-            return 2;
-        }
-        script = std::get<std::vector<ScriptItem>>(std::move(parsed));
-    }
-
-    const QString programFolder = QCoreApplication::applicationDirPath();
-    QString configPath = parser.isSet(configOption) ? parser.value(configOption) : defaultConfigPath(programFolder);
-    if (parser.isSet(demoOption)) {
-        try {
-            configPath = createDemoSite(defaultDemoFolder(), serverClock).configPath;
-        } catch (const DatabaseError& e) {
-            printError(e.message());
-            return 1;
-        }
-    }
-    configPath = QFileInfo(configPath).absoluteFilePath();
+// Where the station keeps its files: [Registro] Carpeta= (log files) and
+// Diario= (writes waiting for the database) of the configuration, beside it
+// by default.
+StationController::Paths stationPaths(const QString& configFile, const QString& programFolder)
+{
+    const QString configPath = QFileInfo(configFile).absoluteFilePath();
     const QDir configFolder = QFileInfo(configPath).absoluteDir();
-    // Where the log files and the journal of pending writes go: [Registro]
-    // Carpeta= and Diario= of the configuration, beside it by default.
     const IniFile ini = IniFile::load(configPath);
-    QString logFolder = ini.value(QStringLiteral("Registro"), QStringLiteral("Carpeta"));
-    logFolder = configFolder.absoluteFilePath(logFolder.isEmpty() ? QStringLiteral("log") : logFolder);
-    QString journalFile = ini.value(QStringLiteral("Registro"), QStringLiteral("Diario"));
-    journalFile = configFolder.absoluteFilePath(journalFile.isEmpty() ? QStringLiteral("parking.journal") : journalFile);
+    const QString logFolder = ini.value(QStringLiteral("Registro"), QStringLiteral("Carpeta"));
+    const QString journalFile = ini.value(QStringLiteral("Registro"), QStringLiteral("Diario"));
+    return {configPath, programFolder,
+            configFolder.absoluteFilePath(logFolder.isEmpty() ? QStringLiteral("log") : logFolder),
+            configFolder.absoluteFilePath(journalFile.isEmpty() ? QStringLiteral("parking.journal") : journalFile)};
+}
 
-    // The clocks above outlive the controller, and with it the database's
-    // worker thread, which reads the server clock.
+// Runs the stations until they close; the program's exit status.
+int runStations(const CommandLine& options, Clocks& clocks, const StationController::Paths& paths,
+                std::vector<ScriptItem> script)
+{
+    // The clocks outlive the controller, and with it the database's worker
+    // thread, which reads the server clock.
     QtTimers timers;
     Settings settings;
-    StationController controller(settings, workstationClock,
-                                 makeConnectionFactory(serverClock, configFolder.absolutePath()),
-                                 {configPath, programFolder, logFolder, journalFile}, timers);
-    if (headless || parser.isSet(traceOption))
+    StationController controller(settings, clocks.workstation,
+                                 makeConnectionFactory(clocks.server, QFileInfo(paths.configFile).absolutePath()), paths,
+                                 timers);
+    if (options.headless || options.trace)
         controller.setTraceSink(writeLine);
-
 #if PARKING_GUI
     std::unique_ptr<OperatorWindow> window;
-    if (!headless) {
+    if (!options.headless) {
         window = std::make_unique<OperatorWindow>(controller);
         controller.setView(window.get());
     }
 #endif
-    QObject::connect(&controller, &StationController::closed, app.get(), &QCoreApplication::quit,
+    QObject::connect(&controller, &StationController::closed, QCoreApplication::instance(), &QCoreApplication::quit,
                      Qt::QueuedConnection);
 
-    switch (controller.start()) {
-    case StationController::StartUp::Fatal:
-    case StationController::StartUp::WindowClosed:
-        // A connection attempt that never came back is waited for (within
-        // its login timeout) as the controller goes.
+    const StationController::StartUp started = controller.start();
+    // A connection attempt that never came back is waited for (within its
+    // login timeout) as the controller goes.
+    if (started == StationController::StartUp::Fatal || started == StationController::StartUp::WindowClosed)
         return 1;
-    case StationController::StartUp::InService:
-    case StationController::StartUp::NoStations:
-        break;
-    }
 
     HeadlessActions headlessActions(controller);
     OperatorActions* actions = &headlessActions;
@@ -234,19 +212,19 @@ int runApplication(int argc, char** argv)
     std::unique_ptr<ReaderSimulatorWindow> simulator;
     if (window) {
         window->show();
-        if (parser.isSet(demoOption)) {
+        if (options.demo) {
             simulator = std::make_unique<ReaderSimulatorWindow>(controller.reader(1), controller.reader(2),
                                                                 demoCards(controller));
             simulator->move(window->geometry().left(), window->frameGeometry().bottom() + 10);
             simulator->show();
         }
-        window->setAlertsAutoClose(parser.isSet(scriptOption));
+        window->setAlertsAutoClose(!options.script.isEmpty());
         actions = window.get();
     }
 #endif
     ScriptPlayer player(
-        std::move(script), [&controller](int station) -> ReaderControl& { return controller.reader(station); }, *actions,
-        setClocks);
+        std::move(script), [&controller](int station) -> ReaderControl& { return controller.reader(station); },
+        *actions, [&clocks](const QDateTime& instant) { clocks.set(instant); });
     player.start();
 
     std::signal(SIGINT, onStopSignal);
@@ -259,6 +237,69 @@ int runApplication(int argc, char** argv)
     });
     stopWatch.start();
     return QCoreApplication::exec();
+}
+
+std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv)
+{
+#if PARKING_GUI
+    for (int i = 1; i < argc; ++i) {
+        for (const char* option : {"--headless", "--init-db", "--help", "-h", "--version", "-v"}) {
+            if (qstrcmp(argv[i], option) == 0)
+                return std::make_unique<QCoreApplication>(argc, argv);
+        }
+    }
+    return std::make_unique<QApplication>(argc, argv);
+#else
+    return std::make_unique<QCoreApplication>(argc, argv);
+#endif
+}
+
+} // namespace
+
+int runApplication(int argc, char** argv)
+{
+    const auto app = makeApplication(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("parking-station"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PARKING_VERSION));
+    CommandLine options = parseCommandLine(*app);
+#if !PARKING_GUI
+    // Built without windows: every run is headless.
+    options.headless = true;
+#endif
+
+    Clocks clocks;
+    if (!options.now.isEmpty()) {
+        const QDateTime start = parseIsoInstant(options.now);
+        if (!start.isValid()) {
+            printError(QStringLiteral("--now needs \"YYYY-MM-DD hh:mm:ss\", not \"%1\"").arg(options.now));
+            return 2;
+        }
+        clocks.set(start);
+    }
+    if (!options.initDb.isEmpty()) {
+        try {
+            SqliteConnection::createDatabase(options.initDb, clocks.server);
+        } catch (const DatabaseError& e) {
+            printError(e.message());
+            return 1;
+        }
+        return 0;
+    }
+    auto script = loadScript(options.script);
+    if (!script)
+        return 2;
+
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    QString configPath = options.config.isEmpty() ? defaultConfigPath(programFolder) : options.config;
+    if (options.demo) {
+        try {
+            configPath = createDemoSite(defaultDemoFolder(), clocks.server).configPath;
+        } catch (const DatabaseError& e) {
+            printError(e.message());
+            return 1;
+        }
+    }
+    return runStations(options, clocks, stationPaths(configPath, programFolder), std::move(*script));
 }
 
 } // namespace parking

@@ -13,6 +13,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <optional>
 #include <vector>
 
 namespace parking {
@@ -87,7 +88,7 @@ struct Statement {
 // waits a moment for it, then fails rather than hold the window up.
 std::unique_lock<std::timed_mutex> claim(OdbcConnection::Handles& h)
 {
-    std::unique_lock lock(h.mutex, std::chrono::milliseconds(200));
+    std::unique_lock lock(h.mutex, OdbcConnection::BusyWait);
     if (!lock.owns_lock())
         throw DatabaseError(QStringLiteral("The connection is busy waiting for the server"));
     if (!h.open)
@@ -116,10 +117,33 @@ void prepareStatement(OdbcConnection::Handles& h, Statement& s, const QString& s
             check(rc, SQL_HANDLE_STMT, s.stmt, QStringLiteral("SQL error"));
             return;
         } catch (const SerializationFailure&) {
-            if (attempt >= 10)
+            if (attempt >= OdbcConnection::SerializationRetries)
                 throw;
         }
     }
+}
+
+// A text column, read in pieces of any length.
+QVariant readText(SQLHSTMT stmt, SQLUSMALLINT column)
+{
+    SQLLEN indicator = 0;
+    QByteArray bytes;
+    char buffer[1024];
+    for (;;) {
+        const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_CHAR, buffer, sizeof buffer, &indicator);
+        if (rc == SQL_NO_DATA)
+            break;
+        check(rc, SQL_HANDLE_STMT, stmt, QStringLiteral("SQLGetData"));
+        if (indicator == SQL_NULL_DATA)
+            return {};
+        const qsizetype got = (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof buffer))
+                                  ? static_cast<qsizetype>(sizeof buffer - 1)
+                                  : static_cast<qsizetype>(indicator);
+        bytes.append(buffer, got);
+        if (rc == SQL_SUCCESS)
+            break;
+    }
+    return QVariant(QString::fromUtf8(bytes));
 }
 
 QVariant readValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT type)
@@ -165,25 +189,8 @@ QVariant readValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT type)
             return {};
         return QVariant(QTime(t.hour, t.minute, t.second));
     }
-    default: {
-        QByteArray bytes;
-        char buffer[1024];
-        for (;;) {
-            const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_CHAR, buffer, sizeof buffer, &indicator);
-            if (rc == SQL_NO_DATA)
-                break;
-            check(rc, SQL_HANDLE_STMT, stmt, QStringLiteral("SQLGetData"));
-            if (indicator == SQL_NULL_DATA)
-                return {};
-            const qsizetype got = (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof buffer))
-                                      ? static_cast<qsizetype>(sizeof buffer - 1)
-                                      : static_cast<qsizetype>(indicator);
-            bytes.append(buffer, got);
-            if (rc == SQL_SUCCESS)
-                break;
-        }
-        return QVariant(QString::fromUtf8(bytes));
-    }
+    default:
+        return readText(stmt, column);
     }
 }
 
@@ -200,17 +207,95 @@ QString literal(const QVariant& v)
 
 // The single table and the condition of "SELECT cols FROM table WHERE cond":
 // the only shape of row set the program updates.
-bool singleTable(const QString& sql, QString* table, QString* where)
+// The one table a row set reads and the condition that selects its row.
+struct UpdateTarget {
+    QString table;
+    QString where;
+};
+
+// Set for "SELECT ... FROM table WHERE condition" without ORDER BY or JOIN.
+std::optional<UpdateTarget> singleTable(const QString& sql)
 {
     static const QRegularExpression shape(QStringLiteral(R"(^\s*SELECT\s+.+?\s+FROM\s+([A-Za-z_][A-Za-z0-9_]*)\s+WHERE\s+(.+)$)"),
                                           QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
     const auto m = shape.match(sql);
     if (!m.hasMatch())
-        return false;
-    *table = m.captured(1);
-    *where = m.captured(2);
-    return !where->contains(QLatin1String(" ORDER BY "), Qt::CaseInsensitive) &&
-           !where->contains(QLatin1String(" JOIN "), Qt::CaseInsensitive);
+        return std::nullopt;
+    UpdateTarget target{m.captured(1), m.captured(2)};
+    if (target.where.contains(QLatin1String(" ORDER BY "), Qt::CaseInsensitive) ||
+        target.where.contains(QLatin1String(" JOIN "), Qt::CaseInsensitive))
+        return std::nullopt;
+    return target;
+}
+
+// The names and SQL types of a result's columns.
+struct ResultColumns {
+    QStringList names;
+    std::vector<SQLSMALLINT> types;
+};
+
+ResultColumns describeResult(SQLHSTMT stmt)
+{
+    SQLSMALLINT count = 0;
+    check(SQLNumResultCols(stmt, &count), SQL_HANDLE_STMT, stmt, QStringLiteral("SQLNumResultCols"));
+    ResultColumns columns;
+    for (SQLUSMALLINT i = 1; i <= count; ++i) {
+        SQLCHAR name[256] = {};
+        SQLSMALLINT nameLength = 0, type = 0, decimals = 0, nullable = 0;
+        SQLULEN size = 0;
+        check(SQLDescribeCol(stmt, i, name, sizeof name, &nameLength, &type, &size, &decimals, &nullable),
+              SQL_HANDLE_STMT, stmt, QStringLiteral("SQLDescribeCol"));
+        columns.names << QString::fromUtf8(reinterpret_cast<char*>(name));
+        columns.types.push_back(type);
+    }
+    return columns;
+}
+
+std::vector<MemoryRecordset::Row> fetchAll(SQLHSTMT stmt, const std::vector<SQLSMALLINT>& types)
+{
+    std::vector<MemoryRecordset::Row> rows;
+    for (;;) {
+        const SQLRETURN rc = SQLFetch(stmt);
+        if (rc == SQL_NO_DATA)
+            return rows;
+        check(rc, SQL_HANDLE_STMT, stmt, QStringLiteral("SQLFetch"));
+        MemoryRecordset::Row row;
+        for (SQLUSMALLINT i = 1; i <= types.size(); ++i)
+            row.push_back(readValue(stmt, i, types[i - 1]));
+        rows.push_back(std::move(row));
+    }
+}
+
+// The optimistic update: the row is found again by the row set's own
+// condition, guarded by the values read: it must still be the one row the
+// condition selects, with nothing changed.
+MemoryRecordset::Writer rowWriter(std::shared_ptr<OdbcConnection::Handles> handles, bool oneRow, QStringList names,
+                                  UpdateTarget target)
+{
+    return [handles = std::move(handles), oneRow, names = std::move(names), target = std::move(target)](
+               const MemoryRecordset::Row&, const std::vector<MemoryRecordset::Change>& changes) {
+        if (!oneRow)
+            throw DatabaseError(QStringLiteral("The row set cannot be updated: its condition selects more than one row"));
+        QStringList sets;
+        QStringList guards;
+        for (const auto& c : changes) {
+            sets << names.value(c.column) + QStringLiteral(" = ") + literal(c.value);
+            guards << (c.original.isNull() ? QString(names.value(c.column) + QStringLiteral(" IS NULL"))
+                                           : QString(names.value(c.column) + QStringLiteral(" = ") + literal(c.original)));
+        }
+        const QString update = QStringLiteral("UPDATE %1 SET %2 WHERE (%3) AND %4")
+                                   .arg(target.table, sets.join(QStringLiteral(", ")), target.where,
+                                        guards.join(QStringLiteral(" AND ")));
+        auto lock = claim(*handles);
+        Statement u;
+        prepareStatement(*handles, u, update);
+        SQLLEN affected = 0;
+        check(SQLRowCount(u.stmt, &affected), SQL_HANDLE_STMT, u.stmt, QStringLiteral("SQLRowCount"));
+        if (affected != 1) {
+            throw UpdateConflict(QStringLiteral(
+                "Row cannot be located for updating. Some values may have been changed since it was last read."));
+        }
+    };
 }
 
 } // namespace
@@ -284,64 +369,14 @@ std::unique_ptr<Recordset> OdbcConnection::openRecordset(const QString& sql, Loc
     auto lock = claim(*h);
     Statement s;
     prepareStatement(*h, s, sql);
-    SQLSMALLINT count = 0;
-    check(SQLNumResultCols(s.stmt, &count), SQL_HANDLE_STMT, s.stmt, QStringLiteral("SQLNumResultCols"));
-    QStringList names;
-    std::vector<SQLSMALLINT> types;
-    for (SQLUSMALLINT i = 1; i <= count; ++i) {
-        SQLCHAR name[256] = {};
-        SQLSMALLINT nameLength = 0, type = 0, decimals = 0, nullable = 0;
-        SQLULEN size = 0;
-        check(SQLDescribeCol(s.stmt, i, name, sizeof name, &nameLength, &type, &size, &decimals, &nullable),
-              SQL_HANDLE_STMT, s.stmt, QStringLiteral("SQLDescribeCol"));
-        names << QString::fromUtf8(reinterpret_cast<char*>(name));
-        types.push_back(type);
-    }
-    std::vector<MemoryRecordset::Row> rows;
-    for (;;) {
-        const SQLRETURN rc = SQLFetch(s.stmt);
-        if (rc == SQL_NO_DATA)
-            break;
-        check(rc, SQL_HANDLE_STMT, s.stmt, QStringLiteral("SQLFetch"));
-        MemoryRecordset::Row row;
-        for (SQLUSMALLINT i = 1; i <= count; ++i)
-            row.push_back(readValue(s.stmt, i, types[i - 1]));
-        rows.push_back(std::move(row));
-    }
-
-    QString table;
-    QString where;
-    if (lockType != LockType::Optimistic || !singleTable(sql, &table, &where))
-        return std::make_unique<MemoryRecordset>(names, std::move(rows));
-    // The row is found again by the row set's own condition, guarded by
-    // the values read: it must still be the one row the condition selects,
-    // with nothing changed.
+    ResultColumns columns = describeResult(s.stmt);
+    std::vector<MemoryRecordset::Row> rows = fetchAll(s.stmt, columns.types);
+    const auto target = lockType == LockType::Optimistic ? singleTable(sql) : std::nullopt;
+    if (!target)
+        return std::make_unique<MemoryRecordset>(columns.names, std::move(rows));
     std::vector<MemoryRecordset::Row> keys(rows.size(), MemoryRecordset::Row{});
-    const bool oneRow = rows.size() == 1;
-    auto writer = [handles = handles_, oneRow, names, table, where](const MemoryRecordset::Row&,
-                                                                    const std::vector<MemoryRecordset::Change>& changes) {
-        if (!oneRow)
-            throw DatabaseError(QStringLiteral("The row set cannot be updated: its condition selects more than one row"));
-        QStringList sets;
-        QStringList guards;
-        for (const auto& c : changes) {
-            sets << names.value(c.column) + QStringLiteral(" = ") + literal(c.value);
-            guards << (c.original.isNull() ? QString(names.value(c.column) + QStringLiteral(" IS NULL"))
-                                           : QString(names.value(c.column) + QStringLiteral(" = ") + literal(c.original)));
-        }
-        const QString update = QStringLiteral("UPDATE %1 SET %2 WHERE (%3) AND %4")
-                                   .arg(table, sets.join(QStringLiteral(", ")), where, guards.join(QStringLiteral(" AND ")));
-        auto lock = claim(*handles);
-        Statement u;
-        prepareStatement(*handles, u, update);
-        SQLLEN affected = 0;
-        check(SQLRowCount(u.stmt, &affected), SQL_HANDLE_STMT, u.stmt, QStringLiteral("SQLRowCount"));
-        if (affected != 1) {
-            throw UpdateConflict(QStringLiteral(
-                "Row cannot be located for updating. Some values may have been changed since it was last read."));
-        }
-    };
-    return std::make_unique<MemoryRecordset>(names, std::move(rows), std::move(keys), writer);
+    auto writer = rowWriter(handles_, rows.size() == 1, columns.names, *target);
+    return std::make_unique<MemoryRecordset>(columns.names, std::move(rows), std::move(keys), std::move(writer));
 }
 
 } // namespace parking

@@ -15,6 +15,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -24,6 +25,11 @@ class OdbcConnection final : public Connection {
 public:
     // Seconds a statement may run before it is cancelled.
     static constexpr int QueryTimeoutSeconds = 5;
+    // How long a call waits for the connection while the probe holds it.
+    static constexpr std::chrono::milliseconds BusyWait{200};
+    // How often a statement the server rolled back for a concurrent
+    // client runs again.
+    static constexpr int SerializationRetries = 10;
 
     OdbcConnection();
     ~OdbcConnection() override;

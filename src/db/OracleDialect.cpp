@@ -9,6 +9,27 @@ bool isWordChar(QChar c)
     return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('$') || c == QLatin1Char('#');
 }
 
+// Where the quoted string or name that starts at `open` ends (one past its
+// closing quote): at the next quote of its kind that is not doubled, or at
+// the end of the text.
+qsizetype quotedEnd(const QString& sql, qsizetype open)
+{
+    const QChar quote = sql[open];
+    const qsizetype n = sql.size();
+    qsizetype j = open + 1;
+    while (j < n) {
+        if (sql[j] == quote) {
+            if (j + 1 < n && sql[j + 1] == quote) {
+                j += 2;
+                continue;
+            }
+            return j + 1;
+        }
+        ++j;
+    }
+    return n;
+}
+
 } // namespace
 
 QString callBareSysdate(const QString& sql)
@@ -35,20 +56,9 @@ QString callBareSysdate(const QString& sql)
             continue;
         }
         if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-            // A quoted string or name runs to the next unpaired quote of its kind.
-            qsizetype j = i + 1;
-            while (j < n) {
-                if (sql[j] == c) {
-                    if (j + 1 < n && sql[j + 1] == c) {
-                        j += 2;
-                        continue;
-                    }
-                    break;
-                }
-                ++j;
-            }
-            out += QStringView(sql).mid(i, std::min(j + 1, n) - i);
-            i = j + 1;
+            const qsizetype j = quotedEnd(sql, i);
+            out += QStringView(sql).mid(i, j - i);
+            i = j;
             continue;
         }
         if (isWordChar(c)) {

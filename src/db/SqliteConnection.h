@@ -42,7 +42,7 @@ public:
     // The file the Data Source names, resolved against `baseFolder`.
     static QString databasePath(const QString& dataSource, const QString& baseFolder);
 
-private:
+public:
     // The open handle, shared with the row sets that may update through it
     // after the connection object is gone; then they find it closed.
     struct Handle {
@@ -50,6 +50,8 @@ private:
         sqlite3* db = nullptr;
         sqlite3* get() const; // the open handle; fails when closed
     };
+
+private:
 
     void registerFunctions(sqlite3* db);
 

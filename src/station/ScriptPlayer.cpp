@@ -26,13 +26,65 @@ const KindName Kinds[] = {
     {"quit", ScriptItem::Kind::Quit, false, false},   {"clock", ScriptItem::Kind::Clock, false, true},
 };
 
-// Splits off the word before the first blank; `rest` is what follows that blank.
-QString takeWord(QString line, QString* rest, bool* hadBlank)
+// A line split at its first blank: the word before it and what follows.
+struct Split {
+    QString word;
+    QString rest;
+    bool hadBlank = false;
+};
+
+Split takeWord(const QString& line)
 {
     const qsizetype blank = line.indexOf(QLatin1Char(' '));
-    *hadBlank = blank >= 0;
-    *rest = blank < 0 ? QString() : line.mid(blank + 1);
-    return blank < 0 ? line : line.left(blank);
+    if (blank < 0)
+        return {line, QString(), false};
+    return {line.left(blank), line.mid(blank + 1), true};
+}
+
+// The item of one script line ("SECONDS KIND [STATION] [TEXT]"), or the
+// reason it is none.
+std::variant<ScriptItem, QString> parseItem(const QString& line)
+{
+    const Split seconds = takeWord(line);
+    bool ok = false;
+    const double s = seconds.word.toDouble(&ok);
+    if (!ok || !std::isfinite(s) || s < 0 || s > 1e7)
+        return QStringLiteral("\"%1\" is not a number of seconds").arg(seconds.word);
+    Split next = takeWord(seconds.rest);
+    const QString kindWord = next.word;
+    const auto kind = std::find_if(std::begin(Kinds), std::end(Kinds),
+                                   [&](const KindName& k) { return kindWord == QLatin1String(k.name); });
+    if (kind == std::end(Kinds))
+        return QStringLiteral("unknown item \"%1\"").arg(kindWord);
+    ScriptItem item;
+    item.atMs = std::llround(s * 1000);
+    item.kind = kind->kind;
+    if (kind->station) {
+        next = takeWord(next.rest);
+        if (next.word != QLatin1String("1") && next.word != QLatin1String("2"))
+            return QStringLiteral("the station must be 1 or 2, not \"%1\"").arg(next.word);
+        item.station = next.word.toInt();
+        if (!kind->text && next.hadBlank)
+            return QStringLiteral("unexpected text after the station");
+        if (kind->text && !next.hadBlank)
+            return QStringLiteral("the item needs a text after the station");
+    } else if (!kind->text && next.hadBlank) {
+        return QStringLiteral("unexpected text after \"%1\"").arg(kindWord);
+    }
+    if (kind->text)
+        item.text = next.rest;
+    if (item.kind == ScriptItem::Kind::Spaces) {
+        for (QChar c : std::as_const(item.text)) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return QStringLiteral("spaces takes digits only, not \"%1\"").arg(item.text);
+        }
+    }
+    if (item.kind == ScriptItem::Kind::Clock) {
+        item.instant = parseIsoInstant(item.text);
+        if (!item.instant.isValid())
+            return QStringLiteral("clock needs \"YYYY-MM-DD hh:mm:ss\", not \"%1\"").arg(item.text);
+    }
+    return item;
 }
 
 } // namespace
@@ -45,54 +97,13 @@ std::variant<std::vector<ScriptItem>, ScriptError> parseScript(const QString& te
         QString line = lines[i];
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
-        const int number = i + 1;
-        auto error = [number](const QString& why) {
-            return ScriptError{QStringLiteral("line %1: %2").arg(number).arg(why)};
-        };
         if (line.trimmed().isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
-        QString rest;
-        bool blank = false;
-        const QString seconds = takeWord(line, &rest, &blank);
-        bool ok = false;
-        const double s = seconds.toDouble(&ok);
-        if (!ok || !std::isfinite(s) || s < 0 || s > 1e7)
-            return error(QStringLiteral("\"%1\" is not a number of seconds").arg(seconds));
-        const QString kindWord = takeWord(rest, &rest, &blank);
-        const auto kind = std::find_if(std::begin(Kinds), std::end(Kinds),
-                                       [&](const KindName& k) { return kindWord == QLatin1String(k.name); });
-        if (kind == std::end(Kinds))
-            return error(QStringLiteral("unknown item \"%1\"").arg(kindWord));
-        ScriptItem item;
-        item.atMs = std::llround(s * 1000);
-        item.kind = kind->kind;
-        item.line = number;
-        if (kind->station) {
-            const QString station = takeWord(rest, &rest, &blank);
-            if (station != QLatin1String("1") && station != QLatin1String("2"))
-                return error(QStringLiteral("the station must be 1 or 2, not \"%1\"").arg(station));
-            item.station = station.toInt();
-            if (!kind->text && blank)
-                return error(QStringLiteral("unexpected text after the station"));
-        } else if (!kind->text && blank) {
-            return error(QStringLiteral("unexpected text after \"%1\"").arg(kindWord));
-        }
-        if (kind->text) {
-            if (kind->station && !blank)
-                return error(QStringLiteral("the item needs a text after the station"));
-            item.text = rest;
-        }
-        if (item.kind == ScriptItem::Kind::Spaces) {
-            for (QChar c : std::as_const(item.text)) {
-                if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                    return error(QStringLiteral("spaces takes digits only, not \"%1\"").arg(item.text));
-            }
-        }
-        if (item.kind == ScriptItem::Kind::Clock) {
-            item.instant = parseIsoInstant(item.text);
-            if (!item.instant.isValid())
-                return error(QStringLiteral("clock needs \"YYYY-MM-DD hh:mm:ss\", not \"%1\"").arg(item.text));
-        }
+        auto parsed = parseItem(line);
+        if (auto* why = std::get_if<QString>(&parsed))
+            return ScriptError{QStringLiteral("line %1: %2").arg(i + 1).arg(*why)};
+        ScriptItem item = std::get<ScriptItem>(std::move(parsed));
+        item.line = i + 1;
         items.push_back(item);
     }
     std::stable_sort(items.begin(), items.end(),

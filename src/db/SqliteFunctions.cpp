@@ -1,0 +1,181 @@
+// The Oracle functions the station's statements use, for the embedded
+// database: SYSDATE on the server clock, TRUNC, TO_CHAR and TO_DATE over
+// the stored date text.
+#include "SqliteFunctions.h"
+
+#include "Clock.h"
+#include "FieldValue.h"
+#include "OracleDialect.h"
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+namespace parking {
+
+namespace {
+
+QString textOf(sqlite3_value* v)
+{
+    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_value_text(v)),
+                             sqlite3_value_bytes(v));
+}
+
+void resultText(sqlite3_context* ctx, const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_result_text(ctx, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+}
+
+// The stored form "YYYY-MM-DD hh:mm:ss" (or its first ten characters),
+// read without going through QDateTime: TRUNC and TO_CHAR run once per row
+// of the entry history and must stay cheap.
+struct Stamp {
+    int year, month, day, hour, minute, second;
+};
+
+bool digitsAt(const unsigned char* s, int from, int count)
+{
+    for (int i = from; i < from + count; ++i) {
+        if (s[i] < '0' || s[i] > '9')
+            return false;
+    }
+    return true;
+}
+
+int number(const unsigned char* s, int from, int count)
+{
+    int v = 0;
+    for (int i = from; i < from + count; ++i)
+        v = v * 10 + (s[i] - '0');
+    return v;
+}
+
+// The stored text "YYYY-MM-DD hh:mm:ss" or "YYYY-MM-DD", read without any
+// time-zone work; nullopt for anything else.
+std::optional<Stamp> quickStamp(sqlite3_value* v)
+{
+    const auto* s = sqlite3_value_text(v);
+    const int n = sqlite3_value_bytes(v);
+    if (!s || (n != 19 && n != 10) || !digitsAt(s, 0, 4) || s[4] != '-' || !digitsAt(s, 5, 2) || s[7] != '-' ||
+        !digitsAt(s, 8, 2))
+        return std::nullopt;
+    Stamp out{number(s, 0, 4), number(s, 5, 2), number(s, 8, 2), 0, 0, 0};
+    if (n == 19) {
+        if (s[10] != ' ' || !digitsAt(s, 11, 2) || s[13] != ':' || !digitsAt(s, 14, 2) || s[16] != ':' || !digitsAt(s, 17, 2))
+            return std::nullopt;
+        out.hour = number(s, 11, 2);
+        out.minute = number(s, 14, 2);
+        out.second = number(s, 17, 2);
+    }
+    if (out.month >= 1 && out.month <= 12 && out.day >= 1 && out.day <= 31 && out.hour < 24 && out.minute < 60 &&
+        out.second < 60)
+        return out;
+    return std::nullopt;
+}
+
+void sysdateFunction(sqlite3_context* ctx, int, sqlite3_value**)
+{
+    const auto* clock = static_cast<const Clock*>(sqlite3_user_data(ctx));
+    resultText(ctx, dateText(clock->now()));
+}
+
+void truncFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv)
+{
+    sqlite3_value* v = argv[0];
+    switch (sqlite3_value_type(v)) {
+    case SQLITE_NULL:
+        sqlite3_result_null(ctx);
+        return;
+    case SQLITE_INTEGER:
+        sqlite3_result_int64(ctx, sqlite3_value_int64(v));
+        return;
+    case SQLITE_FLOAT:
+        if (argc == 1) {
+            sqlite3_result_double(ctx, std::trunc(sqlite3_value_double(v)));
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    if (const auto quick = quickStamp(v)) {
+        char text[20];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d 00:00:00", quick->year, quick->month, quick->day);
+        sqlite3_result_text(ctx, text, 19, SQLITE_TRANSIENT);
+        return;
+    }
+    const QDateTime t = parseDateText(textOf(v));
+    if (!t.isValid()) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    resultText(ctx, dateText(t.date().startOfDay()));
+}
+
+void toCharFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv)
+{
+    sqlite3_value* v = argv[0];
+    if (sqlite3_value_type(v) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    if (argc == 1 || sqlite3_value_type(v) == SQLITE_INTEGER || sqlite3_value_type(v) == SQLITE_FLOAT) {
+        resultText(ctx, textOf(v));
+        return;
+    }
+    if (const auto quick = quickStamp(v)) {
+        const auto* format = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
+        char text[16];
+        if (format && std::strcmp(format, "DD/MM/YYYY") == 0) {
+            std::snprintf(text, sizeof text, "%02d/%02d/%04d", quick->day, quick->month, quick->year);
+            sqlite3_result_text(ctx, text, 10, SQLITE_TRANSIENT);
+            return;
+        }
+        if (format && std::strcmp(format, "MMYYYY") == 0) {
+            std::snprintf(text, sizeof text, "%02d%04d", quick->month, quick->year);
+            sqlite3_result_text(ctx, text, 6, SQLITE_TRANSIENT);
+            return;
+        }
+    }
+    const QDateTime t = parseDateText(textOf(v));
+    if (!t.isValid()) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    resultText(ctx, oracleToChar(t, textOf(argv[1])));
+}
+
+// TO_DATE(text, 'YYYY-MM-DD HH24:MI:SS'): the date-time the text names, as stored.
+void toDateFunction(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const QDateTime t = parseDateText(textOf(argv[0]));
+    if (!t.isValid()) {
+        sqlite3_result_error(ctx, "TO_DATE: not a date", -1);
+        return;
+    }
+    resultText(ctx, dateText(t));
+}
+
+} // namespace
+
+void registerOracleFunctions(sqlite3* db, const Clock& serverClock)
+{
+    const int flags = SQLITE_UTF8;
+    auto* clock = const_cast<Clock*>(&serverClock);
+    sqlite3_create_function_v2(db, "SYSDATE", 0, flags, clock, sysdateFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "TRUNC", 1, flags | SQLITE_DETERMINISTIC, nullptr, truncFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "TRUNC", 2, flags | SQLITE_DETERMINISTIC, nullptr, truncFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "TO_DATE", 2, flags | SQLITE_DETERMINISTIC, nullptr, toDateFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "TO_CHAR", 1, flags | SQLITE_DETERMINISTIC, nullptr, toCharFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "TO_CHAR", 2, flags | SQLITE_DETERMINISTIC, nullptr, toCharFunction, nullptr, nullptr, nullptr);
+}
+
+} // namespace parking
