@@ -25,10 +25,10 @@ public:
         note(sql);
         inner_.execute(sql);
     }
-    std::unique_ptr<Recordset> openRecordset(const QString& sql, CursorType c, LockType l) override
+    std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType l) override
     {
         note(sql);
-        return inner_.openRecordset(sql, c, l);
+        return inner_.openRecordset(sql, l);
     }
     long statements = 0;
     QStringList distinct; // one example of each statement shape

@@ -12,6 +12,7 @@
 #include "OdbcConnection.h"
 #include "SqliteConnection.h"
 #include "StationController.h"
+#include "Timer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -87,15 +88,17 @@ int main(int argc, char** argv)
     ini.close();
 
     Settings settings;
+    QtTimers timers;
     StationController station(settings, workstation,
                               [&](const QString&) -> std::shared_ptr<Connection> { return makeConnection(); },
-                              {config, dir.path(), QString(), QDir(dir.path()).filePath(QStringLiteral("journal"))});
+                              {config, dir.path(), QString(), QDir(dir.path()).filePath(QStringLiteral("journal"))},
+                              timers);
     std::chrono::steady_clock::time_point relayAt;
     station.setTraceSink([&](const QString& line) {
         if (line.startsWith(QLatin1String("> relay")))
             relayAt = std::chrono::steady_clock::now();
     });
-    if (station.Form_Load() != StationController::StartUp::InService) {
+    if (station.start() != StationController::StartUp::InService) {
         std::fprintf(stderr, "start-up failed\n");
         return 1;
     }
@@ -112,7 +115,7 @@ int main(int argc, char** argv)
         const bool entering = i % 2 == 0;
         relayAt = {};
         const auto start = std::chrono::steady_clock::now();
-        (entering ? station.KBIOMAXctl1() : station.KBIOMAXctl2()).raiseTrackRead(track);
+        station.reader(entering ? 1 : 2).raiseTrackRead(track);
         if (relayAt == std::chrono::steady_clock::time_point{}) {
             std::fprintf(stderr, "passage %d of %d did not open\n", i, code);
             return 1;

@@ -95,7 +95,7 @@ int main(int argc, char** argv)
     std::printf("\n\nquery plans (SQLite, statements as the embedded database runs them):\n");
     for (const QString& sql : counting.distinct) {
         std::printf("%s\n", qPrintable(sql));
-        auto plan = database->openRecordset(QStringLiteral("EXPLAIN QUERY PLAN ") + sql, CursorType::Dynamic, LockType::ReadOnly);
+        auto plan = database->openRecordset(QStringLiteral("EXPLAIN QUERY PLAN ") + sql, LockType::ReadOnly);
         for (; !plan->eof(); plan->moveNext())
             std::printf("    %s\n", qPrintable(plan->field(QStringLiteral("detail")).toString()));
     }

@@ -35,15 +35,17 @@ inline StationRun runStation(const QStringList& args, int waitMs = 20000, const 
     return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput())};
 }
 
-// Reads the program's output until a line starts with `prefix`.
-inline bool waitForLine(QProcess& p, QString& seen, const QString& prefix, int ms = 15000)
+// Reads the program's output until `count` lines start with `prefix`; the
+// time limit only ends a wait for a program that has hung.
+inline bool waitForLine(QProcess& p, QString& seen, const QString& prefix, int ms = 15000, int count = 1)
 {
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < ms) {
         seen += QString::fromUtf8(p.readAllStandardOutput());
+        int found = 0;
         for (const QString& line : seen.split(QLatin1Char('\n'))) {
-            if (line.startsWith(prefix))
+            if (line.startsWith(prefix) && ++found >= count)
                 return true;
         }
         p.waitForReadyRead(100);

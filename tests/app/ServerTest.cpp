@@ -7,7 +7,6 @@
 
 #include <QDir>
 #include <QTcpServer>
-#include <QThread>
 
 #include <random>
 
@@ -102,10 +101,12 @@ TEST_F(OnPostgres, OutageWithTrafficAtBothReaders)
              QStringLiteral("--script"), scriptPath});
     QString seen;
     ASSERT_TRUE(waitForLine(p, seen, QStringLiteral("> plazas 10")));
-    QThread::msleep(2500);
+    // Traffic at both readers has begun: the server goes away under it.
+    ASSERT_TRUE(waitForLine(p, seen, QStringLiteral("> relay 2 0 6"), 15000, 3)) << seen.toStdString();
     serverCommand("stop");
     ASSERT_TRUE(waitForLine(p, seen, QStringLiteral("> progress show"), 15000)) << seen.toStdString();
-    QThread::msleep(3000);
+    // Exits go on during the outage; two of them wait in the journal.
+    ASSERT_TRUE(waitForLine(p, seen, QStringLiteral("DIARIO: pendiente salida"), 15000, 2)) << seen.toStdString();
     serverCommand("resume");
     ASSERT_TRUE(waitForLine(p, seen, QStringLiteral("> progress hide"), 20000)) << seen.toStdString();
     ASSERT_TRUE(p.waitForFinished(30000));
