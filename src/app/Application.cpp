@@ -163,8 +163,8 @@ std::optional<std::vector<ScriptItem>> loadScript(const QString& path)
 }
 
 // Where the station keeps its files: [Registro] Carpeta= (log files) and
-// Diario= (writes waiting for the database) of the configuration, beside it
-// by default.
+// Diario= (writes waiting for the database), [Lectores] Claves= (the
+// readers' keys) of the configuration, beside it by default.
 StationController::Paths stationPaths(const QString& configFile, const QString& programFolder)
 {
     const QString configPath = QFileInfo(configFile).absoluteFilePath();
@@ -172,9 +172,11 @@ StationController::Paths stationPaths(const QString& configFile, const QString& 
     const IniFile ini = IniFile::load(configPath);
     const QString logFolder = ini.value(QStringLiteral("Registro"), QStringLiteral("Carpeta"));
     const QString journalFile = ini.value(QStringLiteral("Registro"), QStringLiteral("Diario"));
+    const QString keyFile = ini.value(QStringLiteral("Lectores"), QStringLiteral("Claves"));
     return {configPath, programFolder,
             configFolder.absoluteFilePath(logFolder.isEmpty() ? QStringLiteral("log") : logFolder),
-            configFolder.absoluteFilePath(journalFile.isEmpty() ? QStringLiteral("parking.journal") : journalFile)};
+            configFolder.absoluteFilePath(journalFile.isEmpty() ? QStringLiteral("parking.journal") : journalFile),
+            configFolder.absoluteFilePath(keyFile.isEmpty() ? QStringLiteral("claves-lectores") : keyFile)};
 }
 
 // Runs the stations until they close; the program's exit status.

@@ -2,8 +2,8 @@
 
 namespace parking {
 
-ReaderControl::ReaderControl(QString name, int station, QObject* parent)
-    : QObject(parent), name_(std::move(name)), station_(station)
+ReaderControl::ReaderControl(QString name, int station, ReaderHub* hub, QObject* parent)
+    : QObject(parent), name_(std::move(name)), station_(station), hub_(hub)
 {
     setObjectName(name_);
 }
@@ -15,6 +15,14 @@ std::uint8_t ReaderControl::OpenPortRem(const QString& port)
     trace(QStringLiteral("port %1 |%2|").arg(station_).arg(port));
     if (!transport_ && port.startsWith(QLatin1String("sim:")))
         transport_ = std::make_unique<SimulatedTransport>();
+    if (!transport_ && hub_ && port.startsWith(QLatin1String("osdp:"))) {
+        auto opened = hub_->openOsdp(port, *this);
+        if (auto* fault = std::get_if<QString>(&opened)) {
+            log(QStringLiteral("puerto no válido |%1|: %2").arg(port, *fault));
+            return BadPortText;
+        }
+        transport_ = std::get<std::unique_ptr<ReaderTransport>>(std::move(opened));
+    }
     return transport_ ? transport_->open() : NoReader;
 }
 

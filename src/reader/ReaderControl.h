@@ -8,13 +8,18 @@
 //   CloseRelay(a, b)   pulses relay output a for b tenths of a second
 //   WriteDisplay(text) shows text on the reader's display
 //   ClosePort()        closes the port
-// Status 255 means there is no reader behind the port. The port text given to OpenPortRem chooses the transport:
+// Status 255 means there is no reader behind the port.
+//
+// The port text chooses the transport: "sim:NAME" is a simulated reader
+// (scripts, tests); "osdp:DEVICE?OPTIONS" a reader on an OSDP line (see
+// docs/readers.md); anything else answers 255. The port text given to OpenPortRem chooses the transport:
 // "sim:NAME" is a simulated reader; other port texts name hardware this
 // build cannot drive, and every operation then answers status 255.
 //
 // Every operation and event is also told to `traced` as a "> " trace line,
 // so a run can be followed from outside. The control never decides
 // anything: it carries commands out and reports what the reader saw.
+#include "ReaderHub.h"
 #include "ReaderTransport.h"
 
 #include <QObject>
@@ -30,7 +35,11 @@ class ReaderControl : public QObject, private ReaderEvents {
 public:
     static constexpr std::uint8_t NoReader = 255;
 
-    ReaderControl(QString name, int station, QObject* parent = nullptr);
+    // Status of OpenPortRem for a port text that cannot be used.
+    static constexpr std::uint8_t BadPortText = 1;
+
+    // `hub` gives OSDP transports; null: OSDP port texts answer 255.
+    ReaderControl(QString name, int station, ReaderHub* hub = nullptr, QObject* parent = nullptr);
     ~ReaderControl() override;
 
     std::uint8_t OpenPortRem(const QString& port);
@@ -56,16 +65,21 @@ signals:
     // Received from the reader and ignored by the stations.
     void StatusMessage(const QString& message);
     void traced(const QString& line);
+    // A line for the event log about this reader.
+    void logged(const QString& line);
 
 private:
     void trackRead(const QString& track) override { emit TrackRead(QString(), QString(), track); }
     void cardNumberRead(const QString& card) override { emit CardNumberRead(card); }
     void hotReset() override { emit AnsHotReset(); }
     void readerDown() override { emit ReaderDown(); }
+    void statusMessage(const QString& message) override { emit StatusMessage(message); }
+    void log(const QString& line) override { emit logged(name_ + QStringLiteral(": ") + line); }
     void trace(const QString& what) { emit traced(QStringLiteral("> ") + what); }
 
     QString name_;
     int station_;
+    ReaderHub* hub_;
     std::unique_ptr<ReaderTransport> transport_;
 };
 

@@ -1,9 +1,9 @@
 #pragma once
 // How a reader control's operations reach a reader. The simulated transport
-// answers everything at once; a serial transport talks to the hardware.
-// A transport that receives something from its reader (asynchronously, from
-// I/O handled on the user-interface thread) hands it to the control through
-// the ReaderEvents it was given, which raises the control's events.
+// answers everything at once; the OSDP transport talks to real readers. A
+// transport that receives something from its reader hands it to the control
+// through the ReaderEvents it was given, on the user-interface thread, which
+// raises the control's events.
 #include <QString>
 
 #include <cstdint>
@@ -17,6 +17,10 @@ public:
     virtual void cardNumberRead(const QString& card) = 0;
     virtual void hotReset() = 0;
     virtual void readerDown() = 0;
+    // Something the reader sent that the stations do not act on (keys).
+    virtual void statusMessage(const QString& message) = 0;
+    // A line for the event log about the reader (never a key).
+    virtual void log(const QString& line) = 0;
 };
 
 class ReaderTransport {

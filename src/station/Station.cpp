@@ -45,16 +45,17 @@ QString cardCodeText(double number)
     return result;
 }
 
-Station::Station(int number, Site& site, TimerSource& timers)
+Station::Station(int number, Site& site, TimerSource& timers, ReaderHub* hub)
     : number_(number),
       role_(number == 1 ? Role::Entrance : Role::Exit),
-      reader_(std::make_unique<ReaderControl>(QStringLiteral("KBIOMAXctl%1").arg(number), number)),
+      reader_(std::make_unique<ReaderControl>(QStringLiteral("KBIOMAXctl%1").arg(number), number, hub)),
       site_(site),
       log_(site.log()),
       restoreTimer_(timers.make(DisplayRestoreDelay, [this] { restoreIdleText(); }))
 {
     ReaderControl* r = reader_.get();
     QObject::connect(r, &ReaderControl::traced, r, [this](const QString& line) { log_.trace(line); });
+    QObject::connect(r, &ReaderControl::logged, r, [this](const QString& line) { log_.write(line); });
     QObject::connect(r, &ReaderControl::ReaderDown, r, [this] { onReaderDown(); });
     QObject::connect(r, &ReaderControl::AnsHotReset, r, [this] { onHotReset(); });
     QObject::connect(r, &ReaderControl::TrackRead, r,

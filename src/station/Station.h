@@ -34,7 +34,7 @@ public:
     static constexpr Pulse ManualPulse{0, 100};
 
     // The station owns its reader control, named "KBIOMAXctl" + number.
-    Station(int number, Site& site, TimerSource& timers);
+    Station(int number, Site& site, TimerSource& timers, ReaderHub* hub = nullptr);
     ~Station();
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;

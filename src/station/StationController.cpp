@@ -27,7 +27,8 @@ StationController::StationController(Settings& settings, const Clock& workstatio
       journal_(paths_.journalFile),
       monitor_(std::move(factory), log_, timers),
       site_(log_, monitor_, workstationClock, settings_),
-      stations_{std::make_unique<Station>(1, site_, timers), std::make_unique<Station>(2, site_, timers)}
+      hub_(paths_.keyFile),
+      stations_{std::make_unique<Station>(1, site_, timers, &hub_), std::make_unique<Station>(2, site_, timers, &hub_)}
 {
     // Writes left waiting go to the database as soon as it answers again.
     monitor_.setAfterProbe([this] {
@@ -127,8 +128,9 @@ void StationController::close()
     if (closed_)
         return;
     closed_ = true;
-    // Only the entrance's port is closed: the program ends right after.
-    station(1).closePort();
+    // Every open line is closed, so a reader's bus is left quiet.
+    for (auto& s : stations_)
+        s->closePort();
     site_.setReaderRow(nullptr);
     monitor_.stopProbing();
     for (auto& s : stations_)

@@ -12,6 +12,7 @@
 #include "Site.h"
 #include "Station.h"
 #include "StationView.h"
+#include "ReaderHub.h"
 #include "Timer.h"
 #include "WriteJournal.h"
 
@@ -37,6 +38,7 @@ public:
         QString programFolder;
         QString logFolder;   // empty: no log file
         QString journalFile; // writes waiting for the database
+        QString keyFile = {}; // the readers' Secure Channel keys
     };
 
     StationController(Settings& settings, const Clock& workstationClock, ConnectionFactory factory, Paths paths,
@@ -89,6 +91,7 @@ private:
     WriteJournal journal_;
     ConnectionMonitor monitor_;
     Site site_;
+    ReaderHub hub_;
     std::array<std::unique_ptr<Station>, 2> stations_;
     QString freeSpacesText_ = QStringLiteral("0");
     bool inService_ = false;

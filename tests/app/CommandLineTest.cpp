@@ -83,7 +83,7 @@ QStringList expectedStationCommandsRun()
             QStringLiteral("> light 1 red"), QStringLiteral("> light 1 green"), QStringLiteral("/AnsHotReset "),
             QStringLiteral("> relay 1 0 100"), QStringLiteral("CloseRelay: 0"),
             QStringLiteral("> relay 2 0 100"), QStringLiteral("CloseRelay: 0"),
-            QStringLiteral("> closeport 1")};
+            QStringLiteral("> closeport 1"), QStringLiteral("> closeport 2")};
 }
 
 const char StationCommandsScript[] = "# pull station 1 down, reset it, open both barriers by hand, leave\n"

@@ -161,11 +161,11 @@ TEST_F(StationCommands, KeyFilterPassesDigitsAndBackspaceOnly)
         EXPECT_FALSE(controller->acceptsFreeSpacesKey(c)) << QString(c).toStdString();
 }
 
-TEST_F(StationCommands, ClosingClosesTheEntrancePortOnly)
+TEST_F(StationCommands, ClosingClosesBothPorts)
 {
     QSignalSpy closed(controller.get(), &StationController::closed);
     controller->close();
-    EXPECT_EQ(takeTrace(), QStringList{QStringLiteral("> closeport 1")});
+    EXPECT_EQ(takeTrace(), (QStringList{QStringLiteral("> closeport 1"), QStringLiteral("> closeport 2")}));
     EXPECT_EQ(closed.count(), 1);
     EXPECT_EQ(controller->site().readerRow(), nullptr);
     controller->close(); // the close box after "Salir": nothing more

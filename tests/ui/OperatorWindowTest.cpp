@@ -151,7 +151,7 @@ TEST_F(OperatorWindowTest, FreeSpaceBoxTakesDigitsOnly)
 TEST_F(OperatorWindowTest, CloseBoxDoesWhatSalirDoes)
 {
     window->close();
-    EXPECT_EQ(takeTrace(), QStringList{QStringLiteral("> closeport 1")});
+    EXPECT_EQ(takeTrace(), (QStringList{QStringLiteral("> closeport 1"), QStringLiteral("> closeport 2")}));
 }
 
 TEST_F(OperatorWindowTest, ProgressWindowComesFreshForEachOutage)

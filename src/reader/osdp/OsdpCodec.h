@@ -1,0 +1,143 @@
+#pragma once
+// OSDP framing, pure: bytes to packets and back, the CRC-16 and the
+// checksum. No I/O, no clock, no Qt event loop. A packet on the wire:
+//   SOM 0x53 | ADDR (reply: | 0x80) | LEN lsb msb | CTRL | [SCB] | CODE | DATA | [MAC 4] | CRC lsb msb (or CKSUM)
+// CTRL: bits 0-1 sequence number, bit 2 CRC (else checksum), bit 3 SCB present.
+// LEN counts the whole packet, SOM to the last check byte.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <variant>
+#include <vector>
+
+namespace parking::osdp {
+
+using Bytes = std::vector<std::uint8_t>;
+using Mac = std::array<std::uint8_t, 4>;
+
+constexpr std::uint8_t StartOfMessage = 0x53;
+constexpr std::uint8_t ReplyFlag = 0x80;
+constexpr std::uint8_t BroadcastAddress = 0x7F;
+constexpr std::uint8_t MaxAddress = 126;
+// Longest packet we build or accept; real readers stay far below it.
+constexpr std::size_t MaxPacketSize = 1024;
+// SOM, ADDR, LEN (2), CTRL, CODE and one check byte.
+constexpr std::size_t MinPacketSize = 7;
+
+namespace command {
+constexpr std::uint8_t Poll = 0x60;
+constexpr std::uint8_t Id = 0x61;
+constexpr std::uint8_t Capabilities = 0x62;
+constexpr std::uint8_t LocalStatus = 0x64;
+constexpr std::uint8_t Output = 0x68;
+constexpr std::uint8_t Led = 0x69;
+constexpr std::uint8_t Buzzer = 0x6A;
+constexpr std::uint8_t Text = 0x6B;
+constexpr std::uint8_t KeySet = 0x75;
+constexpr std::uint8_t Challenge = 0x76;
+constexpr std::uint8_t ServerCryptogram = 0x77;
+} // namespace command
+
+namespace reply {
+constexpr std::uint8_t Ack = 0x40;
+constexpr std::uint8_t Nak = 0x41;
+constexpr std::uint8_t Identity = 0x45;
+constexpr std::uint8_t Capabilities = 0x46;
+constexpr std::uint8_t LocalStatus = 0x48;
+constexpr std::uint8_t RawCard = 0x50;
+constexpr std::uint8_t FormattedCard = 0x51;
+constexpr std::uint8_t Keypad = 0x53;
+constexpr std::uint8_t ClientCryptogram = 0x76;
+constexpr std::uint8_t InitialRmac = 0x78;
+constexpr std::uint8_t Busy = 0x79;
+} // namespace reply
+
+// NAK error codes.
+namespace nak {
+constexpr std::uint8_t CheckCharacter = 0x01;
+constexpr std::uint8_t CommandLength = 0x02;
+constexpr std::uint8_t UnknownCommand = 0x03;
+constexpr std::uint8_t Sequence = 0x04;
+constexpr std::uint8_t SecurityBlock = 0x05;
+constexpr std::uint8_t EncryptionRequired = 0x06;
+} // namespace nak
+
+// Security block types: the handshake (0x11-0x14), then MAC only (0x15
+// command, 0x16 reply) or MAC and encrypted data (0x17, 0x18).
+namespace scs {
+constexpr std::uint8_t Challenge = 0x11;
+constexpr std::uint8_t ClientCryptogram = 0x12;
+constexpr std::uint8_t ServerCryptogram = 0x13;
+constexpr std::uint8_t InitialRmac = 0x14;
+constexpr std::uint8_t CommandMac = 0x15;
+constexpr std::uint8_t ReplyMac = 0x16;
+constexpr std::uint8_t CommandEncrypted = 0x17;
+constexpr std::uint8_t ReplyEncrypted = 0x18;
+} // namespace scs
+
+struct Packet {
+    std::uint8_t address = 0; // 0..0x7F, without the reply flag
+    bool reply = false;
+    std::uint8_t sequence = 0; // 0..3
+    bool crc = true;
+    // The security block's type and data (its length byte is derived).
+    std::optional<std::uint8_t> securityType;
+    Bytes securityData;
+    std::uint8_t code = 0;
+    Bytes data; // as on the wire: encrypted for 0x17/0x18
+    std::optional<Mac> mac;
+
+    // Whether the packet carries a MAC (security types 0x15 to 0x18).
+    bool hasMac() const;
+};
+
+// CRC-16/AUG-CCITT as OSDP uses it: polynomial 0x1021, initial 0x1D0F.
+std::uint16_t crc16(std::span<const std::uint8_t> bytes);
+// The two's complement of the byte sum.
+std::uint8_t checksum(std::span<const std::uint8_t> bytes);
+
+// Computes the MAC of the packet's bytes from SOM to just before the MAC.
+using MacFunction = std::function<Mac(std::span<const std::uint8_t> covered)>;
+
+// The packet's bytes. A packet with a MAC-carrying security type needs
+// `mac`; `packet.mac` is then ignored.
+Bytes encode(const Packet& packet, const MacFunction& mac = {});
+
+enum class DecodeError {
+    TooShort,
+    BadStart,
+    LengthMismatch,
+    Oversized,
+    BadCheck,
+    BadSecurityBlock,
+};
+
+struct Decoded {
+    Packet packet;
+    // The bytes a MAC covers (SOM to just before the MAC); empty without one.
+    Bytes macCovered;
+};
+
+// One whole packet, exactly: every length must agree and the check bytes
+// must match.
+std::variant<Decoded, DecodeError> decode(std::span<const std::uint8_t> frame);
+
+// Cuts a byte stream into packets: skips bytes until a start of message,
+// waits for the length it announces, and drops what does not decode
+// (counted), starting again at the next byte.
+class FrameReader {
+public:
+    void feed(std::span<const std::uint8_t> bytes);
+    // The next whole packet that decoded, if any.
+    std::optional<Decoded> next();
+    void clear() { buffer_.clear(); }
+    std::size_t dropped() const { return dropped_; }
+
+private:
+    Bytes buffer_;
+    std::size_t dropped_ = 0;
+};
+
+} // namespace parking::osdp

@@ -1,0 +1,267 @@
+#include "OsdpLink.h"
+
+#include <QSerialPort>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace parking::osdp {
+
+namespace {
+
+constexpr milliseconds OpenWait{2500};
+
+TimePoint steadyNow()
+{
+    return std::chrono::steady_clock::now();
+}
+
+} // namespace
+
+// The link's thread: the line, the bus and the tick timer live and die here.
+class OsdpLink::Thread final : public QThread {
+public:
+    explicit Thread(OsdpLink& link) : link_(link) {}
+
+    // Runs `work` on this thread with the bus, once the event loop runs.
+    void post(std::function<void(OsdpBus&)> work)
+    {
+        std::lock_guard lock(mutex_);
+        if (context_)
+            QMetaObject::invokeMethod(context_, [this, work = std::move(work)] { work(*bus_); }, Qt::QueuedConnection);
+        else
+            early_.push_back(std::move(work));
+    }
+
+protected:
+    void run() override
+    {
+        QObject context;
+        OsdpBus bus([this](const Bytes& b) { write(b); }, [this](const BusEvent& e) { link_.deliver(e); },
+                    [this](int reader, const Block& key) { return storeKey(reader, key); });
+        bus_ = &bus;
+        QTimer tick;
+        tick.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&tick, &QTimer::timeout, [&bus] { bus.tick(steadyNow()); });
+        tick.start(TickEvery);
+        QTimer reopen;
+        QObject::connect(&reopen, &QTimer::timeout, [this] { openLine(); });
+        reopen.start(ReopenEvery);
+        openLine();
+        {
+            std::lock_guard lock(mutex_);
+            context_ = &context;
+            for (auto& work : early_)
+                QMetaObject::invokeMethod(&context, [this, work = std::move(work)] { work(*bus_); }, Qt::QueuedConnection);
+            early_.clear();
+        }
+        exec();
+        {
+            std::lock_guard lock(mutex_);
+            context_ = nullptr;
+        }
+        closeLine();
+        bus_ = nullptr;
+    }
+
+private:
+    bool storeKey(int reader, const Block& key)
+    {
+        return link_.storeKey_ && link_.storeKey_(addresses_.at(reader), key);
+    }
+
+    void openLine()
+    {
+        if (serial_ || socket_)
+            return;
+        const PortText& line = link_.line_;
+        if (line.tcp()) {
+            auto* socket = new QTcpSocket;
+            socket_.reset(socket);
+            QObject::connect(socket, &QTcpSocket::readyRead, [this] { readSome(socket_.get()); });
+            QObject::connect(socket, &QTcpSocket::connected, [this] { link_.setLineOpen(true); });
+            QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [this] { lost(); }, Qt::QueuedConnection);
+            socket->connectToHost(line.host, line.tcpPort);
+            return;
+        }
+        auto* serial = new QSerialPort(line.device);
+        serial_.reset(serial);
+        serial->setBaudRate(line.baud);
+        serial->setDataBits(QSerialPort::Data8);
+        serial->setParity(QSerialPort::NoParity);
+        serial->setStopBits(QSerialPort::OneStop);
+        serial->setFlowControl(QSerialPort::NoFlowControl);
+        if (!serial->open(QIODevice::ReadWrite)) {
+            serial_.reset();
+            link_.setLineOpen(false);
+            return;
+        }
+        QObject::connect(serial, &QSerialPort::readyRead, [this] { readSome(serial_.get()); });
+        QObject::connect(serial, &QSerialPort::errorOccurred, serial, [this](QSerialPort::SerialPortError e) {
+            if (e == QSerialPort::ResourceError)
+                lost();
+        }, Qt::QueuedConnection);
+        link_.setLineOpen(true);
+    }
+
+    void lost()
+    {
+        closeLine();
+        link_.setLineOpen(false);
+    }
+
+    void closeLine()
+    {
+        if (serial_) {
+            serial_->disconnect();
+            serial_->close();
+            serial_.reset();
+        }
+        if (socket_) {
+            socket_->disconnect();
+            socket_->abort();
+            socket_.reset();
+        }
+    }
+
+    void readSome(QIODevice* device)
+    {
+        const QByteArray bytes = device->readAll();
+        if (bus_ && !bytes.isEmpty()) {
+            const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+            bus_->received(std::span(data, static_cast<std::size_t>(bytes.size())), steadyNow());
+        }
+    }
+
+    void write(const Bytes& bytes)
+    {
+        QIODevice* device = serial_ ? static_cast<QIODevice*>(serial_.get()) : socket_.get();
+        if (device && device->isOpen())
+            device->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    }
+
+public:
+    std::map<int, std::uint8_t> addresses_;
+
+private:
+    OsdpLink& link_;
+    std::mutex mutex_;
+    QObject* context_ = nullptr;
+    std::vector<std::function<void(OsdpBus&)>> early_;
+    OsdpBus* bus_ = nullptr;
+    std::unique_ptr<QSerialPort> serial_;
+    std::unique_ptr<QTcpSocket> socket_;
+};
+
+OsdpLink::OsdpLink(PortText line, std::function<bool(std::uint8_t, const Block&)> storeKey)
+    : line_(std::move(line)), storeKey_(std::move(storeKey)), thread_(std::make_unique<Thread>(*this))
+{
+}
+
+OsdpLink::~OsdpLink()
+{
+    if (thread_->isRunning()) {
+        thread_->quit();
+        thread_->wait();
+    }
+}
+
+bool OsdpLink::start()
+{
+    if (!thread_->isRunning())
+        thread_->start();
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, OpenWait, [this] { return firstAttemptDone_; });
+    return lineOpen_;
+}
+
+void OsdpLink::setLineOpen(bool open)
+{
+    {
+        std::lock_guard lock(mutex_);
+        lineOpen_ = open;
+        firstAttemptDone_ = true;
+    }
+    changed_.notify_all();
+}
+
+void OsdpLink::post(std::function<void(OsdpBus&)> work)
+{
+    thread_->post(std::move(work));
+}
+
+int OsdpLink::addReader(const ReaderConfig& config, Listener listener)
+{
+    int index = 0;
+    {
+        std::lock_guard lock(mutex_);
+        index = nextIndex_++;
+        listeners_[index] = std::move(listener);
+        online_[index] = false;
+    }
+    // Indexes are handed out in the order the bus adds readers.
+    post([this, config, index](OsdpBus& bus) {
+        thread_->addresses_[index] = config.address;
+        bus.addReader(config, steadyNow());
+    });
+    return index;
+}
+
+void OsdpLink::removeReader(int reader)
+{
+    {
+        std::lock_guard lock(mutex_);
+        listeners_.erase(reader);
+        online_[reader] = false;
+    }
+    post([reader](OsdpBus& bus) { bus.removeReader(reader); });
+}
+
+bool OsdpLink::submit(int reader, std::uint8_t code, Bytes data)
+{
+    if (!online(reader))
+        return false;
+    post([reader, code, data = std::move(data)](OsdpBus& bus) mutable { bus.submit(reader, code, std::move(data)); });
+    return true;
+}
+
+bool OsdpLink::online(int reader) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = online_.find(reader);
+    return it != online_.end() && it->second;
+}
+
+Capabilities OsdpLink::capabilities(int reader) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = capabilities_.find(reader);
+    return it == capabilities_.end() ? Capabilities{} : it->second;
+}
+
+bool OsdpLink::waitOnline(int reader, milliseconds limit)
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return online_[reader]; });
+}
+
+void OsdpLink::deliver(const BusEvent& e)
+{
+    Listener listener;
+    {
+        std::lock_guard lock(mutex_);
+        if (e.kind == BusEvent::Kind::Online) {
+            online_[e.reader] = true;
+            capabilities_[e.reader] = e.capabilities;
+        } else if (e.kind == BusEvent::Kind::Offline) {
+            online_[e.reader] = false;
+        }
+        const auto it = listeners_.find(e.reader);
+        if (it != listeners_.end())
+            listener = it->second;
+    }
+    changed_.notify_all();
+    if (listener)
+        listener(e);
+}
+
+} // namespace parking::osdp

@@ -1,0 +1,78 @@
+#pragma once
+// One OSDP line (a serial device or a TCP connection to an RS-485
+// converter) and the bus on it, on a thread of their own, so polling keeps
+// its timing while the user-interface thread waits for the database. The
+// thread is owned here and joined by the destructor.
+//
+// Readers are added and commands submitted from any thread; what the bus
+// reports reaches each reader's listener on the link's thread (the
+// listener passes it on to its own thread). A line that cannot be opened,
+// or that is lost, is tried again every ReopenEvery.
+#include "OsdpBus.h"
+#include "PortText.h"
+
+#include <QThread>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+
+namespace parking::osdp {
+
+class OsdpLinkWorker;
+
+class OsdpLink {
+public:
+    static constexpr milliseconds ReopenEvery{3000};
+    static constexpr milliseconds TickEvery{5};
+
+    using Listener = std::function<void(const BusEvent&)>;
+
+    // `storeKey(address, key)` keeps a new reader key safe (runs on the link's thread).
+    OsdpLink(PortText line, std::function<bool(std::uint8_t address, const Block& key)> storeKey);
+    ~OsdpLink();
+    OsdpLink(const OsdpLink&) = delete;
+    OsdpLink& operator=(const OsdpLink&) = delete;
+
+    // Starts the thread and tries to open the line, waiting for that first
+    // attempt (at most OpenWait). True when the line is open.
+    bool start();
+    bool lineOpen() const { return lineOpen_; }
+
+    // Polls one more reader; its events go to `listener`. Returns its index.
+    int addReader(const ReaderConfig& config, Listener listener);
+    void removeReader(int reader);
+
+    // Queues a command for the reader; false when it is offline.
+    bool submit(int reader, std::uint8_t code, Bytes data);
+    bool online(int reader) const;
+    Capabilities capabilities(int reader) const;
+    // Waits at most `limit` for the reader to come online.
+    bool waitOnline(int reader, milliseconds limit);
+
+    // Called on the link's thread.
+    void deliver(const BusEvent& e);
+    void setLineOpen(bool open);
+
+private:
+    class Thread;
+    friend class Thread;
+
+    void post(std::function<void(OsdpBus&)> work);
+
+    PortText line_;
+    std::function<bool(std::uint8_t, const Block&)> storeKey_;
+    std::unique_ptr<Thread> thread_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<int, Listener> listeners_;
+    std::map<int, bool> online_;
+    std::map<int, Capabilities> capabilities_;
+    int nextIndex_ = 0;
+    std::atomic<bool> lineOpen_{false};
+    bool firstAttemptDone_ = false;
+};
+
+} // namespace parking::osdp

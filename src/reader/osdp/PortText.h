@@ -1,0 +1,30 @@
+#pragma once
+// The port text of an OSDP reader, as installers write it in the Lector row:
+//   osdp:DEVICE[?OPTION&OPTION...]
+// DEVICE is a serial device path or tcp:HOST:PORT; the options are
+// addr=0..126, baud=9600|19200|38400|57600|115200|230400, sc=on|install|off
+// and display=ROWSxCOLS.
+#include "OsdpBus.h"
+
+#include <QString>
+
+#include <variant>
+
+namespace parking::osdp {
+
+struct PortText {
+    QString device; // as written: the path, or "tcp:HOST:PORT"
+    QString host;   // for TCP
+    quint16 tcpPort = 0;
+    std::uint8_t address = 0;
+    qint32 baud = 9600;
+    ChannelMode channel = ChannelMode::On;
+    int rows = 2;
+    int columns = 20;
+    bool tcp() const { return !host.isEmpty(); }
+};
+
+// The port text's parts, or the fault that makes it unusable.
+std::variant<PortText, QString> parsePortText(const QString& text);
+
+} // namespace parking::osdp

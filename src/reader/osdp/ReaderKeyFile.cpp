@@ -1,0 +1,142 @@
+#include "ReaderKeyFile.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace parking::osdp {
+
+namespace {
+
+std::optional<Block> parseKey(const QString& text)
+{
+    if (text.size() != 32)
+        return std::nullopt;
+    Block key{};
+    for (int i = 0; i < 16; ++i) {
+        bool ok = false;
+        const uint v = text.mid(i * 2, 2).toUInt(&ok, 16);
+        if (!ok || !text[i * 2].isLetterOrNumber() || !text[i * 2 + 1].isLetterOrNumber())
+            return std::nullopt;
+        key[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v);
+    }
+    return key;
+}
+
+QString keyText(const Block& key)
+{
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(key.data()), 16).toHex().toUpper());
+}
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// Writes `bytes` to a new file beside `path`, forces it to disk and puts
+// it in place of `path`.
+std::optional<QString> replaceAtomically(const QString& path, const QByteArray& bytes)
+{
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray temporary = target + ".nuevo";
+    ::unlink(temporary.constData());
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return QStringLiteral("no se puede crear %1: %2").arg(QFile::decodeName(temporary), systemError());
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
+        if (n <= 0) {
+            const QString why = systemError();
+            ::close(fd);
+            ::unlink(temporary.constData());
+            return QStringLiteral("no se puede escribir %1: %2").arg(QFile::decodeName(temporary), why);
+        }
+        written += n;
+    }
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    if (!synced || ::rename(temporary.constData(), target.constData()) != 0) {
+        const QString why = systemError();
+        ::unlink(temporary.constData());
+        return QStringLiteral("no se puede guardar %1: %2").arg(path, why);
+    }
+    const int dir = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::variant<std::vector<StoredKey>, QString> ReaderKeyFile::load(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        if (errno == ENOENT)
+            return std::vector<StoredKey>{};
+        return QStringLiteral("no se puede leer el fichero de claves %1: %2").arg(path, systemError());
+    }
+    if (st.st_mode & (S_IRWXG | S_IRWXO)) {
+        return QStringLiteral("el fichero de claves %1 lo pueden leer otros (permisos %2); no se usa: déjelo en 0600")
+            .arg(path)
+            .arg(st.st_mode & 0777, 3, 8, QLatin1Char('0'));
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("no se puede leer el fichero de claves %1").arg(path);
+    std::vector<StoredKey> keys;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        QString line = lines[i];
+        line = line.left(line.indexOf(QLatin1Char('#'))).trimmed();
+        if (line.isEmpty())
+            continue;
+        const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        bool ok = false;
+        const int address = words.size() == 3 ? words[1].toInt(&ok) : -1;
+        const auto key = words.size() == 3 ? parseKey(words[2]) : std::nullopt;
+        if (!ok || address < 0 || address > MaxAddress || !key)
+            return QStringLiteral("fichero de claves %1, línea %2: se espera DISPOSITIVO DIRECCION CLAVE (32 cifras "
+                                  "hexadecimales)")
+                .arg(path)
+                .arg(i + 1);
+        keys.push_back({words[0], address, *key});
+    }
+    return keys;
+}
+
+std::optional<Block> ReaderKeyFile::find(const std::vector<StoredKey>& keys, const QString& device, int address)
+{
+    for (const StoredKey& k : keys) {
+        if (k.device == device && k.address == address)
+            return k.key;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> ReaderKeyFile::store(const QString& path, const QString& device, int address, const Block& key)
+{
+    auto loaded = load(path);
+    if (auto* fault = std::get_if<QString>(&loaded))
+        return *fault;
+    auto keys = std::get<std::vector<StoredKey>>(std::move(loaded));
+    std::erase_if(keys, [&](const StoredKey& k) { return k.device == device && k.address == address; });
+    keys.push_back({device, address, key});
+    QByteArray text = "# Claves de canal seguro de los lectores: DISPOSITIVO DIRECCION CLAVE\n";
+    for (const StoredKey& k : keys)
+        text += (k.device + QLatin1Char(' ') + QString::number(k.address) + QLatin1Char(' ') + keyText(k.key)).toUtf8() + '\n';
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return replaceAtomically(path, text);
+}
+
+} // namespace parking::osdp

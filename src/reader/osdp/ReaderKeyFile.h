@@ -1,0 +1,36 @@
+#pragma once
+// The readers' Secure Channel base keys: one line per reader,
+// "DEVICE ADDR KEY" (KEY: 32 hexadecimal digits); "#" starts a comment.
+// The file is private to the program's account: one that its group or
+// others may read is not used (as ssh treats a private key). It is
+// rewritten whole, atomically (temporary file, fsync, rename), mode 0600.
+//
+// A key never appears in an error text.
+#include "SecureChannel.h"
+
+#include <QString>
+
+#include <optional>
+#include <variant>
+#include <vector>
+
+namespace parking::osdp {
+
+struct StoredKey {
+    QString device;
+    int address = 0;
+    Block key{};
+};
+
+class ReaderKeyFile {
+public:
+    // A missing file holds no keys. The fault otherwise: unsafe
+    // permissions, unreadable, or a malformed line (named by its number).
+    static std::variant<std::vector<StoredKey>, QString> load(const QString& path);
+    // The reader's key, added or replaced; the fault, or nullopt on success.
+    static std::optional<QString> store(const QString& path, const QString& device, int address, const Block& key);
+    // The key for a reader among `keys`, if any.
+    static std::optional<Block> find(const std::vector<StoredKey>& keys, const QString& device, int address);
+};
+
+} // namespace parking::osdp
