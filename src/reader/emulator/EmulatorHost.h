@@ -1,0 +1,70 @@
+#pragma once
+// Puts emulated readers on a line the controller can open: the master side
+// of a pseudo-terminal pair (the controller opens the slave as a serial
+// device) or a TCP server on loopback (as an IP-to-RS-485 converter). Runs
+// on the thread it lives on; the controller's bus runs on its own.
+//
+// For the tests' sake it can corrupt a share of the bytes it sends (from a
+// seed), and it can hold each reply for as long as the bytes would take on
+// a real line at a given speed.
+#include "PeripheralEmulator.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <random>
+#include <vector>
+
+class QSocketNotifier;
+class QTcpServer;
+class QTcpSocket;
+
+namespace parking::osdp {
+
+class EmulatorHost : public QObject {
+    Q_OBJECT
+public:
+    explicit EmulatorHost(QObject* parent = nullptr);
+    ~EmulatorHost() override;
+
+    // A pseudo-terminal pair; the slave's path is what the controller opens.
+    bool openPseudoTerminal();
+    QString slavePath() const { return slavePath_; }
+    // A TCP server on 127.0.0.1; its port is what the controller connects to.
+    bool listenTcp();
+    quint16 tcpPort() const;
+
+    PeripheralEmulator& add(std::uint8_t address, int rows = 2, int columns = 20);
+    PeripheralEmulator* reader(std::uint8_t address);
+
+    // Each byte sent is corrupted with this probability.
+    void setCorruption(double share, std::uint32_t seed);
+    // Replies wait for the time the command and the reply take at `baud`
+    // (0: no wait).
+    void setWireSpeed(int baud) { baud_ = baud; }
+
+signals:
+    // A command was answered (the display, LED or relay may have changed).
+    void answered(std::uint8_t address, std::uint8_t code);
+
+private:
+    void readPseudoTerminal();
+    void received(const QByteArray& bytes);
+    void send(const Bytes& bytes, std::size_t commandSize);
+    void writeNow(QByteArray bytes);
+
+    std::vector<std::unique_ptr<PeripheralEmulator>> readers_;
+    FrameReader frames_;
+    int master_ = -1;
+    int slave_ = -1;
+    QString slavePath_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<QTcpServer> server_;
+    QTcpSocket* client_ = nullptr;
+    double corruption_ = 0;
+    std::mt19937 random_;
+    int baud_ = 0;
+};
+
+} // namespace parking::osdp

@@ -1,0 +1,213 @@
+#include "PeripheralEmulator.h"
+
+namespace parking::osdp {
+
+namespace {
+
+// An identity no real vendor uses.
+const Bytes EmulatorIdentity = {0x0A, 0x0B, 0x0C, 0x01, 0x02, 0x78, 0x56, 0x34, 0x12, 0x01, 0x00, 0x07};
+constexpr std::uint8_t StoredKeySelector = 0x01;
+
+} // namespace
+
+PeripheralEmulator::PeripheralEmulator(std::uint8_t address, int rows, int columns)
+    : address_(address), rows_(rows), columns_(columns), display_(rows, QString())
+{
+}
+
+int PeripheralEmulator::commandsSeen(std::uint8_t code) const
+{
+    return seen_[code];
+}
+
+void PeripheralEmulator::restart()
+{
+    session_.reset();
+    pending_.reset();
+    lastSequence_.reset();
+    lastReply_.clear();
+}
+
+void PeripheralEmulator::presentRawCard(int bits, Bytes data)
+{
+    Bytes d{0, 1, static_cast<std::uint8_t>(bits & 0xFF), static_cast<std::uint8_t>(bits >> 8)};
+    d.insert(d.end(), data.begin(), data.end());
+    Packet p = plain(reply::RawCard, std::move(d));
+    reads_.push_back(p);
+}
+
+void PeripheralEmulator::presentCardNumber(std::uint64_t number)
+{
+    // 44 bits, left-justified in six bytes.
+    const std::uint64_t shifted = number << 4;
+    Bytes data;
+    for (int i = 5; i >= 0; --i)
+        data.push_back(static_cast<std::uint8_t>(shifted >> (8 * i)));
+    presentRawCard(44, std::move(data));
+}
+
+void PeripheralEmulator::presentFormattedCard(const QString& text)
+{
+    const QByteArray latin = text.toLatin1();
+    Bytes d{0, 0, static_cast<std::uint8_t>(latin.size())};
+    d.insert(d.end(), latin.begin(), latin.end());
+    reads_.push_back(plain(reply::FormattedCard, std::move(d)));
+}
+
+void PeripheralEmulator::pressKeys(const QString& digits)
+{
+    const QByteArray latin = digits.toLatin1();
+    Bytes d{0, static_cast<std::uint8_t>(latin.size())};
+    d.insert(d.end(), latin.begin(), latin.end());
+    reads_.push_back(plain(reply::Keypad, std::move(d)));
+}
+
+std::optional<Bytes> PeripheralEmulator::handle(const Decoded& command)
+{
+    const Packet& c = command.packet;
+    if (silent_ || c.reply || (c.address != address_ && c.address != BroadcastAddress))
+        return std::nullopt;
+    // The same sequence number again: our reply was lost, send it again.
+    if (c.sequence != 0 && lastSequence_ == c.sequence && !lastReply_.empty())
+        return lastReply_;
+    if (c.sequence == 0)
+        session_.reset(); // the controller starts over
+    ++seen_[c.code];
+    Packet plainCommand = c;
+    const bool secureCommand = c.hasMac();
+    if (secureCommand) {
+        auto opened = session_ ? session_->open(command) : std::nullopt;
+        if (!opened) {
+            session_.reset();
+            Packet refusal = nak(nak::SecurityBlock);
+            refusal.sequence = c.sequence;
+            lastSequence_ = c.sequence;
+            lastReply_ = encode(refusal);
+            return lastReply_;
+        }
+        plainCommand = *opened;
+    }
+    std::optional<Packet> reply;
+    if (nakCount_ > 0) {
+        --nakCount_;
+        reply = nak(nakCode_);
+    } else {
+        reply = answer(plainCommand, secureCommand);
+    }
+    if (!reply)
+        return std::nullopt;
+    reply->sequence = c.sequence;
+    lastSequence_ = c.sequence;
+    lastReply_ = (secureCommand && session_) ? session_->seal(*reply) : encode(*reply);
+    return lastReply_;
+}
+
+std::optional<Packet> PeripheralEmulator::answer(const Packet& c, bool secureCommand)
+{
+    const Bytes& d = c.data;
+    switch (c.code) {
+    case command::Poll:
+        return pollReply();
+    case command::Id:
+        return plain(reply::Identity, EmulatorIdentity);
+    case command::Capabilities:
+        return plain(reply::Capabilities,
+                     {1, 1, 1, 2, capabilities_.output ? std::uint8_t(1) : std::uint8_t(0), 1, 3, 1, 0, 4,
+                      capabilities_.led ? std::uint8_t(1) : std::uint8_t(0), 1, 5, capabilities_.buzzer ? std::uint8_t(1) : std::uint8_t(0), 1, 6,
+                      capabilities_.text ? std::uint8_t(1) : std::uint8_t(0), static_cast<std::uint8_t>(rows_), 9, 1, 1});
+    case command::LocalStatus:
+        return plain(reply::LocalStatus, {0, 0});
+    case command::Output:
+        for (std::size_t i = 0; i + 3 < d.size(); i += 4)
+            relays_.push_back({d[i], d[i + 1], d[i + 2] | (d[i + 3] << 8)});
+        return plain(reply::Ack);
+    case command::Led:
+        if (d.size() >= 14)
+            ledColour_ = d[2] == 2 ? d[5] : d[12];
+        return plain(reply::Ack);
+    case command::Buzzer:
+        return plain(reply::Ack);
+    case command::Text: {
+        if (d.size() < 6 || d[3] < 1 || d[3] > rows_ || d.size() < 6u + d[5])
+            return nak(nak::CommandLength);
+        const QString text = QString::fromLatin1(reinterpret_cast<const char*>(d.data()) + 6, d[5]);
+        QString& row = display_[d[3] - 1];
+        row = row.leftJustified(d[4] - 1, QLatin1Char(' '), true) + text;
+        row.truncate(columns_);
+        return plain(reply::Ack);
+    }
+    case command::KeySet:
+        if (!secureCommand || d.size() != 18 || d[0] != 0x01 || d[1] != 16)
+            return nak(secureCommand ? nak::CommandLength : nak::EncryptionRequired);
+        key_ = Block{};
+        std::copy(d.begin() + 2, d.end(), key_->begin());
+        return plain(reply::Ack);
+    case command::Challenge:
+        return challenge(c);
+    case command::ServerCryptogram:
+        return serverCryptogram(c);
+    default:
+        return nak(nak::UnknownCommand);
+    }
+}
+
+Packet PeripheralEmulator::challenge(const Packet& c)
+{
+    session_.reset();
+    const bool stored = !c.securityData.empty() && c.securityData[0] == StoredKeySelector;
+    if (c.data.size() != 8 || (stored && !key_))
+        return nak(nak::SecurityBlock);
+    std::copy(c.data.begin(), c.data.end(), cpRandom_.begin());
+    fillRandom(pdRandom_);
+    pending_ = deriveSessionKeys(stored ? *key_ : InstallKey, cpRandom_);
+    Packet p = plain(reply::ClientCryptogram);
+    p.securityType = scs::ClientCryptogram;
+    p.securityData = {stored ? std::uint8_t(1) : std::uint8_t(0)};
+    p.data.assign(EmulatorIdentity.begin() + 1, EmulatorIdentity.begin() + 9); // the client UID
+    p.data.insert(p.data.end(), pdRandom_.begin(), pdRandom_.end());
+    const Block crypt = clientCryptogram(*pending_, cpRandom_, pdRandom_);
+    p.data.insert(p.data.end(), crypt.begin(), crypt.end());
+    return p;
+}
+
+Packet PeripheralEmulator::serverCryptogram(const Packet& c)
+{
+    if (!pending_ || c.data.size() != 16)
+        return nak(nak::SecurityBlock);
+    const Block expected = osdp::serverCryptogram(*pending_, cpRandom_, pdRandom_);
+    if (!sameBytes(expected, c.data))
+        return nak(nak::SecurityBlock);
+    const Block rmac = initialRmac(*pending_, expected);
+    session_.emplace(*pending_, rmac, false);
+    pending_.reset();
+    Packet p = plain(reply::InitialRmac, Bytes(rmac.begin(), rmac.end()));
+    p.securityType = scs::InitialRmac;
+    p.securityData = {0x01};
+    return p;
+}
+
+Packet PeripheralEmulator::pollReply()
+{
+    if (reads_.empty())
+        return plain(reply::Ack);
+    Packet p = reads_.front();
+    reads_.pop_front();
+    return p;
+}
+
+Packet PeripheralEmulator::plain(std::uint8_t code, Bytes data)
+{
+    Packet p;
+    p.address = address_;
+    p.reply = true;
+    p.code = code;
+    p.data = std::move(data);
+    return p;
+}
+
+Packet PeripheralEmulator::nak(std::uint8_t code)
+{
+    return plain(reply::Nak, {code});
+}
+
+} // namespace parking::osdp
