@@ -14,7 +14,8 @@ StationFixture::StationFixture()
             return std::make_shared<FaultyConnection>(faults, recording);
         },
         StationController::Paths{configPath, db.folder(), QDir(db.folder()).filePath(QStringLiteral("log")),
-                                 QDir(db.folder()).filePath(QStringLiteral("parking.journal"))},
+                                 QDir(db.folder()).filePath(QStringLiteral("parking.journal")),
+                                 QDir(db.folder()).filePath(QStringLiteral("claves-lectores"))},
         timers);
     controller->setTraceSink([this](const QString& line) { traceLines << line; });
 }
