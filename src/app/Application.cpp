@@ -3,7 +3,9 @@
 #include "Clock.h"
 #include "ConnectionFactory.h"
 #include "DatabaseError.h"
+#include "DemoReaders.h"
 #include "DemoSite.h"
+#include "ReaderCheck.h"
 #include "FieldValue.h"
 #include "IniFile.h"
 #include "ScriptPlayer.h"
@@ -103,6 +105,8 @@ struct CommandLine {
     QString now;      // empty: system time
     QString initDb;   // empty: run the stations
     QString script;   // empty: no script
+    QString readerCheck; // empty: run the stations
+    bool pulse = false;
 };
 
 CommandLine parseCommandLine(const QCoreApplication& app)
@@ -126,10 +130,17 @@ CommandLine parseCommandLine(const QCoreApplication& app)
         QStringLiteral("Create an empty embedded database at FILE and exit."), QStringLiteral("FILE"));
     const QCommandLineOption scriptOption(QStringLiteral("script"),
         QStringLiteral("Play timed reader events and operator actions from FILE."), QStringLiteral("FILE"));
-    parser.addOptions({configOption, headlessOption, traceOption, nowOption, demoOption, initDbOption, scriptOption});
+    const QCommandLineOption readerCheckOption(QStringLiteral("reader-check"),
+        QStringLiteral("Bring the reader of PORTTEXT online, print what it is and, for 30 s, what it reads."),
+        QStringLiteral("PORTTEXT"));
+    const QCommandLineOption pulseOption(QStringLiteral("pulse"),
+        QStringLiteral("With --reader-check: pulse output 0 once."));
+    parser.addOptions({configOption, headlessOption, traceOption, nowOption, demoOption, initDbOption, scriptOption,
+                       readerCheckOption, pulseOption});
     parser.process(app);
     return {parser.isSet(headlessOption), parser.isSet(traceOption), parser.isSet(demoOption),
-            parser.value(configOption), parser.value(nowOption), parser.value(initDbOption), parser.value(scriptOption)};
+            parser.value(configOption), parser.value(nowOption), parser.value(initDbOption), parser.value(scriptOption),
+            parser.value(readerCheckOption), parser.isSet(pulseOption)};
 }
 
 // The workstation's clock and the embedded database's, set together.
@@ -180,8 +191,9 @@ StationController::Paths stationPaths(const QString& configFile, const QString& 
 }
 
 // Runs the stations until they close; the program's exit status.
+// `demoReaders`: the demo's emulated readers, if any.
 int runStations(const CommandLine& options, Clocks& clocks, const StationController::Paths& paths,
-                std::vector<ScriptItem> script)
+                std::vector<ScriptItem> script, osdp::EmulatorHost* demoReaders)
 {
     // The clocks outlive the controller, and with it the database's worker
     // thread, which reads the server clock.
@@ -215,14 +227,21 @@ int runStations(const CommandLine& options, Clocks& clocks, const StationControl
     if (window) {
         window->show();
         if (options.demo) {
-            simulator = std::make_unique<ReaderSimulatorWindow>(controller.reader(1), controller.reader(2),
-                                                                demoCards(controller));
+            std::array<std::unique_ptr<SimulatedReader>, 2> readers;
+            for (int station : {1, 2}) {
+                readers[stationIndex(station)] =
+                    demoReaders ? emulatedReader(*demoReaders->reader(static_cast<std::uint8_t>(station)), station)
+                                : simulatedControl(controller.reader(station));
+            }
+            simulator = std::make_unique<ReaderSimulatorWindow>(std::move(readers), demoCards(controller));
             simulator->move(window->geometry().left(), window->frameGeometry().bottom() + 10);
             simulator->show();
         }
         window->setAlertsAutoClose(!options.script.isEmpty());
         actions = window.get();
     }
+#else
+    (void)demoReaders;
 #endif
     ScriptPlayer player(
         std::move(script), [&controller](int station) -> ReaderControl& { return controller.reader(station); },
@@ -245,7 +264,7 @@ std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv)
 {
 #if PARKING_GUI
     for (int i = 1; i < argc; ++i) {
-        for (const char* option : {"--headless", "--init-db", "--help", "-h", "--version", "-v"}) {
+        for (const char* option : {"--headless", "--init-db", "--help", "-h", "--version", "-v", "--reader-check"}) {
             if (qstrcmp(argv[i], option) == 0)
                 return std::make_unique<QCoreApplication>(argc, argv);
         }
@@ -293,15 +312,24 @@ int runApplication(int argc, char** argv)
 
     const QString programFolder = QCoreApplication::applicationDirPath();
     QString configPath = options.config.isEmpty() ? defaultConfigPath(programFolder) : options.config;
+    if (!options.readerCheck.isEmpty())
+        return runReaderCheck(options.readerCheck, stationPaths(configPath, programFolder).keyFile, options.pulse);
+    std::unique_ptr<osdp::EmulatorHost> demoReaders;
     if (options.demo) {
         try {
-            configPath = createDemoSite(defaultDemoFolder(), clocks.server).configPath;
+            const DemoSite site = createDemoSite(defaultDemoFolder(), clocks.server);
+            configPath = site.configPath;
+            // A scripted demo raises its reads on the stations' readers
+            // directly, so its output is the same from run to run; otherwise
+            // the readers are emulated and spoken to over OSDP.
+            if (options.script.isEmpty())
+                demoReaders = startDemoReaders(site.databasePath, clocks.server);
         } catch (const DatabaseError& e) {
             printError(e.message());
             return 1;
         }
     }
-    return runStations(options, clocks, stationPaths(configPath, programFolder), std::move(*script));
+    return runStations(options, clocks, stationPaths(configPath, programFolder), std::move(*script), demoReaders.get());
 }
 
 } // namespace parking

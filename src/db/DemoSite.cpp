@@ -59,6 +59,8 @@ DemoSite createDemoSite(const QString& folder, const Clock& serverClock)
         throw DatabaseError(QStringLiteral("Cannot create the demo folder %1").arg(folder));
     for (const char* suffix : {"", "-wal", "-shm", "-journal"})
         QFile::remove(site.databasePath + QLatin1String(suffix));
+    // The demo's readers are new each time: so are their keys.
+    QFile::remove(QDir(folder).filePath(QStringLiteral("claves-lectores")));
     SqliteConnection::createDatabase(site.databasePath, serverClock);
     SqliteConnection connection(serverClock, folder);
     connection.open(QStringLiteral("Data Source=sqlite:") + site.databasePath, {});

@@ -1,11 +1,17 @@
 #include "ReaderSimulatorWindow.h"
 
+#include "PeripheralEmulator.h"
 #include "ReaderControl.h"
+#include "StationView.h"
 
+#include <QElapsedTimer>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace parking {
@@ -25,16 +31,93 @@ QString simulatedCardText(const QString& cardCode)
            QStringLiteral("?");
 }
 
-ReaderSimulatorWindow::ReaderSimulatorWindow(ReaderControl& entrance, ReaderControl& exit,
+namespace {
+
+class ControlReader final : public SimulatedReader {
+public:
+    explicit ControlReader(ReaderControl& r) : reader_(r) {}
+    int station() const override { return reader_.station(); }
+    void presentTrack(const QString& track) override { reader_.raiseTrackRead(track); }
+    void presentCard(const QString& code) override { reader_.raiseCardNumberRead(simulatedCardText(code)); }
+    void unplug() override { reader_.raiseReaderDown(); }
+    void plugBack() override { reader_.raiseHotReset(); }
+
+private:
+    ReaderControl& reader_;
+};
+
+class EmulatedReader final : public SimulatedReader {
+public:
+    EmulatedReader(osdp::PeripheralEmulator& r, int station) : reader_(r), station_(station) { clock_.start(); }
+    int station() const override { return station_; }
+    void presentTrack(const QString& track) override { reader_.presentFormattedCard(track); }
+    void presentCard(const QString& code) override
+    {
+        bool ok = false;
+        reader_.presentCardNumber(code.toULongLong(&ok, 16));
+    }
+    void unplug() override { reader_.setSilent(true); }
+    void plugBack() override
+    {
+        // As a reader powered up again: no sequence, no channel.
+        reader_.restart();
+        reader_.setSilent(false);
+    }
+    QStringList display() const override { return reader_.display(); }
+    QString led() const override
+    {
+        static const char* const colours[] = {"apagado", "rojo", "verde", "ámbar", "azul"};
+        const std::uint8_t c = reader_.ledColour();
+        return QStringLiteral("LED: ") + QString::fromUtf8(c < 5 ? colours[c] : "?");
+    }
+    QString relay() const override
+    {
+        const auto& relays = reader_.relays();
+        if (relays.size() > seen_) {
+            seen_ = relays.size();
+            closedUntil_ = clock_.elapsed() + relays.back().tenths * 100;
+        }
+        const qint64 left = closedUntil_ - clock_.elapsed();
+        return left > 0 ? QStringLiteral("Relé: cerrado (%1 s)").arg(double(left) / 1000.0, 0, 'f', 1)
+                        : QStringLiteral("Relé: abierto");
+    }
+
+private:
+    osdp::PeripheralEmulator& reader_;
+    int station_;
+    QElapsedTimer clock_;
+    mutable std::size_t seen_ = 0;
+    mutable qint64 closedUntil_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<SimulatedReader> simulatedControl(ReaderControl& reader)
+{
+    return std::make_unique<ControlReader>(reader);
+}
+
+std::unique_ptr<SimulatedReader> emulatedReader(osdp::PeripheralEmulator& reader, int station)
+{
+    return std::make_unique<EmulatedReader>(reader, station);
+}
+
+ReaderSimulatorWindow::ReaderSimulatorWindow(std::array<std::unique_ptr<SimulatedReader>, 2> readers,
                                              QList<SimulatedCard> cards, QWidget* parent)
-    : QWidget(parent, Qt::Window), cards_(std::move(cards))
+    : QWidget(parent, Qt::Window), readers_(std::move(readers)), cards_(std::move(cards))
 {
     setObjectName(QStringLiteral("ReaderSimulatorWindow"));
     setWindowTitle(QStringLiteral("Simulador de lectores"));
     auto* layout = new QHBoxLayout(this);
-    layout->addWidget(stationBox(entrance, QStringLiteral("Lector 1 (entrada)")));
-    layout->addWidget(stationBox(exit, QStringLiteral("Lector 2 (salida)")));
+    layout->addWidget(stationBox(*readers_[0], QStringLiteral("Lector 1 (entrada)")));
+    layout->addWidget(stationBox(*readers_[1], QStringLiteral("Lector 2 (salida)")));
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &ReaderSimulatorWindow::refresh);
+    timer->start(200);
+    refresh();
 }
+
+ReaderSimulatorWindow::~ReaderSimulatorWindow() = default;
 
 const SimulatedCard* ReaderSimulatorWindow::selected(QListWidget* list) const
 {
@@ -42,13 +125,35 @@ const SimulatedCard* ReaderSimulatorWindow::selected(QListWidget* list) const
     return row >= 0 && row < cards_.size() ? &cards_[row] : nullptr;
 }
 
-QWidget* ReaderSimulatorWindow::stationBox(ReaderControl& reader, const QString& title)
+void ReaderSimulatorWindow::refresh()
 {
+    for (std::size_t i = 0; i < readers_.size(); ++i) {
+        if (!shown_[i])
+            continue;
+        const SimulatedReader& r = *readers_[i];
+        QStringList lines;
+        for (const QString& row : r.display())
+            lines << QLatin1Char('|') + row.leftJustified(20) + QLatin1Char('|');
+        lines << r.led() << r.relay();
+        shown_[i]->setText(lines.join(QLatin1Char('\n')));
+    }
+}
+
+QWidget* ReaderSimulatorWindow::stationBox(SimulatedReader& reader, const QString& title)
+{
+    const int station = reader.station();
     auto* box = new QGroupBox(title);
-    box->setObjectName(QStringLiteral("Simulador%1").arg(reader.station()));
+    box->setObjectName(QStringLiteral("Simulador%1").arg(station));
     auto* layout = new QVBoxLayout(box);
+    if (!reader.relay().isEmpty()) {
+        auto* shown = new QLabel;
+        shown->setObjectName(QStringLiteral("Pantalla%1").arg(station));
+        shown->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        layout->addWidget(shown);
+        shown_[stationIndex(station)] = shown;
+    }
     auto* list = new QListWidget;
-    list->setObjectName(QStringLiteral("Abonados%1").arg(reader.station()));
+    list->setObjectName(QStringLiteral("Abonados%1").arg(station));
     for (const SimulatedCard& card : std::as_const(cards_))
         list->addItem(QStringLiteral("%1  %2").arg(card.subscriber).arg(card.name));
     list->setCurrentRow(0);
@@ -57,24 +162,24 @@ QWidget* ReaderSimulatorWindow::stationBox(ReaderControl& reader, const QString&
     auto* row = new QHBoxLayout;
     auto addButton = [&](QBoxLayout* into, const char* name, const QString& caption, auto action) {
         auto* b = new QPushButton(caption);
-        b->setObjectName(QStringLiteral("%1%2").arg(QLatin1String(name)).arg(reader.station()));
+        b->setObjectName(QStringLiteral("%1%2").arg(QLatin1String(name)).arg(station));
         connect(b, &QPushButton::clicked, this, action);
         into->addWidget(b);
     };
     addButton(row, "Pista", QStringLiteral("Pasar pista"), [this, list, &reader] {
         if (const SimulatedCard* c = selected(list))
-            reader.raiseTrackRead(simulatedTrack(c->installation, c->subscriber));
+            reader.presentTrack(simulatedTrack(c->installation, c->subscriber));
     });
     addButton(row, "Tarjeta", QStringLiteral("Pasar tarjeta"), [this, list, &reader] {
         if (const SimulatedCard* c = selected(list))
-            reader.raiseCardNumberRead(simulatedCardText(c->cardCode));
+            reader.presentCard(c->cardCode);
     });
     layout->addLayout(row);
     auto* more = new QHBoxLayout;
     addButton(more, "Desconocida", QStringLiteral("Tarjeta desconocida"),
-              [&reader] { reader.raiseCardNumberRead(simulatedCardText(QStringLiteral("FFFFFFFFF"))); });
-    addButton(more, "Caido", QStringLiteral("Lector caído"), [&reader] { reader.raiseReaderDown(); });
-    addButton(more, "Reinicio", QStringLiteral("Reinicio en caliente"), [&reader] { reader.raiseHotReset(); });
+              [&reader] { reader.presentCard(QStringLiteral("FFFFFFFFF")); });
+    addButton(more, "Caido", QStringLiteral("Lector caído"), [&reader] { reader.unplug(); });
+    addButton(more, "Reinicio", QStringLiteral("Reinicio en caliente"), [&reader] { reader.plugBack(); });
     layout->addLayout(more);
     return box;
 }

@@ -1,18 +1,25 @@
 #pragma once
 // The demo's stand-in for the two readers: for each station, present any
-// demo subscriber's track or card, an unknown card, pull the reader down or
-// hot-reset it. What it presents goes through the reader controls exactly
-// as a real reader's reads would.
+// demo subscriber's track or card, an unknown card, unplug the reader or
+// plug it back. With emulated OSDP readers it also shows what each reader
+// received: its display rows, its LED and its relay.
 #include <QList>
+#include <QStringList>
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
+#include <memory>
 
+class QLabel;
 class QListWidget;
 
 namespace parking {
 
 class ReaderControl;
+namespace osdp {
+class PeripheralEmulator;
+}
 
 struct SimulatedCard {
     std::int32_t subscriber = 0;
@@ -27,16 +34,41 @@ QString simulatedTrack(int installation, std::int32_t subscriber);
 // The card-number text of a card code: a start sentinel and 13 digits.
 QString simulatedCardText(const QString& cardCode);
 
+// One reader the window drives.
+class SimulatedReader {
+public:
+    virtual ~SimulatedReader() = default;
+    virtual int station() const = 0;
+    virtual void presentTrack(const QString& track) = 0;
+    virtual void presentCard(const QString& cardCode) = 0;
+    virtual void unplug() = 0;
+    virtual void plugBack() = 0;
+    // What the reader shows; empty for a reader without a display here.
+    virtual QStringList display() const { return {}; }
+    virtual QString led() const { return {}; }
+    virtual QString relay() const { return {}; }
+};
+
+// Raises the reader control's events directly (scripts, tests).
+std::unique_ptr<SimulatedReader> simulatedControl(ReaderControl& reader);
+// Drives an emulated OSDP reader: its reads go over the real protocol.
+std::unique_ptr<SimulatedReader> emulatedReader(osdp::PeripheralEmulator& reader, int station);
+
 class ReaderSimulatorWindow : public QWidget {
     Q_OBJECT
 public:
-    ReaderSimulatorWindow(ReaderControl& entrance, ReaderControl& exit, QList<SimulatedCard> cards,
+    ReaderSimulatorWindow(std::array<std::unique_ptr<SimulatedReader>, 2> readers, QList<SimulatedCard> cards,
                           QWidget* parent = nullptr);
+    ~ReaderSimulatorWindow() override;
 
 private:
-    QWidget* stationBox(ReaderControl& reader, const QString& title);
+    QWidget* stationBox(SimulatedReader& reader, const QString& title);
     const SimulatedCard* selected(QListWidget* list) const;
+    void refresh();
+
+    std::array<std::unique_ptr<SimulatedReader>, 2> readers_;
     QList<SimulatedCard> cards_;
+    std::array<QLabel*, 2> shown_{};
 };
 
 } // namespace parking
