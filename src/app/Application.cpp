@@ -312,8 +312,14 @@ int runApplication(int argc, char** argv)
 
     const QString programFolder = QCoreApplication::applicationDirPath();
     QString configPath = options.config.isEmpty() ? defaultConfigPath(programFolder) : options.config;
-    if (!options.readerCheck.isEmpty())
-        return runReaderCheck(options.readerCheck, stationPaths(configPath, programFolder).keyFile, options.pulse);
+    if (!options.readerCheck.isEmpty()) {
+        // The tests shorten the listening time.
+        const int seconds = qEnvironmentVariableIsSet("PARKING_READER_CHECK_SECONDS")
+                                ? qEnvironmentVariableIntValue("PARKING_READER_CHECK_SECONDS")
+                                : 30;
+        return runReaderCheck(options.readerCheck, stationPaths(configPath, programFolder).keyFile, options.pulse,
+                              std::chrono::seconds(seconds));
+    }
     std::unique_ptr<osdp::EmulatorHost> demoReaders;
     if (options.demo) {
         try {

@@ -1,0 +1,145 @@
+// What installers write (the port text, the key file) and what readers
+// send (raw card bits), read strictly.
+#include "OsdpTransport.h"
+#include "PortText.h"
+#include "ReaderKeyFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+using namespace parking::osdp;
+
+namespace {
+
+struct Good {
+    const char* text;
+    const char* device;
+    const char* host;
+    int tcpPort, address, baud;
+    ChannelMode channel;
+    int rows, columns;
+};
+
+class GoodPortTexts : public ::testing::TestWithParam<Good> {};
+
+TEST_P(GoodPortTexts, AreReadAsWritten)
+{
+    const Good& g = GetParam();
+    const auto parsed = parsePortText(QString::fromUtf8(g.text));
+    ASSERT_TRUE(std::holds_alternative<PortText>(parsed)) << std::get<QString>(parsed).toStdString();
+    const PortText& p = std::get<PortText>(parsed);
+    EXPECT_EQ(p.device, QString::fromUtf8(g.device));
+    EXPECT_EQ(p.host, QString::fromUtf8(g.host));
+    EXPECT_EQ(p.tcpPort, g.tcpPort);
+    EXPECT_EQ(p.address, g.address);
+    EXPECT_EQ(p.baud, g.baud);
+    EXPECT_EQ(p.channel, g.channel);
+    EXPECT_EQ(p.rows, g.rows);
+    EXPECT_EQ(p.columns, g.columns);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, GoodPortTexts, ::testing::Values(
+    Good{"osdp:/dev/ttyUSB0", "/dev/ttyUSB0", "", 0, 0, 9600, ChannelMode::On, 2, 20},
+    Good{"osdp:/dev/ttyS1?addr=126&baud=115200&sc=install&display=4x16", "/dev/ttyS1", "", 0, 126, 115200,
+         ChannelMode::Install, 4, 16},
+    Good{"osdp:tcp:10.1.2.3:4001?addr=2&sc=off", "tcp:10.1.2.3:4001", "10.1.2.3", 4001, 2, 9600, ChannelMode::Off, 2, 20},
+    Good{"osdp:tcp:lectores.local:1?baud=230400", "tcp:lectores.local:1", "lectores.local", 1, 0, 230400,
+         ChannelMode::On, 2, 20}));
+
+class BadPortTexts : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(BadPortTexts, AreRefusedWithAReason)
+{
+    const auto parsed = parsePortText(QString::fromUtf8(GetParam()));
+    ASSERT_TRUE(std::holds_alternative<QString>(parsed));
+    EXPECT_FALSE(std::get<QString>(parsed).isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, BadPortTexts, ::testing::Values(
+    "sim:x", "osdp:", "osdp:?addr=1", "osdp:/dev/x?addr=127", "osdp:/dev/x?addr=-1", "osdp:/dev/x?addr=1&addr=2",
+    "osdp:/dev/x?baud=9601", "osdp:/dev/x?sc=yes", "osdp:/dev/x?display=2x", "osdp:/dev/x?display=0x20",
+    "osdp:/dev/x?display=2x200", "osdp:/dev/x?colour=red", "osdp:/dev/x?addr", "osdp:tcp:host", "osdp:tcp::4001",
+    "osdp:tcp:h:0", "osdp:tcp:h:65536", "osdp:tcp:h:12ab", "osdp:/dev/x?addr= 1"));
+
+TEST(ReaderKeyFile, StoresPrivatelyReadsBackAndRefusesWhatOthersCanRead)
+{
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("claves"));
+    const Block a{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    const Block b{16, 15, 14};
+    ASSERT_FALSE(ReaderKeyFile::store(path, QStringLiteral("/dev/ttyS0"), 1, a));
+    ASSERT_FALSE(ReaderKeyFile::store(path, QStringLiteral("tcp:h:1"), 1, b));
+    ASSERT_FALSE(ReaderKeyFile::store(path, QStringLiteral("/dev/ttyS0"), 1, b)); // replaces
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    auto loaded = ReaderKeyFile::load(path);
+    ASSERT_TRUE(std::holds_alternative<std::vector<StoredKey>>(loaded));
+    const auto& keys = std::get<std::vector<StoredKey>>(loaded);
+    EXPECT_EQ(keys.size(), 2u);
+    EXPECT_EQ(ReaderKeyFile::find(keys, QStringLiteral("/dev/ttyS0"), 1), b);
+    EXPECT_EQ(ReaderKeyFile::find(keys, QStringLiteral("/dev/ttyS0"), 2), std::nullopt);
+
+    ::chmod(QFile::encodeName(path).constData(), 0644);
+    const auto refused = ReaderKeyFile::load(path);
+    ASSERT_TRUE(std::holds_alternative<QString>(refused));
+    EXPECT_FALSE(std::get<QString>(refused).contains(QStringLiteral("0102030405")));
+    EXPECT_TRUE(ReaderKeyFile::store(path, QStringLiteral("x"), 1, a).has_value());
+
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("# comment\n/dev/ttyS0 1 0011223344556677889900112233445\n"); // 31 digits
+    f.close();
+    ::chmod(QFile::encodeName(path).constData(), 0600);
+    const auto malformed = ReaderKeyFile::load(path);
+    ASSERT_TRUE(std::holds_alternative<QString>(malformed));
+    EXPECT_TRUE(std::get<QString>(malformed).contains(QStringLiteral("línea 2")));
+}
+
+struct Raw {
+    int bits;
+    Bytes data;
+    const char* text; // nullptr: not a card number
+};
+
+class RawCards : public ::testing::TestWithParam<Raw> {};
+
+TEST_P(RawCards, BecomeThirteenDigitsOrNothing)
+{
+    const auto text = rawCardText(GetParam().bits, GetParam().data);
+    if (GetParam().text)
+        EXPECT_EQ(text, QString::fromUtf8(GetParam().text));
+    else
+        EXPECT_EQ(text, std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reads, RawCards, ::testing::Values(
+    Raw{26, {0x00, 0x00, 0x00, 0x40}, "C0000000000001"},                  // the last of 26 bits, left-justified
+    Raw{8, {0xFF}, "C0000000000255"},
+    Raw{44, {0x00, 0x00, 0x00, 0x1E, 0x24, 0x00}, "C0000000123456"},      // 123456 << 4 in six bytes
+    Raw{44, {0x91, 0x84, 0xE7, 0x29, 0xFF, 0xF0}, "C9999999999999"},
+    Raw{44, {0x91, 0x84, 0xE7, 0x2A, 0x00, 0x00}, nullptr},               // ten to the thirteenth
+    Raw{26, {0x00, 0x00, 0x00}, nullptr},                                 // data shorter than the bits
+    Raw{0, {}, nullptr}, Raw{65, Bytes(9, 0), nullptr}));
+
+TEST(OsdpCommands, RelayLedAndTextRecords)
+{
+    EXPECT_EQ(relayPulse(0, 6), (Bytes{0, 5, 6, 0}));
+    EXPECT_EQ(relayPulse(0, 100), (Bytes{0, 5, 100, 0}));
+    EXPECT_EQ(greenLed(6).size(), 14u);
+    const auto rows = displayRows(QStringLiteral("BIENVENIDO").leftJustified(32), 2, 20);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], (Bytes{0, 1, 0, 1, 1, 20, 'B', 'I', 'E', 'N', 'V', 'E', 'N', 'I', 'D', 'O', ' ', ' ', ' ', ' ',
+                              ' ', ' ', ' ', ' ', ' ', ' '}));
+    EXPECT_EQ(rows[1][3], 2);
+    EXPECT_EQ(rows[1][5], 12);
+    EXPECT_EQ(displayRows(QString(100, QLatin1Char('x')), 2, 20).size(), 2u); // at most ROWS rows
+    EXPECT_TRUE(displayRows(QString(), 2, 20).empty());
+}
+
+} // namespace
