@@ -30,6 +30,7 @@ CheckRun runCheck(const QStringList& args)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("PARKING_READER_CHECK_SECONDS"), QStringLiteral("2"));
     p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
     QEventLoop loop;
     QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
     p.start(QStringLiteral(PARKING_STATION_BINARY), args);

@@ -106,19 +106,34 @@ void EmulatorHost::received(const QByteArray& bytes)
 {
     frames_.feed(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size())));
     while (auto d = frames_.next()) {
+        if (baud_ <= 0) {
+            answer(*d);
+            continue;
+        }
+        // The command is only whole at the reader once its last byte is in.
         const Packet& c = d->packet;
-        const std::size_t commandSize = 8 + c.data.size() + (c.securityType ? 2 + c.securityData.size() : 0) +
-                                        (c.mac ? 4 : 0);
-        for (auto& r : readers_) {
-            if (auto reply = r->handle(*d)) {
-                send(*reply, commandSize);
-                emit answered(r->address(), d->packet.code);
-            }
+        const std::size_t size = 8 + c.data.size() + (c.securityType ? 2 + c.securityData.size() : 0) + (c.mac ? 4 : 0);
+        QTimer::singleShot(wireMs(size), Qt::PreciseTimer, this, [this, command = *d] { answer(command); });
+    }
+}
+
+int EmulatorHost::wireMs(std::size_t bytes) const
+{
+    // Ten bits a byte: start, eight data bits, stop.
+    return static_cast<int>(bytes * 10 * 1000 / static_cast<std::size_t>(baud_));
+}
+
+void EmulatorHost::answer(const Decoded& command)
+{
+    for (auto& r : readers_) {
+        if (auto reply = r->handle(command)) {
+            emit answered(r->address(), command.packet.code);
+            send(*reply);
         }
     }
 }
 
-void EmulatorHost::send(const Bytes& bytes, std::size_t commandSize)
+void EmulatorHost::send(const Bytes& bytes)
 {
     QByteArray out(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
     if (corruption_ > 0) {
@@ -129,13 +144,10 @@ void EmulatorHost::send(const Bytes& bytes, std::size_t commandSize)
                 c = static_cast<char>(c ^ (1 << bit(random_)));
         }
     }
-    if (baud_ <= 0) {
+    if (baud_ <= 0)
         writeNow(out);
-        return;
-    }
-    // Ten bits a byte on the wire, the command's and the reply's.
-    const auto ms = static_cast<int>((commandSize + bytes.size()) * 10 * 1000 / static_cast<std::size_t>(baud_));
-    QTimer::singleShot(ms, Qt::PreciseTimer, this, [this, out] { writeNow(out); });
+    else
+        QTimer::singleShot(wireMs(bytes.size()), Qt::PreciseTimer, this, [this, out] { writeNow(out); });
 }
 
 void EmulatorHost::writeNow(QByteArray bytes)

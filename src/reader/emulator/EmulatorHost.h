@@ -40,8 +40,8 @@ public:
 
     // Each byte sent is corrupted with this probability.
     void setCorruption(double share, std::uint32_t seed);
-    // Replies wait for the time the command and the reply take at `baud`
-    // (0: no wait).
+    // Commands and replies take the time their bytes would take on a wire
+    // at `baud` (0: none).
     void setWireSpeed(int baud) { baud_ = baud; }
 
 signals:
@@ -51,7 +51,9 @@ signals:
 private:
     void readPseudoTerminal();
     void received(const QByteArray& bytes);
-    void send(const Bytes& bytes, std::size_t commandSize);
+    void answer(const Decoded& command);
+    void send(const Bytes& bytes);
+    int wireMs(std::size_t bytes) const;
     void writeNow(QByteArray bytes);
 
     std::vector<std::unique_ptr<PeripheralEmulator>> readers_;

@@ -119,6 +119,14 @@ bool OsdpBus::submit(int reader, std::uint8_t code, Bytes data)
     Reader& r = readers_.at(static_cast<std::size_t>(reader));
     if (!r.up)
         return false;
+    if (code == command::Output) {
+        // A barrier does not wait behind display texts.
+        const auto firstOther = std::find_if(r.queue.begin(), r.queue.end(),
+                                             [](const Command& c) { return c.code != command::Output; });
+        r.queue.insert(firstOther, {code, std::move(data)});
+        r.pollFirst = false;
+        return true;
+    }
     r.queue.push_back({code, std::move(data)});
     return true;
 }
@@ -146,6 +154,16 @@ void OsdpBus::received(std::span<const std::uint8_t> bytes, TimePoint now)
 std::optional<int> OsdpBus::nextDue(TimePoint now)
 {
     const int n = static_cast<int>(readers_.size());
+    // A command waiting (a barrier to open) goes before the neighbour's poll.
+    for (int k = 0; k < n; ++k) {
+        const int i = (turn_ + k) % n;
+        const Reader& r = readers_[static_cast<std::size_t>(i)];
+        if (!r.removed && r.step == Step::Online && !r.queue.empty() && !r.pollFirst &&
+            !retries_[static_cast<std::size_t>(i)]) {
+            turn_ = (i + 1) % n;
+            return i;
+        }
+    }
     for (int k = 0; k < n; ++k) {
         const int i = (turn_ + k) % n;
         const Reader& r = readers_[static_cast<std::size_t>(i)];
@@ -213,11 +231,15 @@ OsdpBus::Command OsdpBus::nextCommand(Reader& r, TimePoint)
         return {command::KeySet, std::move(data)};
     }
     case Step::Online:
-        if (!r.queue.empty()) {
+        // A poll between two queued commands: a card read waits for at most
+        // one of them (a display's rows must not hold a barrier up).
+        if (!r.queue.empty() && !r.pollFirst) {
             Command c = std::move(r.queue.front());
             r.queue.pop_front();
+            r.pollFirst = true;
             return c;
         }
+        r.pollFirst = false;
         return {command::Poll, {}};
     }
     return {command::Poll, {}};

@@ -122,6 +122,7 @@ private:
         std::deque<Command> queue;
         bool tryInstallKey = false; // install mode: the stored key was refused
         bool removed = false;
+        bool pollFirst = false; // a poll before the next queued command
     };
     struct Outstanding {
         int reader;

@@ -4,6 +4,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <openssl/crypto.h>
+
 namespace parking::osdp {
 
 namespace {
@@ -61,6 +63,8 @@ protected:
         }
         closeLine();
         bus_ = nullptr;
+        // The random generator OpenSSL keeps for this thread goes with it.
+        OPENSSL_thread_stop();
     }
 
 private:
