@@ -2,20 +2,55 @@
 
 namespace parking {
 
+namespace {
+
+// Digits at [from, from + count) of `text`, as a number; -1 if any is not one.
+int digits(const QString& text, int from, int count)
+{
+    int v = 0;
+    for (int i = from; i < from + count; ++i) {
+        const QChar c = text[i];
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+        v = v * 10 + (c.unicode() - '0');
+    }
+    return v;
+}
+
+} // namespace
+
+QDateTime wallTime(const QDate& date, const QTime& time)
+{
+    return QDateTime(date, time, Qt::UTC);
+}
+
+QDateTime wallTime(const QDateTime& t)
+{
+    if (!t.isValid())
+        return {};
+    return t.timeSpec() == Qt::UTC ? t : QDateTime(t.date(), t.time(), Qt::UTC);
+}
+
 QDateTime SettableClock::now() const
 {
-    return QDateTime::currentDateTime().addMSecs(offsetMs_.load());
+    return wallTime(QDateTime::currentDateTime()).addMSecs(offsetMs_.load());
 }
 
 void SettableClock::set(const QDateTime& instant)
 {
-    offsetMs_.store(QDateTime::currentDateTime().msecsTo(instant));
+    offsetMs_.store(wallTime(QDateTime::currentDateTime()).msecsTo(wallTime(instant)));
 }
 
 QDateTime parseIsoInstant(const QString& text)
 {
-    QDateTime t = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    return t.isValid() ? t : QDateTime();
+    if (text.size() != 19 || text[4] != QLatin1Char('-') || text[7] != QLatin1Char('-') || text[10] != QLatin1Char(' ') ||
+        text[13] != QLatin1Char(':') || text[16] != QLatin1Char(':'))
+        return {};
+    const QDate date(digits(text, 0, 4), digits(text, 5, 2), digits(text, 8, 2));
+    const int h = digits(text, 11, 2), m = digits(text, 14, 2), s = digits(text, 17, 2);
+    if (!date.isValid() || h < 0 || m < 0 || s < 0 || !QTime::isValid(h, m, s) || digits(text, 0, 4) < 1)
+        return {};
+    return wallTime(date, QTime(h, m, s));
 }
 
 } // namespace parking

@@ -10,6 +10,15 @@
 
 namespace parking {
 
+// Dates and times in this program are wall-clock readings: the date and
+// time of day as a person reads them, carried with a UTC time spec so that
+// no time-zone rule ever shifts or invalidates one (02:30 on the night the
+// clocks go forward is a time stored data may hold; the hour that repeats
+// in autumn stays two readings of the same text). Every clock returns
+// them, every date read from the database or a file is made one.
+QDateTime wallTime(const QDate& date, const QTime& time);
+QDateTime wallTime(const QDateTime& t);
+
 class Clock {
 public:
     virtual ~Clock() = default;
@@ -35,7 +44,7 @@ private:
 class ManualClock final : public Clock {
 public:
     explicit ManualClock(QDateTime instant = {}) : instant_(std::move(instant)) {}
-    QDateTime now() const override { return instant_; }
+    QDateTime now() const override { return wallTime(instant_); }
     void set(const QDateTime& instant) { instant_ = instant; }
     void advance(qint64 seconds) { instant_ = instant_.addSecs(seconds); }
 
@@ -43,8 +52,9 @@ private:
     QDateTime instant_;
 };
 
-// "YYYY-MM-DD hh:mm:ss", the form used on the command line and in scripts.
-// An invalid QDateTime when the text is not of that form.
+// "YYYY-MM-DD hh:mm:ss" exactly, the form used on the command line, in
+// scripts, the journal and stored dates, as a wall-clock reading. An
+// invalid QDateTime when the text is not of that form.
 QDateTime parseIsoInstant(const QString& text);
 
 } // namespace parking

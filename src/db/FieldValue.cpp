@@ -1,5 +1,7 @@
 #include "FieldValue.h"
 
+#include "Clock.h"
+
 #include "DatabaseError.h"
 #include "OracleDialect.h"
 
@@ -95,11 +97,11 @@ QDateTime toDateTime(const QVariant& value)
     if (value.isNull())
         return {};
     if (value.typeId() == QMetaType::QDateTime)
-        return value.toDateTime();
+        return wallTime(value.toDateTime());
     if (value.typeId() == QMetaType::QDate)
-        return value.toDate().startOfDay();
+        return wallTime(value.toDate(), QTime(0, 0));
     if (value.typeId() == QMetaType::QTime)
-        return QDateTime(QDate(1899, 12, 30), value.toTime());
+        return wallTime(QDate(1899, 12, 30), value.toTime());
     return parseDateText(value.toString());
 }
 

@@ -1,5 +1,6 @@
 #include "OdbcConnection.h"
 
+#include "Clock.h"
 #include "ConnectionString.h"
 #include "DatabaseError.h"
 #include "FieldValue.h"
@@ -179,7 +180,7 @@ QVariant readValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT type)
               QStringLiteral("SQLGetData"));
         if (indicator == SQL_NULL_DATA)
             return {};
-        return QVariant(QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second)));
+        return QVariant(wallTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second)));
     }
     case SQL_TYPE_TIME: {
         SQL_TIME_STRUCT t{};

@@ -1,5 +1,7 @@
 #include "OracleDialect.h"
 
+#include "Clock.h"
+
 namespace parking {
 
 namespace {
@@ -85,21 +87,26 @@ QString callBareSysdate(const QString& sql)
 
 QDateTime parseDateText(const QString& text)
 {
+    // Read as written, with no time-zone rule in the way (a time in the
+    // spring-forward gap is a valid stored reading).
     const QString t = text.trimmed();
-    static const QString formats[] = {
-        QStringLiteral("yyyy-MM-dd HH:mm:ss"), QStringLiteral("yyyy-MM-ddTHH:mm:ss"),
-        QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"), QStringLiteral("yyyy-MM-dd HH:mm")};
-    for (const QString& f : formats) {
-        QDateTime d = QDateTime::fromString(t, f);
-        if (d.isValid())
-            return d;
+    const qsizetype split = t.indexOf(QLatin1Char(t.contains(QLatin1Char('T')) ? 'T' : ' '));
+    if (split == 10) {
+        const QDate day = QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd"));
+        const QString rest = t.mid(11);
+        for (const QString& f : {QStringLiteral("HH:mm:ss"), QStringLiteral("HH:mm:ss.zzz"), QStringLiteral("HH:mm")}) {
+            const QTime time = QTime::fromString(rest, f);
+            if (day.isValid() && time.isValid())
+                return wallTime(day, time);
+        }
+        return {};
     }
     const QDate day = QDate::fromString(t, QStringLiteral("yyyy-MM-dd"));
     if (day.isValid())
-        return day.startOfDay();
+        return wallTime(day, QTime(0, 0));
     const QTime time = QTime::fromString(t, QStringLiteral("HH:mm:ss"));
     if (time.isValid())
-        return QDateTime(QDate(1899, 12, 30), time);
+        return wallTime(QDate(1899, 12, 30), time);
     return {};
 }
 

@@ -113,7 +113,7 @@ void truncFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv)
         sqlite3_result_null(ctx);
         return;
     }
-    resultText(ctx, dateText(t.date().startOfDay()));
+    resultText(ctx, dateText(wallTime(t.date(), QTime(0, 0))));
 }
 
 void toCharFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv)

@@ -172,7 +172,7 @@ AccessResult AccessRules::checkCourseTimetable(std::int32_t subscriberCode, std:
         return OutsideTimetable;
 
     const QDateTime now = clock_.now();
-    const QDateTime today = now.date().startOfDay();
+    const QDateTime today = wallTime(now.date(), QTime(0, 0));
     const QString nowText = text(now.time());
     for (; !enrolments->eof(); enrolments->moveNext()) {
         // An enrolment without a course code names no course: skipped.

@@ -75,11 +75,16 @@ std::optional<TrackIdentity> decodeTrack(int station, const QString& track)
 
 std::optional<double> cardNumber(const QString& cardText)
 {
-    bool ok = false;
-    const double value = cardText.mid(1, 13).trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(value))
+    // Decimal digits only (blanks around them allowed): a sign, a point or
+    // an exponent would turn a noisy line into someone else's card.
+    const QString digits = cardText.mid(1, 13).trimmed();
+    if (digits.isEmpty())
         return std::nullopt;
-    return value;
+    for (QChar c : digits) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    return digits.toDouble();
 }
 
 } // namespace parking

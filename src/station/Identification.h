@@ -29,7 +29,7 @@ std::optional<std::int32_t> lenientWholeNumber(const QString& text);
 std::optional<TrackIdentity> decodeTrack(int station, const QString& track);
 
 // The card number of characters 2 to 14 of a card text; nullopt when they
-// are not a number.
+// are not decimal digits (blanks around them are allowed).
 std::optional<double> cardNumber(const QString& cardText);
 
 } // namespace parking

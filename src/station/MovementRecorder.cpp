@@ -107,7 +107,7 @@ void MovementRecorder::replay(const WriteJournal::Entry& e)
         // up to its time, still open.
         c.execute(QStringLiteral("UPDATE Movimientos_Parking SET HORASALIDA = %3 WHERE CodInstalacion = %1 AND Codigo = %2 "
                                  "AND HORAENTRADA >= %4 AND HORAENTRADA <= %3 AND HORASALIDA IS NULL")
-                      .arg(inst, code, oracleDate(e.when), oracleDate(e.when.date().startOfDay())));
+                      .arg(inst, code, oracleDate(e.when), oracleDate(wallTime(e.when.date(), QTime(0, 0)))));
         break;
     case Kind::TakeSpace:
         FreeSpaceCounter(c, installation_).decrement();

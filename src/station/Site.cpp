@@ -25,6 +25,8 @@ std::unique_ptr<Recordset> Site::open(const QString& sql) const
 
 void Site::connectRecorder(WriteJournal& journal)
 {
+    for (const QByteArray& raw : journal.takeDamagedLines())
+        log_.write(QStringLiteral("DIARIO: línea dañada, no se repite: ") + QString::fromLatin1(raw.toHex(' ')));
     recorder_ = std::make_unique<MovementRecorder>(monitor_.database(), installation(), journal, clock_,
                                                    [this](const QString& line) { log_.write(line); });
 }

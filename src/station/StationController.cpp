@@ -61,6 +61,7 @@ StationController::StartUp StationController::start()
 
     if (!monitor_.connect(settings_, paths_.configFile, paths_.programFolder))
         return StartUp::Fatal;
+    journal_.load();
     site_.connectRecorder(journal_);
     // Writes left from an earlier run go to the database first.
     if (site_.recorder().pending())

@@ -5,6 +5,12 @@
 #include <QList>
 #include <QSet>
 
+#include "Clock.h"
+
+#include <climits>
+#include <cstdint>
+#include <optional>
+
 #include <unistd.h>
 
 namespace parking {
@@ -28,7 +34,68 @@ const char* kindName(WriteJournal::Kind k)
     return "";
 }
 
+std::uint32_t crc32(const QByteArray& bytes)
+{
+    // CRC-32 (IEEE 802.3), bit by bit: a few lines, no table, no library
+    // for a journal line of some fifty bytes.
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (char c : bytes) {
+        crc ^= static_cast<std::uint8_t>(c);
+        for (int i = 0; i < 8; ++i)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+QByteArray withChecksum(const QByteArray& content)
+{
+    return content + '|' + QByteArray::number(crc32(content), 16).rightJustified(8, '0');
+}
+
+// A whole number exactly as QByteArray::number writes it: digits (a '-'
+// only where `negative` allows), no sign, blank, padding or NUL.
+std::optional<qint64> exactNumber(const QByteArray& field, bool negative = false)
+{
+    bool ok = false;
+    const qint64 v = field.toLongLong(&ok);
+    if (!ok || (v < 0 && !negative) || QByteArray::number(v) != field)
+        return std::nullopt;
+    return v;
+}
+
 } // namespace
+
+std::optional<std::variant<WriteJournal::Entry, qint64>> WriteJournal::parseLine(const QByteArray& raw)
+{
+    QList<QByteArray> f = raw.split('|');
+    // Lines written by this version end in a checksum of the rest; lines of
+    // the earlier one have none and are read just as strictly.
+    const bool checked = (f.size() == 7 && f[0] == "W") || (f.size() == 3 && f[0] == "D");
+    if (checked) {
+        const QByteArray content = raw.left(raw.lastIndexOf('|'));
+        if (withChecksum(content) != raw)
+            return std::nullopt;
+        f.removeLast();
+    }
+    if (f.size() == 2 && f[0] == "D") {
+        const auto seq = exactNumber(f[1]);
+        if (!seq)
+            return std::nullopt;
+        return std::variant<Entry, qint64>(*seq);
+    }
+    if (f.size() != 6 || f[0] != "W")
+        return std::nullopt;
+    const auto seq = exactNumber(f[1]);
+    const auto kind = exactNumber(f[2]);
+    const auto subscriber = exactNumber(f[3], true);
+    const auto installation = exactNumber(f[4]);
+    const QDateTime when = parseIsoInstant(QString::fromLatin1(f[5]));
+    if (!seq || !kind || *kind > 3 || !subscriber || *subscriber < INT32_MIN || *subscriber > INT32_MAX ||
+        !installation || *installation > 255 || !when.isValid() || f[5].size() != 19)
+        return std::nullopt;
+    return std::variant<Entry, qint64>(Entry{*seq, static_cast<Kind>(*kind), static_cast<std::int32_t>(*subscriber),
+                                             static_cast<std::uint8_t>(*installation), when});
+}
 
 WriteJournal::WriteJournal(QString path) : path_(std::move(path))
 {
@@ -37,6 +104,9 @@ WriteJournal::WriteJournal(QString path) : path_(std::move(path))
 
 void WriteJournal::load()
 {
+    pending_.clear();
+    damaged_.clear();
+    nextSeq_ = 1;
     QFile file(path_);
     if (!file.open(QIODevice::ReadOnly))
         return;
@@ -44,27 +114,17 @@ void WriteJournal::load()
     QSet<qint64> done;
     const QList<QByteArray> lines = file.readAll().split('\n');
     for (const QByteArray& raw : lines) {
-        const QList<QByteArray> f = raw.split('|');
-        bool ok = false;
-        if (f.size() == 2 && f[0] == "D") {
-            const qint64 seq = f[1].toLongLong(&ok);
-            if (ok)
-                done.insert(seq);
-        } else if (f.size() == 6 && f[0] == "W") {
-            Entry e;
-            e.seq = f[1].toLongLong(&ok);
-            bool okKind = false, okSub = false, okInst = false;
-            const int kind = f[2].toInt(&okKind);
-            e.subscriber = f[3].toInt(&okSub);
-            const int inst = f[4].toInt(&okInst);
-            e.when = QDateTime::fromString(QString::fromLatin1(f[5]), TimeFormat);
-            if (ok && okKind && okSub && okInst && kind >= 0 && kind <= 3 && inst >= 0 && inst <= 255 && e.when.isValid()) {
-                e.kind = static_cast<Kind>(kind);
-                e.installation = static_cast<std::uint8_t>(inst);
-                written.append(e);
-            }
+        if (raw.isEmpty())
+            continue; // the writer's own separators
+        const auto line = parseLine(raw);
+        if (!line) {
+            // Torn by a crash, zero-filled or scribbled: never replayed.
+            damaged_.push_back(raw);
+        } else if (const auto* entry = std::get_if<Entry>(&*line)) {
+            written.append(*entry);
+        } else {
+            done.insert(std::get<qint64>(*line));
         }
-        // Anything else is a line cut short: ignored.
     }
     for (const Entry& e : written) {
         nextSeq_ = std::max(nextSeq_, e.seq + 1);
@@ -91,7 +151,7 @@ bool WriteJournal::append(Kind kind, std::int32_t subscriber, std::uint8_t insta
     const QByteArray line = "W|" + QByteArray::number(e.seq) + "|" + QByteArray::number(static_cast<int>(kind)) + "|" +
                             QByteArray::number(subscriber) + "|" + QByteArray::number(installation) + "|" +
                             when.toString(TimeFormat).toLatin1();
-    if (!writeLine(line))
+    if (!writeLine(withChecksum(line)))
         return false;
     ++nextSeq_;
     pending_.push_back(e);
@@ -102,7 +162,7 @@ bool WriteJournal::markOldestDone()
 {
     if (pending_.empty())
         return true;
-    if (!writeLine("D|" + QByteArray::number(pending_.front().seq)))
+    if (!writeLine(withChecksum("D|" + QByteArray::number(pending_.front().seq))))
         return false;
     pending_.pop_front();
     if (pending_.empty()) {

@@ -5,14 +5,22 @@
 // power cut; a replayed write is marked done the same way. A line cut short
 // by a power cut is ignored.
 //
-// File lines: "W|seq|kind|subscriber|installation|YYYY-MM-DD hh:mm:ss" for a
-// pending write, "D|seq" once it reached the database.
+// File lines: "W|seq|kind|subscriber|installation|YYYY-MM-DD hh:mm:ss|crc" for
+// a pending write, "D|seq|crc" once it reached the database; crc is the
+// CRC-32 of the rest of the line in eight hexadecimal digits. The reader
+// trusts nothing: a line whose checksum or any field is not exactly as the
+// writer writes it is set aside (damagedLines) and never replayed. Lines of
+// the earlier format (no checksum) are still read, as strictly.
 #include <QDateTime>
 #include <QFile>
 #include <QString>
 
 #include <cstdint>
 #include <deque>
+#include <optional>
+#include <utility>
+#include <variant>
+#include <vector>
 
 namespace parking {
 
@@ -39,13 +47,20 @@ public:
     const QString& path() const { return path_; }
 
     static QString describe(const Entry& e);
+    // Reads the file again (start-up): what waits, what is damaged.
+    void load();
+    // The lines that could not be read, as they were, once.
+    std::vector<QByteArray> takeDamagedLines() { return std::exchange(damaged_, {}); }
+    // One line of the file: an entry, or the sequence number marked done;
+    // nullopt when it is not a whole line as written.
+    static std::optional<std::variant<Entry, qint64>> parseLine(const QByteArray& raw);
 
 private:
     bool writeLine(const QByteArray& line);
-    void load();
 
     QString path_;
     std::deque<Entry> pending_;
+    std::vector<QByteArray> damaged_;
     qint64 nextSeq_ = 1;
 };
 

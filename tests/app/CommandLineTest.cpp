@@ -1,6 +1,7 @@
 // The program as an operator or a tool runs it: exit status and messages.
 #include "QtPrinters.h"
 #include "ProcessSupport.h"
+#include "DemoSite.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -229,6 +230,34 @@ TEST(CommandLine, InitDbCreatesAnEmptyDatabaseAndRefusesToOverwrite)
     auto rs = c.openRecordset(QStringLiteral("SELECT count(*) N FROM ABONADOS"), parking::LockType::ReadOnly);
     EXPECT_EQ(rs->field(QStringLiteral("N")).toInt(), 0);
     EXPECT_NE(runStation({QStringLiteral("--init-db"), path}).exitCode, 0);
+}
+
+// The configuration examples the project ships start the program as they
+// are: the README's (its blocks put together) on the demo database.
+TEST(CommandLine, TheReadmeConfigurationExampleStarts)
+{
+    QFile readme(QStringLiteral(PARKING_SOURCE_DIR "/README.md"));
+    ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
+    QString ini;
+    bool inBlock = false;
+    for (const QString& line : QString::fromUtf8(readme.readAll()).split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("```")))
+            inBlock = line == QLatin1String("```ini");
+        else if (inBlock)
+            ini += line + QLatin1Char('\n');
+    }
+    ASSERT_TRUE(ini.contains(QStringLiteral("SID=")));
+    QTemporaryDir dir;
+    parking::ManualClock clock(parking::parseIsoInstant(QStringLiteral("2026-03-04 10:00:00")));
+    const parking::DemoSite site = parking::createDemoSite(dir.path(), clock);
+    writeFile(site.configPath, ini);
+    const QString script = QDir(dir.path()).filePath(QStringLiteral("quit.txt"));
+    writeFile(script, QStringLiteral("0.2 quit\n"));
+    const StationRun r = runStation({QStringLiteral("--headless"), QStringLiteral("--config"), site.configPath,
+                                     QStringLiteral("--script"), script});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains(QStringLiteral("> alert"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("> plazas 37"))) << r.out.toStdString();
 }
 
 TEST(CommandLine, VersionAndHelpAnswer)

@@ -1,12 +1,16 @@
 // The rights decision on the real embedded database, with both clocks set.
 #include "QtPrinters.h"
 #include "DatabaseError.h"
+#include "FieldValue.h"
+#include "OracleDialect.h"
 #include "AccessRules.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+
+#include <ctime>
 
 using namespace parking;
 using namespace parking::test;
@@ -329,6 +333,79 @@ TEST(ShiftedTime, StaysWithinTheDay)
     EXPECT_EQ(shiftedTimeText(QTime(0, 5), -600), QStringLiteral("00:00:00"));
     EXPECT_EQ(shiftedTimeText(QTime(23, 50), 1200), QStringLiteral("23:59:59"));
     EXPECT_EQ(shiftedTimeText(QTime(23, 39, 59), 1200), QStringLiteral("23:59:59"));
+}
+
+} // namespace
+
+namespace {
+
+// Stored dates are wall-clock text: in a zone with daylight saving, the
+// spring gap's 02:30 and the autumn's repeated 02:30 are readings like any
+// other, on both backends.
+class InMadrid : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        previous_ = qgetenv("TZ");
+        qputenv("TZ", "Europe/Madrid");
+        ::tzset();
+    }
+    void TearDown() override
+    {
+        if (previous_.isEmpty())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", previous_);
+        ::tzset();
+    }
+
+private:
+    QByteArray previous_;
+};
+
+struct DaylightCase {
+    const char* name;
+    const char* entry; // the last entry, stored
+    const char* now;
+    std::int16_t tooRecent;
+};
+
+class DaylightSaving : public InMadrid, public ::testing::WithParamInterface<DaylightCase> {};
+
+TEST_P(DaylightSaving, EntriesAtUnusualHoursAreReadAsWritten)
+{
+    const DaylightCase& c = GetParam();
+    TempDatabase db(at(c.now));
+    db.exec(subscriber("2"));
+    db.exec(entry(c.entry));
+    ManualClock workstation(at(c.now));
+    AccessRules rules(*db.connection(), workstation);
+    EXPECT_EQ(rules.lastEntryTooRecent(1234, 7), c.tooRecent);
+    EXPECT_EQ(rules.countEntriesToday(1234, 7), 1);
+    EXPECT_TRUE(parseDateText(QString::fromLatin1(c.entry).mid(1, 19)).isValid());
+    // The database's own reading of the stored text agrees.
+    EXPECT_EQ(db.scalar(QStringLiteral("SELECT TO_CHAR(HORAENTRADA,'DD/MM/YYYY') FROM MOVIMIENTOS")).toString(),
+              QString::fromLatin1(c.now).mid(8, 2) + QLatin1Char('/') + QString::fromLatin1(c.now).mid(5, 2) +
+                  QLatin1Char('/') + QString::fromLatin1(c.now).left(4));
+}
+
+INSTANTIATE_TEST_SUITE_P(Madrid, DaylightSaving, ::testing::Values(
+    DaylightCase{"SpringGap", "'2024-03-31 02:30:00'", "2024-03-31 02:32:00", 1},
+    DaylightCase{"SpringGapLongAgo", "'2024-03-31 02:30:00'", "2024-03-31 10:00:00", 0},
+    DaylightCase{"AutumnRepeatedHour", "'2024-10-27 02:30:00'", "2024-10-27 02:33:00", 1},
+    DaylightCase{"AutumnAfterTheRepeat", "'2024-10-27 02:30:00'", "2024-10-27 03:30:00", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(InMadrid, ToDateAndTruncKeepAGapTime)
+{
+    TempDatabase db(at("2024-03-31 12:00:00"));
+    EXPECT_EQ(db.scalar(QStringLiteral("SELECT TO_CHAR(TO_DATE('2024-03-31 02:30:00','YYYY-MM-DD HH24:MI:SS'),'DD/MM/YYYY') FROM DUAL"))
+                  .toString(),
+              QStringLiteral("31/03/2024"));
+    const QDateTime gap = parseDateText(QStringLiteral("2024-03-31 02:30:00"));
+    ASSERT_TRUE(gap.isValid());
+    EXPECT_EQ(gap.time(), QTime(2, 30));
+    EXPECT_EQ(toDateTime(QVariant(QStringLiteral("2024-03-31 02:30:00"))).time(), QTime(2, 30));
 }
 
 } // namespace

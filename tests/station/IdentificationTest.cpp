@@ -79,6 +79,14 @@ TEST(CardNumber, CharactersTwoToFourteen)
     EXPECT_EQ(cardNumber(QStringLiteral(";9999999999999")), 9999999999999.0);
     EXPECT_FALSE(cardNumber(QStringLiteral(";00000000ABC00")).has_value());
     EXPECT_FALSE(cardNumber(QStringLiteral(";")).has_value());
+    EXPECT_EQ(cardNumber(QStringLiteral("; 000000000255")), 255.0); // blanks around the digits
+}
+
+TEST(CardNumber, AnythingButDigitsIsNoCard)
+{
+    // Each of these once read as another card's number.
+    for (const char* text : {"X-5", "X12.7", "X-1e300", "X+5", "X1e3", "X0x1F", "X 1 2", "XÙ¥"})
+        EXPECT_FALSE(cardNumber(QString::fromUtf8(text)).has_value()) << text;
 }
 
 } // namespace

@@ -106,3 +106,35 @@ TEST(Script, PlaysItemsAtTheirTimeThroughReadersAndActions)
 }
 
 } // namespace
+
+namespace {
+
+QStringList warnings;
+void keepWarnings(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtWarningMsg)
+        warnings << text;
+}
+
+TEST(Script, TheLargestTimeIsWaitedForWithoutATimerWarning)
+{
+    ReaderControl r1(QStringLiteral("KBIOMAXctl1"), 1);
+    ReaderControl r2(QStringLiteral("KBIOMAXctl2"), 2);
+    struct NoActions final : OperatorActions {
+        void openBarrier(int) override {}
+        void updateSpaces(const QString&) override {}
+        void quit() override {}
+    } actions;
+    auto items = std::get<std::vector<ScriptItem>>(parseScript(QStringLiteral("10000000 quit\n")));
+    ScriptPlayer player(std::move(items), [&](int s) -> ReaderControl& { return *std::array{&r1, &r2}[stationIndex(s)]; },
+                        actions, [](const QDateTime&) {});
+    warnings.clear();
+    const auto previous = qInstallMessageHandler(keepWarnings);
+    player.start();
+    QCoreApplication::processEvents();
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(player.finished());
+}
+
+} // namespace

@@ -127,3 +127,20 @@ TEST_F(StationFixture, MissingConfigurationIsFatal)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(StationFixture, ADamagedJournalLineIsReportedAndNeverReplayed)
+{
+    seedInstallation();
+    db.exec(QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista) VALUES (7,1,2)"));
+    // What a torn sector leaves: a NUL inside the subscriber field.
+    writeFile(QDir(db.folder()).filePath(QStringLiteral("parking.journal")),
+              QString::fromLatin1(QByteArray("\nW|2|0|1\0|7|2026-03-04 09:00:01\n", 33)));
+    ASSERT_EQ(start(), StationController::StartUp::InService);
+    const QStringList damaged = takeTrace().filter(QStringLiteral("DIARIO: línea dañada, no se repite: 57 7c 32"));
+    EXPECT_EQ(damaged.size(), 1);
+    EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM Movimientos_Parking")).toInt(), 0);
+}
+
+} // namespace

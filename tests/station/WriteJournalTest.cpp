@@ -1,4 +1,5 @@
 #include "QtPrinters.h"
+#include "Clock.h"
 #include "WriteJournal.h"
 
 #include <QFile>
@@ -10,7 +11,7 @@ using namespace parking;
 
 namespace {
 
-const QDateTime T(QDate(2026, 3, 4), QTime(10, 0, 5));
+const QDateTime T = wallTime(QDate(2026, 3, 4), QTime(10, 0, 5));
 
 TEST(WriteJournal, PendingWritesSurviveARestart)
 {
@@ -70,6 +71,85 @@ TEST(WriteJournal, UnwritablePlaceIsReported)
     WriteJournal j(QStringLiteral("/proc/no-such/parking.journal"));
     EXPECT_FALSE(j.append(WriteJournal::Kind::Exit, 1, 1, T));
     EXPECT_TRUE(j.empty());
+}
+
+} // namespace
+
+namespace {
+
+struct JournalLine {
+    const char* name;
+    QByteArray raw;
+    bool accepted;
+};
+
+class JournalLines : public ::testing::TestWithParam<JournalLine> {};
+
+TEST_P(JournalLines, AreReadOnlyWhenWrittenWhole)
+{
+    const auto parsed = WriteJournal::parseLine(GetParam().raw);
+    EXPECT_EQ(parsed.has_value(), GetParam().accepted) << GetParam().name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, JournalLines, ::testing::Values(
+    JournalLine{"OldFormatWhole", QByteArray("W|2|2|1|7|2024-05-01 11:00:01"), true},
+    JournalLine{"OldFormatDone", QByteArray("D|2"), true},
+    JournalLine{"NulInTheSubscriber", QByteArray("W|2|2|1\0|7|2024-05-01 11:00:01", 31), false},
+    JournalLine{"PaddedSubscriber", QByteArray("W|2|2|023|47|2024-05-01 11:00:01"), false},
+    JournalLine{"PlusSign", QByteArray("W|2|2|+23|47|2024-05-01 11:00:01"), false},
+    JournalLine{"Blank", QByteArray("W|2|2| 23|47|2024-05-01 11:00:01"), false},
+    JournalLine{"NegativeSequence", QByteArray("D|-2"), false},
+    JournalLine{"KindOutOfRange", QByteArray("W|2|4|23|47|2024-05-01 11:00:01"), false},
+    JournalLine{"InstallationOutOfRange", QByteArray("W|2|2|23|256|2024-05-01 11:00:01"), false},
+    JournalLine{"DateWithoutSeconds", QByteArray("W|2|2|23|47|2024-05-01 11:00"), false},
+    JournalLine{"DateWithT", QByteArray("W|2|2|23|47|2024-05-01T11:00:01"), false},
+    JournalLine{"ImpossibleDate", QByteArray("W|2|2|23|47|2024-02-30 11:00:01"), false},
+    JournalLine{"ZeroFilled", QByteArray(20, '\0'), false},
+    JournalLine{"Torn", QByteArray("W|2|2|23|4"), false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(WriteJournal, EveryLineCarriesAChecksumAndAnyDamagedByteSetsItAside)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("parking.journal"));
+    {
+        WriteJournal j(path);
+        ASSERT_TRUE(j.append(WriteJournal::Kind::Exit, 1234, 7, T));
+        ASSERT_TRUE(j.append(WriteJournal::Kind::Entrance, 55, 3, T));
+    }
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray whole = f.readAll();
+    f.close();
+    const QList<QByteArray> lines = whole.split('\n');
+    QByteArray first;
+    for (const QByteArray& l : lines) {
+        if (!l.isEmpty()) {
+            first = l;
+            break;
+        }
+    }
+    ASSERT_EQ(first.count('|'), 6) << first.toStdString(); // W and five fields, then the checksum
+    ASSERT_TRUE(WriteJournal::parseLine(first));
+    // Any single byte changed anywhere makes the line unreadable.
+    for (qsizetype i = 0; i < first.size(); ++i) {
+        QByteArray damaged = first;
+        damaged[i] = damaged[i] == '1' ? '2' : '1';
+        EXPECT_FALSE(WriteJournal::parseLine(damaged)) << i;
+    }
+    // In the file: the damaged line is reported and the other replayed.
+    QByteArray scribbled = whole;
+    scribbled.replace("1234", "1235");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(scribbled);
+    f.close();
+    WriteJournal again(path);
+    ASSERT_EQ(again.pending().size(), 1u);
+    EXPECT_EQ(again.pending()[0].subscriber, 55);
+    const auto damaged = again.takeDamagedLines();
+    ASSERT_EQ(damaged.size(), 1u);
+    EXPECT_TRUE(damaged[0].contains("1235"));
+    EXPECT_TRUE(again.takeDamagedLines().empty()); // reported once
 }
 
 } // namespace
