@@ -93,7 +93,7 @@ int main(int argc, char** argv)
     if (!odbc.isEmpty())
         return 0;
     std::printf("\n\nquery plans (SQLite, statements as the embedded database runs them):\n");
-    for (const QString& sql : counting.distinct) {
+    for (const QString& sql : counting.distinct()) {
         std::printf("%s\n", qPrintable(sql));
         auto plan = database->openRecordset(QStringLiteral("EXPLAIN QUERY PLAN ") + sql, LockType::ReadOnly);
         for (; !plan->eof(); plan->moveNext())

@@ -15,6 +15,20 @@ $$;
 CREATE FUNCTION trunc(timestamp) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $$
   SELECT date_trunc('day', $1)::timestamp(0)
 $$;
+-- TRUNC(date, 'MM') and ADD_MONTHS as Oracle has them, and date + days.
+CREATE FUNCTION trunc(timestamp, text) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $$
+  SELECT date_trunc(CASE upper($2) WHEN 'MM' THEN 'month' WHEN 'YYYY' THEN 'year' ELSE 'day' END, $1)::timestamp(0)
+$$;
+CREATE FUNCTION add_months(timestamp, integer) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $$
+  SELECT CASE WHEN $1::date = (date_trunc('month', $1) + interval '1 month - 1 day')::date
+              THEN (date_trunc('month', $1 + make_interval(months => $2)) + interval '1 month - 1 day'
+                    + ($1 - date_trunc('day', $1)))::timestamp(0)
+              ELSE ($1 + make_interval(months => $2))::timestamp(0) END
+$$;
+CREATE FUNCTION timestamp_plus_days(timestamp, integer) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $$
+  SELECT ($1 + make_interval(days => $2))::timestamp(0)
+$$;
+CREATE OPERATOR + (LEFTARG = timestamp, RIGHTARG = integer, FUNCTION = timestamp_plus_days);
 CREATE FUNCTION to_date(text, text) RETURNS timestamp(0) LANGUAGE sql STABLE AS $$
   SELECT pg_catalog.to_timestamp($1, $2)::timestamp(0)
 $$;

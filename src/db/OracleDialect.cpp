@@ -2,6 +2,8 @@
 
 #include "Clock.h"
 
+#include <QRegularExpression>
+
 namespace parking {
 
 namespace {
@@ -82,6 +84,44 @@ QString callBareSysdate(const QString& sql)
         out += c;
         ++i;
     }
+    return out;
+}
+
+QString embeddedDayArithmetic(const QString& sql)
+{
+    static const QRegularExpression pattern(QStringLiteral(R"(TRUNC\s*\(\s*SYSDATE\s*(\(\s*\))?\s*\)\s*\+\s*(\d{1,4})(?![.\d]))"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    QString out;
+    const qsizetype n = sql.size();
+    qsizetype i = 0;
+    qsizetype plainFrom = 0;
+    auto flushPlain = [&](qsizetype to) {
+        QString plain = sql.mid(plainFrom, to - plainFrom);
+        plain.replace(pattern, QStringLiteral("ADD_DAYS(TRUNC(SYSDATE\\1), \\2)"));
+        out += plain;
+    };
+    while (i < n) {
+        const QChar c = sql[i];
+        qsizetype end = -1;
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            end = quotedEnd(sql, i);
+        } else if (c == QLatin1Char('-') && i + 1 < n && sql[i + 1] == QLatin1Char('-')) {
+            const qsizetype nl = sql.indexOf(QLatin1Char('\n'), i);
+            end = nl < 0 ? n : nl;
+        } else if (c == QLatin1Char('/') && i + 1 < n && sql[i + 1] == QLatin1Char('*')) {
+            const qsizetype close = sql.indexOf(QStringLiteral("*/"), i + 2);
+            end = close < 0 ? n : close + 2;
+        }
+        if (end < 0) {
+            ++i;
+            continue;
+        }
+        flushPlain(i);
+        out += sql.mid(i, end - i);
+        i = end;
+        plainFrom = end;
+    }
+    flushPlain(n);
     return out;
 }
 

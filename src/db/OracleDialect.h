@@ -13,6 +13,11 @@ namespace parking {
 // SYSDATE().
 QString callBareSysdate(const QString& sql);
 
+// For the embedded database, which has no date arithmetic: `sql` with every
+// "TRUNC(SYSDATE) + N" (N whole days, blanks anywhere, outside quoted
+// strings, quoted names and comments) written as "ADD_DAYS(TRUNC(SYSDATE), N)".
+QString embeddedDayArithmetic(const QString& sql);
+
 // A date or date-time text: "YYYY-MM-DD hh:mm:ss", "YYYY-MM-DDThh:mm:ss",
 // "YYYY-MM-DD" or a time of day "hh:mm:ss" (on 1899-12-30, the day zero of
 // time-only values). Invalid when the text is none of these.

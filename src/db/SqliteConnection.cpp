@@ -188,7 +188,7 @@ sqlite3* SqliteConnection::Handle::get() const
 void SqliteConnection::execute(const QString& sql)
 {
     std::lock_guard lock(handle_->mutex);
-    runAll(handle_->get(), callBareSysdate(sql));
+    runAll(handle_->get(), embeddedDayArithmetic(callBareSysdate(sql)));
 }
 
 namespace {
@@ -294,7 +294,7 @@ std::unique_ptr<Recordset> SqliteConnection::openRecordset(const QString& sql, L
 {
     std::lock_guard lock(handle_->mutex);
     sqlite3* db = handle_->get();
-    Prepared p = prepareRowSet(db, callBareSysdate(sql), lockType);
+    Prepared p = prepareRowSet(db, embeddedDayArithmetic(callBareSysdate(sql)), lockType);
     sqlite3_stmt* stmt = p.statement.stmt;
     const int first = p.withRowid ? 1 : 0;
     const int count = sqlite3_column_count(stmt);

@@ -102,9 +102,12 @@ void truncFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv)
     default:
         break;
     }
+    // TRUNC(date, 'MM'): the first of its month; any other format, the day.
+    const auto* format = argc == 2 ? reinterpret_cast<const char*>(sqlite3_value_text(argv[1])) : nullptr;
+    const bool month = format && std::strcmp(format, "MM") == 0;
     if (const auto quick = quickStamp(v)) {
         char text[20];
-        std::snprintf(text, sizeof text, "%04d-%02d-%02d 00:00:00", quick->year, quick->month, quick->day);
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d 00:00:00", quick->year, quick->month, month ? 1 : quick->day);
         sqlite3_result_text(ctx, text, 19, SQLITE_TRANSIENT);
         return;
     }
@@ -113,7 +116,44 @@ void truncFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv)
         sqlite3_result_null(ctx);
         return;
     }
-    resultText(ctx, dateText(wallTime(t.date(), QTime(0, 0))));
+    const QDate day = month ? QDate(t.date().year(), t.date().month(), 1) : t.date();
+    resultText(ctx, dateText(wallTime(day, QTime(0, 0))));
+}
+
+// ADD_DAYS(date, n) and ADD_MONTHS(date, n) as Oracle's date + n and
+// ADD_MONTHS: the last day of a month stays the last day of the target month.
+void addFunction(sqlite3_context* ctx, sqlite3_value** argv, bool months)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const QDateTime t = parseDateText(textOf(argv[0]));
+    if (!t.isValid()) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const int n = sqlite3_value_int(argv[1]);
+    QDate d = t.date();
+    if (!months) {
+        d = d.addDays(n);
+    } else {
+        const bool lastDay = d.day() == d.daysInMonth();
+        d = d.addMonths(n);
+        if (lastDay)
+            d = QDate(d.year(), d.month(), d.daysInMonth());
+    }
+    resultText(ctx, dateText(wallTime(d, t.time())));
+}
+
+void addDaysFunction(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    addFunction(ctx, argv, false);
+}
+
+void addMonthsFunction(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    addFunction(ctx, argv, true);
 }
 
 void toCharFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv)
@@ -170,9 +210,15 @@ void registerOracleFunctions(sqlite3* db, const Clock& serverClock)
 {
     const int flags = SQLITE_UTF8;
     auto* clock = const_cast<Clock*>(&serverClock);
-    sqlite3_create_function_v2(db, "SYSDATE", 0, flags, clock, sysdateFunction, nullptr, nullptr, nullptr);
+    // Deterministic: a constant of the statement, so the clock is read (and
+    // formatted) once per statement run, not once per row, and a range on
+    // an indexed column against it can use the index.
+    sqlite3_create_function_v2(db, "SYSDATE", 0, flags | SQLITE_DETERMINISTIC, clock, sysdateFunction, nullptr, nullptr,
+                               nullptr);
     sqlite3_create_function_v2(db, "TRUNC", 1, flags | SQLITE_DETERMINISTIC, nullptr, truncFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "TRUNC", 2, flags | SQLITE_DETERMINISTIC, nullptr, truncFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "ADD_DAYS", 2, flags | SQLITE_DETERMINISTIC, nullptr, addDaysFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "ADD_MONTHS", 2, flags | SQLITE_DETERMINISTIC, nullptr, addMonthsFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "TO_DATE", 2, flags | SQLITE_DETERMINISTIC, nullptr, toDateFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "TO_CHAR", 1, flags | SQLITE_DETERMINISTIC, nullptr, toCharFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "TO_CHAR", 2, flags | SQLITE_DETERMINISTIC, nullptr, toCharFunction, nullptr, nullptr, nullptr);

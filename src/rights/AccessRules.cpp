@@ -232,7 +232,7 @@ std::int16_t AccessRules::countEntriesToday(std::int32_t subscriberCode, std::in
 {
     auto count = dynamic(QStringLiteral("SELECT count(*) ENTRADAS FROM MOVIMIENTOS WHERE CODIGO=") + n(subscriberCode) +
                          QStringLiteral(" AND CODINSTALACION=") + n(installationCode) +
-                         QStringLiteral(" AND TRUNC(FECHA) = TRUNC(SYSDATE)"));
+                         QStringLiteral(" AND FECHA >= TRUNC(SYSDATE) AND FECHA < TRUNC(SYSDATE) + 1"));
     return toInt16(count->field(QStringLiteral("ENTRADAS")));
 }
 
@@ -240,7 +240,7 @@ bool AccessRules::monthlyAllowanceLeft(std::int32_t subscriberCode, std::uint8_t
 {
     auto total = dynamic(QStringLiteral("SELECT COUNT(*) TOTAL FROM MOVIMIENTOS WHERE CODINSTALACION=") + n(installationCode) +
                          QStringLiteral(" AND CODIGO=") + n(subscriberCode) +
-                         QStringLiteral(" AND TO_CHAR(FECHA,'MMYYYY')=TO_CHAR(SYSDATE,'MMYYYY')"));
+                         QStringLiteral(" AND FECHA >= TRUNC(SYSDATE,'MM') AND FECHA < ADD_MONTHS(TRUNC(SYSDATE,'MM'),1)"));
     const QVariant value = total->field(QStringLiteral("TOTAL"));
     if (value.isNull())
         return false;

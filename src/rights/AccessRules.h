@@ -5,6 +5,10 @@
 // statements below and writes nothing. Timetables are judged on the
 // workstation's clock, the SQL filters on the database server's date.
 //
+// The day's and the month's entries are counted as ranges of the indexed
+// FECHA column (the server's day, the server's month), so a decision costs
+// the same for a subscriber with ten years of history as for a new one.
+//
 // A database error ends the check and reaches the caller unchanged; no
 // result is produced for that call, so no barrier opens on it.
 #include "AccessResult.h"

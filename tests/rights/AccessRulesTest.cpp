@@ -11,6 +11,7 @@
 #include <functional>
 
 #include <ctime>
+#include <random>
 
 using namespace parking;
 using namespace parking::test;
@@ -287,7 +288,7 @@ TEST(RightsStatements, FeePathStatementsAreExact)
         {QStringLiteral("SELECT MAX(HORAENTRADA) HORA FROM MOVIMIENTOS WHERE CODIGO=1234 AND INSTALACIONABONADO=7"), 1},
         {QStringLiteral("SELECT CodInstalacion,Codigo FROM Recibos WHERE CodInstalacion = 7 AND (Codigo = 1234 OR Codigo = 1234) AND CodDevolucion < 90 AND FECHA <= TRUNC(sysdate) ORDER BY NumRecibo ASC"), 3},
         {QStringLiteral("SELECT * FROM Cuotas WHERE CodInstalacion = 7 AND CodCuota = 34"), 3},
-        {QStringLiteral("SELECT COUNT(*) TOTAL FROM MOVIMIENTOS WHERE CODINSTALACION=7 AND CODIGO=1234 AND TO_CHAR(FECHA,'MMYYYY')=TO_CHAR(SYSDATE,'MMYYYY')"), 1}};
+        {QStringLiteral("SELECT COUNT(*) TOTAL FROM MOVIMIENTOS WHERE CODINSTALACION=7 AND CODIGO=1234 AND FECHA >= TRUNC(SYSDATE,'MM') AND FECHA < ADD_MONTHS(TRUNC(SYSDATE,'MM'),1)"), 1}};
     EXPECT_EQ(recording.calls, expected);
 }
 
@@ -304,7 +305,7 @@ TEST(RightsStatements, CoursePathStatementsAreExact)
     EXPECT_EQ(statements[4], QStringLiteral("SELECT CodInstalacion,Codigo FROM Recibos WHERE CodInstalacion = 7 AND (Codigo = 1234 OR Codigo = 77) AND CodDevolucion < 90 AND FECHA <= TRUNC(sysdate) ORDER BY NumRecibo ASC"));
     EXPECT_EQ(statements[5], QStringLiteral("SELECT M.CodInstalacion,M.Codigo,M.Cobrado,M.CodCurso,C.FECINICIO,C.FECFIN FROM MovtosCursos M INNER JOIN CURSOS C ON (M.CODINSTALACION = C.CODINSTALACION AND M.CODCURSO=C.CODCURSO) WHERE C.FECINICIO <= TRUNC(SYSDATE) AND C.FECFIN > TRUNC(SYSDATE) AND M.Codigo = 1234 AND M.CodInstalacion =7"));
     EXPECT_EQ(statements[6], QStringLiteral("SELECT CodCurso, Codinstalacion,FecInicio,FecFin,FormaPago,HoraInicio1,HoraInicio2,HoraInicio3, HoraInicio4,HoraInicio5,HoraInicio6,HoraInicio7, HoraFin1,HoraFin2,HoraFin3,HoraFin4,HoraFin5,HoraFin6, HoraFin7 FROM Cursos WHERE CodInstalacion = 7 AND CodCurso = 5"));
-    EXPECT_EQ(statements[7], QStringLiteral("SELECT count(*) ENTRADAS FROM MOVIMIENTOS WHERE CODIGO=1234 AND CODINSTALACION=7 AND TRUNC(FECHA) = TRUNC(SYSDATE)"));
+    EXPECT_EQ(statements[7], QStringLiteral("SELECT count(*) ENTRADAS FROM MOVIMIENTOS WHERE CODIGO=1234 AND CODINSTALACION=7 AND FECHA >= TRUNC(SYSDATE) AND FECHA < TRUNC(SYSDATE) + 1"));
 }
 
 TEST(RightsStatements, DatabaseErrorReachesTheCaller)
@@ -406,6 +407,73 @@ TEST_F(InMadrid, ToDateAndTruncKeepAGapTime)
     ASSERT_TRUE(gap.isValid());
     EXPECT_EQ(gap.time(), QTime(2, 30));
     EXPECT_EQ(toDateTime(QVariant(QStringLiteral("2024-03-31 02:30:00"))).time(), QTime(2, 30));
+}
+
+} // namespace
+
+namespace {
+
+// The day's and the month's counts, in the form the program once used and
+// the range form it uses now, over randomised histories: the same counts,
+// whatever the history and the server's clock.
+TEST(CountForms, RangesCountExactlyWhatTheOldFormsCounted)
+{
+    const char* const instants[] = {
+        "2025-12-31 00:00:00", "2025-12-31 23:59:59", "2026-01-01 00:00:00", "2026-01-01 00:00:01",
+        "2026-01-31 23:59:59", "2026-02-01 00:00:00", "2026-02-28 23:59:59", "2026-03-01 00:00:00",
+        "2026-03-04 00:00:00", "2026-03-04 10:00:00", "2026-03-04 23:59:59", "2026-03-05 00:00:00",
+        "2026-03-31 23:59:59", "2026-04-01 00:00:00", "2025-03-04 10:00:00", "2026-12-31 23:59:59"};
+    const int n = static_cast<int>(std::size(instants));
+    std::mt19937 random(20261208);
+    std::uniform_int_distribution<int> pick(0, n); // n: a Null FECHA
+    std::uniform_int_distribution<int> rowsPerHistory(0, 25);
+    const QString day =
+        QStringLiteral("SELECT count(*) N FROM MOVIMIENTOS WHERE CODIGO=1234 AND CODINSTALACION=7 AND %1");
+    const QString oldDay = day.arg(QStringLiteral("TRUNC(FECHA) = TRUNC(SYSDATE)"));
+    const QString newDay = day.arg(QStringLiteral("FECHA >= TRUNC(SYSDATE) AND FECHA < TRUNC(SYSDATE) + 1"));
+    const QString oldMonth = day.arg(QStringLiteral("TO_CHAR(FECHA,'MMYYYY')=TO_CHAR(SYSDATE,'MMYYYY')"));
+    const QString newMonth =
+        day.arg(QStringLiteral("FECHA >= TRUNC(SYSDATE,'MM') AND FECHA < ADD_MONTHS(TRUNC(SYSDATE,'MM'),1)"));
+    TempDatabase db(at("2026-03-04 10:00:00"));
+    for (int history = 0; history < 12; ++history) {
+        db.exec(QStringLiteral("DELETE FROM MOVIMIENTOS"));
+        const int rows = rowsPerHistory(random);
+        for (int r = 0; r < rows; ++r) {
+            const int i = pick(random);
+            const QString fecha = i == n ? QStringLiteral("NULL") : QStringLiteral("'%1'").arg(QLatin1String(instants[i]));
+            db.exec(QStringLiteral("INSERT INTO MOVIMIENTOS VALUES (7,1234,7,%1,'2026-03-04 10:00:00')").arg(fecha));
+        }
+        for (const char* now : instants) {
+            db.serverClock().set(at(now));
+            EXPECT_EQ(db.scalar(newDay).toInt(), db.scalar(oldDay).toInt()) << history << " " << now;
+            EXPECT_EQ(db.scalar(newMonth).toInt(), db.scalar(oldMonth).toInt()) << history << " " << now;
+        }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The counts read only the rows of the day or the month, through the index.
+TEST(CountForms, EveryCountIsARangeOfTheIndex)
+{
+    if (testBackend() != Backend::Embedded)
+        GTEST_SKIP() << "the embedded database's plans";
+    TempDatabase db(at("2026-03-04 10:00:00"));
+    for (const char* range : {"FECHA >= TRUNC(SYSDATE) AND FECHA < TRUNC(SYSDATE) + 1",
+                              "FECHA >= TRUNC(SYSDATE,'MM') AND FECHA < ADD_MONTHS(TRUNC(SYSDATE,'MM'),1)"}) {
+        auto plan = db.connection()->openRecordset(
+            QStringLiteral("EXPLAIN QUERY PLAN SELECT count(*) N FROM MOVIMIENTOS WHERE CODIGO=1234 AND CODINSTALACION=7 AND ") +
+                QLatin1String(range),
+            LockType::ReadOnly);
+        QStringList details;
+        for (; !plan->eof(); plan->moveNext())
+            details << plan->field(QStringLiteral("detail")).toString();
+        EXPECT_EQ(details, QStringList{QStringLiteral(
+                               "SEARCH MOVIMIENTOS USING COVERING INDEX MOVIMIENTOS_DIA (CODIGO=? AND CODINSTALACION=? AND FECHA>? AND FECHA<?)")})
+            << range;
+    }
 }
 
 } // namespace

@@ -1,0 +1,84 @@
+// The rights decision of one subscriber whose entry history grows: 100,
+// 1,000, 10,000 and 100,000 rows. The day's and the month's counts are
+// ranges of an index, so the decision should cost the same at every size.
+//
+//   build-bench/bin/history_bench [DECISIONS]
+#include "AccessRules.h"
+#include "BenchSupport.h"
+#include "Clock.h"
+#include "SqliteConnection.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <cstdio>
+
+using namespace parking;
+using namespace parking::bench;
+
+namespace {
+
+const QDateTime Now = wallTime(QDate(2026, 3, 4), QTime(18, 10));
+
+// A course holder in class today (the day's count) and a holder of an
+// allowance fee outside its hours (the month's count), each with `rows`
+// entries, one a day back from today.
+void fill(Connection& c, int rows)
+{
+    c.execute(QStringLiteral(
+        "INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista,FormaPago) VALUES (7,1,1,1),(7,2,0,1);"
+        "INSERT INTO CURSOS (CodInstalacion,CodCurso,FecInicio,FecFin,HoraInicio3,HoraFin3) "
+        "VALUES (7,5,'2020-01-01 00:00:00','2030-01-01 00:00:00','18:00:00','19:00:00');"
+        "INSERT INTO MovtosCursos (CodInstalacion,Codigo,CodCurso,Cobrado) VALUES (7,1,5,1);"
+        "INSERT INTO Cuotas (CodInstalacion,CodCuota,HoraInicio1,HoraFin1,NUMACCESOS_MTO) VALUES (7,33,'08:00:00','09:00:00',100000);"
+        "INSERT INTO MOVTOSCUOTAS1 VALUES (7,2,'2020-01-01 00:00:00',NULL,33);"));
+    c.execute(QStringLiteral("BEGIN"));
+    for (int code : {1, 2}) {
+        for (int i = 0; i < rows; ++i) {
+            const QDateTime day = Now.addDays(-i);
+            const QString stamp = day.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 17:00:00");
+            c.execute(QStringLiteral("INSERT INTO MOVIMIENTOS VALUES (7,%1,7,'%2',%3)")
+                          .arg(code)
+                          .arg(day.toString(QStringLiteral("yyyy-MM-dd 00:00:00")))
+                          .arg(i == 0 ? QStringLiteral("'") + stamp + QLatin1Char('\'') : QStringLiteral("NULL")));
+        }
+    }
+    c.execute(QStringLiteral("COMMIT"));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int decisions = argc > 1 ? std::atoi(argv[1]) : 2000;
+    ManualClock clock(Now);
+    std::vector<double> medians;
+    for (int rows : {100, 1000, 10000, 100000}) {
+        QTemporaryDir dir;
+        const QString path = QDir(dir.path()).filePath(QStringLiteral("h.db"));
+        SqliteConnection::createDatabase(path, clock);
+        SqliteConnection c(clock, dir.path());
+        c.open(QStringLiteral("Data Source=sqlite:") + path, {});
+        fill(c, rows);
+        AccessRules rules(c, clock);
+        std::vector<double> us;
+        for (int i = 0; i < decisions; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            const AccessResult r = rules.check(1 + i % 2, 7);
+            us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+            if (r != AccessGranted) {
+                std::fprintf(stderr, "unexpected refusal %d\n", int(r));
+                return 1;
+            }
+        }
+        const Percentiles p = percentiles(us);
+        medians.push_back(p.p50);
+        std::printf("%7d history rows: decision p50 %7.1f us  p99 %7.1f us\n", rows, p.p50, p.p99);
+    }
+    const auto [lo, hi] = std::minmax_element(medians.begin(), medians.end());
+    std::printf("largest p50 / smallest p50: %.2f\n", *hi / *lo);
+    return 0;
+}
