@@ -30,6 +30,9 @@ public:
         note(sql);
         return inner_.openRecordset(sql, l);
     }
+    void begin() override { inner_.begin(); }
+    void commit() override { inner_.commit(); }
+    void rollback() override { inner_.rollback(); }
     long statements = 0;
     // One example of each statement shape (numbers aside). Worked out here,
     // after the timing, so the benchmark does not measure itself.

@@ -49,6 +49,12 @@ public:
     virtual bool isOpen() const = 0;
     virtual void execute(const QString& sql) = 0;
     virtual std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType lock) = 0;
+    // A transaction: what is written between begin() and commit() reaches
+    // the database together or not at all (rollback(), or a failure). Outside
+    // one, every statement commits by itself.
+    virtual void begin() = 0;
+    virtual void commit() = 0;
+    virtual void rollback() = 0;
 };
 
 } // namespace parking

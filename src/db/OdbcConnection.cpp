@@ -340,7 +340,10 @@ void OdbcConnection::open(const QString& connectionString, const ConnectionOptio
                                 .arg(dsn, diagnostics(SQL_HANDLE_DBC, h->dbc)));
     }
     h->open = true;
-    SQLSetConnectAttr(h->dbc, SQL_ATTR_TXN_ISOLATION, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_TXN_SERIALIZABLE)), 0);
+    // The server's ordinary isolation: a free-space change is one statement
+    // that reads and writes the row at once, so no station waits on
+    // another's snapshot or fails for it.
+    SQLSetConnectAttr(h->dbc, SQL_ATTR_TXN_ISOLATION, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_TXN_READ_COMMITTED)), 0);
     SQLCHAR name[128] = {};
     SQLSMALLINT nameLength = 0;
     if (SQL_SUCCEEDED(SQLGetInfo(h->dbc, SQL_DBMS_NAME, name, sizeof name, &nameLength)))
@@ -362,6 +365,33 @@ void OdbcConnection::execute(const QString& sql)
     auto lock = claim(*h);
     Statement s;
     prepareStatement(*h, s, sql);
+}
+
+void OdbcConnection::begin()
+{
+    auto h = handles_;
+    auto lock = claim(*h);
+    check(SQLSetConnectAttr(h->dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+          SQL_HANDLE_DBC, h->dbc, QStringLiteral("BEGIN"));
+}
+
+void OdbcConnection::commit()
+{
+    auto h = handles_;
+    auto lock = claim(*h);
+    const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, h->dbc, SQL_COMMIT);
+    SQLSetConnectAttr(h->dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+    check(rc, SQL_HANDLE_DBC, h->dbc, QStringLiteral("COMMIT"));
+}
+
+void OdbcConnection::rollback()
+{
+    auto h = handles_;
+    std::unique_lock lock(h->mutex, BusyWait);
+    if (!lock.owns_lock() || !h->open)
+        return;
+    SQLEndTran(SQL_HANDLE_DBC, h->dbc, SQL_ROLLBACK);
+    SQLSetConnectAttr(h->dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
 }
 
 std::unique_ptr<Recordset> OdbcConnection::openRecordset(const QString& sql, LockType lockType)

@@ -290,6 +290,24 @@ MemoryRecordset::Writer rowWriter(std::shared_ptr<SqliteConnection::Handle> hand
 
 } // namespace
 
+void SqliteConnection::begin()
+{
+    // The write lock from the start: the count read back inside is ours.
+    execute(QStringLiteral("BEGIN IMMEDIATE"));
+}
+
+void SqliteConnection::commit()
+{
+    execute(QStringLiteral("COMMIT"));
+}
+
+void SqliteConnection::rollback()
+{
+    std::lock_guard lock(handle_->mutex);
+    if (handle_->db && !sqlite3_get_autocommit(handle_->db))
+        sqlite3_exec(handle_->db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
 std::unique_ptr<Recordset> SqliteConnection::openRecordset(const QString& sql, LockType lockType)
 {
     std::lock_guard lock(handle_->mutex);

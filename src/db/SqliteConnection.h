@@ -34,6 +34,9 @@ public:
     bool isOpen() const override;
     void execute(const QString& sql) override;
     std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType lock) override;
+    void begin() override;
+    void commit() override;
+    void rollback() override;
 
     // Creates an empty database file with the whole schema; fails if the
     // file exists already.

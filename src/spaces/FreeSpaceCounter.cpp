@@ -5,45 +5,29 @@
 
 namespace parking {
 
-template <class Change>
-std::int16_t FreeSpaceCounter::change(const QString& sql, Change compute)
+std::int16_t FreeSpaceCounter::change(const QString& newValue)
 {
-    for (int attempt = 1;; ++attempt) {
-        auto row = connection_.openRecordset(sql, LockType::Optimistic);
-        const std::int16_t value = compute(*row);
-        row->setField(QStringLiteral("Plazas_Libres"), value);
-        try {
-            row->update();
-            return value;
-        } catch (const UpdateConflict&) {
-            if (attempt >= MaxAttempts)
-                throw;
-        }
-    }
+    const QString code = QString::number(installation_);
+    connection_.execute(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = ") + newValue +
+                        QStringLiteral(" WHERE CodInstalacion = ") + code);
+    auto row = connection_.openRecordset(
+        QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE CodInstalacion = ") + code, LockType::ReadOnly);
+    if (!row->hasRow())
+        throw DatabaseError(QStringLiteral("There is no installation %1").arg(code));
+    return toInt16(row->field(QStringLiteral("Plazas_Libres")));
 }
 
 std::int16_t FreeSpaceCounter::decrement()
 {
-    return change(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE (CodInstalacion=") +
-                      QString::number(installation_) + QStringLiteral(")"),
-                  [](Recordset& row) {
-                      const int v = toInt16(row.field(QStringLiteral("Plazas_Libres"))) - 1;
-                      return static_cast<std::int16_t>(v < 0 ? 0 : v);
-                  });
+    // Never below 0 (a count already below is set to 0, as it always was).
+    return change(QStringLiteral("CASE WHEN PLAZAS_LIBRES - 1 < 0 THEN 0 ELSE PLAZAS_LIBRES - 1 END"));
 }
 
 std::int16_t FreeSpaceCounter::increment()
 {
-    return change(QStringLiteral("SELECT PLAZAS_LIBRES,PLAZAS_PARKING FROM INSTALACIONES WHERE (CodInstalacion=") +
-                      QString::number(installation_) + QStringLiteral(")"),
-                  [](Recordset& row) {
-                      const int n = toInt16(row.field(QStringLiteral("Plazas_Libres"))) + 1;
-                      const std::int16_t c = toInt16(row.field(QStringLiteral("Plazas_Parking")));
-                      // Adding one to 32767 overflows, as the 16-bit count would.
-                      if (n > 32767)
-                          throw DatabaseError(QStringLiteral("Overflow"));
-                      return static_cast<std::int16_t>(n > c ? c : n);
-                  });
+    // Never above the capacity.
+    return change(QStringLiteral(
+        "CASE WHEN PLAZAS_LIBRES + 1 > PLAZAS_PARKING THEN PLAZAS_PARKING ELSE PLAZAS_LIBRES + 1 END"));
 }
 
 std::optional<std::int16_t> FreeSpaceCounter::set(std::int16_t requested)

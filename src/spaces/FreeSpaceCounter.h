@@ -4,10 +4,10 @@
 // each exit, never above the capacity; set by the operator up to the
 // capacity.
 //
-// Each change reads the row, changes it and writes it back through an
-// optimistic update. When another workstation changed the row in between,
-// the change is read and made again, so no entrance or exit is ever lost
-// from the count.
+// Each change is one UPDATE that computes the new count from the one in the
+// row, keeping its bounds, so two workstations changing it at once can
+// neither lose a change nor wait on each other's snapshot; the new count is
+// read back after it (in the caller's transaction, when there is one).
 #include "Connection.h"
 
 #include <QString>
@@ -19,8 +19,6 @@ namespace parking {
 
 class FreeSpaceCounter {
 public:
-    static constexpr int MaxAttempts = 20;
-
     FreeSpaceCounter(Connection& connection, std::int16_t installation)
         : connection_(connection), installation_(installation) {}
 
@@ -35,8 +33,7 @@ public:
     std::optional<std::int16_t> set(std::int16_t requested);
 
 private:
-    template <class Change>
-    std::int16_t change(const QString& sql, Change compute);
+    std::int16_t change(const QString& newValue);
 
     Connection& connection_;
     std::int16_t installation_;

@@ -22,6 +22,12 @@ MovementRecorder::MovementRecorder(Database& database, std::int16_t installation
 
 void MovementRecorder::recordMovement(std::int32_t subscriber, std::uint8_t subscriberInstallation, std::uint8_t station)
 {
+    writeMovement(*database_.connection(), subscriber, subscriberInstallation, station);
+}
+
+void MovementRecorder::writeMovement(Connection& c, std::int32_t subscriber, std::uint8_t subscriberInstallation,
+                                     std::uint8_t station)
+{
     QString sql;
     if (station == 1) {
         sql = QStringLiteral("INSERT INTO Movimientos_Parking ") +
@@ -35,56 +41,54 @@ void MovementRecorder::recordMovement(std::int32_t subscriber, std::uint8_t subs
               QStringLiteral(" AND TO_CHAR(HORAENTRADA,'DD/MM/YYYY') = TO_CHAR(SYSDATE,'DD/MM/YYYY') ") +
               QStringLiteral("   AND HORASALIDA IS NULL");
     }
-    database_.connection()->execute(sql);
+    c.execute(sql);
 }
 
-bool MovementRecorder::write(Kind kind, std::int32_t subscriber, std::uint8_t installation,
-                             const std::function<void()>& direct)
+void MovementRecorder::journal(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when)
 {
-    const QDateTime when = clock_.now();
-    if (!journal_.empty())
-        drain();
-    if (journal_.empty()) {
-        try {
-            direct();
-            return true;
-        } catch (const std::exception& e) {
-            log_(QStringLiteral("ERROR al escribir en la base de datos: ") + QString::fromUtf8(e.what()));
-        }
-    }
     if (journal_.append(kind, subscriber, installation, when)) {
         log_(QStringLiteral("DIARIO: pendiente ") + WriteJournal::describe(journal_.pending().back()));
     } else {
         log_(QStringLiteral("ERROR: no se puede guardar en el diario %1: %2")
                  .arg(journal_.path(), WriteJournal::describe({0, kind, subscriber, installation, when})));
     }
-    return false;
 }
 
-bool MovementRecorder::recordEntrance(std::int32_t subscriber, std::uint8_t subscriberInstallation)
+std::optional<std::int16_t> MovementRecorder::recordPassage(Kind movement, std::int32_t subscriber,
+                                                            std::uint8_t installation)
 {
-    return write(Kind::Entrance, subscriber, subscriberInstallation,
-                 [&] { recordMovement(subscriber, subscriberInstallation, 1); });
+    const Kind space = movement == Kind::Entrance ? Kind::TakeSpace : Kind::GiveSpace;
+    const QDateTime when = clock_.now();
+    if (!journal_.empty())
+        drain();
+    if (journal_.empty()) {
+        const auto c = database_.connection();
+        try {
+            c->begin();
+            writeMovement(*c, subscriber, installation, movement == Kind::Entrance ? 1 : 2);
+            FreeSpaceCounter counter(*c, installation_);
+            const std::int16_t left = space == Kind::TakeSpace ? counter.decrement() : counter.increment();
+            c->commit();
+            return left;
+        } catch (const std::exception& e) {
+            c->rollback();
+            log_(QStringLiteral("ERROR al escribir en la base de datos: ") + QString::fromUtf8(e.what()));
+        }
+    }
+    // Written together or not at all: both wait in the journal, in order.
+    journal(movement, subscriber, installation, when);
+    journal(space, 0, 0, when);
+    return std::nullopt;
 }
 
-bool MovementRecorder::recordExit(std::int32_t subscriber, std::uint8_t subscriberInstallation)
+std::optional<std::int16_t> MovementRecorder::recordEntrance(std::int32_t subscriber, std::uint8_t subscriberInstallation)
 {
-    return write(Kind::Exit, subscriber, subscriberInstallation,
-                 [&] { recordMovement(subscriber, subscriberInstallation, 2); });
+    return recordPassage(Kind::Entrance, subscriber, subscriberInstallation);
 }
 
-std::optional<std::int16_t> MovementRecorder::takeSpace()
+std::optional<std::int16_t> MovementRecorder::recordExit(std::int32_t subscriber, std::uint8_t subscriberInstallation)
 {
-    std::optional<std::int16_t> value;
-    write(Kind::TakeSpace, 0, 0, [&] { value = FreeSpaceCounter(*database_.connection(), installation_).decrement(); });
-    return value;
-}
-
-std::optional<std::int16_t> MovementRecorder::giveSpace()
-{
-    std::optional<std::int16_t> value;
-    write(Kind::GiveSpace, 0, 0, [&] { value = FreeSpaceCounter(*database_.connection(), installation_).increment(); });
-    return value;
+    return recordPassage(Kind::Exit, subscriber, subscriberInstallation);
 }
 
 void MovementRecorder::replay(const WriteJournal::Entry& e)

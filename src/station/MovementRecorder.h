@@ -23,12 +23,12 @@ public:
     // inserts, any other station closes today's open row. Throws on failure.
     void recordMovement(std::int32_t subscriber, std::uint8_t subscriberInstallation, std::uint8_t station);
 
-    // Passage writes that never fail: false when the write was journalled.
-    bool recordEntrance(std::int32_t subscriber, std::uint8_t subscriberInstallation);
-    bool recordExit(std::int32_t subscriber, std::uint8_t subscriberInstallation);
-    // The new count, or nullopt when the change was journalled.
-    std::optional<std::int16_t> takeSpace();
-    std::optional<std::int16_t> giveSpace();
+    // A passage's writes, which never fail: the movement row (an entrance's
+    // insert, an exit's closing of the stay) and the free-space change, in
+    // one transaction (one flush on the embedded database). The new count,
+    // or nullopt when both were journalled.
+    std::optional<std::int16_t> recordEntrance(std::int32_t subscriber, std::uint8_t subscriberInstallation);
+    std::optional<std::int16_t> recordExit(std::int32_t subscriber, std::uint8_t subscriberInstallation);
 
     // Replays what waits in the journal, oldest first, until one fails.
     // True when the journal is empty afterwards.
@@ -37,8 +37,9 @@ public:
 
 private:
     using Kind = WriteJournal::Kind;
-    // Runs `direct` unless writes are queued; journals on failure.
-    bool write(Kind kind, std::int32_t subscriber, std::uint8_t installation, const std::function<void()>& direct);
+    std::optional<std::int16_t> recordPassage(Kind movement, std::int32_t subscriber, std::uint8_t installation);
+    void writeMovement(Connection& c, std::int32_t subscriber, std::uint8_t subscriberInstallation, std::uint8_t station);
+    void journal(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when);
     void replay(const WriteJournal::Entry& e);
 
     Database& database_;

@@ -264,8 +264,7 @@ void Station::admitEntrance()
     // stops answering; what cannot be written waits in the journal.
     log_.write(QStringLiteral("ID = ") + QString::number(subscriber_));
     const QString message = site_.readerMessage("MsjOk");
-    recorder.recordEntrance(subscriber_, subscriberInstallation_);
-    const auto left = recorder.takeSpace();
+    const auto left = recorder.recordEntrance(subscriber_, subscriberInstallation_);
     site_.showFreeSpaces(left ? *left : std::max(0, site_.freeSpaces() - 1));
     openBarrier();
     site_.addAccessRow(number_, message, subscriber_);
@@ -279,8 +278,7 @@ void Station::letOut()
     // opens whatever the database says.
     log_.write(QStringLiteral("ID = ") + QString::number(subscriber_));
     const QString message = fixedText(Thanks, Site::MessageWidth);
-    recorder.recordExit(subscriber_, subscriberInstallation_);
-    const auto left = recorder.giveSpace();
+    const auto left = recorder.recordExit(subscriber_, subscriberInstallation_);
     if (left)
         site_.showFreeSpaces(*left);
     openBarrier();

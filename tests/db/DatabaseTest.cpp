@@ -219,6 +219,9 @@ public:
     bool isOpen() const override { return open_; }
     void execute(const QString&) override { gate_->pass(); }
     std::unique_ptr<Recordset> openRecordset(const QString&, LockType) override { return nullptr; }
+    void begin() override {}
+    void commit() override {}
+    void rollback() override {}
 
 private:
     std::shared_ptr<Gate> gate_;

@@ -33,28 +33,41 @@ TEST_F(Counter, DecrementNeverGoesBelowZero)
 
 TEST_F(Counter, AChangeMadeMeanwhileIsNotLost)
 {
-    // Another workstation lets a car in between our read and our update,
-    // twice in a row.
-    int interferences = 2;
+    // Another workstation lets a car in right after our change, before we
+    // read the count back: both changes stay.
     auto other = db.openAnother();
     faults->afterOpen = [&](const QString& sql) {
-        if (sql.startsWith(QLatin1String("SELECT PLAZAS_LIBRES")) && interferences-- > 0)
+        if (sql.startsWith(QLatin1String("SELECT PLAZAS_LIBRES")))
             other->execute(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = PLAZAS_LIBRES - 1"));
     };
-    EXPECT_EQ(counter.decrement(), 7);
-    EXPECT_EQ(value(), 7);
-    interferences = 1;
-    EXPECT_EQ(counter.increment(), 7);
-    EXPECT_EQ(value(), 7);
+    EXPECT_EQ(counter.decrement(), 9);
+    EXPECT_EQ(value(), 8);
+    EXPECT_EQ(counter.increment(), 9);
+    EXPECT_EQ(value(), 8);
 }
 
-TEST_F(Counter, EndlessConflictsEndInAnError)
+TEST_F(Counter, TwoWorkstationsAtOnceNeverConflictAndCountExactly)
 {
+    // Every statement of ours has one of theirs right after it.
     auto other = db.openAnother();
+    FreeSpaceCounter theirs(*other, 3);
+    bool busy = false;
     faults->afterOpen = [&](const QString&) {
-        other->execute(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = PLAZAS_LIBRES + 1"));
+        if (busy)
+            return;
+        busy = true;
+        theirs.increment();
+        busy = false;
     };
-    EXPECT_THROW(counter.decrement(), UpdateConflict);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_NO_THROW(counter.decrement());
+    // Ours: five down; theirs: five up, bounded by the capacity (20).
+    EXPECT_EQ(value(), 10);
+    const QStringList executed = faults->executed.filter(QStringLiteral("UPDATE INSTALACIONES"));
+    ASSERT_FALSE(executed.isEmpty());
+    EXPECT_EQ(executed.front(), QStringLiteral(
+        "UPDATE INSTALACIONES SET PLAZAS_LIBRES = CASE WHEN PLAZAS_LIBRES - 1 < 0 THEN 0 ELSE PLAZAS_LIBRES - 1 END "
+        "WHERE CodInstalacion = 3"));
 }
 
 TEST_F(Counter, MissingRowIsAnError)

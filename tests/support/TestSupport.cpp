@@ -29,6 +29,9 @@ public:
         sync();
         return inner_.openRecordset(sql, l);
     }
+    void begin() override { inner_.begin(); }
+    void commit() override { inner_.commit(); }
+    void rollback() override { inner_.rollback(); }
 
 private:
     void sync()
@@ -158,6 +161,21 @@ std::unique_ptr<Recordset> FaultyConnection::openRecordset(const QString& sql, L
     if (faults_->afterOpen)
         faults_->afterOpen(sql);
     return rs;
+}
+
+void FaultyConnection::begin()
+{
+    if (!open_ || faults_->failEverything)
+        throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
+    inner_->begin();
+}
+
+void FaultyConnection::commit()
+{
+    faults_->executed << QStringLiteral("COMMIT");
+    if (!open_ || faults_->failEverything || (faults_->failSql && faults_->failSql(QStringLiteral("COMMIT"))))
+        throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
+    inner_->commit();
 }
 
 void RecordingConnectionUi::pumpEvents(std::chrono::milliseconds)

@@ -74,6 +74,9 @@ public:
     bool isOpen() const override { return inner_->isOpen(); }
     void execute(const QString& sql) override;
     std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType l) override;
+    void begin() override { inner_->begin(); }
+    void commit() override { inner_->commit(); }
+    void rollback() override { inner_->rollback(); }
     std::vector<RecordedCall> calls;
     QStringList statements() const;
 
@@ -102,6 +105,9 @@ public:
     bool isOpen() const override { return open_ && inner_->isOpen(); }
     void execute(const QString& sql) override;
     std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType l) override;
+    void begin() override;
+    void commit() override;
+    void rollback() override { inner_->rollback(); }
 
 private:
     std::shared_ptr<Faults> faults_;
