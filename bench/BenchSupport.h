@@ -30,6 +30,11 @@ public:
         note(sql);
         return inner_.openRecordset(sql, l);
     }
+    std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override
+    {
+        note(sql);
+        return inner_.query(sql, params);
+    }
     void begin() override { inner_.begin(); }
     void commit() override { inner_.commit(); }
     void rollback() override { inner_.rollback(); }

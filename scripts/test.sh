@@ -10,6 +10,7 @@ bash scripts/install-deps.sh
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp"
 
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DPARKING_SANITIZE=ON -DPARKING_BUILD_TESTS=ON >/dev/null
 cmake --build build-test -j"$(nproc)"

@@ -15,6 +15,7 @@
 #include <QVariant>
 
 #include <memory>
+#include <vector>
 
 namespace parking {
 
@@ -42,6 +43,10 @@ public:
     virtual void moveNext() = 0;
 };
 
+// Values for a statement's "?" placeholders, in order: whole numbers
+// (qlonglong) or texts.
+using Parameters = std::vector<QVariant>;
+
 class Connection {
 public:
     virtual ~Connection() = default;
@@ -49,6 +54,10 @@ public:
     virtual bool isOpen() const = 0;
     virtual void execute(const QString& sql) = 0;
     virtual std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType lock) = 0;
+    // A read-only row set of a statement whose varying values are "?"
+    // placeholders bound to `params`: the statement is prepared once per
+    // connection and reused, and no value is ever pasted into its text.
+    virtual std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) = 0;
     // A transaction: what is written between begin() and commit() reaches
     // the database together or not at all (rollback(), or a failure). Outside
     // one, every statement commits by itself.

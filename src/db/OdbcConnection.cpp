@@ -14,6 +14,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -26,9 +27,13 @@ struct OdbcConnection::Handles {
     bool open = false;
     bool postgres = false;
     QString dbms;
+    // Statements of query(), prepared once, by their text.
+    std::map<QString, SQLHSTMT> prepared;
 
     ~Handles()
     {
+        for (auto& [sql, stmt] : prepared)
+            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
         if (dbc != SQL_NULL_HDBC) {
             if (open)
                 SQLDisconnect(dbc);
@@ -365,6 +370,99 @@ void OdbcConnection::execute(const QString& sql)
     auto lock = claim(*h);
     Statement s;
     prepareStatement(*h, s, sql);
+}
+
+namespace {
+
+// A parameter's value, kept alive until the statement has run.
+struct Bound {
+    SQLBIGINT number = 0;
+    QByteArray text;
+    SQLLEN indicator = 0;
+};
+
+SQLHSTMT preparedStatement(OdbcConnection::Handles& h, const QString& sql)
+{
+    SQLHSTMT& stmt = h.prepared[sql];
+    if (stmt != SQL_NULL_HSTMT)
+        return stmt;
+    const QByteArray text = (h.postgres ? callBareSysdate(sql) : sql).toUtf8();
+    check(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &stmt), SQL_HANDLE_DBC, h.dbc, QStringLiteral("SQLAllocHandle"));
+    SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT,
+                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(OdbcConnection::QueryTimeoutSeconds)), 0);
+    const SQLRETURN rc = SQLPrepare(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.constData())),
+                                    static_cast<SQLINTEGER>(text.size()));
+    if (!SQL_SUCCEEDED(rc)) {
+        const SQLHSTMT failed = stmt;
+        h.prepared.erase(sql);
+        try {
+            check(rc, SQL_HANDLE_STMT, failed, QStringLiteral("SQL error"));
+        } catch (...) {
+            SQLFreeHandle(SQL_HANDLE_STMT, failed);
+            throw;
+        }
+    }
+    return stmt;
+}
+
+void bindParameters(SQLHSTMT stmt, const Parameters& params, std::vector<Bound>& values)
+{
+    values.assign(params.size(), Bound{});
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        Bound& b = values[i];
+        const QVariant& v = params[i];
+        const auto column = static_cast<SQLUSMALLINT>(i + 1);
+        SQLRETURN rc;
+        if (v.isNull()) {
+            b.indicator = SQL_NULL_DATA;
+            rc = SQLBindParameter(stmt, column, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 1, 0, nullptr, 0, &b.indicator);
+        } else if (isWholeNumber(v)) {
+            b.number = v.toLongLong();
+            rc = SQLBindParameter(stmt, column, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &b.number, 0, nullptr);
+        } else {
+            b.text = v.toString().toUtf8();
+            b.indicator = b.text.size();
+            rc = SQLBindParameter(stmt, column, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
+                                  static_cast<SQLULEN>(std::max<qsizetype>(1, b.text.size())), 0, b.text.data(),
+                                  b.indicator, &b.indicator);
+        }
+        check(rc, SQL_HANDLE_STMT, stmt, QStringLiteral("SQLBindParameter"));
+    }
+}
+
+} // namespace
+
+std::unique_ptr<Recordset> OdbcConnection::query(const QString& sql, const Parameters& params)
+{
+    auto h = handles_;
+    auto lock = claim(*h);
+    const SQLHSTMT stmt = preparedStatement(*h, sql);
+    try {
+        std::vector<Bound> values;
+        bindParameters(stmt, params, values);
+        for (int attempt = 1;; ++attempt) {
+            try {
+                check(SQLExecute(stmt), SQL_HANDLE_STMT, stmt, QStringLiteral("SQL error"));
+                break;
+            } catch (const SerializationFailure&) {
+                SQLFreeStmt(stmt, SQL_CLOSE);
+                if (attempt >= SerializationRetries)
+                    throw;
+            }
+        }
+        ResultColumns columns = describeResult(stmt);
+        std::vector<MemoryRecordset::Row> rows = fetchAll(stmt, columns.types);
+        // Ready for its next use.
+        SQLFreeStmt(stmt, SQL_CLOSE);
+        SQLFreeStmt(stmt, SQL_RESET_PARAMS);
+        return std::make_unique<MemoryRecordset>(columns.names, std::move(rows));
+    } catch (...) {
+        // A statement that failed is prepared afresh next time (the table it
+        // names may have changed under it).
+        h->prepared.erase(sql);
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        throw;
+    }
 }
 
 void OdbcConnection::begin()

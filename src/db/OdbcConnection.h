@@ -40,6 +40,7 @@ public:
     bool isOpen() const override;
     void execute(const QString& sql) override;
     std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType lock) override;
+    std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override;
     void begin() override;
     void commit() override;
     void rollback() override;

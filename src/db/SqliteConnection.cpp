@@ -114,8 +114,16 @@ SqliteConnection::SqliteConnection(const Clock& serverClock, QString baseFolder)
 SqliteConnection::~SqliteConnection()
 {
     std::lock_guard lock(handle_->mutex);
-    sqlite3_close_v2(handle_->db);
-    handle_->db = nullptr;
+    handle_->close();
+}
+
+void SqliteConnection::Handle::close()
+{
+    for (auto& [sql, stmt] : prepared)
+        sqlite3_finalize(stmt);
+    prepared.clear();
+    sqlite3_close_v2(db);
+    db = nullptr;
 }
 
 QString SqliteConnection::databasePath(const QString& dataSource, const QString& baseFolder)
@@ -168,7 +176,7 @@ void SqliteConnection::open(const QString& connectionString, const ConnectionOpt
         throw DatabaseError(QStringLiteral("Cannot open the embedded database %1: %2").arg(path, e.message()));
     }
     std::lock_guard lock(handle_->mutex);
-    sqlite3_close_v2(handle_->db);
+    handle_->close();
     handle_->db = db;
 }
 
@@ -289,6 +297,48 @@ MemoryRecordset::Writer rowWriter(std::shared_ptr<SqliteConnection::Handle> hand
 }
 
 } // namespace
+
+std::unique_ptr<Recordset> SqliteConnection::query(const QString& sql, const Parameters& params)
+{
+    std::lock_guard lock(handle_->mutex);
+    sqlite3* db = handle_->get();
+    sqlite3_stmt*& stmt = handle_->prepared[sql];
+    if (!stmt) {
+        const QByteArray utf8 = embeddedDayArithmetic(callBareSysdate(sql)).toUtf8();
+        if (sqlite3_prepare_v3(db, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_PREPARE_PERSISTENT, &stmt,
+                               nullptr) != SQLITE_OK) {
+            handle_->prepared.erase(sql);
+            fail(db, QStringLiteral("SQL error"));
+        }
+    }
+    // Left ready for its next use whatever happens here.
+    struct Reset {
+        sqlite3_stmt* s;
+        ~Reset()
+        {
+            sqlite3_reset(s);
+            sqlite3_clear_bindings(s);
+        }
+    } reset{stmt};
+    for (std::size_t i = 0; i < params.size(); ++i)
+        bindValue(stmt, static_cast<int>(i) + 1, params[i]);
+    const int count = sqlite3_column_count(stmt);
+    QStringList names;
+    for (int i = 0; i < count; ++i)
+        names << QString::fromUtf8(sqlite3_column_name(stmt, i));
+    std::vector<MemoryRecordset::Row> rows;
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        MemoryRecordset::Row row;
+        row.reserve(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i)
+            row.push_back(columnValue(stmt, i));
+        rows.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE)
+        fail(db, QStringLiteral("SQL error"));
+    return std::make_unique<MemoryRecordset>(names, std::move(rows));
+}
 
 void SqliteConnection::begin()
 {

@@ -12,10 +12,12 @@
 
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <mutex>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace parking {
 
@@ -34,6 +36,7 @@ public:
     bool isOpen() const override;
     void execute(const QString& sql) override;
     std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType lock) override;
+    std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override;
     void begin() override;
     void commit() override;
     void rollback() override;
@@ -51,7 +54,12 @@ public:
     struct Handle {
         std::mutex mutex;
         sqlite3* db = nullptr;
+        // Prepared statements of query(), by their text; finalised before
+        // the handle closes.
+        std::map<QString, sqlite3_stmt*> prepared;
         sqlite3* get() const; // the open handle; fails when closed
+        void close();         // finalises the statements, closes the handle
+        ~Handle() { close(); }
     };
 
 private:

@@ -13,11 +13,6 @@ namespace parking {
 
 namespace {
 
-QString n(std::int64_t value)
-{
-    return QString::number(value);
-}
-
 // The time of day of a timetable bound; nullopt for Null, which sets no
 // bound. A value that is no time at all is an error, not a missing bound.
 std::optional<QTime> bound(const QVariant& value)
@@ -33,13 +28,6 @@ std::optional<QTime> bound(const QVariant& value)
 QString text(const QTime& t)
 {
     return t.toString(QStringLiteral("HH:mm:ss"));
-}
-
-// A code read from the database, as statement text: formatted from the
-// number it holds, so that no column's text ever reaches a statement.
-QString codeText(const QVariant& value)
-{
-    return QString::number(toInt32(value));
 }
 
 bool hasMonthlyAllowance(double feeCode)
@@ -60,33 +48,33 @@ QString shiftedTimeText(const QTime& time, int seconds)
     return QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm:ss"));
 }
 
-std::unique_ptr<Recordset> AccessRules::keyset(const QString& sql)
+std::unique_ptr<Recordset> AccessRules::read(const QString& sql, std::initializer_list<qlonglong> values)
 {
-    return connection_.openRecordset(sql, LockType::Optimistic);
-}
-
-std::unique_ptr<Recordset> AccessRules::dynamic(const QString& sql)
-{
-    return connection_.openRecordset(sql, LockType::ReadOnly);
+    Parameters params;
+    for (qlonglong v : values)
+        params.emplace_back(v);
+    return connection_.query(sql, params);
 }
 
 AccessResult AccessRules::check(std::int32_t subscriberCode, std::int32_t installationCode)
 {
-    const QString code = n(subscriberCode);
-    const QString inst = n(installationCode);
+    const qlonglong code = subscriberCode;
+    const qlonglong inst = installationCode;
 
-    auto fees = keyset(QStringLiteral("SELECT CodInstalacion,Codigo,FecAlta,FecBaja,CodCuota FROM MOVTOSCUOTAS1 M WHERE Codigo = ") +
-                       code + QStringLiteral(" AND CodInstalacion =") + inst +
-                       QStringLiteral(" AND FECALTA <= TRUNC(SYSDATE) AND (FECBAJA >= TRUNC(SYSDATE) OR FECBAJA IS NULL)"));
+    auto fees = read(QStringLiteral("SELECT CodInstalacion,Codigo,FecAlta,FecBaja,CodCuota FROM MOVTOSCUOTAS1 M WHERE Codigo = ? "
+                                    "AND CodInstalacion =? AND FECALTA <= TRUNC(SYSDATE) AND (FECBAJA >= TRUNC(SYSDATE) OR "
+                                    "FECBAJA IS NULL)"),
+                     {code, inst});
 
-    auto subscriber = keyset(QStringLiteral("SELECT CodInstalacion,Codigo,Cursillista,FormaPago,CodigoRelacion FROM ABONADOS WHERE Codigo = ") +
-                             code + QStringLiteral(" AND CodInstalacion =") + inst);
+    auto subscriber = read(QStringLiteral("SELECT CodInstalacion,Codigo,Cursillista,FormaPago,CodigoRelacion FROM ABONADOS "
+                                          "WHERE Codigo = ? AND CodInstalacion =?"),
+                           {code, inst});
     if (!subscriber->hasRow())
         return SubscriberUnknown;
 
-    auto blocks = keyset(QStringLiteral("SELECT BLOQUEADO FROM BLOQUEOS ") + QStringLiteral("WHERE ") +
-                         QStringLiteral("CodInstalacion =") + inst + QStringLiteral(" AND Codigo =") + code +
-                         QStringLiteral(" AND ") + QStringLiteral("FECHA_DESBLOQUEO IS NULL AND FECHA <= SYSDATE"));
+    auto blocks = read(QStringLiteral("SELECT BLOQUEADO FROM BLOQUEOS WHERE CodInstalacion =? AND Codigo =? AND "
+                                      "FECHA_DESBLOQUEO IS NULL AND FECHA <= SYSDATE"),
+                       {inst, code});
     if (blocks->hasRow())
         return SubscriberBlocked;
     blocks.reset();
@@ -97,11 +85,10 @@ AccessResult AccessRules::check(std::int32_t subscriberCode, std::int32_t instal
     // Without a related code only the subscriber's own receipts count: the
     // statement then names the subscriber twice.
     const QVariant related = subscriber->field(QStringLiteral("CodigoRelacion"));
-    const QString relatedCode = related.isNull() ? code : codeText(related);
-    auto receipts = keyset(QStringLiteral("SELECT CodInstalacion,Codigo FROM Recibos ") + QStringLiteral("WHERE CodInstalacion = ") +
-                           inst + QStringLiteral(" AND (Codigo = ") + code + QStringLiteral(" OR Codigo = ") + relatedCode +
-                           QStringLiteral(")") +
-                           QStringLiteral(" AND CodDevolucion < 90 AND FECHA <= TRUNC(sysdate) ORDER BY NumRecibo ASC"));
+    const qlonglong relatedCode = related.isNull() ? code : toInt32(related);
+    auto receipts = read(QStringLiteral("SELECT CodInstalacion,Codigo FROM Recibos WHERE CodInstalacion = ? AND (Codigo = ? OR "
+                                        "Codigo = ?) AND CodDevolucion < 90 AND FECHA <= TRUNC(sysdate) ORDER BY NumRecibo ASC"),
+                         {inst, code, relatedCode});
     if (receipts->hasRow())
         return ReceiptsUnpaid;
     receipts.reset();
@@ -127,8 +114,8 @@ AccessResult AccessRules::checkFeeTimetable(std::int32_t subscriberCode, std::in
     // like a code that has no Cuotas row.
     if (feeCode.isNull())
         return AccessGranted;
-    auto fee = keyset(QStringLiteral("SELECT * FROM Cuotas ") + QStringLiteral("WHERE CodInstalacion = ") + n(installationCode) +
-                      QStringLiteral(" AND CodCuota = ") + codeText(feeCode));
+    auto fee = read(QStringLiteral("SELECT * FROM Cuotas WHERE CodInstalacion = ? AND CodCuota = ?"),
+                    {installationCode, toInt32(feeCode)});
     if (!fee->hasRow())
         return AccessGranted;
 
@@ -162,12 +149,12 @@ AccessResult AccessRules::checkFeeTimetable(std::int32_t subscriberCode, std::in
 
 AccessResult AccessRules::checkCourseTimetable(std::int32_t subscriberCode, std::int32_t installationCode)
 {
-    const QString inst = n(installationCode);
-    auto enrolments = keyset(
+    auto enrolments = read(
         QStringLiteral("SELECT M.CodInstalacion,M.Codigo,M.Cobrado,M.CodCurso,C.FECINICIO,C.FECFIN FROM MovtosCursos M "
                        "INNER JOIN CURSOS C ON (M.CODINSTALACION = C.CODINSTALACION AND M.CODCURSO=C.CODCURSO) "
-                       "WHERE C.FECINICIO <= TRUNC(SYSDATE) AND C.FECFIN > TRUNC(SYSDATE) AND M.Codigo = ") +
-        n(subscriberCode) + QStringLiteral(" AND M.CodInstalacion =") + inst);
+                       "WHERE C.FECINICIO <= TRUNC(SYSDATE) AND C.FECFIN > TRUNC(SYSDATE) AND M.Codigo = ? AND "
+                       "M.CodInstalacion =?"),
+        {subscriberCode, installationCode});
     if (!enrolments->hasRow())
         return OutsideTimetable;
 
@@ -179,11 +166,11 @@ AccessResult AccessRules::checkCourseTimetable(std::int32_t subscriberCode, std:
         const QVariant courseCode = enrolments->field(QStringLiteral("CodCurso"));
         if (courseCode.isNull())
             continue;
-        auto course = keyset(
+        auto course = read(
             QStringLiteral("SELECT CodCurso, Codinstalacion,FecInicio,FecFin,FormaPago,HoraInicio1,HoraInicio2,HoraInicio3, "
                            "HoraInicio4,HoraInicio5,HoraInicio6,HoraInicio7, HoraFin1,HoraFin2,HoraFin3,HoraFin4,HoraFin5,HoraFin6, "
-                           "HoraFin7 FROM Cursos WHERE CodInstalacion = ") +
-            inst + QStringLiteral(" AND CodCurso = ") + codeText(courseCode));
+                           "HoraFin7 FROM Cursos WHERE CodInstalacion = ? AND CodCurso = ?"),
+            {installationCode, toInt32(courseCode)});
         if (!course->hasRow())
             continue;
         const QDateTime from = toDateTime(course->field(QStringLiteral("FecInicio")));
@@ -194,12 +181,12 @@ AccessResult AccessRules::checkCourseTimetable(std::int32_t subscriberCode, std:
         const int day = now.date().dayOfWeek();
         const std::int16_t entries = countEntriesToday(subscriberCode, installationCode);
         if (entries > 0) {
-            const auto end = bound(course->field(QStringLiteral("HoraFin") + n(day)));
+            const auto end = bound(course->field(QStringLiteral("HoraFin") + QString::number(day)));
             if (!end)
                 return OutsideTimetable;
             return nowText > shiftedTimeText(*end, CourseAfterEndSeconds) ? OutsideTimetable : AccessGranted;
         }
-        const auto start = bound(course->field(QStringLiteral("HoraInicio") + n(day)));
+        const auto start = bound(course->field(QStringLiteral("HoraInicio") + QString::number(day)));
         if (!start)
             return OutsideTimetable;
         const bool inside = nowText >= shiftedTimeText(*start, -CourseEarlySeconds) && nowText <= shiftedTimeText(*start, CourseLateSeconds);
@@ -210,8 +197,8 @@ AccessResult AccessRules::checkCourseTimetable(std::int32_t subscriberCode, std:
 
 std::int16_t AccessRules::lastEntryTooRecent(std::int32_t subscriberCode, std::int32_t installationCode)
 {
-    auto last = dynamic(QStringLiteral("SELECT MAX(HORAENTRADA) HORA FROM MOVIMIENTOS WHERE CODIGO=") + n(subscriberCode) +
-                        QStringLiteral(" AND INSTALACIONABONADO=") + n(installationCode));
+    auto last = read(QStringLiteral("SELECT MAX(HORAENTRADA) HORA FROM MOVIMIENTOS WHERE CODIGO=? AND INSTALACIONABONADO=?"),
+                     {subscriberCode, installationCode});
     if (!last->hasRow())
         return -1;
     const QVariant hora = last->field(QStringLiteral("HORA"));
@@ -230,17 +217,17 @@ std::int16_t AccessRules::lastEntryTooRecent(std::int32_t subscriberCode, std::i
 
 std::int16_t AccessRules::countEntriesToday(std::int32_t subscriberCode, std::int32_t installationCode)
 {
-    auto count = dynamic(QStringLiteral("SELECT count(*) ENTRADAS FROM MOVIMIENTOS WHERE CODIGO=") + n(subscriberCode) +
-                         QStringLiteral(" AND CODINSTALACION=") + n(installationCode) +
-                         QStringLiteral(" AND FECHA >= TRUNC(SYSDATE) AND FECHA < TRUNC(SYSDATE) + 1"));
+    auto count = read(QStringLiteral("SELECT count(*) ENTRADAS FROM MOVIMIENTOS WHERE CODIGO=? AND CODINSTALACION=? AND "
+                                     "FECHA >= TRUNC(SYSDATE) AND FECHA < TRUNC(SYSDATE) + 1"),
+                      {subscriberCode, installationCode});
     return toInt16(count->field(QStringLiteral("ENTRADAS")));
 }
 
 bool AccessRules::monthlyAllowanceLeft(std::int32_t subscriberCode, std::uint8_t installationCode, std::int32_t allowance)
 {
-    auto total = dynamic(QStringLiteral("SELECT COUNT(*) TOTAL FROM MOVIMIENTOS WHERE CODINSTALACION=") + n(installationCode) +
-                         QStringLiteral(" AND CODIGO=") + n(subscriberCode) +
-                         QStringLiteral(" AND FECHA >= TRUNC(SYSDATE,'MM') AND FECHA < ADD_MONTHS(TRUNC(SYSDATE,'MM'),1)"));
+    auto total = read(QStringLiteral("SELECT COUNT(*) TOTAL FROM MOVIMIENTOS WHERE CODINSTALACION=? AND CODIGO=? AND "
+                                     "FECHA >= TRUNC(SYSDATE,'MM') AND FECHA < ADD_MONTHS(TRUNC(SYSDATE,'MM'),1)"),
+                      {installationCode, subscriberCode});
     const QVariant value = total->field(QStringLiteral("TOTAL"));
     if (value.isNull())
         return false;

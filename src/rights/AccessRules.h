@@ -19,6 +19,7 @@
 #include <QVariant>
 
 #include <cstdint>
+#include <initializer_list>
 
 namespace parking {
 
@@ -50,8 +51,8 @@ public:
     bool monthlyAllowanceLeft(std::int32_t subscriberCode, std::uint8_t installationCode, std::int32_t allowance);
 
 private:
-    std::unique_ptr<Recordset> keyset(const QString& sql);
-    std::unique_ptr<Recordset> dynamic(const QString& sql);
+    // A read-only, prepared statement with its whole-number values bound.
+    std::unique_ptr<Recordset> read(const QString& sql, std::initializer_list<qlonglong> values);
 
     Connection& connection_;
     const Clock& clock_;

@@ -10,8 +10,8 @@ std::int16_t FreeSpaceCounter::change(const QString& newValue)
     const QString code = QString::number(installation_);
     connection_.execute(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = ") + newValue +
                         QStringLiteral(" WHERE CodInstalacion = ") + code);
-    auto row = connection_.openRecordset(
-        QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE CodInstalacion = ") + code, LockType::ReadOnly);
+    auto row = connection_.query(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE CodInstalacion = ?"),
+                                 {qlonglong(installation_)});
     if (!row->hasRow())
         throw DatabaseError(QStringLiteral("There is no installation %1").arg(code));
     return toInt16(row->field(QStringLiteral("Plazas_Libres")));

@@ -195,10 +195,9 @@ void Station::onCardNumberRead(const QString& card)
 
 Station::CardHolder Station::lookUpCard(const QString& cardCode)
 {
-    // The code is hexadecimal digits made here, never the reader's text.
-    auto rs = site_.connection()->openRecordset(
-        QStringLiteral("SELECT CODINSTALACION,CODIGO FROM ABONADOS WHERE CODTARJETA = '") + cardCode + QStringLiteral("'"),
-        LockType::ReadOnly);
+    // The code is hexadecimal digits made here, and a bound value at that.
+    auto rs = site_.connection()->query(QStringLiteral("SELECT CODINSTALACION,CODIGO FROM ABONADOS WHERE CODTARJETA = ?"),
+                                        {cardCode});
     if (!rs->hasRow())
         return {};
     // A row whose code or installation cannot be used counts as a card
@@ -230,10 +229,8 @@ AccessResult Station::authorize()
     site_.setLastAccessResult(AccessGranted);
     const auto connection = site_.connection();
     const bool known = connection
-                           ->openRecordset(QStringLiteral("SELECT Codigo FROM Abonados WHERE Codigo = ") +
-                                               QString::number(subscriber_) + QStringLiteral(" AND CodInstalacion=") +
-                                               QString::number(subscriberInstallation_),
-                                           LockType::Optimistic)
+                           ->query(QStringLiteral("SELECT Codigo FROM Abonados WHERE Codigo = ? AND CodInstalacion=?"),
+                                   {qlonglong(subscriber_), qlonglong(subscriberInstallation_)})
                            ->hasRow();
     const AccessResult r =
         known ? AccessRules(*connection, site_.clock()).check(subscriber_, subscriberInstallation_) : SubscriberUnknown;
@@ -250,8 +247,8 @@ AccessResult Station::authorize()
 void Station::admitEntrance()
 {
     MovementRecorder& recorder = site_.recorder();
-    auto spaces = site_.open(QStringLiteral("SELECT Plazas_Libres FROM Instalaciones WHERE CodInstalacion = ") +
-                             QString::number(site_.installation()));
+    auto spaces = site_.connection()->query(QStringLiteral("SELECT Plazas_Libres FROM Instalaciones WHERE CodInstalacion = ?"),
+                                            {qlonglong(site_.installation())});
     site_.setFreeSpaces(toInt16(spaces->field(QStringLiteral("Plazas_Libres"))));
     if (site_.freeSpaces() <= 0) {
         site_.alert(QStringLiteral("NO HAY PLAZAS LIBRES"));

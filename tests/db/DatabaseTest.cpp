@@ -219,6 +219,7 @@ public:
     bool isOpen() const override { return open_; }
     void execute(const QString&) override { gate_->pass(); }
     std::unique_ptr<Recordset> openRecordset(const QString&, LockType) override { return nullptr; }
+    std::unique_ptr<Recordset> query(const QString&, const Parameters&) override { return nullptr; }
     void begin() override {}
     void commit() override {}
     void rollback() override {}

@@ -29,6 +29,11 @@ public:
         sync();
         return inner_.openRecordset(sql, l);
     }
+    std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override
+    {
+        sync();
+        return inner_.query(sql, params);
+    }
     void begin() override { inner_.begin(); }
     void commit() override { inner_.commit(); }
     void rollback() override { inner_.rollback(); }
@@ -116,6 +121,27 @@ std::unique_ptr<Recordset> RecordingConnection::openRecordset(const QString& sql
     return inner_->openRecordset(sql, l);
 }
 
+QString withValues(const QString& sql, const Parameters& params)
+{
+    QString out;
+    std::size_t next = 0;
+    for (QChar c : sql) {
+        if (c != QLatin1Char('?') || next >= params.size()) {
+            out += c;
+            continue;
+        }
+        const QVariant& v = params[next++];
+        out += v.typeId() == QMetaType::QString ? QLatin1Char('\'') + v.toString() + QLatin1Char('\'') : v.toString();
+    }
+    return out;
+}
+
+std::unique_ptr<Recordset> RecordingConnection::query(const QString& sql, const Parameters& params)
+{
+    calls.push_back({withValues(sql, params), static_cast<int>(LockType::ReadOnly)});
+    return inner_->query(sql, params);
+}
+
 QStringList RecordingConnection::statements() const
 {
     QStringList out;
@@ -160,6 +186,20 @@ std::unique_ptr<Recordset> FaultyConnection::openRecordset(const QString& sql, L
     auto rs = inner_->openRecordset(sql, l);
     if (faults_->afterOpen)
         faults_->afterOpen(sql);
+    return rs;
+}
+
+std::unique_ptr<Recordset> FaultyConnection::query(const QString& sql, const Parameters& params)
+{
+    const QString shown = withValues(sql, params);
+    faults_->executed << shown;
+    if (!open_ || faults_->failEverything)
+        throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
+    if (faults_->failSql && faults_->failSql(shown))
+        throw DatabaseError(QStringLiteral("ORA-01013: user requested cancel of current operation"));
+    auto rs = inner_->query(sql, params);
+    if (faults_->afterOpen)
+        faults_->afterOpen(shown);
     return rs;
 }
 

@@ -66,6 +66,10 @@ struct RecordedCall {
     friend bool operator==(const RecordedCall&, const RecordedCall&) = default;
 };
 
+// A statement with its "?" placeholders written as the values (texts
+// quoted): what a query would have been had the values been pasted in.
+QString withValues(const QString& sql, const Parameters& params);
+
 // Passes every call to another connection and keeps a list of them.
 class RecordingConnection final : public Connection {
 public:
@@ -74,6 +78,7 @@ public:
     bool isOpen() const override { return inner_->isOpen(); }
     void execute(const QString& sql) override;
     std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType l) override;
+    std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override;
     void begin() override { inner_->begin(); }
     void commit() override { inner_->commit(); }
     void rollback() override { inner_->rollback(); }
@@ -105,6 +110,7 @@ public:
     bool isOpen() const override { return open_ && inner_->isOpen(); }
     void execute(const QString& sql) override;
     std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType l) override;
+    std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override;
     void begin() override;
     void commit() override;
     void rollback() override { inner_->rollback(); }
