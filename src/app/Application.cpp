@@ -190,6 +190,25 @@ StationController::Paths stationPaths(const QString& configFile, const QString& 
             configFolder.absoluteFilePath(keyFile.isEmpty() ? QStringLiteral("claves-lectores") : keyFile)};
 }
 
+#if PARKING_GUI
+// The demo's reader simulator, under the main window: emulated OSDP readers
+// when there are some, else the stations' reader controls driven directly.
+std::unique_ptr<ReaderSimulatorWindow> showSimulator(StationController& controller, const QWidget& window,
+                                                     osdp::EmulatorHost* demoReaders)
+{
+    std::array<std::unique_ptr<SimulatedReader>, 2> readers;
+    for (int station : {1, 2}) {
+        readers[stationIndex(station)] =
+            demoReaders ? emulatedReader(*demoReaders->reader(static_cast<std::uint8_t>(station)), station)
+                        : simulatedControl(controller.reader(station));
+    }
+    auto simulator = std::make_unique<ReaderSimulatorWindow>(std::move(readers), demoCards(controller));
+    simulator->move(window.geometry().left(), window.frameGeometry().bottom() + 10);
+    simulator->show();
+    return simulator;
+}
+#endif
+
 // Runs the stations until they close; the program's exit status.
 // `demoReaders`: the demo's emulated readers, if any.
 int runStations(const CommandLine& options, Clocks& clocks, const StationController::Paths& paths,
@@ -226,17 +245,8 @@ int runStations(const CommandLine& options, Clocks& clocks, const StationControl
     std::unique_ptr<ReaderSimulatorWindow> simulator;
     if (window) {
         window->show();
-        if (options.demo) {
-            std::array<std::unique_ptr<SimulatedReader>, 2> readers;
-            for (int station : {1, 2}) {
-                readers[stationIndex(station)] =
-                    demoReaders ? emulatedReader(*demoReaders->reader(static_cast<std::uint8_t>(station)), station)
-                                : simulatedControl(controller.reader(station));
-            }
-            simulator = std::make_unique<ReaderSimulatorWindow>(std::move(readers), demoCards(controller));
-            simulator->move(window->geometry().left(), window->frameGeometry().bottom() + 10);
-            simulator->show();
-        }
+        if (options.demo)
+            simulator = showSimulator(controller, *window, demoReaders);
         window->setAlertsAutoClose(!options.script.isEmpty());
         actions = window.get();
     }

@@ -11,7 +11,7 @@
 namespace parking {
 
 // Dates and times in this program are wall-clock readings: the date and
-// time of day as a person reads them, carried with a UTC time spec so that
+// time of day as a person reads them, marked as UTC so that
 // no time-zone rule ever shifts or invalidates one (02:30 on the night the
 // clocks go forward is a time stored data may hold; the hour that repeats
 // in autumn stays two readings of the same text). Every clock returns

@@ -5,6 +5,7 @@
 #include "DatabaseError.h"
 #include "FieldValue.h"
 #include "MemoryRecordset.h"
+#include "OdbcSupport.h"
 #include "OracleDialect.h"
 
 #include <QDateTime>
@@ -19,6 +20,8 @@
 #include <vector>
 
 namespace parking {
+
+using namespace odbc;
 
 struct OdbcConnection::Handles {
     std::timed_mutex mutex;
@@ -46,41 +49,6 @@ struct OdbcConnection::Handles {
 
 namespace {
 
-QString diagnostics(SQLSMALLINT type, SQLHANDLE handle)
-{
-    QStringList out;
-    for (SQLSMALLINT i = 1;; ++i) {
-        SQLCHAR state[6] = {};
-        SQLCHAR text[1024] = {};
-        SQLINTEGER native = 0;
-        SQLSMALLINT length = 0;
-        if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, i, state, &native, text, sizeof text, &length)))
-            break;
-        out << QStringLiteral("%1: %2").arg(QString::fromLatin1(reinterpret_cast<char*>(state)),
-                                            QString::fromUtf8(reinterpret_cast<char*>(text)).trimmed());
-    }
-    return out.isEmpty() ? QStringLiteral("ODBC call failed") : out.join(QStringLiteral("; "));
-}
-
-// A statement the server rolled back because it could not order it with
-// another client's (serialization failure): running it again is safe.
-class SerializationFailure : public DatabaseError {
-public:
-    using DatabaseError::DatabaseError;
-};
-
-void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const QString& what)
-{
-    if (SQL_SUCCEEDED(rc))
-        return;
-    const QString message = what + QStringLiteral(": ") + diagnostics(type, handle);
-    // SQLSTATE 40001 on most servers; Oracle's driver reports ORA-08177.
-    if (message.contains(QLatin1String(": 40001:")) || message.contains(QLatin1String("ORA-08177")))
-        throw SerializationFailure(message);
-    throw DatabaseError(message);
-}
-
-// A statement handle freed when it goes out of scope.
 struct Statement {
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     ~Statement()
@@ -129,90 +97,6 @@ void prepareStatement(OdbcConnection::Handles& h, Statement& s, const QString& s
     }
 }
 
-// A text column, read in pieces of any length.
-QVariant readText(SQLHSTMT stmt, SQLUSMALLINT column)
-{
-    SQLLEN indicator = 0;
-    QByteArray bytes;
-    char buffer[1024];
-    for (;;) {
-        const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_CHAR, buffer, sizeof buffer, &indicator);
-        if (rc == SQL_NO_DATA)
-            break;
-        check(rc, SQL_HANDLE_STMT, stmt, QStringLiteral("SQLGetData"));
-        if (indicator == SQL_NULL_DATA)
-            return {};
-        const qsizetype got = (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof buffer))
-                                  ? static_cast<qsizetype>(sizeof buffer - 1)
-                                  : static_cast<qsizetype>(indicator);
-        bytes.append(buffer, got);
-        if (rc == SQL_SUCCESS)
-            break;
-    }
-    return QVariant(QString::fromUtf8(bytes));
-}
-
-QVariant readValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT type)
-{
-    SQLLEN indicator = 0;
-    switch (type) {
-    case SQL_SMALLINT:
-    case SQL_INTEGER:
-    case SQL_TINYINT:
-    case SQL_BIGINT:
-    case SQL_BIT: {
-        SQLBIGINT v = 0;
-        check(SQLGetData(stmt, column, SQL_C_SBIGINT, &v, 0, &indicator), SQL_HANDLE_STMT, stmt, QStringLiteral("SQLGetData"));
-        return indicator == SQL_NULL_DATA ? QVariant() : QVariant(static_cast<qlonglong>(v));
-    }
-    case SQL_NUMERIC:
-    case SQL_DECIMAL:
-    case SQL_FLOAT:
-    case SQL_REAL:
-    case SQL_DOUBLE: {
-        double v = 0;
-        check(SQLGetData(stmt, column, SQL_C_DOUBLE, &v, 0, &indicator), SQL_HANDLE_STMT, stmt, QStringLiteral("SQLGetData"));
-        if (indicator == SQL_NULL_DATA)
-            return {};
-        if (v == static_cast<double>(static_cast<qlonglong>(v)) && v > -9e15 && v < 9e15)
-            return QVariant(static_cast<qlonglong>(v));
-        return QVariant(v);
-    }
-    case SQL_TYPE_TIMESTAMP:
-    case SQL_TYPE_DATE: {
-        SQL_TIMESTAMP_STRUCT t{};
-        check(SQLGetData(stmt, column, SQL_C_TYPE_TIMESTAMP, &t, sizeof t, &indicator), SQL_HANDLE_STMT, stmt,
-              QStringLiteral("SQLGetData"));
-        if (indicator == SQL_NULL_DATA)
-            return {};
-        return QVariant(wallTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second)));
-    }
-    case SQL_TYPE_TIME: {
-        SQL_TIME_STRUCT t{};
-        check(SQLGetData(stmt, column, SQL_C_TYPE_TIME, &t, sizeof t, &indicator), SQL_HANDLE_STMT, stmt,
-              QStringLiteral("SQLGetData"));
-        if (indicator == SQL_NULL_DATA)
-            return {};
-        return QVariant(QTime(t.hour, t.minute, t.second));
-    }
-    default:
-        return readText(stmt, column);
-    }
-}
-
-QString literal(const QVariant& v)
-{
-    if (v.isNull())
-        return QStringLiteral("NULL");
-    if (isWholeNumber(v))
-        return QString::number(v.toLongLong());
-    if (isNumber(v))
-        return QString::number(v.toDouble(), 'g', 17);
-    return QLatin1Char('\'') + v.toString().replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
-}
-
-// The single table and the condition of "SELECT cols FROM table WHERE cond":
-// the only shape of row set the program updates.
 // The one table a row set reads and the condition that selects its row.
 struct UpdateTarget {
     QString table;
@@ -232,44 +116,6 @@ std::optional<UpdateTarget> singleTable(const QString& sql)
         target.where.contains(QLatin1String(" JOIN "), Qt::CaseInsensitive))
         return std::nullopt;
     return target;
-}
-
-// The names and SQL types of a result's columns.
-struct ResultColumns {
-    QStringList names;
-    std::vector<SQLSMALLINT> types;
-};
-
-ResultColumns describeResult(SQLHSTMT stmt)
-{
-    SQLSMALLINT count = 0;
-    check(SQLNumResultCols(stmt, &count), SQL_HANDLE_STMT, stmt, QStringLiteral("SQLNumResultCols"));
-    ResultColumns columns;
-    for (SQLUSMALLINT i = 1; i <= count; ++i) {
-        SQLCHAR name[256] = {};
-        SQLSMALLINT nameLength = 0, type = 0, decimals = 0, nullable = 0;
-        SQLULEN size = 0;
-        check(SQLDescribeCol(stmt, i, name, sizeof name, &nameLength, &type, &size, &decimals, &nullable),
-              SQL_HANDLE_STMT, stmt, QStringLiteral("SQLDescribeCol"));
-        columns.names << QString::fromUtf8(reinterpret_cast<char*>(name));
-        columns.types.push_back(type);
-    }
-    return columns;
-}
-
-std::vector<MemoryRecordset::Row> fetchAll(SQLHSTMT stmt, const std::vector<SQLSMALLINT>& types)
-{
-    std::vector<MemoryRecordset::Row> rows;
-    for (;;) {
-        const SQLRETURN rc = SQLFetch(stmt);
-        if (rc == SQL_NO_DATA)
-            return rows;
-        check(rc, SQL_HANDLE_STMT, stmt, QStringLiteral("SQLFetch"));
-        MemoryRecordset::Row row;
-        for (SQLUSMALLINT i = 1; i <= types.size(); ++i)
-            row.push_back(readValue(stmt, i, types[i - 1]));
-        rows.push_back(std::move(row));
-    }
 }
 
 // The optimistic update: the row is found again by the row set's own
@@ -374,13 +220,6 @@ void OdbcConnection::execute(const QString& sql)
 
 namespace {
 
-// A parameter's value, kept alive until the statement has run.
-struct Bound {
-    SQLBIGINT number = 0;
-    QByteArray text;
-    SQLLEN indicator = 0;
-};
-
 SQLHSTMT preparedStatement(OdbcConnection::Handles& h, const QString& sql)
 {
     SQLHSTMT& stmt = h.prepared[sql];
@@ -403,31 +242,6 @@ SQLHSTMT preparedStatement(OdbcConnection::Handles& h, const QString& sql)
         }
     }
     return stmt;
-}
-
-void bindParameters(SQLHSTMT stmt, const Parameters& params, std::vector<Bound>& values)
-{
-    values.assign(params.size(), Bound{});
-    for (std::size_t i = 0; i < params.size(); ++i) {
-        Bound& b = values[i];
-        const QVariant& v = params[i];
-        const auto column = static_cast<SQLUSMALLINT>(i + 1);
-        SQLRETURN rc;
-        if (v.isNull()) {
-            b.indicator = SQL_NULL_DATA;
-            rc = SQLBindParameter(stmt, column, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 1, 0, nullptr, 0, &b.indicator);
-        } else if (isWholeNumber(v)) {
-            b.number = v.toLongLong();
-            rc = SQLBindParameter(stmt, column, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &b.number, 0, nullptr);
-        } else {
-            b.text = v.toString().toUtf8();
-            b.indicator = b.text.size();
-            rc = SQLBindParameter(stmt, column, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
-                                  static_cast<SQLULEN>(std::max<qsizetype>(1, b.text.size())), 0, b.text.data(),
-                                  b.indicator, &b.indicator);
-        }
-        check(rc, SQL_HANDLE_STMT, stmt, QStringLiteral("SQLBindParameter"));
-    }
 }
 
 } // namespace

@@ -206,6 +206,49 @@ void toDateFunction(sqlite3_context* ctx, int, sqlite3_value** argv)
 
 } // namespace
 
+QVariant columnValue(sqlite3_stmt* stmt, int i)
+{
+    switch (sqlite3_column_type(stmt, i)) {
+    case SQLITE_INTEGER:
+        return QVariant(static_cast<qlonglong>(sqlite3_column_int64(stmt, i)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(stmt, i));
+    case SQLITE_TEXT:
+        return QVariant(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
+                                          sqlite3_column_bytes(stmt, i)));
+    case SQLITE_BLOB:
+        return QVariant(QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, i)),
+                                   sqlite3_column_bytes(stmt, i)));
+    default:
+        return {};
+    }
+}
+
+void bindValue(sqlite3_stmt* stmt, int index, const QVariant& v)
+{
+    if (v.isNull()) {
+        sqlite3_bind_null(stmt, index);
+        return;
+    }
+    if (isWholeNumber(v)) {
+        sqlite3_bind_int64(stmt, index, v.toLongLong());
+        return;
+    }
+    switch (v.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+        sqlite3_bind_double(stmt, index, v.toDouble());
+        return;
+    case QMetaType::QDateTime:
+        bindValue(stmt, index, dateText(v.toDateTime()));
+        return;
+    default: {
+        const QByteArray utf8 = v.toString().toUtf8();
+        sqlite3_bind_text(stmt, index, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+    }
+    }
+}
+
 void registerOracleFunctions(sqlite3* db, const Clock& serverClock)
 {
     const int flags = SQLITE_UTF8;

@@ -143,6 +143,8 @@ private:
     void answered(const Decoded& d, TimePoint now);
     void handle(int index, const Packet& reply, TimePoint now);
     void handleHandshake(int index, const Packet& reply, TimePoint now);
+    void handleClientCryptogram(int index, const Packet& reply, TimePoint now);
+    void handleInitialRmac(int index, const Packet& reply, TimePoint now);
     void handleOnline(int index, const Packet& reply, TimePoint now);
     void startHandshake(Reader& r, TimePoint now);
     void dropToIdle(int index, TimePoint now, milliseconds wait);

@@ -1,0 +1,50 @@
+#pragma once
+// The ODBC plumbing the connection uses: diagnostics as errors, column
+// values read into QVariants, parameters bound, literals for the optimistic
+// update. Internal to the database layer.
+#include "DatabaseError.h"
+#include "MemoryRecordset.h"
+
+#include <QStringList>
+#include <QVariant>
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <vector>
+
+namespace parking::odbc {
+
+QString diagnostics(SQLSMALLINT type, SQLHANDLE handle);
+
+// The server rolled the statement back for a concurrent session's sake.
+class SerializationFailure : public DatabaseError {
+public:
+    using DatabaseError::DatabaseError;
+};
+
+// Throws DatabaseError (or SerializationFailure) unless `rc` succeeded.
+void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const QString& what);
+
+QVariant readText(SQLHSTMT stmt, SQLUSMALLINT column);
+QVariant readValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT type);
+// A value as SQL literal text, for the optimistic update's guard.
+QString literal(const QVariant& v);
+
+// The names and SQL types of a result's columns.
+struct ResultColumns {
+    QStringList names;
+    std::vector<SQLSMALLINT> types;
+};
+ResultColumns describeResult(SQLHSTMT stmt);
+std::vector<MemoryRecordset::Row> fetchAll(SQLHSTMT stmt, const std::vector<SQLSMALLINT>& types);
+
+// A parameter's value, kept alive until the statement has run.
+struct Bound {
+    SQLBIGINT number = 0;
+    QByteArray text;
+    SQLLEN indicator = 0;
+};
+void bindParameters(SQLHSTMT stmt, const Parameters& params, std::vector<Bound>& values);
+
+} // namespace parking::odbc
