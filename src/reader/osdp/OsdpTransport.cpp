@@ -65,7 +65,7 @@ struct OsdpTransport::Relay {
         OsdpTransport* t = transport;
         QMetaObject::invokeMethod(receiver, [t, e] { t->handle(e); }, Qt::QueuedConnection);
     }
-    void detach()
+    void cutOff()
     {
         std::lock_guard lock(mutex);
         receiver = nullptr;
@@ -84,7 +84,7 @@ OsdpTransport::OsdpTransport(std::shared_ptr<OsdpLink> link, PortText port, std:
 OsdpTransport::~OsdpTransport()
 {
     close();
-    relay_->detach();
+    relay_->cutOff();
 }
 
 std::uint8_t OsdpTransport::open()
