@@ -224,7 +224,7 @@ void OsdpBus::timedOut(TimePoint now)
         return;
     }
     if (o.code == command::Output)
-        report({BusEvent::Kind::CommandAnswered, o.reader, QStringLiteral("sin respuesta"), {}, 0, {}, {}, {}, now});
+        report({BusEvent::Kind::CommandAnswered, o.reader, QStringLiteral("sin respuesta"), {}, 0, {}, {}, now});
     // Start over at sequence 0 with a fresh channel: at once for a reader
     // that is still counted online, within a second for one that is not.
     dropToIdle(o.reader, now, r.up ? milliseconds(0) : OfflineRetry);
@@ -272,7 +272,7 @@ void OsdpBus::answered(const Decoded& d, TimePoint now)
     if (reply.code == reply::Nak) {
         const int code = reply.data.empty() ? 0 : reply.data[0];
         if (sentCode == command::Output)
-            report({BusEvent::Kind::CommandAnswered, index, QStringLiteral("NAK %1").arg(code), {}, 0, {}, {}, {}, now});
+            report({BusEvent::Kind::CommandAnswered, index, QStringLiteral("NAK %1").arg(code), {}, 0, {}, {}, now});
         if (r.step == Step::Challenge || r.step == Step::Cryptogram)
             log(index, QStringLiteral("el lector rechaza la clave (NAK %1)").arg(code), now);
         if (r.step == Step::Online && code != nak::Sequence && code != nak::EncryptionRequired &&
@@ -288,7 +288,7 @@ void OsdpBus::answered(const Decoded& d, TimePoint now)
     const bool online = r.step == Step::Online;
     handle(index, reply, now);
     if (online && sentCode == command::Output && reply.code == reply::Ack)
-        report({BusEvent::Kind::CommandAnswered, index, QStringLiteral("ACK"), {}, 0, {}, {}, {}, now});
+        report({BusEvent::Kind::CommandAnswered, index, QStringLiteral("ACK"), {}, 0, {}, {}, now});
 }
 
 void OsdpBus::checkHealth(TimePoint now)

@@ -54,13 +54,12 @@ struct Capabilities {
 };
 
 struct BusEvent {
-    enum class Kind { Online, Offline, RawCard, FormattedCard, Keypad, Log, KeyStored, CommandAnswered };
+    enum class Kind { Online, Offline, RawCard, FormattedCard, Keypad, Log, CommandAnswered };
     Kind kind = Kind::Log;
     int reader = 0;
     QString text;           // the log line, the formatted card, the keys
     Bytes data;             // a raw card's bits, left-justified
     int bits = 0;           // how many of them
-    std::optional<Block> key; // KeyStored: the new key
     Identity identity;      // Online
     Capabilities capabilities;
     TimePoint at;

@@ -162,8 +162,6 @@ void OsdpTransport::handle(const BusEvent& e)
     case BusEvent::Kind::CommandAnswered:
         events_.log(QStringLiteral("respuesta a CloseRelay: %1").arg(e.text));
         return;
-    case BusEvent::Kind::KeyStored:
-        return;
     case BusEvent::Kind::RawCard:
     case BusEvent::Kind::FormattedCard:
     case BusEvent::Kind::Keypad:
