@@ -23,6 +23,9 @@
 #include <cstdio>
 #include <random>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace parking;
 using namespace parking::bench;
 
@@ -38,6 +41,25 @@ long residentKb()
             return line.mid(6).trimmed().split(' ').front().toLong();
     }
     return -1;
+}
+
+// Times of writing a few bytes and forcing them to disk in `folder`.
+std::vector<double> flushTimes(const QString& folder, int count)
+{
+    std::vector<double> us;
+    const QByteArray path = QFile::encodeName(QDir(folder).filePath(QStringLiteral("flush-probe")));
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0)
+        return {0};
+    for (int i = 0; i < count; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        if (::pwrite(fd, "journal line\n", 13, 0) != 13 || ::fdatasync(fd) != 0)
+            break;
+        us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+    }
+    ::close(fd);
+    ::unlink(path.constData());
+    return us.empty() ? std::vector<double>{0} : us;
 }
 
 } // namespace
@@ -140,5 +162,12 @@ int main(int argc, char** argv)
     std::printf("  exit              p50 %7.1f us  p99 %7.1f us  max %8.1f us\n", x.p50, x.p99, x.max);
     std::printf("  resident memory: %ld kB at start, %ld kB after 1,000 passages, %ld kB after %d\n", rssStart,
                 rssAfterWarmUp, rssEnd, passages);
+    if (odbc.isEmpty()) {
+        // One flush on the same disk, measured in the same run: a passage
+        // commits once, so it should cost about one of these and a decision.
+        const Percentiles f = percentiles(flushTimes(QFileInfo(path).absolutePath(), 500));
+        std::printf("  one fdatasync     p50 %7.1f us  p99 %7.1f us; entrance p50 / fdatasync p50 = %.2f, exit %.2f\n",
+                    f.p50, f.p99, e.p50 / f.p50, x.p50 / f.p50);
+    }
     return 0;
 }

@@ -31,14 +31,27 @@ QDateTime wallTime(const QDateTime& t)
     return t.timeSpec() == Qt::UTC ? t : QDateTime(t.date(), t.time(), Qt::UTC);
 }
 
+qint64 SettableClock::zoneOffsetMs(qint64 utcMs) const
+{
+    const qint64 checked = zoneCheckedAtMs_.load();
+    if (checked < 0 || utcMs - checked >= ZoneCheckEveryMs || utcMs < checked) {
+        zoneOffsetMs_.store(QDateTime::fromMSecsSinceEpoch(utcMs).offsetFromUtc() * qint64(1000));
+        zoneCheckedAtMs_.store(utcMs);
+    }
+    return zoneOffsetMs_.load();
+}
+
 QDateTime SettableClock::now() const
 {
-    return wallTime(QDateTime::currentDateTime()).addMSecs(offsetMs_.load());
+    const qint64 utc = QDateTime::currentMSecsSinceEpoch();
+    return QDateTime::fromMSecsSinceEpoch(utc + zoneOffsetMs(utc) + offsetMs_.load(), Qt::UTC);
 }
 
 void SettableClock::set(const QDateTime& instant)
 {
-    offsetMs_.store(wallTime(QDateTime::currentDateTime()).msecsTo(wallTime(instant)));
+    const qint64 utc = QDateTime::currentMSecsSinceEpoch();
+    const qint64 wallNow = utc + zoneOffsetMs(utc);
+    offsetMs_.store(wallTime(instant).toMSecsSinceEpoch() - wallNow);
 }
 
 QDateTime parseIsoInstant(const QString& text)

@@ -28,6 +28,9 @@ public:
 // The system's local time, shifted by an offset that set() chooses so that
 // now() reads the given instant at that moment and runs on from there.
 // Safe to read from any thread (the database probe reads it off the UI thread).
+// The zone's offset from UTC is looked up at most once every
+// ZoneCheckEvery: working it out reads the zone file, which a decision
+// that reads the clock several times should not have to do.
 class SettableClock final : public Clock {
 public:
     QDateTime now() const override;
@@ -36,8 +39,15 @@ public:
     // Back to plain system time.
     void reset() { offsetMs_.store(0); }
 
+    static constexpr qint64 ZoneCheckEveryMs = 10'000;
+
 private:
+    // Milliseconds to add to UTC for the wall clock.
+    qint64 zoneOffsetMs(qint64 utcMs) const;
+
     std::atomic<qint64> offsetMs_{0};
+    mutable std::atomic<qint64> zoneOffsetMs_{0};
+    mutable std::atomic<qint64> zoneCheckedAtMs_{-1};
 };
 
 // Stands still at the instant it was given until moved; for tests.
