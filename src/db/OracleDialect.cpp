@@ -125,29 +125,67 @@ QString embeddedDayArithmetic(const QString& sql)
     return out;
 }
 
+namespace {
+
+// `count` decimal digits at `from`, or -1.
+int digitsAt(QStringView t, qsizetype from, int count)
+{
+    if (from + count > t.size())
+        return -1;
+    int v = 0;
+    for (qsizetype i = from; i < from + count; ++i) {
+        const char16_t c = t[i].unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        v = v * 10 + (c - u'0');
+    }
+    return v;
+}
+
+// "hh:mm[:ss[.zzz]]" at `from` to the end; an invalid QTime otherwise.
+QTime timeAt(QStringView t, qsizetype from, bool secondsRequired)
+{
+    const qsizetype n = t.size() - from;
+    const int h = digitsAt(t, from, 2), m = digitsAt(t, from + 3, 2);
+    if (n < 5 || t[from + 2] != u':' || h < 0 || m < 0)
+        return {};
+    if (n == 5)
+        return secondsRequired ? QTime() : QTime(h, m);
+    const int s = digitsAt(t, from + 6, 2);
+    if (t[from + 5] != u':' || s < 0)
+        return {};
+    if (n == 8)
+        return QTime(h, m, s);
+    const int ms = digitsAt(t, from + 9, 3);
+    if (n != 12 || t[from + 8] != u'.' || ms < 0)
+        return {};
+    return QTime(h, m, s, ms);
+}
+
+} // namespace
+
 QDateTime parseDateText(const QString& text)
 {
-    // Read as written, with no time-zone rule in the way (a time in the
-    // spring-forward gap is a valid stored reading).
-    const QString t = text.trimmed();
-    const qsizetype split = t.indexOf(QLatin1Char(t.contains(QLatin1Char('T')) ? 'T' : ' '));
-    if (split == 10) {
-        const QDate day = QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd"));
-        const QString rest = t.mid(11);
-        for (const QString& f : {QStringLiteral("HH:mm:ss"), QStringLiteral("HH:mm:ss.zzz"), QStringLiteral("HH:mm")}) {
-            const QTime time = QTime::fromString(rest, f);
-            if (day.isValid() && time.isValid())
-                return wallTime(day, time);
-        }
-        return {};
+    // Read digit by digit in the few forms a stored date takes, with no
+    // time-zone rule in the way (a time in the spring-forward gap is a valid
+    // stored reading) and no look at the system's zone.
+    const QStringView t = QStringView(text).trimmed();
+    if (t.size() == 8 || (t.size() == 5 && t[2] == u':')) {
+        const QTime time = timeAt(t, 0, true);
+        return time.isValid() ? wallTime(QDate(1899, 12, 30), time) : QDateTime();
     }
-    const QDate day = QDate::fromString(t, QStringLiteral("yyyy-MM-dd"));
-    if (day.isValid())
+    const int y = digitsAt(t, 0, 4), mo = digitsAt(t, 5, 2), d = digitsAt(t, 8, 2);
+    if (t.size() < 10 || y < 1 || mo < 0 || d < 0 || t[4] != u'-' || t[7] != u'-')
+        return {};
+    const QDate day(y, mo, d);
+    if (!day.isValid())
+        return {};
+    if (t.size() == 10)
         return wallTime(day, QTime(0, 0));
-    const QTime time = QTime::fromString(t, QStringLiteral("HH:mm:ss"));
-    if (time.isValid())
-        return wallTime(QDate(1899, 12, 30), time);
-    return {};
+    if (t[10] != u' ' && t[10] != u'T')
+        return {};
+    const QTime time = timeAt(t, 11, false);
+    return time.isValid() ? wallTime(day, time) : QDateTime();
 }
 
 QString dateText(const QDateTime& t)
