@@ -2,11 +2,17 @@
 // 1,000, 10,000 and 100,000 rows. The day's and the month's counts are
 // ranges of an index, so the decision should cost the same at every size.
 //
-//   build-bench/bin/history_bench [DECISIONS]
+//   build-bench/bin/history_bench [DECISIONS] [odbc:DSN]
+//
+// With odbc:DSN the subscriber lives on that server (its schema is made
+// anew: use a throwaway database, as scripts/bench-postgres.sh does).
 #include "AccessRules.h"
 #include "BenchSupport.h"
 #include "Clock.h"
+#include "OdbcConnection.h"
 #include "SqliteConnection.h"
+
+#include <QFile>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -34,7 +40,7 @@ void fill(Connection& c, int rows)
         "INSERT INTO MovtosCursos (CodInstalacion,Codigo,CodCurso,Cobrado) VALUES (7,1,5,1);"
         "INSERT INTO Cuotas (CodInstalacion,CodCuota,HoraInicio1,HoraFin1,NUMACCESOS_MTO) VALUES (7,33,'08:00:00','09:00:00',100000);"
         "INSERT INTO MOVTOSCUOTAS1 VALUES (7,2,'2020-01-01 00:00:00',NULL,33);"));
-    c.execute(QStringLiteral("BEGIN"));
+    c.begin();
     for (int code : {1, 2}) {
         for (int i = 0; i < rows; ++i) {
             const QDateTime day = Now.addDays(-i);
@@ -45,7 +51,7 @@ void fill(Connection& c, int rows)
                           .arg(i == 0 ? QStringLiteral("'") + stamp + QLatin1Char('\'') : QStringLiteral("NULL")));
         }
     }
-    c.execute(QStringLiteral("COMMIT"));
+    c.commit();
 }
 
 } // namespace
@@ -54,15 +60,34 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const int decisions = argc > 1 ? std::atoi(argv[1]) : 2000;
+    const QString odbc = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     ManualClock clock(Now);
     std::vector<double> medians;
+    std::printf("history on %s\n", odbc.isEmpty() ? "the embedded database" : qPrintable(odbc));
     for (int rows : {100, 1000, 10000, 100000}) {
         QTemporaryDir dir;
-        const QString path = QDir(dir.path()).filePath(QStringLiteral("h.db"));
-        SqliteConnection::createDatabase(path, clock);
-        SqliteConnection c(clock, dir.path());
-        c.open(QStringLiteral("Data Source=sqlite:") + path, {});
+        std::unique_ptr<Connection> connection;
+        if (odbc.startsWith(QLatin1String("odbc:"))) {
+            auto server = std::make_unique<OdbcConnection>();
+            server->open(QStringLiteral("Password=r7Tq2xLm;User ID=vexlor1;Data Source=") + odbc.mid(5), {});
+            QFile schema(QStringLiteral(PARKING_SOURCE_DIR "/schema/postgresql/schema.sql"));
+            schema.open(QIODevice::ReadOnly);
+            server->execute(QStringLiteral("DROP SCHEMA IF EXISTS public CASCADE"));
+            server->execute(QStringLiteral("CREATE SCHEMA public"));
+            server->execute(QString::fromUtf8(schema.readAll()));
+            server->execute(QStringLiteral("SET parking.now = '%1'").arg(Now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
+            connection = std::move(server);
+        } else {
+            const QString path = QDir(dir.path()).filePath(QStringLiteral("h.db"));
+            SqliteConnection::createDatabase(path, clock);
+            auto local = std::make_unique<SqliteConnection>(clock, dir.path());
+            local->open(QStringLiteral("Data Source=sqlite:") + path, {});
+            connection = std::move(local);
+        }
+        Connection& c = *connection;
         fill(c, rows);
+        if (!odbc.isEmpty())
+            c.execute(QStringLiteral("ANALYZE"));
         AccessRules rules(c, clock);
         std::vector<double> us;
         for (int i = 0; i < decisions; ++i) {

@@ -19,3 +19,5 @@ done
 psql -X -q -h 127.0.0.1 -p "$port" -U vexlor1 -d parking_test -c "ANALYZE"
 build-bench/bin/rights_bench "$db" 20000 odbc:parking_test
 build-bench/bin/passage_bench "$db" 20000 odbc:parking_test
+# Last: it makes the schema anew for its own subscriber.
+build-bench/bin/history_bench 2000 odbc:parking_test
