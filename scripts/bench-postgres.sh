@@ -12,11 +12,7 @@ port=54339
 PARKING_PG_DURABLE=1 bash scripts/pg-test-server.sh start "$dir" "$port"
 trap 'bash scripts/pg-test-server.sh stop "$dir"' EXIT
 export PGPASSWORD=r7Tq2xLm ODBCINI="$dir/odbc.ini"
-for table in Lector INSTALACIONES ABONADOS MOVTOSCUOTAS1 Cuotas MovtosCursos CURSOS BLOQUEOS Recibos MOVIMIENTOS; do
-  sqlite3 -csv "$db" "SELECT * FROM $table" |
-    psql -X -q -h 127.0.0.1 -p "$port" -U vexlor1 -d parking_test -c "\\copy $table FROM STDIN CSV"
-done
-psql -X -q -h 127.0.0.1 -p "$port" -U vexlor1 -d parking_test -c "ANALYZE"
+bash scripts/pg-load-site.sh "$db" "$port"
 build-bench/bin/rights_bench "$db" 20000 odbc:parking_test
 build-bench/bin/passage_bench "$db" 20000 odbc:parking_test
 # Last: it makes the schema anew for its own subscriber.

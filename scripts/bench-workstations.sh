@@ -17,11 +17,7 @@ PARKING_PG_DURABLE=1 bash scripts/pg-test-server.sh start "$dir" "$port"
 trap 'bash scripts/pg-test-server.sh stop "$dir"' EXIT
 export PGPASSWORD=r7Tq2xLm ODBCINI="$dir/odbc.ini"
 sql() { psql -X -q -t -A -h 127.0.0.1 -p "$port" -U vexlor1 -d parking_test -c "$1"; }
-for table in Lector INSTALACIONES ABONADOS MOVTOSCUOTAS1 Cuotas MovtosCursos CURSOS BLOQUEOS Recibos MOVIMIENTOS; do
-  sqlite3 -csv "$db" "SELECT * FROM $table" |
-    psql -X -q -h 127.0.0.1 -p "$port" -U vexlor1 -d parking_test -c "\\copy $table FROM STDIN CSV"
-done
-sql "ANALYZE"
+bash scripts/pg-load-site.sh "$db" "$port"
 echo "cores: $(nproc); the server and every workstation share them"
 for n in "${counts[@]}"; do
   sql "DELETE FROM Movimientos_Parking; UPDATE INSTALACIONES SET PLAZAS_LIBRES = 2000, PLAZAS_PARKING = 4000"
