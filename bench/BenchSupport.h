@@ -35,6 +35,11 @@ public:
         note(sql);
         return inner_.query(sql, params);
     }
+    void run(const QString& sql, const Parameters& params) override
+    {
+        note(sql);
+        inner_.run(sql, params);
+    }
     void begin() override { inner_.begin(); }
     void commit() override { inner_.commit(); }
     void rollback() override { inner_.rollback(); }

@@ -58,6 +58,9 @@ public:
     // placeholders bound to `params`: the statement is prepared once per
     // connection and reused, and no value is ever pasted into its text.
     virtual std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) = 0;
+    // A command (INSERT, UPDATE) with bound values, prepared once and reused
+    // like query().
+    virtual void run(const QString& sql, const Parameters& params) = 0;
     // A transaction: what is written between begin() and commit() reaches
     // the database together or not at all (rollback(), or a failure). Outside
     // one, every statement commits by itself.

@@ -279,6 +279,36 @@ std::unique_ptr<Recordset> OdbcConnection::query(const QString& sql, const Param
     }
 }
 
+void OdbcConnection::run(const QString& sql, const Parameters& params)
+{
+    auto h = handles_;
+    auto lock = claim(*h);
+    const SQLHSTMT stmt = preparedStatement(*h, sql);
+    try {
+        std::vector<Bound> values;
+        bindParameters(stmt, params, values);
+        for (int attempt = 1;; ++attempt) {
+            const SQLRETURN rc = SQLExecute(stmt);
+            if (rc == SQL_NO_DATA) // an UPDATE that found no row
+                break;
+            try {
+                check(rc, SQL_HANDLE_STMT, stmt, QStringLiteral("SQL error"));
+                break;
+            } catch (const SerializationFailure&) {
+                SQLFreeStmt(stmt, SQL_CLOSE);
+                if (attempt >= SerializationRetries)
+                    throw;
+            }
+        }
+        SQLFreeStmt(stmt, SQL_CLOSE);
+        SQLFreeStmt(stmt, SQL_RESET_PARAMS);
+    } catch (...) {
+        h->prepared.erase(sql);
+        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        throw;
+    }
+}
+
 void OdbcConnection::begin()
 {
     auto h = handles_;

@@ -41,6 +41,7 @@ public:
     void execute(const QString& sql) override;
     std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType lock) override;
     std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override;
+    void run(const QString& sql, const Parameters& params) override;
     void begin() override;
     void commit() override;
     void rollback() override;

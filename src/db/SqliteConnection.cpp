@@ -255,9 +255,22 @@ MemoryRecordset::Writer rowWriter(std::shared_ptr<SqliteConnection::Handle> hand
 
 } // namespace
 
-std::unique_ptr<Recordset> SqliteConnection::query(const QString& sql, const Parameters& params)
+namespace {
+
+// Resets a cached statement for its next use, whatever happens meanwhile.
+struct ResetAfterUse {
+    sqlite3_stmt* s;
+    ~ResetAfterUse()
+    {
+        sqlite3_reset(s);
+        sqlite3_clear_bindings(s);
+    }
+};
+
+} // namespace
+
+sqlite3_stmt* SqliteConnection::cached(const QString& sql, const Parameters& params)
 {
-    std::lock_guard lock(handle_->mutex);
     sqlite3* db = handle_->get();
     sqlite3_stmt*& stmt = handle_->prepared[sql];
     if (!stmt) {
@@ -268,17 +281,16 @@ std::unique_ptr<Recordset> SqliteConnection::query(const QString& sql, const Par
             fail(db, QStringLiteral("SQL error"));
         }
     }
-    // Left ready for its next use whatever happens here.
-    struct Reset {
-        sqlite3_stmt* s;
-        ~Reset()
-        {
-            sqlite3_reset(s);
-            sqlite3_clear_bindings(s);
-        }
-    } reset{stmt};
     for (std::size_t i = 0; i < params.size(); ++i)
         bindValue(stmt, static_cast<int>(i) + 1, params[i]);
+    return stmt;
+}
+
+std::unique_ptr<Recordset> SqliteConnection::query(const QString& sql, const Parameters& params)
+{
+    std::lock_guard lock(handle_->mutex);
+    sqlite3_stmt* stmt = cached(sql, params);
+    const ResetAfterUse reset{stmt};
     const int count = sqlite3_column_count(stmt);
     QStringList names;
     for (int i = 0; i < count; ++i)
@@ -293,19 +305,31 @@ std::unique_ptr<Recordset> SqliteConnection::query(const QString& sql, const Par
         rows.push_back(std::move(row));
     }
     if (rc != SQLITE_DONE)
-        fail(db, QStringLiteral("SQL error"));
+        fail(handle_->db, QStringLiteral("SQL error"));
     return std::make_unique<MemoryRecordset>(names, std::move(rows));
+}
+
+void SqliteConnection::run(const QString& sql, const Parameters& params)
+{
+    std::lock_guard lock(handle_->mutex);
+    sqlite3_stmt* stmt = cached(sql, params);
+    const ResetAfterUse reset{stmt};
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE)
+        fail(handle_->db, QStringLiteral("SQL error"));
 }
 
 void SqliteConnection::begin()
 {
     // The write lock from the start: the count read back inside is ours.
-    execute(QStringLiteral("BEGIN IMMEDIATE"));
+    run(QStringLiteral("BEGIN IMMEDIATE"), {});
 }
 
 void SqliteConnection::commit()
 {
-    execute(QStringLiteral("COMMIT"));
+    run(QStringLiteral("COMMIT"), {});
 }
 
 void SqliteConnection::rollback()

@@ -37,6 +37,7 @@ public:
     void execute(const QString& sql) override;
     std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType lock) override;
     std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override;
+    void run(const QString& sql, const Parameters& params) override;
     void begin() override;
     void commit() override;
     void rollback() override;
@@ -65,6 +66,9 @@ public:
 private:
 
     void registerFunctions(sqlite3* db);
+    // The prepared statement of `sql` with `params` bound; the handle's
+    // mutex must be held.
+    sqlite3_stmt* cached(const QString& sql, const Parameters& params);
 
     const Clock& serverClock_;
     QString baseFolder_;

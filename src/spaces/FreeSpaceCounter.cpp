@@ -8,8 +8,9 @@ namespace parking {
 std::int16_t FreeSpaceCounter::change(const QString& newValue)
 {
     const QString code = QString::number(installation_);
-    connection_.execute(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = ") + newValue +
-                        QStringLiteral(" WHERE CodInstalacion = ") + code);
+    connection_.run(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = ") + newValue +
+                        QStringLiteral(" WHERE CodInstalacion = ?"),
+                    {qlonglong(installation_)});
     auto row = connection_.query(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE CodInstalacion = ?"),
                                  {qlonglong(installation_)});
     if (!row->hasRow())

@@ -28,20 +28,15 @@ void MovementRecorder::recordMovement(std::int32_t subscriber, std::uint8_t subs
 void MovementRecorder::writeMovement(Connection& c, std::int32_t subscriber, std::uint8_t subscriberInstallation,
                                      std::uint8_t station)
 {
-    QString sql;
+    const Parameters params{qlonglong(installation_), qlonglong(subscriber)};
     if (station == 1) {
-        sql = QStringLiteral("INSERT INTO Movimientos_Parking ") +
-              QStringLiteral("(CodInstalacion,Codigo,INSTALACIONABONADO) VALUES ") + QStringLiteral("(") +
-              QString::number(installation_) + QStringLiteral(",") + QString::number(subscriber) + QStringLiteral(",") +
-              QString::number(subscriberInstallation) + QStringLiteral(")");
-    } else {
-        sql = QStringLiteral(" UPDATE MOVIMIENTOS_PARKING SET HORASALIDA = SYSDATE") + QStringLiteral(" WHERE ") +
-              QStringLiteral("   CODINSTALACION = ") + QString::number(installation_) + QStringLiteral(" AND CODIGO = ") +
-              QString::number(subscriber) +
-              QStringLiteral(" AND TO_CHAR(HORAENTRADA,'DD/MM/YYYY') = TO_CHAR(SYSDATE,'DD/MM/YYYY') ") +
-              QStringLiteral("   AND HORASALIDA IS NULL");
+        c.run(QStringLiteral("INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO) VALUES (?,?,?)"),
+              {qlonglong(installation_), qlonglong(subscriber), qlonglong(subscriberInstallation)});
+        return;
     }
-    c.execute(sql);
+    c.run(QStringLiteral(" UPDATE MOVIMIENTOS_PARKING SET HORASALIDA = SYSDATE WHERE    CODINSTALACION = ? AND CODIGO = ? "
+                         "AND TO_CHAR(HORAENTRADA,'DD/MM/YYYY') = TO_CHAR(SYSDATE,'DD/MM/YYYY')    AND HORASALIDA IS NULL"),
+          params);
 }
 
 void MovementRecorder::journal(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when)

@@ -220,6 +220,7 @@ public:
     void execute(const QString&) override { gate_->pass(); }
     std::unique_ptr<Recordset> openRecordset(const QString&, LockType) override { return nullptr; }
     std::unique_ptr<Recordset> query(const QString&, const Parameters&) override { return nullptr; }
+    void run(const QString&, const Parameters&) override {}
     void begin() override {}
     void commit() override {}
     void rollback() override {}

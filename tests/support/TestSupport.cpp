@@ -34,6 +34,11 @@ public:
         sync();
         return inner_.query(sql, params);
     }
+    void run(const QString& sql, const Parameters& params) override
+    {
+        sync();
+        inner_.run(sql, params);
+    }
     void begin() override { inner_.begin(); }
     void commit() override { inner_.commit(); }
     void rollback() override { inner_.rollback(); }
@@ -142,6 +147,12 @@ std::unique_ptr<Recordset> RecordingConnection::query(const QString& sql, const 
     return inner_->query(sql, params);
 }
 
+void RecordingConnection::run(const QString& sql, const Parameters& params)
+{
+    calls.push_back({withValues(sql, params), 0});
+    inner_->run(sql, params);
+}
+
 QStringList RecordingConnection::statements() const
 {
     QStringList out;
@@ -201,6 +212,17 @@ std::unique_ptr<Recordset> FaultyConnection::query(const QString& sql, const Par
     if (faults_->afterOpen)
         faults_->afterOpen(shown);
     return rs;
+}
+
+void FaultyConnection::run(const QString& sql, const Parameters& params)
+{
+    const QString shown = withValues(sql, params);
+    faults_->executed << shown;
+    if (!open_ || faults_->failEverything)
+        throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
+    if (faults_->failSql && faults_->failSql(shown))
+        throw DatabaseError(QStringLiteral("ORA-01013: user requested cancel of current operation"));
+    inner_->run(sql, params);
 }
 
 void FaultyConnection::begin()

@@ -79,6 +79,7 @@ public:
     void execute(const QString& sql) override;
     std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType l) override;
     std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override;
+    void run(const QString& sql, const Parameters& params) override;
     void begin() override { inner_->begin(); }
     void commit() override { inner_->commit(); }
     void rollback() override { inner_->rollback(); }
@@ -111,6 +112,7 @@ public:
     void execute(const QString& sql) override;
     std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType l) override;
     std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override;
+    void run(const QString& sql, const Parameters& params) override;
     void begin() override;
     void commit() override;
     void rollback() override { inner_->rollback(); }
