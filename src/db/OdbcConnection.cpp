@@ -15,6 +15,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <vector>
@@ -244,46 +245,13 @@ SQLHSTMT preparedStatement(OdbcConnection::Handles& h, const QString& sql)
     return stmt;
 }
 
-} // namespace
-
-std::unique_ptr<Recordset> OdbcConnection::query(const QString& sql, const Parameters& params)
+// Runs the prepared statement of `sql` with `params`, then `afterExecute`
+// on it; the statement is left ready for its next use. One that failed is
+// prepared afresh next time (the table it names may have changed under it).
+void executePrepared(OdbcConnection::Handles& h, const QString& sql, const Parameters& params,
+                     const std::function<void(SQLHSTMT)>& afterExecute)
 {
-    auto h = handles_;
-    auto lock = claim(*h);
-    const SQLHSTMT stmt = preparedStatement(*h, sql);
-    try {
-        std::vector<Bound> values;
-        bindParameters(stmt, params, values);
-        for (int attempt = 1;; ++attempt) {
-            try {
-                check(SQLExecute(stmt), SQL_HANDLE_STMT, stmt, QStringLiteral("SQL error"));
-                break;
-            } catch (const SerializationFailure&) {
-                SQLFreeStmt(stmt, SQL_CLOSE);
-                if (attempt >= SerializationRetries)
-                    throw;
-            }
-        }
-        ResultColumns columns = describeResult(stmt);
-        std::vector<MemoryRecordset::Row> rows = fetchAll(stmt, columns.types);
-        // Ready for its next use.
-        SQLFreeStmt(stmt, SQL_CLOSE);
-        SQLFreeStmt(stmt, SQL_RESET_PARAMS);
-        return std::make_unique<MemoryRecordset>(columns.names, std::move(rows));
-    } catch (...) {
-        // A statement that failed is prepared afresh next time (the table it
-        // names may have changed under it).
-        h->prepared.erase(sql);
-        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        throw;
-    }
-}
-
-void OdbcConnection::run(const QString& sql, const Parameters& params)
-{
-    auto h = handles_;
-    auto lock = claim(*h);
-    const SQLHSTMT stmt = preparedStatement(*h, sql);
+    const SQLHSTMT stmt = preparedStatement(h, sql);
     try {
         std::vector<Bound> values;
         bindParameters(stmt, params, values);
@@ -296,17 +264,39 @@ void OdbcConnection::run(const QString& sql, const Parameters& params)
                 break;
             } catch (const SerializationFailure&) {
                 SQLFreeStmt(stmt, SQL_CLOSE);
-                if (attempt >= SerializationRetries)
+                if (attempt >= OdbcConnection::SerializationRetries)
                     throw;
             }
         }
+        afterExecute(stmt);
         SQLFreeStmt(stmt, SQL_CLOSE);
         SQLFreeStmt(stmt, SQL_RESET_PARAMS);
     } catch (...) {
-        h->prepared.erase(sql);
+        h.prepared.erase(sql);
         SQLFreeHandle(SQL_HANDLE_STMT, stmt);
         throw;
     }
+}
+
+} // namespace
+
+std::unique_ptr<Recordset> OdbcConnection::query(const QString& sql, const Parameters& params)
+{
+    auto h = handles_;
+    auto lock = claim(*h);
+    std::unique_ptr<Recordset> out;
+    executePrepared(*h, sql, params, [&out](SQLHSTMT stmt) {
+        ResultColumns columns = describeResult(stmt);
+        out = std::make_unique<MemoryRecordset>(columns.names, fetchAll(stmt, columns.types));
+    });
+    return out;
+}
+
+void OdbcConnection::run(const QString& sql, const Parameters& params)
+{
+    auto h = handles_;
+    auto lock = claim(*h);
+    executePrepared(*h, sql, params, [](SQLHSTMT) {});
 }
 
 void OdbcConnection::begin()

@@ -189,18 +189,14 @@ void FaultyConnection::execute(const QString& sql)
 
 std::unique_ptr<Recordset> FaultyConnection::openRecordset(const QString& sql, LockType l)
 {
-    faults_->executed << sql;
-    if (!open_ || faults_->failEverything)
-        throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
-    if (faults_->failSql && faults_->failSql(sql))
-        throw DatabaseError(QStringLiteral("ORA-01013: user requested cancel of current operation"));
+    admit(sql, {});
     auto rs = inner_->openRecordset(sql, l);
     if (faults_->afterOpen)
         faults_->afterOpen(sql);
     return rs;
 }
 
-std::unique_ptr<Recordset> FaultyConnection::query(const QString& sql, const Parameters& params)
+QString FaultyConnection::admit(const QString& sql, const Parameters& params)
 {
     const QString shown = withValues(sql, params);
     faults_->executed << shown;
@@ -208,6 +204,12 @@ std::unique_ptr<Recordset> FaultyConnection::query(const QString& sql, const Par
         throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
     if (faults_->failSql && faults_->failSql(shown))
         throw DatabaseError(QStringLiteral("ORA-01013: user requested cancel of current operation"));
+    return shown;
+}
+
+std::unique_ptr<Recordset> FaultyConnection::query(const QString& sql, const Parameters& params)
+{
+    const QString shown = admit(sql, params);
     auto rs = inner_->query(sql, params);
     if (faults_->afterOpen)
         faults_->afterOpen(shown);
@@ -216,12 +218,7 @@ std::unique_ptr<Recordset> FaultyConnection::query(const QString& sql, const Par
 
 void FaultyConnection::run(const QString& sql, const Parameters& params)
 {
-    const QString shown = withValues(sql, params);
-    faults_->executed << shown;
-    if (!open_ || faults_->failEverything)
-        throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
-    if (faults_->failSql && faults_->failSql(shown))
-        throw DatabaseError(QStringLiteral("ORA-01013: user requested cancel of current operation"));
+    admit(sql, params);
     inner_->run(sql, params);
 }
 

@@ -118,6 +118,10 @@ public:
     void rollback() override { inner_->rollback(); }
 
 private:
+    // Records the statement and throws the fault it meets, if any; the
+    // statement as recorded.
+    QString admit(const QString& sql, const Parameters& params);
+
     std::shared_ptr<Faults> faults_;
     std::shared_ptr<Connection> inner_;
     bool open_ = false;
