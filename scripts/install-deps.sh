@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev libqt6sql6 libsqlite3-dev sqlite3 qt6-serialport-dev libssl-dev
+  qt6-httpserver-dev qt6-websockets-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-liberation
   unixodbc unixodbc-dev odbc-postgresql postgresql

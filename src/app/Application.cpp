@@ -9,6 +9,7 @@
 #include "FieldValue.h"
 #include "IniFile.h"
 #include "ScriptPlayer.h"
+#include "Service.h"
 #include "Settings.h"
 #include "SqliteConnection.h"
 #include "StationController.h"
@@ -239,6 +240,10 @@ int runStations(const CommandLine& options, Clocks& clocks, const StationControl
     if (started == StationController::StartUp::Fatal || started == StationController::StartUp::WindowClosed)
         return 1;
 
+    const auto statusPage = startStatusPage(controller, paths.configFile);
+    ServiceNotifier service;
+    service.ready();
+
     HeadlessActions headlessActions(controller);
     OperatorActions* actions = &headlessActions;
 #if PARKING_GUI
@@ -267,7 +272,9 @@ int runStations(const CommandLine& options, Clocks& clocks, const StationControl
             controller.close();
     });
     stopWatch.start();
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    service.stopping();
+    return status;
 }
 
 std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv)

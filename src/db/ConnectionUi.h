@@ -21,6 +21,8 @@ public:
     // Handles pending events (reader events, timers, clicks), waiting for new
     // ones for at most `wait`.
     virtual void pumpEvents(std::chrono::milliseconds wait) = 0;
+    // A probe found the database not answering (counted for monitoring).
+    virtual void probeFailed() {}
 };
 
 } // namespace parking

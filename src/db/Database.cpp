@@ -105,6 +105,7 @@ void Database::checkConnection()
             waitFor([connection] { connection->execute(ProbeStatement); }, ProbeLimit, true);
         } catch (const std::exception& e) {
             failing = true;
+            ui_.probeFailed();
             report(QStringLiteral("Probe failed: ") + QString::fromUtf8(e.what()));
         }
         if (failing)

@@ -12,9 +12,7 @@
 //
 // The port text chooses the transport: "sim:NAME" is a simulated reader
 // (scripts, tests); "osdp:DEVICE?OPTIONS" a reader on an OSDP line (see
-// docs/readers.md); anything else answers 255. The port text given to OpenPortRem chooses the transport:
-// "sim:NAME" is a simulated reader; other port texts name hardware this
-// build cannot drive, and every operation then answers status 255.
+// docs/readers.md); anything else answers 255.
 //
 // Every operation and event is also told to `traced` as a "> " trace line,
 // so a run can be followed from outside. The control never decides
@@ -50,6 +48,8 @@ public:
 
     const QString& name() const { return name_; }
     int station() const { return station_; }
+    // The Secure Channel's state for the status page ("none" without a port).
+    QString secureChannel() const { return transport_ ? transport_->secureChannel() : QStringLiteral("none"); }
 
     // Raise the events as the reader would (scripts, simulator, tests).
     void raiseTrackRead(const QString& track) { trackRead(track); }

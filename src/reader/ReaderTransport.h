@@ -32,6 +32,9 @@ public:
     // The transport may change `text`; the caller keeps what it leaves.
     virtual void writeDisplay(QString& text) = 0;
     virtual void close() = 0;
+    // The Secure Channel as the status page names it: "none" (not a
+    // protocol that has one), "off", "established", "waiting".
+    virtual QString secureChannel() const { return QStringLiteral("none"); }
 };
 
 // A reader inside the program: every operation succeeds with status 0 and

@@ -33,6 +33,9 @@ void ConnectionMonitor::showFatal(const QString& text, const QString& title)
 void ConnectionMonitor::showProgress()
 {
     log_.trace(QStringLiteral("> progress show"));
+    // The progress window shows for as long as the database is out of reach.
+    if (status_)
+        status_->setDatabaseConnected(false);
     if (view_)
         view_->showProgress();
 }
@@ -40,6 +43,8 @@ void ConnectionMonitor::showProgress()
 void ConnectionMonitor::hideProgress()
 {
     log_.trace(QStringLiteral("> progress hide"));
+    if (status_)
+        status_->setDatabaseConnected(true);
     if (view_)
         view_->hideProgress();
 }
@@ -47,6 +52,12 @@ void ConnectionMonitor::hideProgress()
 void ConnectionMonitor::reportFailure(const QString& what)
 {
     log_.write(QStringLiteral("ERROR de conexión: ") + what);
+}
+
+void ConnectionMonitor::probeFailed()
+{
+    if (status_)
+        status_->probeFailed();
 }
 
 void ConnectionMonitor::pumpEvents(std::chrono::milliseconds wait)

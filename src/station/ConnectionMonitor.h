@@ -10,6 +10,7 @@
 #include "ConnectionUi.h"
 #include "Database.h"
 #include "EventLog.h"
+#include "StatusBoard.h"
 #include "Timer.h"
 
 #include <functional>
@@ -26,6 +27,8 @@ public:
     ConnectionMonitor(ConnectionFactory factory, EventLog& log, TimerSource& timers);
 
     void setView(StationView* view) { view_ = view; }
+    // Where outages and failed probes are counted for the status page.
+    void setStatus(StatusBoard* status) { status_ = status; }
     // Called after every probe that found the database answering.
     void setAfterProbe(std::function<void()> afterProbe) { afterProbe_ = std::move(afterProbe); }
 
@@ -46,10 +49,12 @@ public:
     void hideProgress() override;
     void reportFailure(const QString& what) override;
     void pumpEvents(std::chrono::milliseconds wait) override;
+    void probeFailed() override;
 
 private:
     EventLog& log_;
     StationView* view_ = nullptr;
+    StatusBoard* status_ = nullptr;
     std::function<void()> afterProbe_;
     std::unique_ptr<Timer> probeTimer_;
     // Last: its worker thread is joined before the rest goes.

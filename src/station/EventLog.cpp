@@ -26,14 +26,16 @@ void EventLog::trace(const QString& line)
         traceSink_(line);
 }
 
-void EventLog::guard(const QString& where, const std::function<void()>& handler)
+bool EventLog::guard(const QString& where, const std::function<void()>& handler)
 {
     try {
         handler();
+        return true;
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& e) {
         write(QStringLiteral("ERROR en %1: %2").arg(where, QString::fromUtf8(e.what())));
+        return false;
     }
 }
 

@@ -34,8 +34,8 @@ public:
     const QString& text() const { return text_; }
 
     // Runs `handler`; a failure is logged as "ERROR en WHERE: ..." and ends
-    // it. Running out of memory is not handled here.
-    void guard(const QString& where, const std::function<void()>& handler);
+    // it; false then. Running out of memory is not handled here.
+    bool guard(const QString& where, const std::function<void()>& handler);
 
 private:
     const Clock& clock_;

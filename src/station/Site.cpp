@@ -5,8 +5,9 @@
 
 namespace parking {
 
-Site::Site(EventLog& log, ConnectionMonitor& monitor, const Clock& clock, const Settings& settings)
-    : log_(log), monitor_(monitor), clock_(clock), settings_(settings)
+Site::Site(EventLog& log, ConnectionMonitor& monitor, const Clock& clock, const Settings& settings,
+           StatusBoard& status)
+    : log_(log), monitor_(monitor), clock_(clock), settings_(settings), status_(status)
 {
 }
 
@@ -41,6 +42,7 @@ MovementRecorder& Site::recorder() const
 void Site::showFreeSpaces(int value)
 {
     log_.trace(QStringLiteral("> plazas %1").arg(value));
+    status_.setFreeSpaces(value);
     if (view_)
         view_->setFreeSpacesCaption(value);
 }
@@ -70,6 +72,7 @@ void Site::addAccessRow(int station, const QString& text, std::int32_t subscribe
             view_->gridReset(grid_.rowCount());
         view_->gridRowWritten(written.row, access, red);
     }
+    status_.addGridRow({access.time, station, subscriber, text, red});
     log_.trace(QStringLiteral("> grid %1 %2 %3 |%4| %5")
                    .arg(written.row)
                    .arg(station)

@@ -15,6 +15,7 @@
 #include "MovementRecorder.h"
 #include "Settings.h"
 #include "StationView.h"
+#include "StatusBoard.h"
 
 #include <cstdint>
 #include <memory>
@@ -28,11 +29,13 @@ public:
     static constexpr qsizetype NameWidth = 40;
 
     // `settings` are read when used: start-up loads them.
-    Site(EventLog& log, ConnectionMonitor& monitor, const Clock& clock, const Settings& settings);
+    Site(EventLog& log, ConnectionMonitor& monitor, const Clock& clock, const Settings& settings, StatusBoard& status);
 
     void setView(StationView* view) { view_ = view; }
     StationView* view() const { return view_; }
     EventLog& log() { return log_; }
+    // What the status page shows; the stations keep it current.
+    StatusBoard& status() { return status_; }
     const Clock& clock() const { return clock_; }
     std::int16_t installation() const { return settings_.Instalacion; }
 
@@ -78,6 +81,7 @@ private:
     ConnectionMonitor& monitor_;
     const Clock& clock_;
     const Settings& settings_;
+    StatusBoard& status_;
     StationView* view_ = nullptr;
     std::unique_ptr<MovementRecorder> recorder_;
     FixedText<NameWidth> name_;

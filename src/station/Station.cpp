@@ -6,6 +6,7 @@
 #include "Identification.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace parking {
@@ -76,6 +77,7 @@ void Station::openPort(const QString& portText)
 void Station::setUpReader()
 {
     log_.write(QStringLiteral("SetUpBiomax %1: ").arg(number_) + QString::number(reader_->SetUpBiomax()));
+    site_.status().setSecureChannel(number_, reader_->secureChannel());
 }
 
 void Station::showIdleText()
@@ -84,6 +86,7 @@ void Station::showIdleText()
     QString idle = site_.name();
     reader_->WriteDisplay(idle);
     site_.setName(idle);
+    site_.status().setDisplay(number_, idle);
 }
 
 void Station::closePort()
@@ -97,6 +100,7 @@ void Station::showMessage(const QString& text)
 {
     QString shown = text;
     reader_->WriteDisplay(shown);
+    site_.status().setDisplay(number_, shown);
     if (!restoreTimer_->isActive())
         restoreTimer_->start();
     messageActive_ = true;
@@ -120,6 +124,9 @@ void Station::showLights()
     log_.trace(QStringLiteral("> light %1 %2").arg(number_).arg(green_ ? QStringLiteral("green") : QStringLiteral("red")));
     if (site_.view())
         site_.view()->setLights(number_, green_, red_);
+    // The green light is what "online" means, on the page as in the window.
+    site_.status().setReaderOnline(number_, green_);
+    site_.status().setSecureChannel(number_, reader_->secureChannel());
 }
 
 void Station::resetLights()
@@ -166,7 +173,7 @@ void Station::openBarrierByHand()
 
 void Station::onTrackRead(const QString& track)
 {
-    log_.guard(QStringLiteral("la lectura del lector %1").arg(number_), [&] {
+    const bool finished = log_.guard(QStringLiteral("la lectura del lector %1").arg(number_), [&] {
         const auto identity = decodeTrack(number_, track);
         if (!identity) {
             // Nothing to identify: the read is kept as it came, nothing opens.
@@ -176,11 +183,13 @@ void Station::onTrackRead(const QString& track)
         log_.write(QStringLiteral("Track: ") + track + QStringLiteral("Len: ") + QString::number(track.size()));
         identified(identity->subscriber, identity->installation);
     });
+    if (!finished)
+        site_.status().countPassage(number_, outcome::Error);
 }
 
 void Station::onCardNumberRead(const QString& card)
 {
-    log_.guard(QStringLiteral("la tarjeta del lector %1").arg(number_), [&] {
+    const bool finished = log_.guard(QStringLiteral("la tarjeta del lector %1").arg(number_), [&] {
         const auto number = cardNumber(card);
         if (!number) {
             log_.write(QStringLiteral("Tarjeta no válida en el lector %1: |%2|").arg(number_).arg(card));
@@ -191,6 +200,8 @@ void Station::onCardNumberRead(const QString& card)
         log_.write(QStringLiteral("Track: ") + code + QStringLiteral("Len: ") + QString::number(code.size()));
         identified(holder.subscriber, holder.installation);
     });
+    if (!finished)
+        site_.status().countPassage(number_, outcome::Error);
 }
 
 Station::CardHolder Station::lookUpCard(const QString& cardCode)
@@ -251,11 +262,17 @@ void Station::admitEntrance()
                                             {qlonglong(site_.installation())});
     site_.setFreeSpaces(toInt16(spaces->field(QStringLiteral("Plazas_Libres"))));
     if (site_.freeSpaces() <= 0) {
+        site_.status().countPassage(number_, outcome::Full);
         site_.alert(QStringLiteral("NO HAY PLAZAS LIBRES"));
         return;
     }
-    if (authorize() != AccessGranted)
+    const auto decisionStarted = std::chrono::steady_clock::now();
+    const AccessResult decision = authorize();
+    site_.status().decisionTook(std::chrono::duration<double>(std::chrono::steady_clock::now() - decisionStarted).count());
+    if (decision != AccessGranted) {
+        site_.status().countPassage(number_, outcomeName(decision));
         return;
+    }
 
     // Granted: from here on the subscriber goes in even if the database
     // stops answering; what cannot be written waits in the journal.
@@ -264,6 +281,7 @@ void Station::admitEntrance()
     const auto left = recorder.recordEntrance(subscriber_, subscriberInstallation_);
     site_.showFreeSpaces(left ? *left : std::max(0, site_.freeSpaces() - 1));
     openBarrier();
+    site_.status().countPassage(number_, outcome::Granted);
     site_.addAccessRow(number_, message, subscriber_);
     showMessage(message);
 }
@@ -279,6 +297,7 @@ void Station::letOut()
     if (left)
         site_.showFreeSpaces(*left);
     openBarrier();
+    site_.status().countPassage(number_, outcome::Granted);
     site_.addAccessRow(number_, message, subscriber_);
     showMessage(message);
 }

@@ -4,6 +4,8 @@
 #include "FreeSpaceCounter.h"
 #include "WholeNumber.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 
 namespace parking {
@@ -24,12 +26,14 @@ StationController::StationController(Settings& settings, const Clock& workstatio
       settings_(settings),
       paths_(std::move(paths)),
       log_(paths_.logFolder, workstationClock),
-      journal_(paths_.journalFile),
+      status_(workstationClock, QCoreApplication::applicationVersion()),
+      journal_(paths_.journalFile, [this](std::size_t pending) { status_.setJournalPending(pending); }),
       monitor_(std::move(factory), log_, timers),
-      site_(log_, monitor_, workstationClock, settings_),
+      site_(log_, monitor_, workstationClock, settings_, status_),
       hub_(paths_.keyFile),
       stations_{std::make_unique<Station>(1, site_, timers, &hub_), std::make_unique<Station>(2, site_, timers, &hub_)}
 {
+    monitor_.setStatus(&status_);
     // Writes left waiting go to the database as soon as it answers again.
     monitor_.setAfterProbe([this] {
         if (site_.connected() && site_.recorder().pending())
@@ -61,6 +65,7 @@ StationController::StartUp StationController::start()
 
     if (!monitor_.connect(settings_, paths_.configFile, paths_.programFolder))
         return StartUp::Fatal;
+    status_.setDatabaseConnected(true);
     journal_.load();
     site_.connectRecorder(journal_);
     // Writes left from an earlier run go to the database first.
@@ -98,6 +103,8 @@ StationController::StartUp StationController::bringIntoService()
     }
     site_.setName(toText(installation->field(QStringLiteral("Nombre"))));
     site_.setFreeSpaces(toInt16(installation->field(QStringLiteral("Plazas_Libres"))));
+    const QVariant capacity = installation->field(QStringLiteral("Plazas_Parking"));
+    status_.setInstallation(site_.name(), capacity.isNull() ? -1 : toInt16(capacity));
     station(1).openPort(textOrEmpty(readerRow.field(QStringLiteral("PARKING_ENTRADA"))));
     station(2).openPort(textOrEmpty(readerRow.field(QStringLiteral("PARKING_SALIDA"))));
     installation.reset();
@@ -115,6 +122,7 @@ StationController::StartUp StationController::bringIntoService()
     // message at the exit may stay for less than the full delay.
     station(1).stopRestoreTimer();
     inService_ = true;
+    status_.setInService(true);
     return StartUp::InService;
 }
 
@@ -137,6 +145,7 @@ void StationController::close()
     for (auto& s : stations_)
         s->stopRestoreTimer();
     inService_ = false;
+    status_.setInService(false);
     if (view_)
         view_->closeWindow();
     emit closed();

@@ -12,6 +12,7 @@
 #include "Site.h"
 #include "Station.h"
 #include "StationView.h"
+#include "StatusBoard.h"
 #include "ReaderHub.h"
 #include "Timer.h"
 #include "WriteJournal.h"
@@ -74,6 +75,8 @@ public:
     const Site& site() const { return site_; }
     Site& site() { return site_; }
     ConnectionMonitor& monitor() { return monitor_; }
+    // Safe to read from any thread.
+    const StatusBoard& status() const { return status_; }
     bool inService() const { return inService_; }
 
 signals:
@@ -88,6 +91,7 @@ private:
     Paths paths_;
     StationView* view_ = nullptr;
     EventLog log_;
+    StatusBoard status_;
     WriteJournal journal_;
     ConnectionMonitor monitor_;
     Site site_;

@@ -97,9 +97,16 @@ std::optional<std::variant<WriteJournal::Entry, qint64>> WriteJournal::parseLine
                                              static_cast<std::uint8_t>(*installation), when});
 }
 
-WriteJournal::WriteJournal(QString path) : path_(std::move(path))
+WriteJournal::WriteJournal(QString path, std::function<void(std::size_t)> onChange)
+    : path_(std::move(path)), onChange_(std::move(onChange))
 {
     load();
+}
+
+void WriteJournal::changed()
+{
+    if (onChange_)
+        onChange_(pending_.size());
 }
 
 void WriteJournal::load()
@@ -108,8 +115,10 @@ void WriteJournal::load()
     damaged_.clear();
     nextSeq_ = 1;
     QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        changed();
         return;
+    }
     QList<Entry> written;
     QSet<qint64> done;
     const QList<QByteArray> lines = file.readAll().split('\n');
@@ -131,6 +140,7 @@ void WriteJournal::load()
         if (!done.contains(e.seq))
             pending_.push_back(e);
     }
+    changed();
 }
 
 bool WriteJournal::writeLine(const QByteArray& line)
@@ -155,6 +165,7 @@ bool WriteJournal::append(Kind kind, std::int32_t subscriber, std::uint8_t insta
         return false;
     ++nextSeq_;
     pending_.push_back(e);
+    changed();
     return true;
 }
 
@@ -165,6 +176,7 @@ bool WriteJournal::markOldestDone()
     if (!writeLine(withChecksum("D|" + QByteArray::number(pending_.front().seq))))
         return false;
     pending_.pop_front();
+    changed();
     if (pending_.empty()) {
         // Everything is in the database: start the file afresh.
         QFile file(path_);

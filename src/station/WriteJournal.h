@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <variant>
@@ -35,7 +36,8 @@ public:
         QDateTime when;
     };
 
-    explicit WriteJournal(QString path);
+    // `onChange` hears how many writes wait, whenever that changes.
+    explicit WriteJournal(QString path, std::function<void(std::size_t pending)> onChange = {});
 
     // Appends and forces to disk; false when the file cannot be written.
     bool append(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when);
@@ -57,11 +59,13 @@ public:
 
 private:
     bool writeLine(const QByteArray& line);
+    void changed();
 
     QString path_;
     std::deque<Entry> pending_;
     std::vector<QByteArray> damaged_;
     qint64 nextSeq_ = 1;
+    std::function<void(std::size_t)> onChange_;
 };
 
 } // namespace parking

@@ -141,6 +141,14 @@ void OsdpTransport::close()
     }
 }
 
+QString OsdpTransport::secureChannel() const
+{
+    if (port_.channel == ChannelMode::Off)
+        return QStringLiteral("off");
+    // A reader that asks for the channel is online only once it is up.
+    return announcedUp_ ? QStringLiteral("established") : QStringLiteral("waiting");
+}
+
 void OsdpTransport::handle(const BusEvent& e)
 {
     const auto waited = std::chrono::steady_clock::now() - e.at;

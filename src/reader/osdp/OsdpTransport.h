@@ -40,6 +40,7 @@ public:
     std::uint8_t closeRelay(std::uint8_t first, std::uint8_t second) override;
     void writeDisplay(QString& text) override;
     void close() override;
+    QString secureChannel() const override;
 
 private:
     struct Relay;

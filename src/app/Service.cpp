@@ -1,0 +1,61 @@
+#include "Service.h"
+
+#include <QCoreApplication>
+
+#if PARKING_SYSTEMD
+#include <systemd/sd-daemon.h>
+#endif
+
+namespace parking {
+
+std::unique_ptr<StatusServer> startStatusPage(StationController& controller, const QString& configPath)
+{
+    const auto config = StatusServer::fromConfig(IniFile::load(configPath));
+    if (std::holds_alternative<StatusServer::Off>(config))
+        return nullptr;
+    if (const auto* fault = std::get_if<QString>(&config)) {
+        controller.log().write(QStringLiteral("ESTADO: la página de estado no se inicia: ") + *fault);
+        return nullptr;
+    }
+    const auto& options = std::get<StatusServer::Options>(config);
+    auto server = std::make_unique<StatusServer>(controller.status());
+    const auto started = server->start(options);
+    if (const auto* fault = std::get_if<QString>(&started)) {
+        controller.log().write(QStringLiteral("ESTADO: la página de estado no se inicia en %1:%2: %3")
+                                   .arg(options.address.toString())
+                                   .arg(options.port)
+                                   .arg(*fault));
+        return nullptr;
+    }
+    const QString host = options.address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QLatin1Char('[') + options.address.toString() + QLatin1Char(']')
+                             : options.address.toString();
+    controller.log().write(QStringLiteral("ESTADO: página de estado en http://%1:%2/%3")
+                               .arg(host)
+                               .arg(std::get<quint16>(started))
+                               .arg(options.key.isEmpty() ? QString() : QStringLiteral(" (con clave)")));
+    return server;
+}
+
+void ServiceNotifier::ready()
+{
+#if PARKING_SYSTEMD
+    sd_notify(0, "READY=1");
+    std::uint64_t usec = 0;
+    if (sd_watchdog_enabled(0, &usec) > 0 && usec > 0) {
+        watchdog_.setInterval(static_cast<int>(std::max<std::uint64_t>(usec / 2000, 1)));
+        QObject::connect(&watchdog_, &QTimer::timeout, [] { sd_notify(0, "WATCHDOG=1"); });
+        watchdog_.start();
+    }
+#endif
+}
+
+void ServiceNotifier::stopping()
+{
+    watchdog_.stop();
+#if PARKING_SYSTEMD
+    sd_notify(0, "STOPPING=1");
+#endif
+}
+
+} // namespace parking

@@ -1,0 +1,177 @@
+#include "StatusText.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace parking {
+
+namespace {
+
+QJsonValue instant(const QDateTime& t)
+{
+    return t.isValid() ? QJsonValue(t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"))) : QJsonValue();
+}
+
+QJsonValue count(int value)
+{
+    return value < 0 ? QJsonValue() : QJsonValue(value);
+}
+
+QJsonObject stationJson(int number, const StationStatus& st)
+{
+    QJsonObject passages;
+    for (const auto& [name, n] : st.passages)
+        passages.insert(name, static_cast<qint64>(n));
+    return {{QStringLiteral("number"), number},
+            {QStringLiteral("role"), number == 1 ? QStringLiteral("entrance") : QStringLiteral("exit")},
+            {QStringLiteral("readerOnline"), st.readerOnline},
+            {QStringLiteral("readerSince"), instant(st.readerSince)},
+            {QStringLiteral("secureChannel"), st.secureChannel},
+            {QStringLiteral("display"), st.display},
+            {QStringLiteral("offlineTransitions"), static_cast<qint64>(st.offlineTransitions)},
+            {QStringLiteral("passages"), passages}};
+}
+
+// Prometheus label values: backslash, double quote and line feed escaped.
+QByteArray labelValue(const QString& text)
+{
+    QByteArray out;
+    for (const char c : text.toUtf8()) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        if (c == '\n') {
+            out += "\\n";
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+QByteArray number(double value)
+{
+    return QByteArray::number(value, 'g', 15);
+}
+
+class Exposition {
+public:
+    void family(const char* name, const char* type, const char* help)
+    {
+        out_ += QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + ' ' + type + '\n';
+    }
+    void sample(const QByteArray& name, const QByteArray& labels, double value)
+    {
+        out_ += name;
+        if (!labels.isEmpty())
+            out_ += '{' + labels + '}';
+        out_ += ' ' + number(value) + '\n';
+    }
+    QByteArray take() { return std::move(out_); }
+
+private:
+    QByteArray out_;
+};
+
+QByteArray stationLabel(int number)
+{
+    return "station=\"" + QByteArray::number(number) + '"';
+}
+
+void writePassages(Exposition& e, const StatusSnapshot& s)
+{
+    e.family("parking_passages_total", "counter", "Identified passages by station and outcome.");
+    for (int number : {1, 2}) {
+        for (const auto& [name, n] : s.stations[number == 1 ? 0 : 1].passages)
+            e.sample("parking_passages_total", stationLabel(number) + ",outcome=\"" + labelValue(name) + '"',
+                     static_cast<double>(n));
+    }
+}
+
+void writeDecisions(Exposition& e, const DecisionHistogram& h)
+{
+    e.family("parking_rights_decision_seconds", "histogram", "Time the entrance's rights decision took.");
+    std::uint64_t cumulative = 0;
+    for (std::size_t i = 0; i < h.Bounds.size(); ++i) {
+        cumulative += h.buckets[i];
+        e.sample("parking_rights_decision_seconds_bucket", "le=\"" + number(h.Bounds[i]) + '"',
+                 static_cast<double>(cumulative));
+    }
+    e.sample("parking_rights_decision_seconds_bucket", "le=\"+Inf\"", static_cast<double>(h.count));
+    e.sample("parking_rights_decision_seconds_sum", {}, h.sum);
+    e.sample("parking_rights_decision_seconds_count", {}, static_cast<double>(h.count));
+}
+
+void writeReaders(Exposition& e, const StatusSnapshot& s)
+{
+    e.family("parking_reader_up", "gauge", "Whether the station's reader answers (1) or not (0).");
+    for (int number : {1, 2})
+        e.sample("parking_reader_up", stationLabel(number), s.stations[number == 1 ? 0 : 1].readerOnline ? 1 : 0);
+    e.family("parking_reader_offline_transitions_total", "counter", "Times the station's reader went offline.");
+    for (int number : {1, 2})
+        e.sample("parking_reader_offline_transitions_total", stationLabel(number),
+                 static_cast<double>(s.stations[number == 1 ? 0 : 1].offlineTransitions));
+}
+
+} // namespace
+
+QByteArray statusJson(const StatusSnapshot& s, const QDateTime& now)
+{
+    QJsonArray grid;
+    for (const StatusGridRow& row : s.grid) {
+        grid.append(QJsonObject{{QStringLiteral("time"), row.time.toString(QStringLiteral("HH:mm:ss"))},
+                                {QStringLiteral("station"), row.station},
+                                {QStringLiteral("subscriber"), static_cast<qint64>(row.subscriber)},
+                                {QStringLiteral("text"), row.text},
+                                {QStringLiteral("colour"), row.red ? QStringLiteral("red") : QStringLiteral("black")}});
+    }
+    const QJsonObject database{{QStringLiteral("connected"), s.databaseConnected},
+                               {QStringLiteral("outageSince"), instant(s.outageSince)},
+                               {QStringLiteral("outageSeconds"), s.outageSeconds(now)},
+                               {QStringLiteral("probeFailures"), static_cast<qint64>(s.probeFailures)},
+                               {QStringLiteral("journalPending"), static_cast<qint64>(s.journalPending)}};
+    const QJsonObject root{
+        {QStringLiteral("installation"), s.installation},
+        {QStringLiteral("capacity"), count(s.capacity)},
+        {QStringLiteral("freeSpaces"), count(s.freeSpaces)},
+        {QStringLiteral("inService"), s.inService},
+        {QStringLiteral("stations"), QJsonArray{stationJson(1, s.stations[0]), stationJson(2, s.stations[1])}},
+        {QStringLiteral("database"), database},
+        {QStringLiteral("grid"), grid},
+        {QStringLiteral("version"), s.version},
+        {QStringLiteral("startedAt"), instant(s.startedAt)},
+        {QStringLiteral("uptimeSeconds"), s.startedAt.isValid() ? s.startedAt.secsTo(now) : 0},
+        {QStringLiteral("now"), instant(now)}};
+    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+}
+
+QByteArray statusMetrics(const StatusSnapshot& s, const QDateTime& now)
+{
+    Exposition e;
+    writePassages(e, s);
+    writeDecisions(e, s.decisions);
+    e.family("parking_database_up", "gauge", "Whether the database answers (1) or is in an outage (0).");
+    e.sample("parking_database_up", {}, s.databaseConnected ? 1 : 0);
+    e.family("parking_database_probe_failures_total", "counter", "Connection probes that failed.");
+    e.sample("parking_database_probe_failures_total", {}, static_cast<double>(s.probeFailures));
+    e.family("parking_database_outage_seconds_total", "counter", "Seconds spent in database outages.");
+    e.sample("parking_database_outage_seconds_total", {}, s.outageSeconds(now));
+    writeReaders(e, s);
+    e.family("parking_journal_pending_writes", "gauge", "Writes waiting in the journal for the database.");
+    e.sample("parking_journal_pending_writes", {}, static_cast<double>(s.journalPending));
+    if (s.freeSpaces >= 0) {
+        e.family("parking_free_spaces", "gauge", "Free spaces as last counted.");
+        e.sample("parking_free_spaces", {}, s.freeSpaces);
+    }
+    if (s.capacity >= 0) {
+        e.family("parking_capacity", "gauge", "Spaces of the installation.");
+        e.sample("parking_capacity", {}, s.capacity);
+    }
+    e.family("parking_build_info", "gauge", "The program's version.");
+    e.sample("parking_build_info", "version=\"" + labelValue(s.version) + '"', 1);
+    e.family("parking_uptime_seconds", "gauge", "Seconds since the program started.");
+    e.sample("parking_uptime_seconds", {}, s.startedAt.isValid() ? static_cast<double>(s.startedAt.secsTo(now)) : 0);
+    return e.take();
+}
+
+} // namespace parking
