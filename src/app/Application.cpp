@@ -215,6 +215,9 @@ std::unique_ptr<ReaderSimulatorWindow> showSimulator(StationController& controll
 int runStations(const CommandLine& options, Clocks& clocks, const StationController::Paths& paths,
                 std::vector<ScriptItem> script, osdp::EmulatorHost* demoReaders)
 {
+    // A stop asked for during start-up is carried out once the stations run.
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
     // The clocks outlive the controller, and with it the database's worker
     // thread, which reads the server clock.
     QtTimers timers;
@@ -263,8 +266,6 @@ int runStations(const CommandLine& options, Clocks& clocks, const StationControl
         *actions, [&clocks](const QDateTime& instant) { clocks.set(instant); });
     player.start();
 
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
     QTimer stopWatch;
     stopWatch.setInterval(100);
     QObject::connect(&stopWatch, &QTimer::timeout, [&controller] {
