@@ -178,8 +178,13 @@ void OdbcConnection::open(const QString& connectionString, const ConnectionOptio
             return v;
         return QLatin1Char('{') + QString(v).replace(QLatin1Char('}'), QStringLiteral("}}")) + QLatin1Char('}');
     };
+    // CommLog and Debug: psqlODBC's own logs, which Debian's driver
+    // registration turns on, stay off while the station is connected.
+    // (The driver still writes a line to /tmp as its last connection
+    // closes; the service's private /tmp takes those away.) Other drivers
+    // ignore both keywords.
     const QByteArray odbc = (QStringLiteral("DSN=") + braced(dsn) + QStringLiteral(";UID=") + braced(user) +
-                             QStringLiteral(";PWD=") + braced(password) + QLatin1Char(';'))
+                             QStringLiteral(";PWD=") + braced(password) + QStringLiteral(";CommLog=0;Debug=0;"))
                                 .toUtf8();
     SQLCHAR out[1024];
     SQLSMALLINT outLength = 0;

@@ -2,10 +2,13 @@
 // PostgreSQL test server going away, coming back and shared by two
 // workstations.
 #include "QtPrinters.h"
+#include "HttpSupport.h"
 #include "ProcessSupport.h"
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTcpServer>
 
 #include <random>
@@ -95,10 +98,15 @@ TEST_F(OnPostgres, OutageWithTrafficAtBothReaders)
     const QString scriptPath = dir.filePath(QStringLiteral("traffic.txt"));
     writeFile(scriptPath, script);
 
+    const QString config = configFor(dir.path(), QStringLiteral("parking_test"));
+    const quint16 port = freePort();
+    QFile ini(config);
+    ini.open(QIODevice::Append);
+    ini.write(QStringLiteral("[Estado]\nPuerto=%1\n").arg(port).toUtf8());
+    ini.close();
     QProcess p;
     p.start(QStringLiteral(PARKING_STATION_BINARY),
-            {QStringLiteral("--headless"), QStringLiteral("--config"), configFor(dir.path(), QStringLiteral("parking_test")),
-             QStringLiteral("--script"), scriptPath});
+            {QStringLiteral("--headless"), QStringLiteral("--config"), config, QStringLiteral("--script"), scriptPath});
     QString seen;
     ASSERT_TRUE(waitForLine(p, seen, QStringLiteral("> plazas 10")));
     // Traffic at both readers has begun: the server goes away under it.
@@ -107,6 +115,12 @@ TEST_F(OnPostgres, OutageWithTrafficAtBothReaders)
     ASSERT_TRUE(waitForLine(p, seen, QStringLiteral("> progress show"), 15000)) << seen.toStdString();
     // Exits go on during the outage; two of them wait in the journal.
     ASSERT_TRUE(waitForLine(p, seen, QStringLiteral("DIARIO: pendiente salida"), 15000, 2)) << seen.toStdString();
+    // The status page tells, without waiting on the database that is away.
+    const QJsonObject database =
+        QJsonDocument::fromJson(get(port, "/api/status").body).object()[QStringLiteral("database")].toObject();
+    EXPECT_FALSE(database[QStringLiteral("connected")].toBool());
+    EXPECT_FALSE(database[QStringLiteral("outageSince")].isNull());
+    EXPECT_GE(database[QStringLiteral("journalPending")].toInt(), 2);
     serverCommand("resume");
     ASSERT_TRUE(waitForLine(p, seen, QStringLiteral("> progress hide"), 20000)) << seen.toStdString();
     ASSERT_TRUE(p.waitForFinished(30000));

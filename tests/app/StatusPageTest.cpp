@@ -1,6 +1,7 @@
 // The status page against the running program: headless, the embedded demo
 // database, scripted reads; every endpoint, the key rule, bad requests, and
 // what Prometheus's own checker and a real browser make of it.
+#include "HttpSupport.h"
 #include "ProcessSupport.h"
 #include "DemoSite.h"
 #include "TestSupport.h"
@@ -11,8 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -20,51 +19,6 @@
 using namespace parking::test;
 
 namespace {
-
-struct Reply {
-    int status = 0; // 0: no answer
-    QByteArray head;
-    QByteArray body;
-};
-
-// One request on its own connection, read until the server closes it or
-// the body is whole.
-Reply request(quint16 port, const QByteArray& raw)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-    if (!socket.waitForConnected(5000))
-        return {};
-    socket.write(raw);
-    QByteArray all;
-    while (socket.waitForReadyRead(5000)) {
-        all += socket.readAll();
-        const qsizetype end = all.indexOf("\r\n\r\n");
-        if (end < 0)
-            continue;
-        const QByteArray head = all.left(end);
-        const qsizetype at = head.toLower().indexOf("content-length: ");
-        if (at >= 0 && all.size() - end - 4 >= head.mid(at + 16).split('\r').first().toLongLong())
-            break;
-    }
-    all += socket.readAll();
-    const qsizetype end = all.indexOf("\r\n\r\n");
-    if (end < 0)
-        return {};
-    return {all.mid(9, 3).toInt(), all.left(end), all.mid(end + 4)};
-}
-
-Reply get(quint16 port, const QByteArray& path, const QByteArray& extra = {})
-{
-    return request(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + extra + "\r\n");
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // The demo site in a folder of its own, with a status section, and the
 // program running on it until stopped.
