@@ -3,7 +3,8 @@
 # program and the tests under AddressSanitizer and UndefinedBehaviorSanitizer
 # into build-test/ and runs the whole suite; then builds the program without
 # windows (no Qt Widgets at all) into build-headless/ and runs every test
-# that build has, so the layering cannot quietly break.
+# that build has, so the layering cannot quietly break; last, the Debian
+# package end to end (scripts/package-test.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -20,3 +21,7 @@ ctest --test-dir build-test --output-on-failure -j"$(nproc)"
 cmake -S . -B build-headless -DCMAKE_BUILD_TYPE=Release -DPARKING_GUI=OFF -DPARKING_BUILD_TESTS=ON >/dev/null
 cmake --build build-headless -j"$(nproc)"
 ctest --test-dir build-headless --output-on-failure -j"$(nproc)" -E '^pg\.'
+
+# The Debian package, built, checked, installed, run and removed (as root
+# only: it installs into the system).
+bash scripts/package-test.sh

@@ -101,6 +101,10 @@ protected:
         } else {
             serve(path, responder);
         }
+        if (closeAfter(request)) {
+            // After the answer has gone out: the responder writes it as it goes.
+            QMetaObject::invokeMethod(socket, [socket] { socket->disconnectFromHost(); }, Qt::QueuedConnection);
+        }
         return true;
     }
 
@@ -117,6 +121,17 @@ private:
     static void writeText(QHttpServerResponder& responder, const QByteArray& body, Status status)
     {
         responder.write(body, {{"Content-Type", "text/plain; charset=utf-8"}, {"Cache-Control", "no-store"}}, status);
+    }
+
+    // "Connection: close" is the client's wish to be done after this
+    // answer; a script reading to the end of the connection relies on it.
+    static bool closeAfter(const QHttpServerRequest& request)
+    {
+        for (const auto& [name, value] : request.headers()) {
+            if (name.compare("Connection", Qt::CaseInsensitive) == 0)
+                return value.trimmed().compare("close", Qt::CaseInsensitive) == 0;
+        }
+        return false;
     }
 
     bool authorized(const QHttpServerRequest& request) const

@@ -1,0 +1,194 @@
+// Whether the status page slows a passage: the same paced passages on a
+// database of realistic size, once with nobody asking for the status page
+// and once while another thread asks for /api/status and /metrics at a
+// steady rate; the passage latency (reader event to relay command) of both.
+//
+//   build-bench/bin/status_load_bench [DATABASE] [PASSAGES] [SECONDS] [REQUESTS_PER_SECOND]
+//
+// Defaults: 1,000 passages over 60 s, 200 requests a second.
+#include "BenchSupport.h"
+#include "LargeSite.h"
+#include "AccessRules.h"
+#include "SqliteConnection.h"
+#include "StationController.h"
+#include "StatusServer.h"
+#include "Timer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <thread>
+
+using namespace parking;
+using namespace parking::bench;
+using Steady = std::chrono::steady_clock;
+
+namespace {
+
+// One GET on its own connection, read to the end; false when it failed.
+bool fetch(quint16 port, const char* path)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+    if (ok) {
+        char request[128];
+        const int n = std::snprintf(request, sizeof request, "GET %s HTTP/1.1\r\nHost: b\r\nConnection: close\r\n\r\n", path);
+        ok = ::send(fd, request, static_cast<std::size_t>(n), 0) == n;
+        char buffer[8192];
+        ssize_t got = 0;
+        long total = 0;
+        while (ok && (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            total += got;
+        ok = ok && total > 0 && std::strncmp(buffer, "HTTP/1.1 200", 12) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+// Asks for the status at `rate` a second until stopped; owned and joined.
+class Load {
+public:
+    Load(quint16 port, int rate)
+        : thread_([this, port, rate] {
+              const auto interval = std::chrono::microseconds(1'000'000 / std::max(rate, 1));
+              auto next = Steady::now();
+              for (long i = 0; !stop_; ++i) {
+                  (fetch(port, i % 2 == 0 ? "/api/status" : "/metrics") ? done_ : failed_)++;
+                  next += interval;
+                  std::this_thread::sleep_until(next);
+              }
+          })
+    {
+    }
+    ~Load()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    long done() const { return done_; }
+    long failed() const { return failed_; }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<long> done_{0};
+    std::atomic<long> failed_{0};
+    std::thread thread_;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString path = QFileInfo(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("large-site.db")).absoluteFilePath();
+    const int passages = argc > 2 ? std::atoi(argv[2]) : 1000;
+    const int seconds = argc > 3 ? std::atoi(argv[3]) : 60;
+    const int rate = argc > 4 ? std::atoi(argv[4]) : 200;
+    const std::uint32_t seed = 20261208;
+    const auto subscribers = makeLargeSite(path, SiteSize{}, seed);
+
+    ManualClock server(BenchNow);
+    ManualClock workstation(BenchNow);
+    const QString connectionString = QStringLiteral("Password=x;User ID=x;Data Source=sqlite:") + path;
+    std::vector<std::int32_t> granted;
+    {
+        SqliteConnection c(server, QString());
+        c.open(connectionString, {});
+        c.execute(QStringLiteral("DELETE FROM Movimientos_Parking"));
+        c.execute(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = 250, PLAZAS_PARKING = 400"));
+        AccessRules rights(c, workstation);
+        for (const SubscriberSample& s : subscribers) {
+            if (s.kind == 2 && granted.size() < 2000 && rights.check(s.code, Installation) == AccessGranted)
+                granted.push_back(s.code);
+        }
+    }
+
+    QTemporaryDir dir;
+    const QString config = QDir(dir.path()).filePath(QStringLiteral("Rivalto.ini"));
+    QFile ini(config);
+    ini.open(QIODevice::WriteOnly);
+    ini.write("[Conexion]\nSID=sqlite:" + path.toUtf8() + "\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=1\n");
+    ini.close();
+    Settings settings;
+    QtTimers timers;
+    StationController station(settings, workstation,
+                              [&](const QString&) -> std::shared_ptr<Connection> {
+                                  return std::make_shared<SqliteConnection>(server, QString());
+                              },
+                              {config, dir.path(), QString(), QDir(dir.path()).filePath(QStringLiteral("journal"))},
+                              timers);
+    Steady::time_point relayAt;
+    station.setTraceSink([&](const QString& line) {
+        if (line.startsWith(QLatin1String("> relay")))
+            relayAt = Steady::now();
+    });
+    if (station.start() != StationController::StartUp::InService) {
+        std::fprintf(stderr, "start-up failed\n");
+        return 1;
+    }
+    StatusServer status(station.status());
+    const auto started = status.start({QHostAddress::LocalHost, 0, {}});
+    if (!std::holds_alternative<quint16>(started)) {
+        std::fprintf(stderr, "status page: %s\n", qPrintable(std::get<QString>(started)));
+        return 1;
+    }
+    const quint16 port = std::get<quint16>(started);
+
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<std::size_t> any(0, granted.size() - 1);
+    // Paced as a busy gate is, entrances and exits in turn.
+    auto run = [&]() {
+        std::vector<double> us;
+        const auto interval = std::chrono::microseconds(static_cast<long>(seconds) * 1'000'000 / std::max(passages, 1));
+        auto next = Steady::now();
+        for (int i = 0; i < passages; ++i) {
+            const std::int32_t code = granted[any(rng)];
+            const QString track = QStringLiteral("%B0%1").arg(Installation, 2, 10, QLatin1Char('0')) +
+                                  QStringLiteral("00000%1?").arg(code, 5, 10, QLatin1Char('0'));
+            relayAt = {};
+            const auto start = Steady::now();
+            station.reader(i % 2 == 0 ? 1 : 2).raiseTrackRead(track);
+            if (relayAt != Steady::time_point{})
+                us.push_back(std::chrono::duration<double, std::micro>(relayAt - start).count());
+            workstation.advance(1);
+            server.advance(1);
+            QCoreApplication::processEvents();
+            next += interval;
+            std::this_thread::sleep_until(next);
+        }
+        return us;
+    };
+    const Percentiles quiet = percentiles(run());
+    long done = 0;
+    long failed = 0;
+    Percentiles loaded;
+    {
+        Load load(port, rate);
+        loaded = percentiles(run());
+        done = load.done();
+        failed = load.failed();
+    }
+    std::printf("%d passages over %d s, each run; status page on port %u\n", passages, seconds, port);
+    std::printf("  without requests              p50 %7.1f us  p99 %7.1f us  max %8.1f us\n", quiet.p50, quiet.p99, quiet.max);
+    std::printf("  with %4d requests a second   p50 %7.1f us  p99 %7.1f us  max %8.1f us\n", rate, loaded.p50, loaded.p99,
+                loaded.max);
+    std::printf("  requests answered %ld, failed %ld; p99 with / without = %.2f\n", done, failed, loaded.p99 / quiet.p99);
+    return 0;
+}
