@@ -1,7 +1,9 @@
-// Whether the status page slows a passage: the same paced passages on a
-// database of realistic size, once with nobody asking for the status page
-// and once while another thread asks for /api/status and /metrics at a
-// steady rate; the passage latency (reader event to relay command) of both.
+// Whether the status page slows a passage: paced passages on a database of
+// realistic size, half of them while nobody asks for the status page and
+// half while another thread asks for /api/status and /metrics at a steady
+// rate; the passage latency (reader event to relay command) of both. The
+// two halves take turns in ten rounds, so that whatever else the disk does
+// meanwhile falls on both alike.
 //
 //   build-bench/bin/status_load_bench [DATABASE] [PASSAGES] [SECONDS] [REQUESTS_PER_SECOND]
 //
@@ -62,7 +64,8 @@ bool fetch(quint16 port, const char* path)
     return ok;
 }
 
-// Asks for the status at `rate` a second until stopped; owned and joined.
+// Asks for the status at `rate` a second while active, until stopped;
+// owned and joined.
 class Load {
 public:
     Load(quint16 port, int rate)
@@ -70,13 +73,15 @@ public:
               const auto interval = std::chrono::microseconds(1'000'000 / std::max(rate, 1));
               auto next = Steady::now();
               for (long i = 0; !stop_; ++i) {
-                  (fetch(port, i % 2 == 0 ? "/api/status" : "/metrics") ? done_ : failed_)++;
+                  if (active_)
+                      (fetch(port, i % 2 == 0 ? "/api/status" : "/metrics") ? done_ : failed_)++;
                   next += interval;
                   std::this_thread::sleep_until(next);
               }
           })
     {
     }
+    void setActive(bool active) { active_ = active; }
     ~Load()
     {
         stop_ = true;
@@ -87,6 +92,7 @@ public:
 
 private:
     std::atomic<bool> stop_{false};
+    std::atomic<bool> active_{false};
     std::atomic<long> done_{0};
     std::atomic<long> failed_{0};
     std::thread thread_;
@@ -154,11 +160,11 @@ int main(int argc, char** argv)
     std::mt19937 rng(seed);
     std::uniform_int_distribution<std::size_t> any(0, granted.size() - 1);
     // Paced as a busy gate is, entrances and exits in turn.
-    auto run = [&]() {
-        std::vector<double> us;
+    constexpr int Rounds = 10;
+    auto run = [&](std::vector<double>& us) {
         const auto interval = std::chrono::microseconds(static_cast<long>(seconds) * 1'000'000 / std::max(passages, 1));
         auto next = Steady::now();
-        for (int i = 0; i < passages; ++i) {
+        for (int i = 0; i < passages / Rounds; ++i) {
             const std::int32_t code = granted[any(rng)];
             const QString track = QStringLiteral("%B0%1").arg(Installation, 2, 10, QLatin1Char('0')) +
                                   QStringLiteral("00000%1?").arg(code, 5, 10, QLatin1Char('0'));
@@ -173,19 +179,26 @@ int main(int argc, char** argv)
             next += interval;
             std::this_thread::sleep_until(next);
         }
-        return us;
     };
-    const Percentiles quiet = percentiles(run());
+    std::vector<double> quietUs;
+    std::vector<double> loadedUs;
     long done = 0;
     long failed = 0;
-    Percentiles loaded;
     {
         Load load(port, rate);
-        loaded = percentiles(run());
+        for (int round = 0; round < Rounds; ++round) {
+            load.setActive(false);
+            run(quietUs);
+            load.setActive(true);
+            run(loadedUs);
+        }
         done = load.done();
         failed = load.failed();
     }
-    std::printf("%d passages over %d s, each run; status page on port %u\n", passages, seconds, port);
+    const Percentiles quiet = percentiles(quietUs);
+    const Percentiles loaded = percentiles(loadedUs);
+    std::printf("%d passages over %d s with requests, as many over as long without; status page on port %u\n",
+                passages, seconds, port);
     std::printf("  without requests              p50 %7.1f us  p99 %7.1f us  max %8.1f us\n", quiet.p50, quiet.p99, quiet.max);
     std::printf("  with %4d requests a second   p50 %7.1f us  p99 %7.1f us  max %8.1f us\n", rate, loaded.p50, loaded.p99,
                 loaded.max);

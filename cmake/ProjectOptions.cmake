@@ -14,3 +14,11 @@ if(PARKING_SANITIZE)
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(parking_options INTERFACE -fsanitize=address,undefined)
 endif()
+# The fuzz targets' build (clang): every library is instrumented for
+# libFuzzer's coverage; the targets themselves link its driver.
+if(PARKING_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "PARKING_FUZZ needs clang: CC=clang CXX=clang++ cmake -DPARKING_FUZZ=ON ...")
+  endif()
+  target_compile_options(parking_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()

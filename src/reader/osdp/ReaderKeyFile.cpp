@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -94,8 +95,13 @@ std::variant<std::vector<StoredKey>, QString> ReaderKeyFile::load(const QString&
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("no se puede leer el fichero de claves %1").arg(path);
+    return parse(file.readAll(), path);
+}
+
+std::variant<std::vector<StoredKey>, QString> ReaderKeyFile::parse(const QByteArray& text, const QString& path)
+{
     std::vector<StoredKey> keys;
-    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    const QStringList lines = QString::fromUtf8(text).split(QLatin1Char('\n'));
     for (int i = 0; i < lines.size(); ++i) {
         QString line = lines[i];
         line = line.left(line.indexOf(QLatin1Char('#'))).trimmed();
@@ -130,13 +136,30 @@ std::optional<QString> ReaderKeyFile::store(const QString& path, const QString& 
     if (auto* fault = std::get_if<QString>(&loaded))
         return *fault;
     auto keys = std::get<std::vector<StoredKey>>(std::move(loaded));
+    if (!storable(device))
+        return QStringLiteral("no se guarda la clave del lector %1: el dispositivo tiene blancos o \"#\"").arg(device);
     std::erase_if(keys, [&](const StoredKey& k) { return k.device == device && k.address == address; });
     keys.push_back({device, address, key});
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return replaceAtomically(path, format(keys));
+}
+
+bool ReaderKeyFile::storable(const QString& device)
+{
+    // The file's words are separated by blanks and "#" starts a comment: a
+    // device name with either would make a line that does not read back,
+    // and with it every key in the file unusable.
+    return !device.isEmpty() && std::none_of(device.begin(), device.end(), [](QChar c) {
+        return c.isSpace() || c == QLatin1Char('#') || c.category() == QChar::Other_Control;
+    });
+}
+
+QByteArray ReaderKeyFile::format(const std::vector<StoredKey>& keys)
+{
     QByteArray text = "# Claves de canal seguro de los lectores: DISPOSITIVO DIRECCION CLAVE\n";
     for (const StoredKey& k : keys)
         text += (k.device + QLatin1Char(' ') + QString::number(k.address) + QLatin1Char(' ') + keyText(k.key)).toUtf8() + '\n';
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    return replaceAtomically(path, text);
+    return text;
 }
 
 } // namespace parking::osdp

@@ -27,6 +27,12 @@ public:
     // A missing file holds no keys. The fault otherwise: unsafe
     // permissions, unreadable, or a malformed line (named by its number).
     static std::variant<std::vector<StoredKey>, QString> load(const QString& path);
+    // The file's text, read as load() does; `path` only names it in a fault.
+    static std::variant<std::vector<StoredKey>, QString> parse(const QByteArray& text, const QString& path);
+    // The text store() writes for `keys`.
+    static QByteArray format(const std::vector<StoredKey>& keys);
+    // Whether a key for `device` can be kept: a name the file reads back.
+    static bool storable(const QString& device);
     // The reader's key, added or replaced; the fault, or nullopt on success.
     static std::optional<QString> store(const QString& path, const QString& device, int address, const Block& key);
     // The key for a reader among `keys`, if any.

@@ -1,0 +1,109 @@
+// The journal reader, on a journal cut, scribbled over or grown anywhere:
+// it may lose what was damaged, but never yields an entry that was not
+// written whole, nor one already marked done.
+#include "FuzzSupport.h"
+#include "WriteJournal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTimeZone>
+
+#include <algorithm>
+
+#include <unistd.h>
+
+using namespace parking;
+using namespace parking::fuzz;
+
+namespace {
+
+using Kind = WriteJournal::Kind;
+
+struct Written {
+    QByteArray file;
+    std::vector<WriteJournal::Entry> entries; // every entry written
+    qint64 doneUpTo = 0;                      // entries 1..doneUpTo are marked done
+};
+
+// A journal as the program writes it: five writes, the first two done.
+const Written& written(const QString& path)
+{
+    static const Written w = [&] {
+        QFile::remove(path);
+        WriteJournal journal(path);
+        const QDateTime when = QDateTime(QDate(2026, 12, 8), QTime(10, 0), QTimeZone::UTC);
+        const Kind kinds[] = {Kind::Entrance, Kind::TakeSpace, Kind::Exit, Kind::GiveSpace, Kind::Entrance};
+        Written out;
+        for (int i = 0; i < 5; ++i) {
+            journal.append(kinds[i], 100 + i, 1, when.addSecs(i));
+            out.entries.push_back(journal.pending().back());
+        }
+        journal.markOldestDone();
+        journal.markOldestDone();
+        out.doneUpTo = 2;
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        out.file = f.readAll();
+        return out;
+    }();
+    return w;
+}
+
+bool same(const WriteJournal::Entry& a, const WriteJournal::Entry& b)
+{
+    return a.seq == b.seq && a.kind == b.kind && a.subscriber == b.subscriber && a.installation == b.installation &&
+           a.when == b.when;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const QByteArray input = bytes(data, size);
+    // Any bytes as one line, and as lines.
+    for (const QByteArray& line : input.split('\n'))
+        WriteJournal::parseLine(line);
+
+    static const QString path = QDir(QDir::tempPath()).filePath(QStringLiteral("fuzz-journal-%1").arg(::getpid()));
+    const Written& w = written(path);
+    if (size < 3)
+        return 0;
+    // Byte 0: what happens; bytes 1-2: where; the rest: what is written there.
+    QByteArray file = w.file;
+    const qsizetype at = ((data[1] << 8) | data[2]) % (file.size() + 1);
+    const QByteArray scribble = input.mid(3);
+    switch (data[0] % 3) {
+    case 0:
+        file.truncate(at);
+        file += scribble;
+        break;
+    case 1:
+        file.replace(at, scribble.size(), scribble);
+        break;
+    default:
+        file.insert(at, scribble);
+        break;
+    }
+    QFile out(path);
+    out.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    out.write(file);
+    out.close();
+    WriteJournal journal(path);
+    for (const WriteJournal::Entry& e : journal.pending()) {
+        const bool wasWritten =
+            std::any_of(w.entries.begin(), w.entries.end(), [&](const WriteJournal::Entry& x) { return same(x, e); });
+        // A scribble may forge nothing: checksums guard every line; what
+        // the scribble holds may repeat lines the program wrote, though.
+        if (!scribble.contains(QByteArray("W|") + QByteArray::number(e.seq) + '|'))
+            require(wasWritten, "every entry replayed was written whole");
+        // Its done mark still whole in the file: it must not come back.
+        if (e.seq <= w.doneUpTo) {
+            const QList<QByteArray> lines = file.split('\n');
+            for (const QByteArray& original : w.file.split('\n')) {
+                if (original.startsWith("D|" + QByteArray::number(e.seq) + '|'))
+                    require(!lines.contains(original), "an entry whose done mark is intact is not replayed");
+            }
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Runs every fuzz target for SECONDS each (default 30, CI's short form),
+# two at a time, from the committed seed corpora in fuzz/corpus/TARGET/.
+# New inputs that add coverage go to build-fuzz/corpus/TARGET/ (not
+# committed); a crash or a broken property stops the target, leaves the
+# input as build-fuzz/crash-TARGET-* and fails the script.
+#
+#   bash scripts/fuzz.sh [SECONDS]
+#   FUZZ_TARGETS="fuzz_journal fuzz_osdp_frame" bash scripts/fuzz.sh 3600
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-30}"
+bash scripts/install-deps.sh
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARKING_FUZZ=ON \
+  -DPARKING_SANITIZE=ON -DPARKING_BUILD_TESTS=OFF -DPARKING_GUI=OFF >/dev/null
+cmake --build build-fuzz -j"$(nproc)" --target all >/dev/null
+targets="${FUZZ_TARGETS:-$(cd fuzz && ls fuzz_*.cpp | sed 's/\.cpp$//')}"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+run() {
+  local t="$1"
+  mkdir -p "build-fuzz/corpus/$t" "fuzz/corpus/$t"
+  local log="build-fuzz/$t.log"
+  if build-fuzz/bin/"$t" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix="build-fuzz/crash-$t-" -print_final_stats=1 \
+      "build-fuzz/corpus/$t" "fuzz/corpus/$t" >"$log" 2>&1; then
+    local runs cov
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
+    printf '%-22s %12s executions  %6s coverage points  no finding\n' "$t" "$runs" "$cov"
+  else
+    echo "$t: FINDING (see $log and build-fuzz/crash-$t-*)"
+    tail -30 "$log"
+    return 1
+  fi
+}
+
+status=0
+pids=()
+names=()
+for t in $targets; do
+  run "$t" & pids+=($!); names+=("$t")
+  if [ ${#pids[@]} -ge "$(nproc)" ]; then
+    wait "${pids[0]}" || status=1
+    pids=("${pids[@]:1}"); names=("${names[@]:1}")
+  fi
+done
+for p in "${pids[@]}"; do wait "$p" || status=1; done
+exit $status
