@@ -26,6 +26,13 @@ start)
   run "$bin/pg_ctl" -D "$dir/data" -m immediate stop >/dev/null 2>&1 || true
   rm -rf "$dir/data"
   run "$bin/initdb" -D "$dir/data" -A trust -U postgres -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1
+  # The station's account logs in with its password, as on a real server
+  # (so a wrong one is refused); the administrator's stays trusted here.
+  run sh -c "cat >'$dir/data/pg_hba.conf'" <<'HBA'
+local all all trust
+host all postgres 127.0.0.1/32 trust
+host all all 127.0.0.1/32 scram-sha-256
+HBA
   run "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
       -o "-c listen_addresses=127.0.0.1 -p $port -k $dir $speed" start >/dev/null
   psql="psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p $port -U postgres"

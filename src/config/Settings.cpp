@@ -59,6 +59,7 @@ std::optional<SettingsError> LoadSettings(Settings& s, const QString& path,
     s.SidBD = text("Conexion", "SID");
     s.ServidorBD = text("Conexion", "SVR");
     s.NombreBD = text("Conexion", "BD");
+    s.Credenciales = text("Conexion", "Credenciales");
     s.NombreEquipo = QSysInfo::machineHostName();
     s.UsuarioWindows = loggedOnUser();
     for (const WholeKey& k : {WholeKey{"Form", "Left", &Settings::FormLeft},

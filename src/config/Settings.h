@@ -18,6 +18,7 @@ struct Settings {
     FixedText<100> SidBD; // data source of the database connection
     FixedText<15> ServidorBD;
     FixedText<75> NombreBD;
+    QString Credenciales; // the database account's file, if not the built-in one
     // [Form]: window position, kept but not used
     std::int16_t FormLeft = 0;
     std::int16_t FormTop = 0;

@@ -11,6 +11,9 @@
 // read, and fails with a DatabaseError otherwise.
 //
 // Every failure is a DatabaseError.
+#include "Credentials.h"
+
+#include <optional>
 #include <QString>
 #include <QVariant>
 
@@ -24,6 +27,9 @@ enum class LockType { ReadOnly = 1, Optimistic = 3 };
 
 struct ConnectionOptions {
     int timeoutSeconds = 15; // login timeout
+    // The installation's own account; none: the data source's or the
+    // built-in one.
+    std::optional<Credentials> credentials = std::nullopt;
 };
 
 class Recordset {

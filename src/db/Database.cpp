@@ -3,19 +3,16 @@
 #include "ConnectionString.h"
 #include "DatabaseError.h"
 
+#include <QFileInfo>
+
 
 namespace parking {
 
 namespace {
 
-ConnectionOptions startUpOptions()
+ConnectionOptions options(std::chrono::seconds timeout, const std::optional<Credentials>& credentials)
 {
-    return {static_cast<int>(Database::StartUpTimeout.count())};
-}
-
-ConnectionOptions reconnectOptions()
-{
-    return {static_cast<int>(Database::ReconnectTimeout.count())};
+    return {static_cast<int>(timeout.count()), credentials};
 }
 
 } // namespace
@@ -59,6 +56,17 @@ bool Database::connect(Settings& settings, const QString& configPath,
         ui_.showFatal(QStringLiteral("Hay que definir SID dentro de [Conexion]"), ApplicationTitle);
         return false;
     }
+    const QString credentialsFile =
+        credentialsPath(settings.Credenciales, QFileInfo(configPath).absolutePath());
+    if (!credentialsFile.isEmpty()) {
+        auto loaded = loadCredentials(credentialsFile);
+        if (const auto* fault = std::get_if<QString>(&loaded)) {
+            ui_.reportFailure(*fault);
+            ui_.showFatal(QStringLiteral("No hay Conexión a la Base de Datos"), QStringLiteral("Error"));
+            return false;
+        }
+        credentials_ = std::get<Credentials>(std::move(loaded));
+    }
     connectionString_ = buildConnectionString(settings.SidBD.text());
     connection_ = factory_(connectionString_);
     auto connection = connection_;
@@ -66,8 +74,8 @@ bool Database::connect(Settings& settings, const QString& configPath,
     // reader event can run before the connection exists.
     try {
         waitFor(
-            [connection, text = connectionString_] {
-                connection->open(text, startUpOptions());
+            [connection, text = connectionString_, o = options(StartUpTimeout, credentials_)] {
+                connection->open(text, o);
                 // Servers that do not know the statement (Oracle, the
                 // embedded database) reject it; the connection stays open
                 // all the same.
@@ -138,7 +146,9 @@ bool Database::reconnect()
     try {
         connection_ = factory_(connectionString_);
         auto connection = connection_;
-        waitFor([connection, text = connectionString_] { connection->open(text, reconnectOptions()); },
+        waitFor([connection, text = connectionString_, o = options(ReconnectTimeout, credentials_)] {
+                connection->open(text, o);
+            },
                 ReconnectTimeout, true);
         return true;
     } catch (const std::exception& e) {

@@ -79,6 +79,7 @@ private:
     QSet<QString> reported_;
     std::shared_ptr<Connection> connection_;
     QString connectionString_;
+    std::optional<Credentials> credentials_;
     bool probing_ = false;
     std::chrono::milliseconds retryPause_{1000};
     // Last member: destroyed (joined) first, while everything above exists.

@@ -169,8 +169,14 @@ void OdbcConnection::open(const QString& connectionString, const ConnectionOptio
                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(options.timeoutSeconds)), 0);
 
     const QString dsn = describeDataSource(connectionString);
-    const QString user = connectionAttribute(connectionString, QStringLiteral("User ID"));
-    const QString password = connectionAttribute(connectionString, QStringLiteral("Password"));
+    // Whose account: the installation's own, else the data source's own
+    // (its UID= and PWD= in odbc.ini, which the driver reads when the
+    // connection string names none), else the built-in one.
+    const bool dataSourceAccount = !options.credentials && odbc::dataSourceHasUser(dsn);
+    const QString user = options.credentials ? options.credentials->user
+                                             : connectionAttribute(connectionString, QStringLiteral("User ID"));
+    const QString password = options.credentials ? options.credentials->password
+                                                 : connectionAttribute(connectionString, QStringLiteral("Password"));
     // Values are braced only where they need it: drivers look the data
     // source up by its name as written.
     auto braced = [](const QString& v) -> QString {
@@ -183,9 +189,11 @@ void OdbcConnection::open(const QString& connectionString, const ConnectionOptio
     // (The driver still writes a line to /tmp as its last connection
     // closes; the service's private /tmp takes those away.) Other drivers
     // ignore both keywords.
-    const QByteArray odbc = (QStringLiteral("DSN=") + braced(dsn) + QStringLiteral(";UID=") + braced(user) +
-                             QStringLiteral(";PWD=") + braced(password) + QStringLiteral(";CommLog=0;Debug=0;"))
-                                .toUtf8();
+    const QString account = dataSourceAccount ? QString()
+                                               : QStringLiteral(";UID=") + braced(user) + QStringLiteral(";PWD=") +
+                                                     braced(password);
+    const QByteArray odbc =
+        (QStringLiteral("DSN=") + braced(dsn) + account + QStringLiteral(";CommLog=0;Debug=0;")).toUtf8();
     SQLCHAR out[1024];
     SQLSMALLINT outLength = 0;
     const SQLRETURN rc = SQLDriverConnect(h->dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(odbc.constData())),

@@ -1,10 +1,11 @@
 #include "OdbcSupport.h"
 
+#include "Clock.h"
 #include "FieldValue.h"
 
 #include <QDateTime>
 
-#include "Clock.h"
+#include <odbcinst.h>
 
 namespace parking::odbc {
 
@@ -179,5 +180,17 @@ void bindParameters(SQLHSTMT stmt, const Parameters& params, std::vector<Bound>&
     }
 }
 
+
+bool dataSourceHasUser(const QString& dsn)
+{
+    const QByteArray section = dsn.toUtf8();
+    for (const char* key : {"UID", "Username", "User"}) {
+        char value[256] = {};
+        const int n = SQLGetPrivateProfileString(section.constData(), key, "", value, sizeof value, "odbc.ini");
+        if (n > 0 && value[0] != '\0')
+            return true;
+    }
+    return false;
+}
 
 } // namespace parking::odbc

@@ -47,4 +47,8 @@ struct Bound {
 };
 void bindParameters(SQLHSTMT stmt, const Parameters& params, std::vector<Bound>& values);
 
+// Whether the ODBC data source `dsn` names its own user in odbc.ini
+// (UID=, Username= or User=).
+bool dataSourceHasUser(const QString& dsn);
+
 } // namespace parking::odbc

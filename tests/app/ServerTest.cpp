@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
@@ -184,3 +185,64 @@ TEST_F(OnPostgres, TwoWorkstationsShareTheCount)
 }
 
 } // namespace
+
+namespace {
+
+// The program's output and every file under `folder` but `except`.
+QString everythingWritten(const QString& folder, const QString& out, const QString& except)
+{
+    QString all = out;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path == except)
+            continue;
+        QFile f(path);
+        if (f.open(QIODevice::ReadOnly))
+            all += QString::fromUtf8(f.readAll());
+    }
+    return all;
+}
+
+} // namespace
+
+TEST_F(OnPostgres, TheCredentialsFileChoosesTheAccountAndItsPasswordIsNeverShown)
+{
+    db->exec(QStringLiteral("INSERT INTO INSTALACIONES VALUES (3, 'PISCINA', 100, 10)"));
+    const QString config = configFor(dir.path(), QStringLiteral("parking_test"));
+    QFile ini(config);
+    ini.open(QIODevice::ReadOnly);
+    const QString text = QString::fromUtf8(ini.readAll()).replace(
+        QStringLiteral("SID=parking_test\n"), QStringLiteral("SID=parking_test\nCredenciales=cuenta\n"));
+    ini.close();
+    writeFile(config, text + QStringLiteral("Carpeta=log\n"));
+    const QString cred = dir.filePath(QStringLiteral("cuenta"));
+    const QString wrong = QStringLiteral("Wr0ng-Pa55-7f3a9");
+    writeFile(cred, QStringLiteral("usuario=vexlor1\nclave=") + wrong + QStringLiteral("\n"));
+    QFile::setPermissions(cred, QFile::ReadOwner | QFile::WriteOwner);
+    const QString quit = dir.filePath(QStringLiteral("quit.txt"));
+    writeFile(quit, QStringLiteral("0.5 quit\n"));
+    const QStringList args{QStringLiteral("--headless"), QStringLiteral("--config"), config, QStringLiteral("--script"), quit};
+
+    // A wrong password: the server refuses (the built-in account would have
+    // worked), start-up ends, and the password is nowhere.
+    StationRun r = runStation(args, 40000);
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("> alert |No hay Conexión a la Base de Datos|"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("password authentication failed"))) << r.out.toStdString();
+    EXPECT_FALSE(everythingWritten(dir.path(), r.out, cred).contains(wrong)) << "the password reached an output";
+    EXPECT_FALSE(everythingWritten(dir.path(), r.out, cred).contains(QStringLiteral("r7Tq2xLm"))) << "the built-in one too";
+
+    // The right one, in a file others may read: refused before any attempt.
+    writeFile(cred, QStringLiteral("usuario=vexlor1\nclave=r7Tq2xLm\n"));
+    QFile::setPermissions(cred, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    r = runStation(args, 40000);
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("lo pueden leer otros"))) << r.out.toStdString();
+
+    // Private again: it connects.
+    QFile::setPermissions(cred, QFile::ReadOwner | QFile::WriteOwner);
+    r = runStation(args, 40000);
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();
+    EXPECT_FALSE(everythingWritten(dir.path(), r.out, cred).contains(QStringLiteral("r7Tq2xLm")));
+}
