@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTimeZone>
 
 #include <algorithm>
 
@@ -31,11 +30,13 @@ const Written& written(const QString& path)
     static const Written w = [&] {
         QFile::remove(path);
         WriteJournal journal(path);
-        const QDateTime when = QDateTime(QDate(2026, 12, 8), QTime(10, 0), QTimeZone::UTC);
+        const QDateTime when = QDateTime(QDate(2026, 12, 8), QTime(10, 0), Qt::UTC);
         const Kind kinds[] = {Kind::Entrance, Kind::TakeSpace, Kind::Exit, Kind::GiveSpace, Kind::Entrance};
         Written out;
         for (int i = 0; i < 5; ++i) {
-            journal.append(kinds[i], 100 + i, 1, when.addSecs(i));
+            // The first two as an older version wrote them (no unit).
+            journal.append(kinds[i], 100 + i, 1, when.addSecs(i),
+                           i < 2 ? QByteArray() : QByteArray("00000000000000a") + char('0' + i));
             out.entries.push_back(journal.pending().back());
         }
         journal.markOldestDone();
@@ -52,7 +53,23 @@ const Written& written(const QString& path)
 bool same(const WriteJournal::Entry& a, const WriteJournal::Entry& b)
 {
     return a.seq == b.seq && a.kind == b.kind && a.subscriber == b.subscriber && a.installation == b.installation &&
-           a.when == b.when;
+           a.when == b.when && a.unit == b.unit;
+}
+
+// Whether `e` comes from a line without a checksum before any line with one.
+bool olderProgramsLine(const QByteArray& file, const WriteJournal::Entry& e)
+{
+    for (const QByteArray& line : file.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        if (line.count('|') != 5)
+            return false; // a line with a checksum (or damage) comes first
+        const auto parsed = WriteJournal::parseLine(line);
+        if (parsed && std::holds_alternative<WriteJournal::Entry>(*parsed) &&
+            same(std::get<WriteJournal::Entry>(*parsed), e))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -92,15 +109,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const WriteJournal::Entry& e : journal.pending()) {
         const bool wasWritten =
             std::any_of(w.entries.begin(), w.entries.end(), [&](const WriteJournal::Entry& x) { return same(x, e); });
-        // A scribble may forge nothing: checksums guard every line; what
-        // the scribble holds may repeat lines the program wrote, though.
-        if (!scribble.contains(QByteArray("W|") + QByteArray::number(e.seq) + '|'))
-            require(wasWritten, "every entry replayed was written whole");
+        // A scribble may forge nothing a checksum guards; what it holds
+        // may repeat a line the program wrote, and the lines of an older
+        // program (no checksum) are believed at the file's start.
+        if (!wasWritten && !scribble.contains(QByteArray(QByteArray("W|") + QByteArray::number(e.seq) + '|')))
+            require(olderProgramsLine(file, e), "every entry replayed was written whole");
         // Its done mark still whole in the file: it must not come back.
         if (e.seq <= w.doneUpTo) {
             const QList<QByteArray> lines = file.split('\n');
             for (const QByteArray& original : w.file.split('\n')) {
-                if (original.startsWith("D|" + QByteArray::number(e.seq) + '|'))
+                if (original.startsWith(QByteArray("D|" + QByteArray::number(e.seq) + '|')))
                     require(!lines.contains(original), "an entry whose done mark is intact is not replayed");
             }
         }

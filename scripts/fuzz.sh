@@ -10,6 +10,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-30}"
+if ! [ "$seconds" -gt 0 ] 2>/dev/null; then
+  echo "usage: $0 [SECONDS]  (SECONDS > 0)" >&2
+  exit 2
+fi
 bash scripts/install-deps.sh
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARKING_FUZZ=ON \
   -DPARKING_SANITIZE=ON -DPARKING_BUILD_TESTS=OFF -DPARKING_GUI=OFF >/dev/null

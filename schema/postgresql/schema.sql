@@ -161,3 +161,12 @@ CREATE TABLE Movimientos_Parking (
   HORASALIDA TIMESTAMP(0)
 );
 CREATE INDEX Movimientos_Parking_ABIERTOS ON Movimientos_Parking (CodInstalacion, Codigo, HORASALIDA);
+
+-- Journal units already written: a workstation that replays a passage from
+-- its journal writes the unit's key here in the same transaction as the
+-- passage's rows, so a replay cut short after its commit is never written
+-- twice. Grows by one row per passage that had to wait for the database.
+CREATE TABLE DIARIO_APLICADO (
+  UNIDAD VARCHAR(32) NOT NULL PRIMARY KEY,
+  FECHA TIMESTAMP(0)
+);

@@ -149,3 +149,12 @@ CREATE TRIGGER Movimientos_Parking_HORAENTRADA AFTER INSERT ON Movimientos_Parki
 BEGIN
   UPDATE Movimientos_Parking SET HORAENTRADA = SYSDATE() WHERE rowid = NEW.rowid;
 END;
+
+-- Journal units already written: a workstation that replays a passage from
+-- its journal writes the unit's key here in the same transaction as the
+-- passage's rows, so a replay cut short after its commit is never written
+-- twice. Grows by one row per passage that had to wait for the database.
+CREATE TABLE DIARIO_APLICADO (
+  UNIDAD TEXT NOT NULL PRIMARY KEY,
+  FECHA TEXT
+);

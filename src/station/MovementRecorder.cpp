@@ -3,6 +3,8 @@
 #include "DatabaseError.h"
 #include "FreeSpaceCounter.h"
 
+#include <QRandomGenerator>
+
 namespace parking {
 
 namespace {
@@ -39,9 +41,10 @@ void MovementRecorder::writeMovement(Connection& c, std::int32_t subscriber, std
           params);
 }
 
-void MovementRecorder::journal(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when)
+void MovementRecorder::journal(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when,
+                               const QByteArray& unit)
 {
-    if (journal_.append(kind, subscriber, installation, when)) {
+    if (journal_.append(kind, subscriber, installation, when, unit)) {
         log_(QStringLiteral("DIARIO: pendiente ") + WriteJournal::describe(journal_.pending().back()));
     } else {
         log_(QStringLiteral("ERROR: no se puede guardar en el diario %1: %2")
@@ -70,9 +73,12 @@ std::optional<std::int16_t> MovementRecorder::recordPassage(Kind movement, std::
             log_(QStringLiteral("ERROR al escribir en la base de datos: ") + QString::fromUtf8(e.what()));
         }
     }
-    // Written together or not at all: both wait in the journal, in order.
-    journal(movement, subscriber, installation, when);
-    journal(space, 0, 0, when);
+    // Written together or not at all: both wait in the journal, in order,
+    // as one unit that the database will take once.
+    const QByteArray unit =
+        QByteArray::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, '0');
+    journal(movement, subscriber, installation, when, unit);
+    journal(space, 0, 0, when, unit);
     return std::nullopt;
 }
 
@@ -86,10 +92,8 @@ std::optional<std::int16_t> MovementRecorder::recordExit(std::int32_t subscriber
     return recordPassage(Kind::Exit, subscriber, subscriberInstallation);
 }
 
-void MovementRecorder::replay(const WriteJournal::Entry& e)
+void MovementRecorder::replay(Connection& c, const WriteJournal::Entry& e)
 {
-    const auto connection = database_.connection();
-    Connection& c = *connection;
     const QString inst = QString::number(installation_);
     const QString code = QString::number(e.subscriber);
     switch (e.kind) {
@@ -117,13 +121,62 @@ void MovementRecorder::replay(const WriteJournal::Entry& e)
     }
 }
 
+bool MovementRecorder::unitsRecorded(Connection& c)
+{
+    if (unitsTable_)
+        return *unitsTable_;
+    try {
+        c.query(QStringLiteral("SELECT UNIDAD FROM DIARIO_APLICADO WHERE UNIDAD = ?"), {QStringLiteral("0")});
+        unitsTable_ = true;
+    } catch (const DatabaseError&) {
+        // Only a database that answers and lacks the table is told apart
+        // from one that does not answer (whose fault goes up).
+        c.execute(Database::ProbeStatement);
+        unitsTable_ = false;
+        log_(QStringLiteral("DIARIO: la base de datos no tiene la tabla DIARIO_APLICADO; una repetición del diario "
+                            "cortada a medias puede escribirse dos veces"));
+    }
+    return *unitsTable_;
+}
+
+void MovementRecorder::replayUnit(const std::vector<WriteJournal::Entry>& entries)
+{
+    const auto connection = database_.connection();
+    Connection& c = *connection;
+    const QByteArray& unit = entries.front().unit;
+    if (unit.isEmpty() || !unitsRecorded(c)) {
+        for (const WriteJournal::Entry& e : entries)
+            replay(c, e);
+        return;
+    }
+    // The unit's rows and its key in one transaction: a unit whose key is
+    // there was written whole, by this workstation before it was stopped.
+    c.begin();
+    try {
+        const QString key = QString::fromLatin1(unit);
+        if (!c.query(QStringLiteral("SELECT UNIDAD FROM DIARIO_APLICADO WHERE UNIDAD = ?"), {key})->hasRow()) {
+            for (const WriteJournal::Entry& e : entries)
+                replay(c, e);
+            c.run(QStringLiteral("INSERT INTO DIARIO_APLICADO (UNIDAD, FECHA) VALUES (?, SYSDATE)"), {key});
+        }
+        c.commit();
+    } catch (...) {
+        c.rollback();
+        throw;
+    }
+}
+
 bool MovementRecorder::drain()
 {
     int written = 0;
     while (!journal_.empty()) {
-        const WriteJournal::Entry entry = journal_.pending().front();
+        // The oldest write and those after it of the same unit.
+        std::vector<WriteJournal::Entry> unit{journal_.pending().front()};
+        while (!unit.front().unit.isEmpty() && unit.size() < journal_.pending().size() &&
+               journal_.pending()[unit.size()].unit == unit.front().unit)
+            unit.push_back(journal_.pending()[unit.size()]);
         try {
-            replay(entry);
+            replayUnit(unit);
         } catch (const std::exception& e) {
             if (!drainFailing_)
                 log_(QStringLiteral("DIARIO: %1 pendientes; la base de datos no responde: %2")
@@ -132,11 +185,14 @@ bool MovementRecorder::drain()
             drainFailing_ = true;
             break;
         }
-        if (!journal_.markOldestDone()) {
+        bool marked = true;
+        for (std::size_t i = 0; i < unit.size() && marked; ++i)
+            marked = journal_.markOldestDone();
+        if (!marked) {
             log_(QStringLiteral("ERROR: no se puede anotar en el diario %1").arg(journal_.path()));
             break;
         }
-        ++written;
+        written += static_cast<int>(unit.size());
     }
     if (written > 0) {
         drainFailing_ = false;

@@ -2,7 +2,10 @@
 // Writes what a passage leaves in the database: the stay's row in
 // Movimientos_Parking and the free-space count. Once the barrier is to
 // open, a write that fails does not stop it: the write goes to the journal
-// and is replayed, in order and once, when the database answers again.
+// and is replayed, in order and once, when the database answers again: a
+// passage's two writes are one unit, written in one transaction together
+// with the unit's key in DIARIO_APLICADO, so that a replay cut short after
+// its commit is not written again.
 // While anything waits in the journal, later writes queue behind it.
 #include "Clock.h"
 #include "Database.h"
@@ -11,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace parking {
 
@@ -39,8 +43,15 @@ private:
     using Kind = WriteJournal::Kind;
     std::optional<std::int16_t> recordPassage(Kind movement, std::int32_t subscriber, std::uint8_t installation);
     void writeMovement(Connection& c, std::int32_t subscriber, std::uint8_t subscriberInstallation, std::uint8_t station);
-    void journal(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when);
-    void replay(const WriteJournal::Entry& e);
+    void journal(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when,
+                 const QByteArray& unit);
+    // One journalled write's statements.
+    void replay(Connection& c, const WriteJournal::Entry& e);
+    // A unit's writes, once: with its key in DIARIO_APLICADO when the
+    // database has that table, else as before (each write on its own).
+    void replayUnit(const std::vector<WriteJournal::Entry>& entries);
+    // Whether the database has DIARIO_APLICADO (asked once; said once).
+    bool unitsRecorded(Connection& c);
 
     Database& database_;
     std::int16_t installation_;
@@ -48,6 +59,7 @@ private:
     const Clock& clock_;
     std::function<void(const QString&)> log_;
     bool drainFailing_ = false;
+    std::optional<bool> unitsTable_;
 };
 
 } // namespace parking

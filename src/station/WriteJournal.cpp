@@ -1,12 +1,13 @@
 #include "WriteJournal.h"
 
+#include "Clock.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QList>
 #include <QSet>
 
-#include "Clock.h"
-
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <optional>
@@ -68,14 +69,22 @@ std::optional<qint64> exactNumber(const QByteArray& field, bool negative = false
 std::optional<std::variant<WriteJournal::Entry, qint64>> WriteJournal::parseLine(const QByteArray& raw)
 {
     QList<QByteArray> f = raw.split('|');
-    // Lines written by this version end in a checksum of the rest; lines of
-    // the earlier one have none and are read just as strictly.
-    const bool checked = (f.size() == 7 && f[0] == "W") || (f.size() == 3 && f[0] == "D");
-    if (checked) {
+    // Lines end in a checksum of the rest; the first journals had none and
+    // are read just as strictly (load() takes them only at the file's start).
+    if (checksummed(raw)) {
         const QByteArray content = raw.left(raw.lastIndexOf('|'));
         if (withChecksum(content) != raw)
             return std::nullopt;
         f.removeLast();
+    }
+    // A passage's unit: its two writes share one key, 16 hexadecimal digits.
+    QByteArray unit;
+    if (f.size() == 7 && f[0] == "W") {
+        unit = f.takeLast();
+        if (unit.size() != 16 || !std::all_of(unit.begin(), unit.end(), [](char c) {
+                return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+            }))
+            return std::nullopt;
     }
     if (f.size() == 2 && f[0] == "D") {
         const auto seq = exactNumber(f[1]);
@@ -94,7 +103,13 @@ std::optional<std::variant<WriteJournal::Entry, qint64>> WriteJournal::parseLine
         !installation || *installation > 255 || !when.isValid() || f[5].size() != 19)
         return std::nullopt;
     return std::variant<Entry, qint64>(Entry{*seq, static_cast<Kind>(*kind), static_cast<std::int32_t>(*subscriber),
-                                             static_cast<std::uint8_t>(*installation), when});
+                                             static_cast<std::uint8_t>(*installation), when, unit});
+}
+
+bool WriteJournal::checksummed(const QByteArray& raw)
+{
+    const qsizetype fields = raw.count('|') + 1;
+    return (raw.startsWith("W|") && (fields == 7 || fields == 8)) || (raw.startsWith("D|") && fields == 3);
 }
 
 WriteJournal::WriteJournal(QString path, std::function<void(std::size_t)> onChange)
@@ -122,10 +137,15 @@ void WriteJournal::load()
     QList<Entry> written;
     QSet<qint64> done;
     const QList<QByteArray> lines = file.readAll().split('\n');
+    bool sawChecksum = false;
     for (const QByteArray& raw : lines) {
         if (raw.isEmpty())
             continue; // the writer's own separators
-        const auto line = parseLine(raw);
+        // A line without a checksum after one with: not from an older
+        // program, so damage that happens to look like a line.
+        const bool checked = checksummed(raw);
+        const auto line = checked || !sawChecksum ? parseLine(raw) : std::nullopt;
+        sawChecksum = sawChecksum || checked;
         if (!line) {
             // Torn by a crash, zero-filled or scribbled: never replayed.
             damaged_.push_back(raw);
@@ -155,12 +175,15 @@ bool WriteJournal::writeLine(const QByteArray& line)
     return ok;
 }
 
-bool WriteJournal::append(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when)
+bool WriteJournal::append(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when,
+                          const QByteArray& unit)
 {
-    Entry e{nextSeq_, kind, subscriber, installation, when};
-    const QByteArray line = "W|" + QByteArray::number(e.seq) + "|" + QByteArray::number(static_cast<int>(kind)) + "|" +
-                            QByteArray::number(subscriber) + "|" + QByteArray::number(installation) + "|" +
-                            when.toString(TimeFormat).toLatin1();
+    Entry e{nextSeq_, kind, subscriber, installation, when, unit};
+    QByteArray line = "W|" + QByteArray::number(e.seq) + "|" + QByteArray::number(static_cast<int>(kind)) + "|" +
+                      QByteArray::number(subscriber) + "|" + QByteArray::number(installation) + "|" +
+                      when.toString(TimeFormat).toLatin1();
+    if (!unit.isEmpty())
+        line += "|" + unit;
     if (!writeLine(withChecksum(line)))
         return false;
     ++nextSeq_;

@@ -5,12 +5,15 @@
 // power cut; a replayed write is marked done the same way. A line cut short
 // by a power cut is ignored.
 //
-// File lines: "W|seq|kind|subscriber|installation|YYYY-MM-DD hh:mm:ss|crc" for
-// a pending write, "D|seq|crc" once it reached the database; crc is the
-// CRC-32 of the rest of the line in eight hexadecimal digits. The reader
-// trusts nothing: a line whose checksum or any field is not exactly as the
-// writer writes it is set aside (damagedLines) and never replayed. Lines of
-// the earlier format (no checksum) are still read, as strictly.
+// File lines: "W|seq|kind|subscriber|installation|YYYY-MM-DD hh:mm:ss|unit|crc"
+// for a pending write, "D|seq|crc" once it reached the database; crc is the
+// CRC-32 of the rest of the line in eight hexadecimal digits; unit is the
+// key (16 hexadecimal digits) the passage's two writes share, by which a
+// replay knows whether the database already has them. The reader trusts
+// nothing: a line whose checksum or any field is not exactly as the writer
+// writes it is set aside (damagedLines) and never replayed. Lines of the
+// earlier formats (no unit; no checksum) are still read, as strictly; one
+// without a checksum only before the first line with one.
 #include <QDateTime>
 #include <QFile>
 #include <QString>
@@ -34,13 +37,15 @@ public:
         std::int32_t subscriber = 0;
         std::uint8_t installation = 0;
         QDateTime when;
+        QByteArray unit = {}; // empty: written before units existed
     };
 
     // `onChange` hears how many writes wait, whenever that changes.
     explicit WriteJournal(QString path, std::function<void(std::size_t pending)> onChange = {});
 
     // Appends and forces to disk; false when the file cannot be written.
-    bool append(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when);
+    bool append(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when,
+                const QByteArray& unit = {});
     // Marks the oldest pending entry written; false when that cannot be saved.
     bool markOldestDone();
 
@@ -59,6 +64,8 @@ public:
 
 private:
     bool writeLine(const QByteArray& line);
+    // Whether the line has the shape of one that ends in a checksum.
+    static bool checksummed(const QByteArray& raw);
     void changed();
 
     QString path_;

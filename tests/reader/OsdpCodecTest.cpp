@@ -158,3 +158,28 @@ TEST(OsdpFrameReader, FindsPacketsInNoiseAndAcrossPieces)
 }
 
 } // namespace
+
+namespace {
+
+// Found by fuzzing: a peer that sets the control byte's reserved bits.
+// The frame is still read (its check is right), and what we would send
+// back has them clear.
+TEST(OsdpCodec, ReservedControlBitsAreToleratedAndNeverSent)
+{
+    Packet ack;
+    ack.address = 1;
+    ack.reply = true;
+    ack.sequence = 2;
+    ack.code = 0x40;
+    Bytes frame = encode(ack);
+    frame[4] |= 0xF0;
+    const std::uint16_t crc = crc16(std::span(frame).first(frame.size() - 2));
+    frame[frame.size() - 2] = static_cast<std::uint8_t>(crc & 0xFF);
+    frame[frame.size() - 1] = static_cast<std::uint8_t>(crc >> 8);
+    const auto decoded = decode(frame);
+    ASSERT_TRUE(std::holds_alternative<Decoded>(decoded));
+    EXPECT_EQ(std::get<Decoded>(decoded).packet.sequence, 2);
+    EXPECT_EQ(encode(std::get<Decoded>(decoded).packet)[4] & 0xF0, 0);
+}
+
+} // namespace

@@ -105,8 +105,40 @@ INSTANTIATE_TEST_SUITE_P(Lines, JournalLines, ::testing::Values(
     JournalLine{"DateWithT", QByteArray("W|2|2|23|47|2024-05-01T11:00:01"), false},
     JournalLine{"ImpossibleDate", QByteArray("W|2|2|23|47|2024-02-30 11:00:01"), false},
     JournalLine{"ZeroFilled", QByteArray(20, '\0'), false},
-    JournalLine{"Torn", QByteArray("W|2|2|23|4"), false}),
+    JournalLine{"Torn", QByteArray("W|2|2|23|4"), false},
+    JournalLine{"UnitWithoutChecksum", QByteArray("W|2|2|23|47|2024-05-01 11:00:01|00ff00ff00ff00ff"), false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(WriteJournal, APassagesUnitIsKeptAndALineWithoutChecksumAfterOneWithIsDamage)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("parking.journal"));
+    {
+        // What an older program left, then what this one wrote.
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("W|1|1|9|7|2024-05-01 11:00:01\n");
+    }
+    {
+        WriteJournal j(path);
+        ASSERT_EQ(j.pending().size(), 1u);
+        ASSERT_TRUE(j.append(WriteJournal::Kind::Entrance, 55, 3, T, "0123456789abcdef"));
+        ASSERT_TRUE(j.append(WriteJournal::Kind::TakeSpace, 0, 0, T, "0123456789abcdef"));
+    }
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        // A torn line completed by chance: it has the old shape.
+        f.write("\nW|4|1|9|7|2024-05-01 11:00:01\n");
+    }
+    WriteJournal j(path);
+    ASSERT_EQ(j.pending().size(), 3u);
+    EXPECT_TRUE(j.pending()[0].unit.isEmpty()) << "the older program's line is still read";
+    EXPECT_EQ(j.pending()[1].unit, QByteArray("0123456789abcdef"));
+    EXPECT_EQ(j.pending()[2].unit, QByteArray("0123456789abcdef"));
+    EXPECT_EQ(j.pending()[2].kind, WriteJournal::Kind::TakeSpace);
+    EXPECT_EQ(j.takeDamagedLines(), std::vector<QByteArray>{QByteArray("W|4|1|9|7|2024-05-01 11:00:01")});
+}
 
 TEST(WriteJournal, EveryLineCarriesAChecksumAndAnyDamagedByteSetsItAside)
 {

@@ -7,6 +7,12 @@ StationFixture::StationFixture()
     configPath = QDir(db.folder()).filePath(QStringLiteral("Rivalto.ini"));
     writeFile(configPath, QStringLiteral("[Conexion]\nSID=") + db.sid() + QStringLiteral("\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n"
                                          "[Impresoras]\nInstalacion=3\n"));
+    restartController();
+}
+
+void StationFixture::restartController()
+{
+    controller.reset();
     controller = std::make_unique<StationController>(
         settings, workstationClock,
         [this](const QString&) -> std::shared_ptr<Connection> {
@@ -18,6 +24,11 @@ StationFixture::StationFixture()
                                  QDir(db.folder()).filePath(QStringLiteral("claves-lectores"))},
         timers);
     controller->setTraceSink([this](const QString& line) { traceLines << line; });
+}
+
+QString StationFixture::journalPath() const
+{
+    return QDir(db.folder()).filePath(QStringLiteral("parking.journal"));
 }
 
 void StationFixture::seedInstallation(bool lectorRow, const QString& lectores, bool installationRow,

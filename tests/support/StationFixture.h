@@ -20,6 +20,10 @@ protected:
                           bool installationRow = true, const QString& name = QStringLiteral("PISCINA CUBIERTA"),
                           int freeSpaces = 10, int capacity = 20);
     StationController::StartUp start();
+    // A new controller on the same database and files, as after the
+    // program was stopped (or killed) and started again; not started.
+    void restartController();
+    QString journalPath() const;
     // The trace lines since the last call.
     QStringList takeTrace();
 
