@@ -33,12 +33,13 @@ const Written& written(const QString& path)
         const QDateTime when = QDateTime(QDate(2026, 12, 8), QTime(10, 0), Qt::UTC);
         const Kind kinds[] = {Kind::Entrance, Kind::TakeSpace, Kind::Exit, Kind::GiveSpace, Kind::Entrance};
         Written out;
-        for (int i = 0; i < 5; ++i) {
-            // The first two as an older version wrote them (no unit).
-            journal.append(kinds[i], 100 + i, 1, when.addSecs(i),
-                           i < 2 ? QByteArray() : QByteArray("00000000000000a") + char('0' + i));
-            out.entries.push_back(journal.pending().back());
-        }
+        // The first as an older version wrote it (no unit), then two units.
+        journal.append(kinds[0], 100, 1, when);
+        journal.appendUnit({{kinds[1], 101, 1, when.addSecs(1)}, {kinds[2], 102, 1, when.addSecs(2)}},
+                           "00000000000000a1");
+        journal.appendUnit({{kinds[3], 103, 1, when.addSecs(3)}, {kinds[4], 104, 1, when.addSecs(4)}},
+                           "00000000000000a2");
+        out.entries.assign(journal.pending().begin(), journal.pending().end());
         journal.markOldestDone();
         journal.markOldestDone();
         out.doneUpTo = 2;

@@ -6,7 +6,7 @@
 # input as build-fuzz/crash-TARGET-* and fails the script.
 #
 #   bash scripts/fuzz.sh [SECONDS]
-#   FUZZ_TARGETS="fuzz_journal fuzz_osdp_frame" bash scripts/fuzz.sh 3600
+#   FUZZ_TARGETS="fuzz_journal fuzz_osdp_frame" FUZZ_JOBS=1 bash scripts/fuzz.sh 3600
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-30}"
@@ -45,7 +45,7 @@ pids=()
 names=()
 for t in $targets; do
   run "$t" & pids+=($!); names+=("$t")
-  if [ ${#pids[@]} -ge "$(nproc)" ]; then
+  if [ ${#pids[@]} -ge "${FUZZ_JOBS:-$(nproc)}" ]; then
     wait "${pids[0]}" || status=1
     pids=("${pids[@]:1}"); names=("${names[@]:1}")
   fi

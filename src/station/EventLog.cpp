@@ -14,10 +14,26 @@ void EventLog::write(const QString& line)
     if (cleared)
         text_.clear();
     text_ += line + QStringLiteral("\r\n");
-    file_.append(clock_.now(), line);
+    const bool filed = file_.append(clock_.now(), line);
     trace(line);
     if (view_)
         view_->logWritten(line, cleared);
+    if (filed != fileFailing_)
+        return;
+    // Said once when the file stops taking lines and once when it takes
+    // them again: the window and the trace still have every line.
+    fileFailing_ = !filed;
+    const QString news = fileFailing_
+                             ? QStringLiteral("ERROR: no se puede escribir el fichero de registro en %1; las líneas "
+                                              "siguen solo en pantalla")
+                                   .arg(file_.folder())
+                             : QStringLiteral("El fichero de registro en %1 vuelve a escribirse").arg(file_.folder());
+    text_ += news + QStringLiteral("\r\n");
+    trace(news);
+    if (view_)
+        view_->logWritten(news, false);
+    if (!fileFailing_)
+        file_.append(clock_.now(), news);
 }
 
 void EventLog::trace(const QString& line)

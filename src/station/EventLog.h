@@ -40,6 +40,7 @@ public:
 private:
     const Clock& clock_;
     LogFile file_;
+    bool fileFailing_ = false;
     QString text_;
     StationView* view_ = nullptr;
     std::function<void(const QString&)> traceSink_;

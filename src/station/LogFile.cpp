@@ -32,18 +32,21 @@ void LogFile::deleteOldFiles(const QDate& today)
     }
 }
 
-void LogFile::append(const QDateTime& when, const QString& line)
+bool LogFile::append(const QDateTime& when, const QString& line)
 {
     if (folder_.isEmpty())
-        return;
+        return true;
     if (when.date() != day_ || !file_.isOpen())
         openFor(when.date());
     if (!file_.isOpen())
-        return;
+        return false;
     const QByteArray bytes =
         (when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) + line + QLatin1Char('\n')).toUtf8();
-    file_.write(bytes);
-    file_.flush();
+    if (file_.write(bytes) == bytes.size() && file_.flush())
+        return true;
+    // Reopened at the next line: the folder may be back by then.
+    file_.close();
+    return false;
 }
 
 } // namespace parking

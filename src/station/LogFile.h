@@ -15,7 +15,8 @@ public:
     static constexpr int RetentionDays = 90;
 
     explicit LogFile(QString folder);
-    void append(const QDateTime& when, const QString& line);
+    // False when the line could not be written (it is not kept).
+    bool append(const QDateTime& when, const QString& line);
     QString pathFor(const QDate& day) const;
     const QString& folder() const { return folder_; }
 

@@ -41,19 +41,8 @@ void MovementRecorder::writeMovement(Connection& c, std::int32_t subscriber, std
           params);
 }
 
-void MovementRecorder::journal(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when,
-                               const QByteArray& unit)
-{
-    if (journal_.append(kind, subscriber, installation, when, unit)) {
-        log_(QStringLiteral("DIARIO: pendiente ") + WriteJournal::describe(journal_.pending().back()));
-    } else {
-        log_(QStringLiteral("ERROR: no se puede guardar en el diario %1: %2")
-                 .arg(journal_.path(), WriteJournal::describe({0, kind, subscriber, installation, when})));
-    }
-}
-
-std::optional<std::int16_t> MovementRecorder::recordPassage(Kind movement, std::int32_t subscriber,
-                                                            std::uint8_t installation)
+MovementRecorder::Recorded MovementRecorder::recordPassage(Kind movement, std::int32_t subscriber,
+                                                          std::uint8_t installation)
 {
     const Kind space = movement == Kind::Entrance ? Kind::TakeSpace : Kind::GiveSpace;
     const QDateTime when = clock_.now();
@@ -67,7 +56,7 @@ std::optional<std::int16_t> MovementRecorder::recordPassage(Kind movement, std::
             FreeSpaceCounter counter(*c, installation_);
             const std::int16_t left = space == Kind::TakeSpace ? counter.decrement() : counter.increment();
             c->commit();
-            return left;
+            return Recorded{left, true};
         } catch (const std::exception& e) {
             c->rollback();
             log_(QStringLiteral("ERROR al escribir en la base de datos: ") + QString::fromUtf8(e.what()));
@@ -77,17 +66,23 @@ std::optional<std::int16_t> MovementRecorder::recordPassage(Kind movement, std::
     // as one unit that the database will take once.
     const QByteArray unit =
         QByteArray::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, '0');
-    journal(movement, subscriber, installation, when, unit);
-    journal(space, 0, 0, when, unit);
-    return std::nullopt;
+    if (journal_.appendUnit({{movement, subscriber, installation, when}, {space, 0, 0, when}}, unit)) {
+        const auto& pending = journal_.pending();
+        log_(QStringLiteral("DIARIO: pendiente ") + WriteJournal::describe(pending[pending.size() - 2]));
+        log_(QStringLiteral("DIARIO: pendiente ") + WriteJournal::describe(pending.back()));
+        return Recorded{std::nullopt, true};
+    }
+    log_(QStringLiteral("ERROR: no se puede guardar en el diario %1: %2")
+             .arg(journal_.path(), WriteJournal::describe({0, movement, subscriber, installation, when})));
+    return Recorded{std::nullopt, false};
 }
 
-std::optional<std::int16_t> MovementRecorder::recordEntrance(std::int32_t subscriber, std::uint8_t subscriberInstallation)
+MovementRecorder::Recorded MovementRecorder::recordEntrance(std::int32_t subscriber, std::uint8_t subscriberInstallation)
 {
     return recordPassage(Kind::Entrance, subscriber, subscriberInstallation);
 }
 
-std::optional<std::int16_t> MovementRecorder::recordExit(std::int32_t subscriber, std::uint8_t subscriberInstallation)
+MovementRecorder::Recorded MovementRecorder::recordExit(std::int32_t subscriber, std::uint8_t subscriberInstallation)
 {
     return recordPassage(Kind::Exit, subscriber, subscriberInstallation);
 }

@@ -27,12 +27,15 @@ public:
     // inserts, any other station closes today's open row. Throws on failure.
     void recordMovement(std::int32_t subscriber, std::uint8_t subscriberInstallation, std::uint8_t station);
 
-    // A passage's writes, which never fail: the movement row (an entrance's
-    // insert, an exit's closing of the stay) and the free-space change, in
-    // one transaction (one flush on the embedded database). The new count,
-    // or nullopt when both were journalled.
-    std::optional<std::int16_t> recordEntrance(std::int32_t subscriber, std::uint8_t subscriberInstallation);
-    std::optional<std::int16_t> recordExit(std::int32_t subscriber, std::uint8_t subscriberInstallation);
+    // A passage's writes: the movement row (an entrance's insert, an exit's
+    // closing of the stay) and the free-space change, in one transaction
+    // (one flush on the embedded database), or else both in the journal.
+    struct Recorded {
+        std::optional<std::int16_t> left; // the new count; nullopt: not in the database
+        bool kept = true;                 // false: neither the database nor the journal has it
+    };
+    Recorded recordEntrance(std::int32_t subscriber, std::uint8_t subscriberInstallation);
+    Recorded recordExit(std::int32_t subscriber, std::uint8_t subscriberInstallation);
 
     // Replays what waits in the journal, oldest first, until one fails.
     // True when the journal is empty afterwards.
@@ -41,10 +44,8 @@ public:
 
 private:
     using Kind = WriteJournal::Kind;
-    std::optional<std::int16_t> recordPassage(Kind movement, std::int32_t subscriber, std::uint8_t installation);
+    Recorded recordPassage(Kind movement, std::int32_t subscriber, std::uint8_t installation);
     void writeMovement(Connection& c, std::int32_t subscriber, std::uint8_t subscriberInstallation, std::uint8_t station);
-    void journal(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when,
-                 const QByteArray& unit);
     // One journalled write's statements.
     void replay(Connection& c, const WriteJournal::Entry& e);
     // A unit's writes, once: with its key in DIARIO_APLICADO when the

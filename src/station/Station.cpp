@@ -278,8 +278,16 @@ void Station::admitEntrance()
     // stops answering; what cannot be written waits in the journal.
     log_.write(QStringLiteral("ID = ") + QString::number(subscriber_));
     const QString message = site_.readerMessage("MsjOk");
-    const auto left = recorder.recordEntrance(subscriber_, subscriberInstallation_);
-    site_.showFreeSpaces(left ? *left : std::max(0, site_.freeSpaces() - 1));
+    const auto recorded = recorder.recordEntrance(subscriber_, subscriberInstallation_);
+    if (!recorded.kept) {
+        // Neither the database nor the journal would know the car is in.
+        log_.write(QStringLiteral("ATENCIÓN: la entrada de %1 no se puede registrar ni en la base de datos ni en el "
+                                  "diario: no se abre")
+                       .arg(subscriber_));
+        site_.status().countPassage(number_, outcome::Error);
+        return;
+    }
+    site_.showFreeSpaces(recorded.left ? *recorded.left : std::max(0, site_.freeSpaces() - 1));
     openBarrier();
     site_.status().countPassage(number_, outcome::Granted);
     site_.addAccessRow(number_, message, subscriber_);
@@ -293,9 +301,15 @@ void Station::letOut()
     // opens whatever the database says.
     log_.write(QStringLiteral("ID = ") + QString::number(subscriber_));
     const QString message = fixedText(Thanks, Site::MessageWidth);
-    const auto left = recorder.recordExit(subscriber_, subscriberInstallation_);
-    if (left)
-        site_.showFreeSpaces(*left);
+    const auto recorded = recorder.recordExit(subscriber_, subscriberInstallation_);
+    if (recorded.left)
+        site_.showFreeSpaces(*recorded.left);
+    if (!recorded.kept) {
+        // Trapping a car is worse than losing its exit.
+        log_.write(QStringLiteral("ATENCIÓN: la salida de %1 no se puede registrar ni en la base de datos ni en el "
+                                  "diario: se abre, y esta salida puede perderse")
+                       .arg(subscriber_));
+    }
     openBarrier();
     site_.status().countPassage(number_, outcome::Granted);
     site_.addAccessRow(number_, message, subscriber_);

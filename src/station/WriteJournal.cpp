@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QList>
 #include <QSet>
 
@@ -155,8 +156,24 @@ void WriteJournal::load()
             done.insert(std::get<qint64>(*line));
         }
     }
+    // A unit is a passage's two writes; one whose other write is not in the
+    // file was torn by a crash before its barrier could open.
+    // The same write twice (a line repeated by damage) is one write.
+    QSet<qint64> seen;
+    written.removeIf([&seen](const Entry& e) {
+        const bool repeated = seen.contains(e.seq);
+        seen.insert(e.seq);
+        return repeated;
+    });
+    QHash<QByteArray, int> unitSize;
+    for (const Entry& e : written)
+        ++unitSize[e.unit];
     for (const Entry& e : written) {
         nextSeq_ = std::max(nextSeq_, e.seq + 1);
+        if (!e.unit.isEmpty() && unitSize.value(e.unit) != UnitSize) {
+            damaged_.push_back(entryLine(e));
+            continue;
+        }
         if (!done.contains(e.seq))
             pending_.push_back(e);
     }
@@ -169,25 +186,57 @@ bool WriteJournal::writeLine(const QByteArray& line)
     QFile file(path_);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return false;
+    const qint64 before = file.size();
     // A line cut short earlier must not swallow this one.
-    const bool ok = file.write("\n" + line + "\n") == line.size() + 2 && file.flush() && ::fsync(file.handle()) == 0;
+    const QByteArray bytes = "\n" + line + "\n";
+    const bool ok = file.write(bytes) == bytes.size() && file.flush() && ::fsync(file.handle()) == 0;
+    if (!ok) {
+        // A full disk may have taken part of it: take it back, so that no
+        // piece of a write the caller was told failed is ever replayed.
+        file.resize(before);
+        ::fsync(file.handle());
+    }
     file.close();
     return ok;
+}
+
+QByteArray WriteJournal::entryLine(const Entry& e)
+{
+    QByteArray line = "W|" + QByteArray::number(e.seq) + "|" + QByteArray::number(static_cast<int>(e.kind)) + "|" +
+                      QByteArray::number(e.subscriber) + "|" + QByteArray::number(e.installation) + "|" +
+                      e.when.toString(TimeFormat).toLatin1();
+    if (!e.unit.isEmpty())
+        line += "|" + e.unit;
+    return withChecksum(line);
 }
 
 bool WriteJournal::append(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when,
                           const QByteArray& unit)
 {
-    Entry e{nextSeq_, kind, subscriber, installation, when, unit};
-    QByteArray line = "W|" + QByteArray::number(e.seq) + "|" + QByteArray::number(static_cast<int>(kind)) + "|" +
-                      QByteArray::number(subscriber) + "|" + QByteArray::number(installation) + "|" +
-                      when.toString(TimeFormat).toLatin1();
-    if (!unit.isEmpty())
-        line += "|" + unit;
-    if (!writeLine(withChecksum(line)))
+    const Entry e{nextSeq_, kind, subscriber, installation, when, unit};
+    if (!writeLine(entryLine(e)))
         return false;
     ++nextSeq_;
     pending_.push_back(e);
+    changed();
+    return true;
+}
+
+bool WriteJournal::appendUnit(const std::vector<Write>& writes, const QByteArray& unit)
+{
+    std::vector<Entry> entries;
+    QByteArray block;
+    for (const Write& w : writes) {
+        entries.push_back({nextSeq_ + static_cast<qint64>(entries.size()), w.kind, w.subscriber, w.installation, w.when,
+                           unit});
+        block += (block.isEmpty() ? QByteArray() : QByteArray("\n")) + entryLine(entries.back());
+    }
+    // One write and one flush for the whole unit: it is in the file whole or
+    // (taken back) not at all.
+    if (!writeLine(block))
+        return false;
+    nextSeq_ += static_cast<qint64>(entries.size());
+    pending_.insert(pending_.end(), entries.begin(), entries.end());
     changed();
     return true;
 }

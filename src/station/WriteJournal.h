@@ -41,11 +41,23 @@ public:
     };
 
     // `onChange` hears how many writes wait, whenever that changes.
+    // A passage's writes: its movement row and its free-space change.
+    static constexpr int UnitSize = 2;
+    struct Write {
+        Kind kind = Kind::Entrance;
+        std::int32_t subscriber = 0;
+        std::uint8_t installation = 0;
+        QDateTime when;
+    };
+
     explicit WriteJournal(QString path, std::function<void(std::size_t pending)> onChange = {});
 
     // Appends and forces to disk; false when the file cannot be written.
     bool append(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when,
                 const QByteArray& unit = {});
+    // Appends a passage's writes as one unit, forced to disk together; false
+    // (and nothing of them left in the file) when they cannot be written.
+    bool appendUnit(const std::vector<Write>& writes, const QByteArray& unit);
     // Marks the oldest pending entry written; false when that cannot be saved.
     bool markOldestDone();
 
@@ -64,6 +76,7 @@ public:
 
 private:
     bool writeLine(const QByteArray& line);
+    static QByteArray entryLine(const Entry& e);
     // Whether the line has the shape of one that ends in a checksum.
     static bool checksummed(const QByteArray& raw);
     void changed();

@@ -30,7 +30,7 @@ protected:
         ASSERT_EQ(start(), StationController::StartUp::InService);
         faults->failEverything = true;
         MovementRecorder& r = controller->site().recorder();
-        EXPECT_FALSE(entrance() ? r.recordEntrance(subscriber(), 7) : r.recordExit(subscriber(), 7));
+        EXPECT_FALSE((entrance() ? r.recordEntrance(subscriber(), 7) : r.recordExit(subscriber(), 7)).left);
         faults->failEverything = false;
         ASSERT_EQ(controller->site().recorder().pending(), true);
     }
@@ -134,13 +134,47 @@ TEST_F(WithoutUnitsTable, ReplaysAsBeforeAndSaysSoOnce)
     ASSERT_EQ(start(), StationController::StartUp::InService);
     MovementRecorder& r = controller->site().recorder();
     faults->failEverything = true;
-    EXPECT_FALSE(r.recordEntrance(7, 7));
-    EXPECT_FALSE(r.recordEntrance(9, 7));
+    EXPECT_FALSE(r.recordEntrance(7, 7).left);
+    EXPECT_FALSE(r.recordEntrance(9, 7).left);
     faults->failEverything = false;
     EXPECT_TRUE(r.drain());
     EXPECT_EQ(db.scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES")).toInt(), 8);
     EXPECT_EQ(db.scalar(QStringLiteral("SELECT COUNT(*) FROM Movimientos_Parking")).toInt(), 2);
     EXPECT_EQ(controller->log().text().count(QStringLiteral("no tiene la tabla DIARIO_APLICADO")), 1)
+        << controller->log().text().toStdString();
+}
+
+} // namespace
+
+namespace {
+
+class TornJournal : public StationFixture {};
+
+// A power cut in the middle of the journal's last line: the unit before it
+// is replayed, the torn line is named in the log and never replayed.
+TEST_F(TornJournal, TheWholeUnitsAreReplayedAndTheTornLineNamed)
+{
+    seedInstallation();
+    {
+        WriteJournal journal(journalPath());
+        const QDateTime t(QDate(2026, 3, 4), QTime(9, 0), Qt::UTC);
+        ASSERT_TRUE(journal.appendUnit({{WriteJournal::Kind::Entrance, 7, 7, t}, {WriteJournal::Kind::TakeSpace, 0, 0, t}},
+                                       "00000000000000b1"));
+        ASSERT_TRUE(journal.appendUnit({{WriteJournal::Kind::Entrance, 9, 7, t}, {WriteJournal::Kind::TakeSpace, 0, 0, t}},
+                                       "00000000000000b2"));
+    }
+    QFile file(journalPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.resize(file.size() - 20)); // the last line loses its end
+    file.close();
+    restartController();
+    ASSERT_EQ(start(), StationController::StartUp::InService);
+    EXPECT_FALSE(controller->site().recorder().pending());
+    EXPECT_EQ(db.scalar(QStringLiteral("SELECT COUNT(*) FROM Movimientos_Parking WHERE Codigo = 7")).toInt(), 1);
+    EXPECT_EQ(db.scalar(QStringLiteral("SELECT COUNT(*) FROM Movimientos_Parking WHERE Codigo = 9")).toInt(), 0)
+        << "half a unit is not a passage: its barrier never opened";
+    EXPECT_EQ(db.scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES")).toInt(), 9);
+    EXPECT_EQ(controller->log().text().count(QStringLiteral("DIARIO: línea dañada, no se repite")), 2)
         << controller->log().text().toStdString();
 }
 

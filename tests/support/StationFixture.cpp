@@ -20,7 +20,7 @@ void StationFixture::restartController()
             return std::make_shared<FaultyConnection>(faults, recording);
         },
         StationController::Paths{configPath, db.folder(), QDir(db.folder()).filePath(QStringLiteral("log")),
-                                 QDir(db.folder()).filePath(QStringLiteral("parking.journal")),
+                                 journalPath(),
                                  QDir(db.folder()).filePath(QStringLiteral("claves-lectores"))},
         timers);
     controller->setTraceSink([this](const QString& line) { traceLines << line; });
@@ -28,7 +28,7 @@ void StationFixture::restartController()
 
 QString StationFixture::journalPath() const
 {
-    return QDir(db.folder()).filePath(QStringLiteral("parking.journal"));
+    return journalFile.isEmpty() ? QDir(db.folder()).filePath(QStringLiteral("parking.journal")) : journalFile;
 }
 
 void StationFixture::seedInstallation(bool lectorRow, const QString& lectores, bool installationRow,

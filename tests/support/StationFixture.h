@@ -24,6 +24,7 @@ protected:
     // program was stopped (or killed) and started again; not started.
     void restartController();
     QString journalPath() const;
+    QString journalFile; // empty: parking.journal beside the database
     // The trace lines since the last call.
     QStringList takeTrace();
 
