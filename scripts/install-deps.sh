@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libqt6sql6 libsqlite3-dev sqlite3 qt6-serialport-dev libssl-dev
   qt6-httpserver-dev qt6-websockets-dev libsystemd-dev
   dpkg-dev lintian systemd prometheus chromium curl
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev python3
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-liberation
   unixodbc unixodbc-dev odbc-postgresql postgresql

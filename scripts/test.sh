@@ -5,7 +5,7 @@
 # windows (no Qt Widgets at all) into build-headless/ and runs every test
 # that build has, so the layering cannot quietly break; last, the Debian
 # package end to end (scripts/package-test.sh) and the fuzz targets' short
-# run (scripts/fuzz.sh 30).
+# run (scripts/fuzz.sh 30) and the soak's (scripts/soak.sh 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -30,3 +30,7 @@ bash scripts/package-test.sh
 # Every fuzz target for 30 s (clang, sanitizers), from the committed
 # corpora, which hold every input that ever broke one.
 bash scripts/fuzz.sh 30
+
+# Two minutes of the soak on each backend: two workstations, traffic, and
+# faults at random from a printed seed (scripts/soak.sh).
+bash scripts/soak.sh 2

@@ -1,0 +1,341 @@
+#!/usr/bin/env python3
+"""Soak: the real program, headless, two workstations on one database,
+traffic at both readers of each, and faults at random moments from a seed.
+
+    soak.py --binary BIN --backend sqlite|postgresql --minutes M --seed S --work DIR [--pg-dir DIR]
+
+Workstation A is never killed (its memory and descriptors are watched);
+workstation B is killed with SIGKILL now and then and started again. Each
+workstation has its own gate (its own subscribers), as a real gate does.
+Faults, by kind: the database locked by another process (embedded) or the
+server stopped and started again (PostgreSQL); B killed; the journals' disk
+filled to the last byte and freed (a tmpfs, as root); a reader silent and
+back. At the end every workstation is started once more to drain its
+journal, then the database is checked against what the barriers did.
+Exit status 0 when every check holds.
+"""
+import argparse
+import os
+import random
+import shutil
+import signal
+import sqlite3
+import subprocess
+import sys
+import threading
+import time
+
+CAPACITY = 5000
+# Half full at the start, so that no change ever meets a bound of the count.
+START_FREE = CAPACITY // 2
+SUBSCRIBERS_PER_GATE = 40
+INSTALLATION = 1
+
+
+def log(msg):
+    print(f"soak: {msg}", flush=True)
+
+
+class Database:
+    """The shared database, as the checks and the fault injector see it."""
+
+    def __init__(self, args, work):
+        self.args = args
+        self.backend = args.backend
+        if self.backend == "sqlite":
+            self.path = os.path.join(work, "parking.db")
+            subprocess.run([args.binary, "--init-db", self.path], check=True)
+            self.sid = "sqlite:" + self.path
+        else:
+            self.port = open(os.path.join(args.pg_dir, "port")).read().strip()
+            self.sid = "parking_test"
+        rows = [f"INSERT INTO Lector VALUES ({INSTALLATION}, 2, 'sim:in', 'sim:out', 'BIENVENIDO', "
+                "'TARJETA NO VALIDA', 'FUERA DE HORARIO', 'RECIBOS PENDIENTES', 'CUOTA NO VIGENTE')",
+                f"INSERT INTO INSTALACIONES VALUES ({INSTALLATION}, 'SOAK', {CAPACITY}, {START_FREE})"]
+        for code in range(1, 2 * SUBSCRIBERS_PER_GATE + 1):
+            rows.append(f"INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista) VALUES ({INSTALLATION},{code},2)")
+        if self.backend == "postgresql":
+            for table in ("Lector", "INSTALACIONES", "ABONADOS", "Movimientos_Parking", "DIARIO_APLICADO", "MOVIMIENTOS"):
+                self.execute(f"DELETE FROM {table}")
+        for row in rows:
+            self.execute(row)
+
+    def execute(self, sql):
+        if self.backend == "sqlite":
+            with sqlite3.connect(self.path, timeout=30) as c:
+                c.execute(sql)
+        else:
+            self._psql(sql)
+
+    def scalar(self, sql):
+        if self.backend == "sqlite":
+            with sqlite3.connect(self.path, timeout=30) as c:
+                return c.execute(sql).fetchone()[0]
+        return self._psql(sql).strip()
+
+    def _psql(self, sql):
+        env = dict(os.environ, PGPASSWORD="r7Tq2xLm")
+        out = subprocess.run(["psql", "-X", "-q", "-t", "-A", "-v", "ON_ERROR_STOP=1", "-h", "127.0.0.1",
+                              "-p", self.port, "-U", "vexlor1", "-d", "parking_test", "-c", sql],
+                             env=env, check=True, capture_output=True, text=True)
+        return out.stdout
+
+    def outage(self, seconds, stop):
+        """Locks the embedded database from another process, or stops the server."""
+        if self.backend == "sqlite":
+            c = sqlite3.connect(self.path, timeout=30, isolation_level=None)
+            c.execute("BEGIN EXCLUSIVE")
+            stop.wait(seconds)
+            c.execute("ROLLBACK")
+            c.close()
+        else:
+            script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "pg-test-server.sh")
+            subprocess.run(["bash", script, "stop", self.args.pg_dir], check=True)
+            stop.wait(seconds)
+            subprocess.run(["bash", script, "resume", self.args.pg_dir], check=True)
+
+
+class Workstation:
+    """One program with its own gate: subscribers, journal, log folder."""
+
+    def __init__(self, name, args, db, work, journal_dir, subscribers, rng):
+        self.name, self.args, self.rng = name, args, rng
+        self.subscribers = subscribers
+        self.inside = set()        # as the barriers say
+        self.opened = {1: [], 2: []}  # subscriber per opened passage, by station
+        self.dir = os.path.join(work, name)
+        os.makedirs(self.dir, exist_ok=True)
+        self.config = os.path.join(self.dir, "Rivalto.ini")
+        with open(self.config, "w") as f:
+            f.write(f"[Conexion]\nSID={db.sid}\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n"
+                    f"[Impresoras]\nInstalacion={INSTALLATION}\n[Registro]\nCarpeta={self.dir}/log\n"
+                    f"Diario={journal_dir}/{name}.journal\n")
+        self.process = None
+        self.pending = None    # identified, its relay not seen yet
+        self.in_flight = []    # (station, subscriber) identified when killed
+        self.out = ""
+        self.runs = 0
+        self.lines = {"progress show": 0, "/AnsHotReset ": 0, "ATENCIÓN": 0}
+
+    def script(self, seconds, reader_faults):
+        """Traffic for `seconds`: a car at one reader or the other every
+        0.6 s, cars going in and out; reader faults at their moments."""
+        lines = []
+        t = 0.5
+        inside = set(self.inside)
+        while t < seconds - 1:
+            out_candidates = sorted(inside)
+            in_candidates = sorted(set(self.subscribers) - inside)
+            if out_candidates and (not in_candidates or self.rng.random() < 0.5):
+                code, station = self.rng.choice(out_candidates), 2
+                inside.discard(code)
+            else:
+                code, station = self.rng.choice(in_candidates), 1
+                inside.add(code)
+            lines.append((t, f"track {station} %B0{INSTALLATION:02d}00000{code:05d}?"))
+            t += 0.6
+        for at, station in reader_faults:
+            if at < seconds - 2:
+                lines.append((at, f"down {station}"))
+                lines.append((at + 1.5, f"hotreset {station}"))
+        lines.sort()
+        lines.append((seconds, "quit"))
+        path = os.path.join(self.dir, f"script-{self.runs}.txt")
+        with open(path, "w") as f:
+            f.write("".join(f"{at:.2f} {what}\n" for at, what in lines))
+        return path
+
+    def start(self, seconds, reader_faults=()):
+        script = self.script(seconds, reader_faults)
+        self.runs += 1
+        self.process = subprocess.Popen([self.args.binary, "--headless", "--config", self.config, "--script", script],
+                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.reader = threading.Thread(target=self._read, args=(self.process,))
+        self.reader.start()
+
+    def _read(self, process):
+        self.pending = None
+        for line in process.stdout:
+            self.out += line
+            line = line.rstrip("\n")
+            if line.startswith("msId"):
+                self.pending = (int(line[4]), int(line.split(":")[1].split()[0]))
+            elif line.startswith("> relay ") and line.endswith(" 0 6") and self.pending:
+                station, code = self.pending
+                if int(line.split()[2]) == station:
+                    self.opened[station].append(code)
+                    (self.inside.add if station == 1 else self.inside.discard)(code)
+                self.pending = None
+            for key in self.lines:
+                if line.startswith(key):
+                    self.lines[key] += 1
+
+    def kill(self):
+        self.process.send_signal(signal.SIGKILL)
+        self.process.wait()
+        self.reader.join()
+        # A passage between its write and its relay: the database may have
+        # it although no barrier opened (the one window a kill can hit).
+        if self.pending:
+            self.in_flight.append(self.pending)
+
+    def wait(self, timeout):
+        try:
+            status = self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            status = -9
+        self.reader.join()
+        return status
+
+    def resources(self):
+        pid = self.process.pid
+        rss = 0
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    rss = int(line.split()[1])
+        return rss, len(os.listdir(f"/proc/{pid}/fd"))
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--binary", required=True)
+    p.add_argument("--backend", choices=["sqlite", "postgresql"], default="sqlite")
+    p.add_argument("--minutes", type=float, default=2)
+    p.add_argument("--seed", type=int, default=None)
+    p.add_argument("--work", required=True)
+    p.add_argument("--pg-dir")
+    args = p.parse_args()
+    seed = args.seed if args.seed is not None else random.randrange(1 << 30)
+    log(f"seed {seed} ({args.backend}, {args.minutes} min); again: --seed {seed}")
+    rng = random.Random(seed)
+    work = os.path.abspath(args.work)
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+
+    # The journals on a small disk of their own, when we may mount one.
+    journal_dir = os.path.join(work, "journals")
+    os.makedirs(journal_dir)
+    tmpfs = os.geteuid() == 0 and subprocess.run(
+        ["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", journal_dir]).returncode == 0
+    if not tmpfs:
+        log("journals on the ordinary disk: filling it is left out (needs root)")
+
+    db = Database(args, work)
+    seconds = args.minutes * 60
+    a = Workstation("A", args, db, work, journal_dir, list(range(1, SUBSCRIBERS_PER_GATE + 1)), random.Random(rng.random()))
+    b = Workstation("B", args, db, work, journal_dir,
+                    list(range(SUBSCRIBERS_PER_GATE + 1, 2 * SUBSCRIBERS_PER_GATE + 1)), random.Random(rng.random()))
+
+    # The faults' schedule, all from the seed.
+    kinds = ["database", "kill", "reader"] + (["disk"] if tmpfs else [])
+    schedule = []
+    t = 8.0
+    while t < seconds - 15:
+        schedule.append((t, rng.choice(kinds), rng.uniform(2, 6)))
+        t += rng.uniform(6, 14)
+    reader_faults = [(at, rng.choice([1, 2])) for at, kind, _ in schedule if kind == "reader"]
+    counts = {k: 0 for k in kinds}
+    for _, kind, _ in schedule:
+        counts[kind] += 1
+    log("faults planned: " + ", ".join(f"{k} {n}" for k, n in counts.items()))
+
+    began = time.monotonic()
+    a.start(seconds, reader_faults)
+    b.start(seconds)
+    time.sleep(5)
+    a_start = a.resources()
+    stop = threading.Event()
+    for at, kind, length in schedule:
+        time.sleep(max(0, at - (time.monotonic() - began)))
+        if kind == "database":
+            log(f"{at:6.1f} s: database away for {length:.1f} s")
+            db.outage(length, stop)
+        elif kind == "kill":
+            log(f"{at:6.1f} s: SIGKILL to B")
+            b.kill()
+            b.start(max(5, seconds - (time.monotonic() - began)))
+        elif kind == "disk":
+            log(f"{at:6.1f} s: journals' disk full for {length:.1f} s")
+            filler = os.path.join(journal_dir, "filler")
+            fd = os.open(filler, os.O_WRONLY | os.O_CREAT, 0o600)
+            try:
+                while os.write(fd, b"x" * 512) > 0:
+                    pass
+            except OSError:
+                pass
+            os.close(fd)
+            time.sleep(length)
+            os.remove(filler)
+        else:
+            log(f"{at:6.1f} s: a reader of A silent for 1.5 s")
+    a_end = a.resources()
+    status_a = a.wait(seconds + 60)
+    status_b = b.wait(seconds + 60)
+    # Each started once more: whatever waits in a journal goes in first.
+    for w in (a, b):
+        w.process = subprocess.Popen([w.args.binary, "--headless", "--config", w.config, "--script",
+                                      w.script(2, [])], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        w.reader = threading.Thread(target=w._read, args=(w.process,))
+        w.reader.start()
+        w.wait(60)
+    if tmpfs:
+        subprocess.run(["umount", journal_dir])
+
+    failures = []
+
+    def check(ok, what):
+        if not ok:
+            failures.append(what)
+        log(("ok   " if ok else "FAIL ") + what)
+
+    check(status_a == 0, f"workstation A ended normally (status {status_a})")
+    for w in (a, b):
+        entered = {}
+        for code in w.opened[1]:
+            entered[code] = entered.get(code, 0) + 1
+        uncertain = {code for station, code in w.in_flight if station == 1}
+        wrong = []
+        for code in w.subscribers:
+            rows = int(db.scalar(f"SELECT COUNT(*) FROM Movimientos_Parking WHERE Codigo = {code}"))
+            opened = entered.get(code, 0)
+            if rows != opened and not (code in uncertain and rows == opened + 1):
+                wrong.append(f"{code}: {opened} entrances opened, {rows} rows")
+        check(not wrong, f"{w.name}: every entrance opened has its row exactly once "
+              f"({len(w.opened[1])} entrances, {len(w.in_flight)} passages cut by a kill) {wrong}")
+        open_rows = int(db.scalar("SELECT COUNT(*) FROM Movimientos_Parking WHERE HORASALIDA IS NULL AND Codigo "
+                                  f"BETWEEN {min(w.subscribers)} AND {max(w.subscribers)}"))
+        check(abs(open_rows - len(w.inside)) <= len(w.in_flight),
+              f"{w.name}: {len(w.inside)} cars inside by the barriers, {open_rows} open rows")
+        journal = os.path.join(journal_dir, f"{w.name}.journal")
+        size = os.path.getsize(journal) if os.path.exists(journal) else 0
+        check(size == 0, f"{w.name}: nothing waits in the journal ({size} bytes)")
+    # Every opened passage changed the count once. (The traffic is written
+    # ahead, so a car refused at the entrance during an outage still drives
+    # to the exit later, which opens and gives a space back, as it must:
+    # the count is checked against the barriers, not against the rows.)
+    free = int(db.scalar(f"SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE CodInstalacion = {INSTALLATION}"))
+    ins = sum(len(w.opened[1]) for w in (a, b))
+    outs = sum(len(w.opened[2]) for w in (a, b))
+    cut = sum(len(w.in_flight) for w in (a, b))
+    expected = START_FREE - ins + outs
+    check(abs(free - expected) <= cut,
+          f"free spaces {free} = {START_FREE} - {ins} entrances + {outs} exits opened (± {cut} cut by a kill)")
+    passages = sum(len(w.opened[s]) for w in (a, b) for s in (1, 2))
+    check(passages > 0, f"{passages} barrier openings")
+    grew_kb = a_end[0] - a_start[0]
+    check(grew_kb < 5 * 1024, f"A's resident memory grew {grew_kb} kB (< 5 MB)")
+    check(a_end[1] - a_start[1] <= 0, f"A's open descriptors {a_start[1]} -> {a_end[1]}")
+    check(a.lines["/AnsHotReset "] == len(reader_faults), f"A logged {a.lines['/AnsHotReset ']} readers back, "
+          f"{len(reader_faults)} silenced")
+    check(a.lines["progress show"] <= counts.get("database", 0),
+          f"A's outages shown {a.lines['progress show']} times for {counts.get('database', 0)} database faults")
+    log(f"summary: seed {seed}, {args.minutes} min, {args.backend}, faults "
+        + ", ".join(f"{k} {n}" for k, n in counts.items()) + f", {passages} passages, B started {b.runs} times, "
+        f"lost: {'nothing' if not failures else failures}")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
