@@ -191,6 +191,20 @@ StationController::Paths stationPaths(const QString& configFile, const QString& 
             configFolder.absoluteFilePath(keyFile.isEmpty() ? QStringLiteral("claves-lectores") : keyFile)};
 }
 
+// SIGTERM or SIGINT (systemd's stop, Ctrl+C) closes the stations as
+// "Salir" does, from the event loop: the handler only sets a flag.
+std::unique_ptr<QTimer> watchForStop(StationController& controller)
+{
+    auto timer = std::make_unique<QTimer>();
+    timer->setInterval(100);
+    QObject::connect(timer.get(), &QTimer::timeout, [&controller] {
+        if (stopRequested)
+            controller.close();
+    });
+    timer->start();
+    return timer;
+}
+
 #if PARKING_GUI
 // The demo's reader simulator, under the main window: emulated OSDP readers
 // when there are some, else the stations' reader controls driven directly.
@@ -266,13 +280,7 @@ int runStations(const CommandLine& options, Clocks& clocks, const StationControl
         *actions, [&clocks](const QDateTime& instant) { clocks.set(instant); });
     player.start();
 
-    QTimer stopWatch;
-    stopWatch.setInterval(100);
-    QObject::connect(&stopWatch, &QTimer::timeout, [&controller] {
-        if (stopRequested)
-            controller.close();
-    });
-    stopWatch.start();
+    const auto stopWatch = watchForStop(controller);
     const int status = QCoreApplication::exec();
     service.stopping();
     return status;

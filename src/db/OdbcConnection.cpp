@@ -153,25 +153,15 @@ MemoryRecordset::Writer rowWriter(std::shared_ptr<OdbcConnection::Handles> handl
 
 } // namespace
 
-OdbcConnection::OdbcConnection() : handles_(std::make_shared<Handles>()) {}
+namespace {
 
-OdbcConnection::~OdbcConnection() = default;
-
-void OdbcConnection::open(const QString& connectionString, const ConnectionOptions& options)
+// What SQLDriverConnect gets: the data source, whose account (the
+// installation's own, else the data source's own UID= and PWD= in
+// odbc.ini, which the driver reads when the string names none, else the
+// built-in one), and the driver's logs off.
+QByteArray driverConnectionString(const QString& connectionString, const ConnectionOptions& options)
 {
-    auto h = std::make_shared<Handles>();
-    check(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h->env), SQL_HANDLE_ENV, h->env, QStringLiteral("ODBC environment"));
-    SQLSetEnvAttr(h->env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    check(SQLAllocHandle(SQL_HANDLE_DBC, h->env, &h->dbc), SQL_HANDLE_ENV, h->env, QStringLiteral("ODBC connection"));
-    SQLSetConnectAttr(h->dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(options.timeoutSeconds)), 0);
-    SQLSetConnectAttr(h->dbc, SQL_ATTR_CONNECTION_TIMEOUT,
-                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(options.timeoutSeconds)), 0);
-
     const QString dsn = describeDataSource(connectionString);
-    // Whose account: the installation's own, else the data source's own
-    // (its UID= and PWD= in odbc.ini, which the driver reads when the
-    // connection string names none), else the built-in one.
     const bool dataSourceAccount = !options.credentials && odbc::dataSourceHasUser(dsn);
     const QString user = options.credentials ? options.credentials->user
                                              : connectionAttribute(connectionString, QStringLiteral("User ID"));
@@ -192,8 +182,28 @@ void OdbcConnection::open(const QString& connectionString, const ConnectionOptio
     const QString account = dataSourceAccount ? QString()
                                                : QStringLiteral(";UID=") + braced(user) + QStringLiteral(";PWD=") +
                                                      braced(password);
-    const QByteArray odbc =
-        (QStringLiteral("DSN=") + braced(dsn) + account + QStringLiteral(";CommLog=0;Debug=0;")).toUtf8();
+    return (QStringLiteral("DSN=") + braced(dsn) + account + QStringLiteral(";CommLog=0;Debug=0;")).toUtf8();
+}
+
+} // namespace
+
+OdbcConnection::OdbcConnection() : handles_(std::make_shared<Handles>()) {}
+
+OdbcConnection::~OdbcConnection() = default;
+
+void OdbcConnection::open(const QString& connectionString, const ConnectionOptions& options)
+{
+    auto h = std::make_shared<Handles>();
+    check(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &h->env), SQL_HANDLE_ENV, h->env, QStringLiteral("ODBC environment"));
+    SQLSetEnvAttr(h->env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    check(SQLAllocHandle(SQL_HANDLE_DBC, h->env, &h->dbc), SQL_HANDLE_ENV, h->env, QStringLiteral("ODBC connection"));
+    SQLSetConnectAttr(h->dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(options.timeoutSeconds)), 0);
+    SQLSetConnectAttr(h->dbc, SQL_ATTR_CONNECTION_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(options.timeoutSeconds)), 0);
+
+    const QString dsn = describeDataSource(connectionString);
+    const QByteArray odbc = driverConnectionString(connectionString, options);
     SQLCHAR out[1024];
     SQLSMALLINT outLength = 0;
     const SQLRETURN rc = SQLDriverConnect(h->dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(odbc.constData())),
