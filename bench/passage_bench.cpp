@@ -6,6 +6,7 @@
 //
 // With odbc:DSN the station works on that server (loaded with the same
 // data), on the server's own clock.
+#include "BenchStation.h"
 #include "BenchSupport.h"
 #include "LargeSite.h"
 #include "AccessRules.h"
@@ -95,21 +96,11 @@ int main(int argc, char** argv)
     {
         auto connection = makeConnection();
         connection->open(connectionString, {});
-        Connection& c = *connection;
-        AccessRules rights(c, workstation);
-        for (const SubscriberSample& s : subscribers) {
-            // Those without a timetable, so that the clock moving on changes nothing.
-            if (s.kind == 2 && granted.size() < 2000 && rights.check(s.code, Installation) == AccessGranted)
-                granted.push_back(s.code);
-        }
+        granted = grantedSubscribers(*connection, workstation, subscribers);
     }
 
     QTemporaryDir dir;
-    const QString config = QDir(dir.path()).filePath(QStringLiteral("Rivalto.ini"));
-    QFile ini(config);
-    ini.open(QIODevice::WriteOnly);
-    ini.write(("[Conexion]\nSID=" + sid.toUtf8() + "\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=1\n"));
-    ini.close();
+    const QString config = writeStationConfig(dir.path(), sid);
 
     Settings settings;
     QtTimers timers;

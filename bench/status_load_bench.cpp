@@ -8,6 +8,7 @@
 //   build-bench/bin/status_load_bench [DATABASE] [PASSAGES] [SECONDS] [REQUESTS_PER_SECOND]
 //
 // Defaults: 1,000 passages over 60 s, 200 requests a second.
+#include "BenchStation.h"
 #include "BenchSupport.h"
 #include "LargeSite.h"
 #include "AccessRules.h"
@@ -119,19 +120,11 @@ int main(int argc, char** argv)
         c.open(connectionString, {});
         c.execute(QStringLiteral("DELETE FROM Movimientos_Parking"));
         c.execute(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = 250, PLAZAS_PARKING = 400"));
-        AccessRules rights(c, workstation);
-        for (const SubscriberSample& s : subscribers) {
-            if (s.kind == 2 && granted.size() < 2000 && rights.check(s.code, Installation) == AccessGranted)
-                granted.push_back(s.code);
-        }
+        granted = grantedSubscribers(c, workstation, subscribers);
     }
 
     QTemporaryDir dir;
-    const QString config = QDir(dir.path()).filePath(QStringLiteral("Rivalto.ini"));
-    QFile ini(config);
-    ini.open(QIODevice::WriteOnly);
-    ini.write("[Conexion]\nSID=sqlite:" + path.toUtf8() + "\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=1\n");
-    ini.close();
+    const QString config = writeStationConfig(dir.path(), QStringLiteral("sqlite:") + path);
     Settings settings;
     QtTimers timers;
     StationController station(settings, workstation,

@@ -1,24 +1,19 @@
 #include "Credentials.h"
 
+#include "PrivateFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
-#include <sys/stat.h>
 
 namespace parking {
 
 std::variant<Credentials, QString> loadCredentials(const QString& path)
 {
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return QStringLiteral("no se puede leer el fichero de credenciales %1").arg(path);
-    if (st.st_mode & (S_IRWXG | S_IRWXO)) {
-        return QStringLiteral("el fichero de credenciales %1 lo pueden leer otros (permisos %2); no se usa: déjelo en 0600")
-            .arg(path)
-            .arg(st.st_mode & 0777, 3, 8, QLatin1Char('0'));
-    }
+    if (auto fault = readableByOthers(path, QStringLiteral("el fichero de credenciales")))
+        return *fault;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("no se puede leer el fichero de credenciales %1").arg(path);

@@ -1,5 +1,7 @@
 #include "ReaderKeyFile.h"
 
+#include "PrivateFile.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFileInfo>
@@ -87,11 +89,8 @@ std::variant<std::vector<StoredKey>, QString> ReaderKeyFile::load(const QString&
             return std::vector<StoredKey>{};
         return QStringLiteral("no se puede leer el fichero de claves %1: %2").arg(path, systemError());
     }
-    if (st.st_mode & (S_IRWXG | S_IRWXO)) {
-        return QStringLiteral("el fichero de claves %1 lo pueden leer otros (permisos %2); no se usa: déjelo en 0600")
-            .arg(path)
-            .arg(st.st_mode & 0777, 3, 8, QLatin1Char('0'));
-    }
+    if (auto fault = readableByOthers(path, QStringLiteral("el fichero de claves")))
+        return *fault;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("no se puede leer el fichero de claves %1").arg(path);

@@ -1,0 +1,38 @@
+#pragma once
+// What the passage benchmarks share: the subscribers the rights check lets
+// in, and a configuration for the station on the benchmark's database.
+#include "AccessRules.h"
+#include "LargeSite.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <vector>
+
+namespace parking::bench {
+
+// Up to 2,000 subscribers without a timetable that the rights check lets
+// in now: the clock moving on changes nothing for them.
+inline std::vector<std::int32_t> grantedSubscribers(Connection& c, const Clock& clock,
+                                                    const std::vector<SubscriberSample>& subscribers)
+{
+    std::vector<std::int32_t> granted;
+    AccessRules rights(c, clock);
+    for (const SubscriberSample& s : subscribers) {
+        if (s.kind == 2 && granted.size() < 2000 && rights.check(s.code, Installation) == AccessGranted)
+            granted.push_back(s.code);
+    }
+    return granted;
+}
+
+// Rivalto.ini in `folder` for a station of installation 1 on `sid`.
+inline QString writeStationConfig(const QString& folder, const QString& sid)
+{
+    const QString config = QDir(folder).filePath(QStringLiteral("Rivalto.ini"));
+    QFile ini(config);
+    ini.open(QIODevice::WriteOnly);
+    ini.write("[Conexion]\nSID=" + sid.toUtf8() + "\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=1\n");
+    return config;
+}
+
+} // namespace parking::bench
