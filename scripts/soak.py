@@ -117,7 +117,7 @@ class Workstation:
         self.in_flight = []    # (station, subscriber) identified when killed
         self.out = ""
         self.runs = 0
-        self.lines = {"> progress show": 0, "/AnsHotReset ": 0, "ATENCIÓN": 0}
+        self.lines = {"> progress show": 0, "/AnsHotReset ": 0}
 
     def script(self, seconds, reader_faults):
         """Traffic for `seconds`: a car at one reader or the other every

@@ -210,10 +210,9 @@ QByteArray WriteJournal::entryLine(const Entry& e)
     return withChecksum(line);
 }
 
-bool WriteJournal::append(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when,
-                          const QByteArray& unit)
+bool WriteJournal::append(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when)
 {
-    const Entry e{nextSeq_, kind, subscriber, installation, when, unit};
+    const Entry e{nextSeq_, kind, subscriber, installation, when};
     if (!writeLine(entryLine(e)))
         return false;
     ++nextSeq_;

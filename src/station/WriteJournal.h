@@ -53,8 +53,8 @@ public:
     explicit WriteJournal(QString path, std::function<void(std::size_t pending)> onChange = {});
 
     // Appends and forces to disk; false when the file cannot be written.
-    bool append(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when,
-                const QByteArray& unit = {});
+    // One write of its own (no unit): a passage's two go in by appendUnit.
+    bool append(Kind kind, std::int32_t subscriber, std::uint8_t installation, const QDateTime& when);
     // Appends a passage's writes as one unit, forced to disk together; false
     // (and nothing of them left in the file) when they cannot be written.
     bool appendUnit(const std::vector<Write>& writes, const QByteArray& unit);

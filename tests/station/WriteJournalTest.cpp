@@ -122,8 +122,8 @@ TEST(WriteJournal, APassagesUnitIsKeptAndALineWithoutChecksumAfterOneWithIsDamag
     {
         WriteJournal j(path);
         ASSERT_EQ(j.pending().size(), 1u);
-        ASSERT_TRUE(j.append(WriteJournal::Kind::Entrance, 55, 3, T, "0123456789abcdef"));
-        ASSERT_TRUE(j.append(WriteJournal::Kind::TakeSpace, 0, 0, T, "0123456789abcdef"));
+        ASSERT_TRUE(j.appendUnit({{WriteJournal::Kind::Entrance, 55, 3, T}, {WriteJournal::Kind::TakeSpace, 0, 0, T}},
+                                 "0123456789abcdef"));
     }
     {
         QFile f(path);
