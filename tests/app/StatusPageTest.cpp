@@ -38,6 +38,8 @@ public:
             writeFile(path, script);
             args << QStringLiteral("--script") << path;
         }
+        // Standard error too: a sanitizer's report at exit must show in a failure.
+        process_.setProcessChannelMode(QProcess::MergedChannels);
         process_.start(QStringLiteral(PARKING_STATION_BINARY), args);
         process_.waitForStarted();
     }
@@ -114,7 +116,7 @@ TEST_F(StatusPage, StatusJsonShowsTheCountTheStationsAndTheGrid)
     EXPECT_EQ(database[QStringLiteral("journalPending")].toInt(), 0);
     // No subscriber's name anywhere.
     EXPECT_FALSE(r.body.contains("Cuota en vigor")) << r.body.toStdString();
-    EXPECT_EQ(station->stop(), 0);
+    EXPECT_EQ(station->stop(), 0) << station->out().toStdString();
 }
 
 TEST_F(StatusPage, MetricsCountPassagesAndPassPrometheusChecker)
@@ -158,7 +160,7 @@ TEST_F(StatusPage, BadRequestsAreRefusedAndTheProgramCarriesOn)
         EXPECT_EQ(r.status, c.status) << c.name << ": " << r.head.toStdString();
     }
     EXPECT_EQ(get(port, "/api/status").status, 200);
-    EXPECT_EQ(station->stop(), 0);
+    EXPECT_EQ(station->stop(), 0) << station->out().toStdString();
 }
 
 TEST(StatusPageKey, EveryRequestNeedsTheKeyOnceOneIsSet)
@@ -175,7 +177,7 @@ TEST(StatusPageKey, EveryRequestNeedsTheKeyOnceOneIsSet)
     const Reply page = get(port, "/");
     EXPECT_EQ(page.status, 401);
     EXPECT_TRUE(page.body.contains("key-form"));
-    EXPECT_EQ(station.stop(), 0);
+    EXPECT_EQ(station.stop(), 0) << station.out().toStdString();
     EXPECT_FALSE(station.out().contains(QStringLiteral("s3cr3t"))) << "the key reached the log";
 }
 
