@@ -16,7 +16,7 @@ std::uint8_t ReaderControl::OpenPortRem(const QString& port)
     if (!transport_ && port.startsWith(QLatin1String("sim:")))
         transport_ = std::make_unique<SimulatedTransport>();
     if (!transport_ && hub_ && port.startsWith(QLatin1String("osdp:"))) {
-        auto opened = hub_->openOsdp(port, *this);
+        auto opened = hub_->openOsdp(port, name_, *this);
         if (auto* fault = std::get_if<QString>(&opened)) {
             log(QStringLiteral("puerto no válido |%1|: %2").arg(port, *fault));
             return BadPortText;
@@ -43,6 +43,12 @@ void ReaderControl::WriteDisplay(QString& text)
     trace(QStringLiteral("display %1 |%2|").arg(station_).arg(text));
     if (transport_)
         transport_->writeDisplay(text);
+}
+
+void ReaderControl::signalRefusal()
+{
+    if (transport_ && transport_->signalRefusal())
+        trace(QStringLiteral("refusal %1").arg(station_));
 }
 
 void ReaderControl::ClosePort()

@@ -45,6 +45,11 @@ public:
     std::uint8_t CloseRelay(std::uint8_t first, std::uint8_t second);
     void WriteDisplay(QString& text);
     void ClosePort();
+    // A refused card's light and beep, where the reader has them (traced
+    // as "> refusal STATION" when shown).
+    void signalRefusal();
+    // Why the last OpenPortRem could not open the line (empty: it could).
+    QString openFault() const { return transport_ ? transport_->openFault() : QString(); }
 
     const QString& name() const { return name_; }
     int station() const { return station_; }
@@ -67,6 +72,8 @@ signals:
     void traced(const QString& line);
     // A line for the event log about this reader.
     void logged(const QString& line);
+    // Tamper, power or the key alert changed.
+    void conditionChanged(const parking::ReaderCondition& condition);
 
 private:
     void trackRead(const QString& track) override { emit TrackRead(QString(), QString(), track); }
@@ -75,6 +82,7 @@ private:
     void readerDown() override { emit ReaderDown(); }
     void statusMessage(const QString& message) override { emit StatusMessage(message); }
     void log(const QString& line) override { emit logged(name_ + QStringLiteral(": ") + line); }
+    void condition(const ReaderCondition& c) override { emit conditionChanged(c); }
     void trace(const QString& what) { emit traced(QStringLiteral("> ") + what); }
 
     QString name_;

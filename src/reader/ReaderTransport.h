@@ -10,6 +10,17 @@
 
 namespace parking {
 
+// What a supervised reader says of itself: its case opened, its power, and
+// whether it answers only the install key while a key is stored (swapped
+// or reset: an alert, never re-keyed by itself).
+struct ReaderCondition {
+    bool known = false; // the reader has said its tamper and power state
+    bool tamper = false;
+    bool powerOk = true;
+    bool installKeyOnly = false;
+    bool operator==(const ReaderCondition&) const = default;
+};
+
 class ReaderEvents {
 public:
     virtual ~ReaderEvents() = default;
@@ -21,6 +32,8 @@ public:
     virtual void statusMessage(const QString& message) = 0;
     // A line for the event log about the reader (never a key).
     virtual void log(const QString& line) = 0;
+    // The reader's tamper, power or key alert changed.
+    virtual void condition(const ReaderCondition&) {}
 };
 
 class ReaderTransport {
@@ -35,6 +48,11 @@ public:
     // The Secure Channel as the status page names it: "none" (not a
     // protocol that has one), "off", "established", "waiting".
     virtual QString secureChannel() const { return QStringLiteral("none"); }
+    // Why open() answered that the line cannot be opened (empty: it can).
+    virtual QString openFault() const { return {}; }
+    // A refused card's feedback (a short red light, a beep) where the
+    // reader has them; false when nothing was shown.
+    virtual bool signalRefusal() { return false; }
 };
 
 // A reader inside the program: every operation succeeds with status 0 and

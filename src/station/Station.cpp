@@ -62,6 +62,10 @@ Station::Station(int number, Site& site, TimerSource& timers, ReaderHub* hub)
     QObject::connect(r, &ReaderControl::TrackRead, r,
                      [this](const QString&, const QString&, const QString& track) { onTrackRead(track); });
     QObject::connect(r, &ReaderControl::CardNumberRead, r, [this](const QString& card) { onCardNumberRead(card); });
+    QObject::connect(r, &ReaderControl::conditionChanged, r, [this](const ReaderCondition& c) {
+        site_.status().setReaderCondition(number_, c.known ? std::optional(c.tamper) : std::nullopt,
+                                          c.known ? std::optional(c.powerOk) : std::nullopt, c.installKeyOnly);
+    });
 }
 
 Station::~Station() = default;
@@ -72,6 +76,8 @@ void Station::openPort(const QString& portText)
 {
     log_.write(reader_->name() + QStringLiteral(".OpenPortRem(") + portText + QStringLiteral(")"));
     log_.write(QStringLiteral("OpenPort %1: ").arg(number_) + QString::number(reader_->OpenPortRem(portText)));
+    if (const QString why = reader_->openFault(); !why.isEmpty())
+        log_.write(reader_->name() + QStringLiteral(": no se puede abrir la línea: ") + why);
 }
 
 void Station::setUpReader()
@@ -263,6 +269,7 @@ void Station::admitEntrance()
     site_.setFreeSpaces(toInt16(spaces->field(QStringLiteral("Plazas_Libres"))));
     if (site_.freeSpaces() <= 0) {
         site_.status().countPassage(number_, outcome::Full);
+        reader_->signalRefusal();
         site_.alert(QStringLiteral("NO HAY PLAZAS LIBRES"));
         return;
     }
@@ -271,6 +278,7 @@ void Station::admitEntrance()
     site_.status().decisionTook(std::chrono::duration<double>(std::chrono::steady_clock::now() - decisionStarted).count());
     if (decision != AccessGranted) {
         site_.status().countPassage(number_, outcomeName(decision));
+        reader_->signalRefusal();
         return;
     }
 

@@ -112,6 +112,16 @@ void StatusBoard::setSecureChannel(int number, const QString& state)
     station(number).secureChannel = state;
 }
 
+void StatusBoard::setReaderCondition(int number, std::optional<bool> tamper, std::optional<bool> powerOk,
+                                     bool installKeyOnly)
+{
+    std::lock_guard lock(mutex_);
+    StationStatus& st = station(number);
+    st.tamper = tamper;
+    st.powerOk = powerOk;
+    st.installKeyOnly = installKeyOnly;
+}
+
 void StatusBoard::setDisplay(int number, const QString& text)
 {
     const std::lock_guard lock(mutex_);

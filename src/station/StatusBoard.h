@@ -20,6 +20,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace parking {
 
@@ -37,6 +38,10 @@ struct StationStatus {
     QString secureChannel;  // "none", "off", "established", "waiting"
     QString display;        // what the display was last given
     std::uint64_t offlineTransitions = 0;
+    // What a supervised reader says of itself (unknown: none said yet).
+    std::optional<bool> tamper;
+    std::optional<bool> powerOk;
+    bool installKeyOnly = false; // answers only the install key while a key is stored
     std::map<QString, std::uint64_t> passages; // outcome -> count
 };
 
@@ -96,6 +101,7 @@ public:
     void setReaderOnline(int station, bool online);
     void setSecureChannel(int station, const QString& state);
     void setDisplay(int station, const QString& text);
+    void setReaderCondition(int station, std::optional<bool> tamper, std::optional<bool> powerOk, bool installKeyOnly);
     void countPassage(int station, const QString& outcomeName);
     void decisionTook(double seconds);
 

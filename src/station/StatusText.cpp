@@ -30,6 +30,9 @@ QJsonObject stationJson(int number, const StationStatus& st)
             {QStringLiteral("secureChannel"), st.secureChannel},
             {QStringLiteral("display"), st.display},
             {QStringLiteral("offlineTransitions"), static_cast<qint64>(st.offlineTransitions)},
+            {QStringLiteral("tamper"), st.tamper ? QJsonValue(*st.tamper) : QJsonValue()},
+            {QStringLiteral("powerOk"), st.powerOk ? QJsonValue(*st.powerOk) : QJsonValue()},
+            {QStringLiteral("installKeyOnly"), st.installKeyOnly},
             {QStringLiteral("passages"), passages}};
 }
 
@@ -111,6 +114,22 @@ void writeReaders(Exposition& e, const StatusSnapshot& s)
     for (int number : {1, 2})
         e.sample("parking_reader_offline_transitions_total", stationLabel(number),
                  static_cast<double>(s.stations[number == 1 ? 0 : 1].offlineTransitions));
+    // Only readers that said their state: an absent sample is "unknown", not "fine".
+    e.family("parking_reader_tamper", "gauge", "Whether the station's reader reports its case open (1) or closed (0).");
+    for (int number : {1, 2}) {
+        if (const auto tamper = s.stations[number == 1 ? 0 : 1].tamper)
+            e.sample("parking_reader_tamper", stationLabel(number), *tamper ? 1 : 0);
+    }
+    e.family("parking_reader_power_ok", "gauge", "Whether the station's reader reports its power normal (1) or failing (0).");
+    for (int number : {1, 2}) {
+        if (const auto ok = s.stations[number == 1 ? 0 : 1].powerOk)
+            e.sample("parking_reader_power_ok", stationLabel(number), *ok ? 1 : 0);
+    }
+    e.family("parking_reader_install_key_only", "gauge",
+             "Whether the station's reader answers only the install key while a key is stored (1: swapped or reset).");
+    for (int number : {1, 2})
+        e.sample("parking_reader_install_key_only", stationLabel(number),
+                 s.stations[number == 1 ? 0 : 1].installKeyOnly ? 1 : 0);
 }
 
 } // namespace

@@ -36,6 +36,7 @@ protected:
 
     void sent(const Bytes& b)
     {
+        raw.push_back(b);
         FrameReader f;
         f.feed(b);
         while (auto d = f.next()) {
@@ -44,9 +45,13 @@ protected:
                 --dropReplies;
                 continue;
             }
+            if (dropCommandCount > 0 && d->packet.code == dropCommand) {
+                --dropCommandCount;
+                continue;
+            }
             for (auto& pd : pds) {
                 if (auto reply = pd->handle(*d))
-                    replies.push_back(*reply);
+                    replies.push_back(corruptSecureReplies ? spoilMac(*reply) : *reply);
             }
         }
     }
@@ -90,7 +95,29 @@ protected:
         bool secure;
     };
 
+    // A reply whose MAC no longer matches, its CRC still right (what an
+    // attacker or a broken reader sends); plain replies pass untouched.
+    static Bytes spoilMac(Bytes reply)
+    {
+        const auto d = decode(reply);
+        if (!std::holds_alternative<Decoded>(d) || !std::get<Decoded>(d).packet.hasMac())
+            return reply;
+        reply[reply.size() - 3] ^= 0x01; // the MAC's last byte
+        const std::uint16_t crc = crc16(std::span(reply).first(reply.size() - 2));
+        reply[reply.size() - 2] = static_cast<std::uint8_t>(crc & 0xFF);
+        reply[reply.size() - 1] = static_cast<std::uint8_t>(crc >> 8);
+        return reply;
+    }
+    int sentCount(std::uint8_t code) const
+    {
+        return static_cast<int>(std::count_if(commands.begin(), commands.end(), [&](const Sent& c) { return c.code == code; }));
+    }
+
     TimePoint now{};
+    std::vector<Bytes> raw;
+    bool corruptSecureReplies = false;
+    std::uint8_t dropCommand = 0;
+    int dropCommandCount = 0;
     std::vector<std::unique_ptr<PeripheralEmulator>> pds;
     std::vector<Bytes> replies;
     std::vector<Sent> commands;
@@ -109,10 +136,12 @@ TEST_F(Bus, ComesOnlineThroughIdentityCapabilitiesAndTheSecureChannel)
     EXPECT_TRUE(bus.online(0));
     EXPECT_TRUE(pd.secure());
     ASSERT_GE(commands.size(), 8u);
-    const std::uint8_t expectedCodes[] = {command::Id, command::Capabilities, command::Challenge,
-                                          command::ServerCryptogram, command::Poll, command::Poll};
+    // Then its tamper and power, its inputs, and our receive size, before the polls.
+    const std::uint8_t expectedCodes[] = {command::Id,        command::Capabilities,     command::Challenge,
+                                          command::ServerCryptogram, command::LocalStatus, command::InputStatus,
+                                          command::ReceiveSize, command::Poll};
     const std::uint8_t expectedSequence[] = {0, 1, 2, 3, 1, 2, 3, 1};
-    for (std::size_t i = 0; i < 6; ++i)
+    for (std::size_t i = 0; i < 8; ++i)
         EXPECT_EQ(commands[i].code, expectedCodes[i]) << i;
     for (std::size_t i = 0; i < 8; ++i)
         EXPECT_EQ(commands[i].sequence, expectedSequence[i]) << i;
@@ -166,16 +195,30 @@ TEST_F(Bus, ALostReplyIsAskedForAgainWithTheSameSequenceNumber)
     EXPECT_EQ(count(BusEvent::Kind::Offline), 0);
 }
 
-TEST_F(Bus, TwoLostRepliesStartOverAtSequenceZero)
+TEST_F(Bus, ALostReplyIsAskedForUpToThreeTimesThenTheSequenceStartsOver)
 {
-    addReader(1, ChannelMode::On, StoredKey, StoredKey);
+    PeripheralEmulator& pd = addReader(1, ChannelMode::On, StoredKey, StoredKey);
     run(100ms);
+    pd.presentCardNumber(123456);
     commands.clear();
+    // The reader hands the read out once; our three repeats get its kept reply.
+    pd.loseReplies(1);
     dropReplies = 2;
-    run(600ms);
-    ASSERT_GE(commands.size(), 3u);
-    EXPECT_EQ(commands[2].sequence, 0);
-    EXPECT_EQ(commands[2].code, command::Id);
+    run(1s);
+    ASSERT_GE(commands.size(), 5u);
+    for (std::size_t i = 1; i < 4; ++i) {
+        EXPECT_EQ(commands[i].sequence, commands[0].sequence) << i;
+        EXPECT_EQ(commands[i].code, commands[0].code) << i;
+    }
+    EXPECT_NE(commands[4].code, command::Id); // answered at the fourth try: no new handshake
+    EXPECT_EQ(count(BusEvent::Kind::RawCard), 1);
+
+    commands.clear();
+    dropReplies = 4;
+    run(1200ms);
+    ASSERT_GE(commands.size(), 5u);
+    EXPECT_EQ(commands[4].sequence, 0);
+    EXPECT_EQ(commands[4].code, command::Id);
     EXPECT_TRUE(bus.online(0));
     EXPECT_EQ(count(BusEvent::Kind::Offline), 0);
 }
@@ -204,6 +247,9 @@ TEST_F(Bus, ARestartedReaderGetsItsChannelBackByItself)
     EXPECT_TRUE(pd.secure());
     EXPECT_TRUE(bus.online(0));
     EXPECT_EQ(count(BusEvent::Kind::Offline), 0);
+    // Told, so what it showed can be sent again.
+    EXPECT_EQ(count(BusEvent::Kind::Restarted), 1);
+    EXPECT_EQ(count(BusEvent::Kind::Online), 1);
 }
 
 TEST_F(Bus, ADeadReaderDoesNotSlowItsNeighbour)
@@ -318,6 +364,276 @@ TEST_F(Bus, ReadsAndTheRelayAnswerReachTheController)
     ASSERT_EQ(pd.relays().size(), 1u);
     EXPECT_EQ(pd.relays()[0].control, 5);
     EXPECT_EQ(pd.relays()[0].tenths, 6);
+}
+
+// ---- proof of life -------------------------------------------------------------
+
+TEST_F(Bus, PlainNaksFromAnythingOnTheWireNeverKeepAReaderOnline)
+{
+    PeripheralEmulator& pd = addReader(1, ChannelMode::On, StoredKey, StoredKey);
+    run(100ms);
+    ASSERT_TRUE(bus.online(0));
+    pd.setForgeNak(true); // the reader removed, something answering NAK in its place
+    run(OsdpBus::OfflineAfter + 100ms);
+    EXPECT_EQ(count(BusEvent::Kind::Offline), 1);
+    run(20s);
+    EXPECT_FALSE(bus.online(0));
+    EXPECT_EQ(count(BusEvent::Kind::Online), 1);
+}
+
+TEST_F(Bus, AReaderThatCompletesHandshakesButFailsEveryExchangeGoesOffline)
+{
+    addReader(1, ChannelMode::On, StoredKey, StoredKey);
+    run(100ms);
+    ASSERT_TRUE(bus.online(0));
+    corruptSecureReplies = true; // the handshake still succeeds, every MAC after it fails
+    run(OsdpBus::OfflineAfter + 200ms);
+    EXPECT_EQ(count(BusEvent::Kind::Offline), 1);
+    EXPECT_GT(sentCount(command::ServerCryptogram), 2); // it kept completing handshakes
+    run(20s);
+    EXPECT_EQ(count(BusEvent::Kind::Online), 1);
+    EXPECT_EQ(count(BusEvent::Kind::Restarted), 0);
+}
+
+TEST_F(Bus, AFreshReaderIsOnlineOnlyAfterAnAuthenticatedReply)
+{
+    corruptSecureReplies = true;
+    addReader(1, ChannelMode::On, StoredKey, StoredKey);
+    run(9s);
+    EXPECT_EQ(count(BusEvent::Kind::Online), 0);
+    EXPECT_EQ(count(BusEvent::Kind::Offline), 1);
+}
+
+// ---- keys -----------------------------------------------------------------------
+
+TEST_F(Bus, AReaderAnsweringOnlyTheInstallKeyWhileAKeyIsStoredIsReportedNeverReKeyed)
+{
+    for (ChannelMode mode : {ChannelMode::Install, ChannelMode::On}) {
+        events.clear();
+        stored.clear();
+        pds.clear();
+        bus = OsdpBus([this](const Bytes& b) { sent(b); }, [this](const BusEvent& e) { events.push_back(e); },
+                      [this](int reader, const Block& key) {
+                          stored.push_back({reader, key});
+                          return storeWorks;
+                      });
+        // A factory-fresh reader put in place of the keyed one.
+        PeripheralEmulator& pd = addReader(1, mode, StoredKey, std::nullopt);
+        run(12s);
+        EXPECT_TRUE(stored.empty());
+        EXPECT_FALSE(pd.key());
+        EXPECT_EQ(pd.commandsSeen(command::KeySet), 0);
+        EXPECT_FALSE(bus.online(0));
+        EXPECT_EQ(count(BusEvent::Kind::InstallKeyOnly), 1); // said once, not every second
+        EXPECT_EQ(count(BusEvent::Kind::Online), 0);
+    }
+}
+
+TEST_F(Bus, ARekeyOnRequestGivesAReplacedReaderANewKey)
+{
+    // A factory-fresh reader, a key stored for its place, and the
+    // installer's --rekey.
+    pds.push_back(std::make_unique<PeripheralEmulator>(1));
+    PeripheralEmulator& fresh = *pds.back();
+    bus.addReader({1, ChannelMode::On, StoredKey, true}, now);
+    run(3s);
+    ASSERT_EQ(stored.size(), 1u);
+    ASSERT_TRUE(fresh.key());
+    EXPECT_EQ(*fresh.key(), stored[0].second);
+    EXPECT_TRUE(bus.online(0));
+    EXPECT_EQ(fresh.commandsSeen(command::KeySet), 1);
+}
+
+TEST_F(Bus, ANewKeyAcknowledgedInTheClearIsTaken)
+{
+    PeripheralEmulator& pd = addReader(1, ChannelMode::Install, std::nullopt, std::nullopt);
+    pd.setPlainKeySetAck(true);
+    run(500ms);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(pd.key(), stored[0].second);
+    EXPECT_TRUE(bus.online(0));
+    EXPECT_FALSE(logs().filter(QStringLiteral("clave nueva de canal seguro dada")).isEmpty());
+}
+
+TEST_F(Bus, ANewKeyWhoseReplyIsLostIsAskedForAgainAndThenUsed)
+{
+    PeripheralEmulator& pd = addReader(1, ChannelMode::Install, std::nullopt, std::nullopt);
+    pd.loseReplies(1, command::KeySet);
+    run(1s);
+    EXPECT_EQ(sentCount(command::KeySet), 2); // the repeat, same sequence, got the kept reply
+    EXPECT_EQ(pd.commandsSeen(command::KeySet), 1);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(pd.key(), stored[0].second);
+    EXPECT_TRUE(bus.online(0));
+}
+
+TEST_F(Bus, AfterANewKeyThatNeverArrivedTheOldKeyStillReachesTheReader)
+{
+    PeripheralEmulator& pd = addReader(1, ChannelMode::Install, std::nullopt, std::nullopt);
+    // The KEYSET and its three repeats lost on their way: the reader keeps the install key.
+    dropCommand = command::KeySet;
+    dropCommandCount = 4;
+    run(5s);
+    EXPECT_EQ(sentCount(command::KeySet), 5);
+    // The new key was tried, then the one before, then a key given again.
+    ASSERT_EQ(stored.size(), 2u);
+    ASSERT_TRUE(pd.key());
+    EXPECT_EQ(*pd.key(), stored.back().second);
+    EXPECT_TRUE(bus.online(0));
+}
+
+// ---- BUSY, sizes, capabilities ------------------------------------------------------
+
+TEST_F(Bus, BusyGetsTheSameCommandAgainAfterAWaitWithoutANewHandshake)
+{
+    PeripheralEmulator& pd = addReader(1, ChannelMode::On, StoredKey, StoredKey);
+    run(200ms);
+    commands.clear();
+    pd.busyNext(2);
+    run(300ms);
+    ASSERT_GE(commands.size(), 4u);
+    EXPECT_EQ(commands[1].sequence, commands[0].sequence);
+    EXPECT_EQ(commands[2].sequence, commands[0].sequence);
+    EXPECT_GE(commands[1].at - commands[0].at, OsdpBus::BusyWait);
+    EXPECT_EQ(sentCount(command::Challenge), 0);
+    EXPECT_TRUE(bus.online(0));
+}
+
+TEST_F(Bus, ALargeReplyIsTakenAndMacOnlyDataIsAuthentic)
+{
+    PeripheralEmulator& pd = addReader(1, ChannelMode::On, StoredKey, StoredKey);
+    run(100ms);
+    pd.presentRawCard(1300 * 8, Bytes(1300, 0x5A)); // a 1,308-byte reply and more once sealed
+    run(100ms);
+    ASSERT_EQ(count(BusEvent::Kind::RawCard), 1);
+    pd.setMacOnlyReplies(true);
+    pd.presentCardNumber(42);
+    run(100ms);
+    EXPECT_EQ(count(BusEvent::Kind::RawCard), 2);
+    run(10s);
+    EXPECT_EQ(count(BusEvent::Kind::Offline), 0);
+    EXPECT_EQ(count(BusEvent::Kind::Online), 1);
+    EXPECT_EQ(pd.commandsSeen(command::ReceiveSize), 1);
+}
+
+TEST_F(Bus, ACommandLargerThanTheReaderTakesIsNotSent)
+{
+    PeripheralEmulator& pd = addReader(1, ChannelMode::On, StoredKey, StoredKey);
+    Capabilities small = pd.capabilities();
+    small.receiveSize = 64;
+    pd.setCapabilities(small);
+    run(100ms);
+    ASSERT_EQ(bus.capabilities(0).receiveSize, 64);
+    ASSERT_TRUE(bus.submit(0, command::Text, Bytes(80, 'x')));
+    ASSERT_TRUE(bus.submit(0, command::Output, {0, 5, 6, 0}));
+    run(100ms);
+    EXPECT_EQ(pd.commandsSeen(command::Text), 0);
+    EXPECT_EQ(pd.relays().size(), 1u);
+    EXPECT_EQ(logs().filter(QStringLiteral("sólo admite 64")).size(), 1);
+}
+
+TEST_F(Bus, AReaderWithoutSecureChannelIsSaidPlainlyUnderScOn)
+{
+    PeripheralEmulator& pd = addReader(1, ChannelMode::On, StoredKey, StoredKey);
+    Capabilities none = pd.capabilities();
+    none.secureChannel = false;
+    pd.setCapabilities(none);
+    run(9s);
+    EXPECT_FALSE(bus.online(0));
+    EXPECT_EQ(pd.commandsSeen(command::Challenge), 0);
+    EXPECT_EQ(logs().filter(QStringLiteral("capacidad 9")).size(), 1);
+    EXPECT_TRUE(logs().filter(QStringLiteral("rechaza la clave")).isEmpty());
+}
+
+// ---- timing -------------------------------------------------------------------------
+
+TEST_F(Bus, PacketsGoBehindAMarkByteAndAReplyIsAwaitedFromTheEndOfTheWire)
+{
+    bus.setLineSpeed(9600);
+    PeripheralEmulator& pd = addReader(1, ChannelMode::On, StoredKey, StoredKey);
+    run(500ms);
+    ASSERT_TRUE(bus.online(0));
+    for (const Bytes& b : raw) {
+        ASSERT_GE(b.size(), 2u);
+        EXPECT_EQ(b[0], MarkByte);
+        EXPECT_EQ(b[1], StartOfMessage);
+    }
+    pd.setSilent(true);
+    commands.clear();
+    raw.clear();
+    run(600ms);
+    ASSERT_GE(commands.size(), 2u);
+    // 15 bytes of a sealed poll at 9600 baud: 15.6 ms on the wire, then 200 ms.
+    const auto gap = commands[1].at - commands[0].at;
+    EXPECT_GE(gap, OsdpBus::ReplyTimeout + bus.wireTime(raw[0].size()));
+    EXPECT_LT(gap, OsdpBus::ReplyTimeout + bus.wireTime(raw[0].size()) + 10ms);
+}
+
+TEST_F(Bus, AnIdleReaderIsPolledAtASteadyRateAndTheBusSleepsBetween)
+{
+    addReader(1, ChannelMode::On, StoredKey, StoredKey);
+    run(200ms);
+    const std::size_t before = commands.size();
+    run(1s);
+    const auto polls = commands.size() - before;
+    EXPECT_LE(polls, 50u);
+    EXPECT_GE(polls, 40u);
+    // Between two polls there is nothing to do until the next one is due.
+    run(10ms); // just after a poll's reply
+    const TimePoint wake = bus.nextWakeUp(now);
+    EXPECT_GT(wake, now);
+    EXPECT_LE(wake, now + OsdpBus::PollInterval);
+}
+
+TEST_F(Bus, AfterACardReadThePollsWaitSoTheBarrierFindsTheLineFree)
+{
+    PeripheralEmulator& pd = addReader(1, ChannelMode::On, StoredKey, StoredKey);
+    run(200ms);
+    pd.presentCardNumber(7);
+    for (int step = 0; step < 10 && count(BusEvent::Kind::RawCard) == 0; ++step)
+        run(5ms);
+    ASSERT_EQ(count(BusEvent::Kind::RawCard), 1);
+    commands.clear();
+    run(OsdpBus::HoldAfterRead - 10ms);
+    EXPECT_TRUE(commands.empty()); // no poll in the way of the decision's relay
+    ASSERT_TRUE(bus.submit(0, command::Output, {0, 5, 6, 0}));
+    run(5ms);
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(commands[0].code, command::Output);
+}
+
+// ---- tamper, power and inputs ---------------------------------------------------------
+
+TEST_F(Bus, TamperPowerAndInputsAreReportedOnlineAndAtEveryChange)
+{
+    PeripheralEmulator& pd = addReader(1, ChannelMode::On, StoredKey, StoredKey);
+    pd.setTamper(true);
+    run(200ms);
+    std::vector<BusEvent> status;
+    const auto collect = [&] {
+        status.clear();
+        for (const BusEvent& e : events) {
+            if (e.kind == BusEvent::Kind::LocalStatus || e.kind == BusEvent::Kind::Inputs)
+                status.push_back(e);
+        }
+    };
+    collect();
+    ASSERT_EQ(status.size(), 2u); // both asked for when it came online
+    EXPECT_TRUE(status[0].status.tamper);
+    EXPECT_FALSE(status[0].status.powerLost);
+    EXPECT_EQ(status[1].data, Bytes{0});
+    run(1s);
+    collect();
+    EXPECT_EQ(status.size(), 2u); // nothing changed, nothing said
+    pd.setTamper(false);
+    pd.setPowerLost(true);
+    pd.setInput(0, true);
+    run(200ms);
+    collect();
+    ASSERT_EQ(status.size(), 4u);
+    EXPECT_FALSE(status[2].status.tamper);
+    EXPECT_TRUE(status[2].status.powerLost);
+    EXPECT_EQ(status[3].data, Bytes{1});
 }
 
 } // namespace

@@ -157,6 +157,50 @@ TEST(OsdpFrameReader, FindsPacketsInNoiseAndAcrossPieces)
     EXPECT_GE(reader.dropped(), 2u);
 }
 
+TEST(OsdpFrameReader, AFalseStartWithAPlausibleLengthDoesNotHoldARealReplyUp)
+{
+    const Bytes ack = hex("53 80 08 00 06 40 3B CA");
+    struct Case {
+        const char* name;
+        Bytes noise;
+        std::optional<std::uint8_t> expected;
+    };
+    const Case cases[] = {
+        // A stray 0x53 announcing 200 bytes, then the reply at once.
+        {"PlausibleLengthAnyAddress", {0x53, 0x80, 0xC8, 0x00}, std::nullopt},
+        // The same with another reader's address: skipped at its second byte.
+        {"OtherAddress", {0x53, 0x85, 0xC8, 0x00}, std::uint8_t(0x80)},
+    };
+    for (const Case& c : cases) {
+        FrameReader reader;
+        reader.expectAddressByte(c.expected);
+        Bytes stream = c.noise;
+        stream.insert(stream.end(), ack.begin(), ack.end());
+        reader.feed(stream);
+        const auto d = reader.next();
+        ASSERT_TRUE(d.has_value()) << c.name;
+        EXPECT_EQ(d->packet.code, reply::Ack) << c.name;
+    }
+}
+
+TEST(OsdpCodec, PacketsUpToTheLargestAReaderMaySendAreRead)
+{
+    Packet big;
+    big.address = 1;
+    big.reply = true;
+    big.code = reply::RawCard;
+    big.data = Bytes(MaxPacketSize - 8, 0x33); // header 5, code 1, CRC 2
+    const Bytes frame = encode(big);
+    ASSERT_EQ(frame.size(), MaxPacketSize);
+    FrameReader reader;
+    reader.feed(frame);
+    const auto d = reader.next();
+    ASSERT_TRUE(d.has_value());
+    EXPECT_EQ(d->packet.data.size(), MaxPacketSize - 8);
+    big.data.push_back(0);
+    EXPECT_EQ(std::get<DecodeError>(decode(encode(big))), DecodeError::Oversized);
+}
+
 } // namespace
 
 namespace {

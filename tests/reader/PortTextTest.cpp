@@ -1,5 +1,6 @@
 // What installers write (the port text, the key file) and what readers
 // send (raw card bits), read strictly.
+#include "CardFormat.h"
 #include "OsdpTransport.h"
 #include "PortText.h"
 #include "ReaderKeyFile.h"
@@ -8,6 +9,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cstring>
+#include <string>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -64,7 +67,23 @@ INSTANTIATE_TEST_SUITE_P(Texts, BadPortTexts, ::testing::Values(
     "sim:x", "osdp:", "osdp:?addr=1", "osdp:/dev/x?addr=127", "osdp:/dev/x?addr=-1", "osdp:/dev/x?addr=1&addr=2",
     "osdp:/dev/x?baud=9601", "osdp:/dev/x?sc=yes", "osdp:/dev/x?display=2x", "osdp:/dev/x?display=0x20",
     "osdp:/dev/x?display=2x200", "osdp:/dev/x?colour=red", "osdp:/dev/x?addr", "osdp:tcp:host", "osdp:tcp::4001",
-    "osdp:tcp:h:0", "osdp:tcp:h:65536", "osdp:tcp:h:12ab", "osdp:/dev/x?addr= 1"));
+    "osdp:tcp:h:0", "osdp:tcp:h:65536", "osdp:tcp:h:12ab", "osdp:/dev/x?addr= 1", "osdp:/dev/x?fmt=wiegand35",
+    "osdp:/dev/x?fmt=", "osdp:/dev/x?led=no", "osdp:/dev/x?buzzer=", "osdp:/dev/x?rs485=1", "osdp:/dev/x?fmt=raw&fmt=csn"));
+
+TEST(PortTextOptions, FormatFeedbackAndRs485AreReadAsWritten)
+{
+    const auto plain = std::get<PortText>(parsePortText(QStringLiteral("osdp:/dev/ttyS1")));
+    EXPECT_EQ(plain.format, CardFormat::Raw);
+    EXPECT_TRUE(plain.led);
+    EXPECT_TRUE(plain.buzzer);
+    EXPECT_FALSE(plain.rs485);
+    const auto set = std::get<PortText>(
+        parsePortText(QStringLiteral("osdp:/dev/ttyS1?fmt=wiegand34&led=off&buzzer=off&rs485=on")));
+    EXPECT_EQ(set.format, CardFormat::Wiegand34);
+    EXPECT_FALSE(set.led);
+    EXPECT_FALSE(set.buzzer);
+    EXPECT_TRUE(set.rs485);
+}
 
 TEST(ReaderKeyFile, StoresPrivatelyReadsBackAndRefusesWhatOthersCanRead)
 {
@@ -111,11 +130,13 @@ class RawCards : public ::testing::TestWithParam<Raw> {};
 
 TEST_P(RawCards, BecomeThirteenDigitsOrNothing)
 {
-    const auto text = rawCardText(GetParam().bits, GetParam().data);
-    if (GetParam().text)
-        EXPECT_EQ(text, QString::fromUtf8(GetParam().text));
-    else
-        EXPECT_EQ(text, std::nullopt);
+    const auto read = readCard(CardFormat::Raw, GetParam().bits, GetParam().data);
+    if (GetParam().text) {
+        EXPECT_EQ(read.card, QString::fromUtf8(GetParam().text));
+    } else {
+        EXPECT_EQ(read.card, std::nullopt);
+        EXPECT_FALSE(read.fault.isEmpty());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Reads, RawCards, ::testing::Values(
@@ -127,6 +148,65 @@ INSTANTIATE_TEST_SUITE_P(Reads, RawCards, ::testing::Values(
     Raw{26, {0x00, 0x00, 0x00}, nullptr},                                 // data shorter than the bits
     Raw{0, {}, nullptr}, Raw{65, Bytes(9, 0), nullptr}));
 
+// A read as the reader sends it: '0'/'1' characters, first bit first.
+struct FormatCase {
+    const char* name;
+    CardFormat format;
+    const char* bits;
+    const char* card;  // nullptr: refused
+    const char* fault; // a part of the refusal's log line
+};
+
+Bytes packBits(const char* bits)
+{
+    Bytes out((std::strlen(bits) + 7) / 8, 0);
+    for (std::size_t i = 0; bits[i]; ++i) {
+        if (bits[i] == '1')
+            out[i / 8] |= static_cast<std::uint8_t>(0x80 >> (i % 8));
+    }
+    return out;
+}
+
+class CardFormats : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(CardFormats, BecomeTheCardNumberOrAreRefusedWithAReason)
+{
+    const FormatCase& c = GetParam();
+    const auto read = readCard(c.format, static_cast<int>(std::strlen(c.bits)), packBits(c.bits));
+    if (c.card) {
+        EXPECT_EQ(read.card, QString::fromUtf8(c.card)) << read.fault.toStdString();
+    } else {
+        EXPECT_EQ(read.card, std::nullopt);
+        EXPECT_TRUE(read.fault.contains(QString::fromUtf8(c.fault))) << read.fault.toStdString();
+    }
+}
+
+const std::string W37One = "0" + std::string(34, '0') + "10";
+const std::string W37Largest = "0" + std::string(35, '1') + "1";
+const std::string W37Broken = "0" + std::string(35, '1') + "0";
+const std::string Ones56(56, '1');
+
+INSTANTIATE_TEST_SUITE_P(Reads, CardFormats, ::testing::Values(
+    // H10301: facility 1, card 1; facility 123, card 45678 (as printed: 123 45678).
+    FormatCase{"W26One", CardFormat::Wiegand26, "10000000100000000000000010", "C0000000100001", ""},
+    FormatCase{"W26Printed", CardFormat::Wiegand26, "10111101110110010011011101", "C0000012345678", ""},
+    FormatCase{"W26OddParityBroken", CardFormat::Wiegand26, "10000000100000000000000011", nullptr, "paridad"},
+    FormatCase{"W26EvenParityBroken", CardFormat::Wiegand26, "00000000100000000000000010", nullptr, "paridad"},
+    FormatCase{"W26WrongLength", CardFormat::Wiegand26, "1000000010000000000000001", nullptr, "espera 26"},
+    // H10306: facility 1, card 1.
+    FormatCase{"W34One", CardFormat::Wiegand34, "1000000000000000100000000000000010", "C0000000100001", ""},
+    FormatCase{"W34ParityBroken", CardFormat::Wiegand34, "0000000000000000100000000000000010", nullptr, "paridad"},
+    // H10302: card 1; the largest card number (35 ones).
+    FormatCase{"W37One", CardFormat::Wiegand37, W37One.c_str(), "C0000000000001", ""},
+    FormatCase{"W37Largest", CardFormat::Wiegand37, W37Largest.c_str(), "C0034359738367", ""},
+    FormatCase{"W37ParityBroken", CardFormat::Wiegand37, W37Broken.c_str(), nullptr, "paridad"},
+    // Serial numbers: 32 bits; 56 bits that need 17 digits are refused, never shortened.
+    FormatCase{"Csn32", CardFormat::Csn, "11011110101011011011111011101111", "C0003735928559", ""},
+    FormatCase{"Csn56TooLong", CardFormat::Csn, Ones56.c_str(), nullptr, "17 cifras"},
+    FormatCase{"Csn56NamesWhatFits", CardFormat::Csn, Ones56.c_str(), nullptr, "wiegand26"},
+    FormatCase{"Csn24", CardFormat::Csn, "111111111111111111111111", nullptr, "de 32 a 64"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(OsdpCommands, RelayLedAndTextRecords)
 {
     EXPECT_EQ(relayPulse(0, 6), (Bytes{0, 5, 6, 0}));
@@ -137,9 +217,22 @@ TEST(OsdpCommands, RelayLedAndTextRecords)
     EXPECT_EQ(rows[0], (Bytes{0, 1, 0, 1, 1, 20, 'B', 'I', 'E', 'N', 'V', 'E', 'N', 'I', 'D', 'O', ' ', ' ', ' ', ' ',
                               ' ', ' ', ' ', ' ', ' ', ' '}));
     EXPECT_EQ(rows[1][3], 2);
-    EXPECT_EQ(rows[1][5], 12);
+    EXPECT_EQ(rows[1][5], 20); // padded: the rest of the row is blanked
     EXPECT_EQ(displayRows(QString(100, QLatin1Char('x')), 2, 20).size(), 2u); // at most ROWS rows
-    EXPECT_TRUE(displayRows(QString(), 2, 20).empty());
+    // Every row, padded: a short text blanks what it does not cover.
+    const auto blank = displayRows(QString(), 2, 20);
+    ASSERT_EQ(blank.size(), 2u);
+    EXPECT_EQ(blank[1][5], 20);
+    EXPECT_EQ(blank[1][6], ' ');
+    // A small receive buffer: rows cut into pieces at their columns.
+    const auto pieces = displayRows(QString(40, QLatin1Char('y')), 2, 20, 9);
+    ASSERT_EQ(pieces.size(), 6u);
+    EXPECT_EQ(pieces[1][4], 10); // second piece from column 10
+    EXPECT_EQ(pieces[2][5], 2);  // the row's last two characters
+    EXPECT_EQ(textCharsFor(0), 255);
+    EXPECT_EQ(textCharsFor(64), 41);   // 14 + 48 bytes sealed
+    EXPECT_EQ(textCharsFor(30), 9);    // one block: the smallest text
+    EXPECT_EQ(textCharsFor(29), 0);
 }
 
 } // namespace

@@ -26,6 +26,35 @@ void PeripheralEmulator::restart()
     pending_.reset();
     lastSequence_.reset();
     lastReply_.clear();
+    display_ = QStringList(rows_, QString());
+    ledColour_ = 0;
+}
+
+void PeripheralEmulator::setCapabilities(const Capabilities& c)
+{
+    capabilities_ = c;
+    inputs_.resize(static_cast<std::size_t>(std::max(0, c.inputs)), 0);
+}
+
+void PeripheralEmulator::setTamper(bool tamper)
+{
+    statusChanged_ = statusChanged_ || tamper != tamper_;
+    tamper_ = tamper;
+}
+
+void PeripheralEmulator::setPowerLost(bool lost)
+{
+    statusChanged_ = statusChanged_ || lost != powerLost_;
+    powerLost_ = lost;
+}
+
+void PeripheralEmulator::setInput(int input, bool active)
+{
+    if (input < 0 || static_cast<std::size_t>(input) >= inputs_.size())
+        return;
+    const std::uint8_t value = active ? 1 : 0;
+    inputsChanged_ = inputsChanged_ || inputs_[static_cast<std::size_t>(input)] != value;
+    inputs_[static_cast<std::size_t>(input)] = value;
 }
 
 void PeripheralEmulator::presentRawCard(int bits, Bytes data)
@@ -62,11 +91,26 @@ void PeripheralEmulator::pressKeys(const QString& digits)
     reads_.push_back(plain(reply::Keypad, std::move(d)));
 }
 
+std::optional<Bytes> PeripheralEmulator::plainReply(const Packet& command, Packet reply)
+{
+    reply.sequence = command.sequence;
+    return encode(reply);
+}
+
 std::optional<Bytes> PeripheralEmulator::handle(const Decoded& command)
 {
     const Packet& c = command.packet;
     if (silent_ || c.reply || (c.address != address_ && c.address != BroadcastAddress))
         return std::nullopt;
+    if (forgeNak_)
+        return plainReply(c, nak(0));
+    if (busyCount_ > 0) {
+        // Busy: nothing done, nothing remembered; the same command comes again.
+        --busyCount_;
+        Packet busy = plain(reply::Busy);
+        busy.sequence = 0;
+        return encode(busy);
+    }
     // The same sequence number again: our reply was lost, send it again.
     if (c.sequence != 0 && lastSequence_ == c.sequence && !lastReply_.empty())
         return lastReply_;
@@ -98,8 +142,41 @@ std::optional<Bytes> PeripheralEmulator::handle(const Decoded& command)
         return std::nullopt;
     reply->sequence = c.sequence;
     lastSequence_ = c.sequence;
-    lastReply_ = (secureCommand && session_) ? session_->seal(*reply) : encode(*reply);
+    const bool inClear = c.code == command::KeySet && plainKeySetAck_ && reply->code == reply::Ack;
+    lastReply_ = (secureCommand && session_ && !inClear) ? session_->seal(*reply, !macOnlyReplies_) : encode(*reply);
+    if (nextAddress_) {
+        // osdp_COMSET: answered at the old address, from now on the new one.
+        address_ = *nextAddress_;
+        nextAddress_.reset();
+    }
+    if (loseCount_ > 0 && (!loseCode_ || *loseCode_ == c.code)) {
+        --loseCount_;
+        return std::nullopt;
+    }
     return lastReply_;
+}
+
+Packet PeripheralEmulator::capabilitiesReply() const
+{
+    const auto flag = [](bool b) { return b ? std::uint8_t(1) : std::uint8_t(0); };
+    const Capabilities& c = capabilities_;
+    Bytes d{1, 1, static_cast<std::uint8_t>(inputs_.size()), 2, flag(c.output), 1, 3, 1, 0, 4, flag(c.led), 1,
+            5, flag(c.buzzer), 1, 6, flag(c.text), static_cast<std::uint8_t>(rows_)};
+    if (c.secureChannel)
+        d.insert(d.end(), {9, flag(*c.secureChannel), 1});
+    if (c.receiveSize > 0)
+        d.insert(d.end(), {10, static_cast<std::uint8_t>(c.receiveSize & 0xFF), static_cast<std::uint8_t>(c.receiveSize >> 8)});
+    return plain(reply::Capabilities, std::move(d));
+}
+
+Packet PeripheralEmulator::comSet(const Packet& c)
+{
+    const Bytes& d = c.data;
+    if (d.size() != 5 || d[0] > MaxAddress)
+        return nak(nak::CommandLength);
+    baud_ = static_cast<int>(d[1] | (d[2] << 8) | (d[3] << 16) | (static_cast<std::uint32_t>(d[4]) << 24));
+    nextAddress_ = d[0];
+    return plain(reply::Com, d);
 }
 
 std::optional<Packet> PeripheralEmulator::answer(const Packet& c, bool secureCommand)
@@ -111,31 +188,43 @@ std::optional<Packet> PeripheralEmulator::answer(const Packet& c, bool secureCom
     case command::Id:
         return plain(reply::Identity, EmulatorIdentity);
     case command::Capabilities:
-        return plain(reply::Capabilities,
-                     {1, 1, 1, 2, capabilities_.output ? std::uint8_t(1) : std::uint8_t(0), 1, 3, 1, 0, 4,
-                      capabilities_.led ? std::uint8_t(1) : std::uint8_t(0), 1, 5, capabilities_.buzzer ? std::uint8_t(1) : std::uint8_t(0), 1, 6,
-                      capabilities_.text ? std::uint8_t(1) : std::uint8_t(0), static_cast<std::uint8_t>(rows_), 9, 1, 1});
+        return capabilitiesReply();
     case command::LocalStatus:
-        return plain(reply::LocalStatus, {0, 0});
+        statusChanged_ = false;
+        return plain(reply::LocalStatus, {tamper_ ? std::uint8_t(1) : std::uint8_t(0), powerLost_ ? std::uint8_t(1) : std::uint8_t(0)});
+    case command::InputStatus:
+        inputsChanged_ = false;
+        return plain(reply::InputStatus, Bytes(inputs_.begin(), inputs_.end()));
     case command::Output:
         for (std::size_t i = 0; i + 3 < d.size(); i += 4)
             relays_.push_back({d[i], d[i + 1], d[i + 2] | (d[i + 3] << 8)});
         return plain(reply::Ack);
     case command::Led:
-        if (d.size() >= 14)
-            ledColour_ = d[2] == 2 ? d[5] : d[12];
+        if (d.size() >= 14) {
+            const bool temporary = d[2] == 2;
+            ledColour_ = temporary ? d[5] : d[12];
+            leds_.push_back({ledColour_, temporary ? d[7] | (d[8] << 8) : 0});
+        }
         return plain(reply::Ack);
     case command::Buzzer:
+        if (d.size() >= 5 && d[1] >= 2)
+            beeps_ += std::max<int>(1, d[4]);
         return plain(reply::Ack);
     case command::Text: {
         if (d.size() < 6 || d[3] < 1 || d[3] > rows_ || d.size() < 6u + d[5])
             return nak(nak::CommandLength);
         const QString text = QString::fromLatin1(reinterpret_cast<const char*>(d.data()) + 6, d[5]);
         QString& row = display_[d[3] - 1];
-        row = row.leftJustified(d[4] - 1, QLatin1Char(' '), true) + text;
+        const QString before = row.leftJustified(d[4] - 1, QLatin1Char(' '), true);
+        const QString after = row.mid(d[4] - 1 + text.size());
+        row = before + text + after;
         row.truncate(columns_);
         return plain(reply::Ack);
     }
+    case command::ComSet:
+        return comSet(c);
+    case command::ReceiveSize:
+        return d.size() == 2 ? plain(reply::Ack) : nak(nak::CommandLength);
     case command::KeySet:
         if (!secureCommand || d.size() != 18 || d[0] != 0x01 || d[1] != 16)
             return nak(secureCommand ? nak::CommandLength : nak::EncryptionRequired);
@@ -143,6 +232,8 @@ std::optional<Packet> PeripheralEmulator::answer(const Packet& c, bool secureCom
         std::copy(d.begin() + 2, d.end(), key_->begin());
         return plain(reply::Ack);
     case command::Challenge:
+        if (capabilities_.secureChannel == false)
+            return nak(nak::UnknownCommand);
         return challenge(c);
     case command::ServerCryptogram:
         return serverCryptogram(c);
@@ -155,7 +246,8 @@ Packet PeripheralEmulator::challenge(const Packet& c)
 {
     session_.reset();
     const bool stored = !c.securityData.empty() && c.securityData[0] == StoredKeySelector;
-    if (c.data.size() != 8 || (stored && !key_))
+    // A reader given a key of its own no longer answers the install key.
+    if (c.data.size() != 8 || stored != key_.has_value())
         return nak(nak::SecurityBlock);
     std::copy(c.data.begin(), c.data.end(), cpRandom_.begin());
     fillRandom(pdRandom_);
@@ -188,6 +280,14 @@ Packet PeripheralEmulator::serverCryptogram(const Packet& c)
 
 Packet PeripheralEmulator::pollReply()
 {
+    if (statusChanged_) {
+        statusChanged_ = false;
+        return plain(reply::LocalStatus, {tamper_ ? std::uint8_t(1) : std::uint8_t(0), powerLost_ ? std::uint8_t(1) : std::uint8_t(0)});
+    }
+    if (inputsChanged_) {
+        inputsChanged_ = false;
+        return plain(reply::InputStatus, Bytes(inputs_.begin(), inputs_.end()));
+    }
     if (reads_.empty())
         return plain(reply::Ack);
     Packet p = reads_.front();
@@ -195,7 +295,7 @@ Packet PeripheralEmulator::pollReply()
     return p;
 }
 
-Packet PeripheralEmulator::plain(std::uint8_t code, Bytes data)
+Packet PeripheralEmulator::plain(std::uint8_t code, Bytes data) const
 {
     Packet p;
     p.address = address_;
@@ -205,7 +305,7 @@ Packet PeripheralEmulator::plain(std::uint8_t code, Bytes data)
     return p;
 }
 
-Packet PeripheralEmulator::nak(std::uint8_t code)
+Packet PeripheralEmulator::nak(std::uint8_t code) const
 {
     return plain(reply::Nak, {code});
 }

@@ -1,10 +1,15 @@
 #pragma once
 // An OSDP peripheral device (a reader) in software, for tests, the
-// benchmark and the demo; never part of the controller. It answers POLL,
-// ID, CAP, LSTAT, OUT, LED, BUZ, TEXT, KEYSET and the Secure Channel
-// handshake, keeps what it was told to show, and hands out the reads it
-// was given at the next poll. It can go silent, answer NAK, or restart
-// (sequence and channel lost, as after a power cut).
+// benchmark, the demo and the emulator program; never part of the
+// controller. It answers POLL, ID, CAP, LSTAT, ISTAT, OUT, LED, BUZ, TEXT,
+// COMSET, KEYSET, ACURXSIZE and the Secure Channel handshake, keeps what it
+// was told to show, and hands out the reads it was given at the next poll;
+// a tamper, power or input change is announced in the reply to the next
+// poll. It can also behave as readers in the field do: go silent, answer
+// NAK or BUSY, lose replies, restart (sequence, channel and display lost, as
+// after a power cut), acknowledge a new key in the clear, refuse the Secure
+// Channel, have a small receive buffer, or forge (answer everything with a
+// plain NAK).
 #include "OsdpBus.h"
 #include "OsdpCodec.h"
 #include "SecureChannel.h"
@@ -21,6 +26,11 @@ struct RelayCommand {
     std::uint8_t output = 0;
     std::uint8_t control = 0;
     int tenths = 0;
+};
+
+struct LedCommand {
+    std::uint8_t colour = 0;
+    int tenths = 0; // of the temporary state; 0: a permanent one
 };
 
 class PeripheralEmulator {
@@ -43,15 +53,38 @@ public:
     bool silent() const { return silent_; }
     // Answer the next `count` commands with NAK `code`.
     void nakNext(int count, std::uint8_t code) { nakCount_ = count, nakCode_ = code; }
-    // Back to sequence 0 with no channel, as after a power cut.
+    // Answer the next `count` commands with a plain BUSY, without acting.
+    void busyNext(int count) { busyCount_ = count; }
+    // Act on the next `count` commands with this code (any: nullopt) but
+    // lose the reply, as a noisy line does; a repeat gets it.
+    void loseReplies(int count, std::optional<std::uint8_t> code = std::nullopt) { loseCount_ = count, loseCode_ = code; }
+    // Acknowledge osdp_KEYSET in the clear, as some readers do.
+    void setPlainKeySetAck(bool plain) { plainKeySetAck_ = plain; }
+    // Replies carry their data in the clear under the MAC (SCS_16).
+    void setMacOnlyReplies(bool macOnly) { macOnlyReplies_ = macOnly; }
+    // Answer every command with a plain NAK (something pretending to be a reader).
+    void setForgeNak(bool forge) { forgeNak_ = forge; }
+    // Back to sequence 0 with no channel and a blank display, as after a power cut.
     void restart();
+    void setTamper(bool tamper);
+    void setPowerLost(bool lost);
+    void setInput(int input, bool active);
+    bool tamper() const { return tamper_; }
+    bool powerLost() const { return powerLost_; }
     // The key the reader holds (none: only the install key).
     void setKey(std::optional<Block> key) { key_ = key; }
     const std::optional<Block>& key() const { return key_; }
-    void setCapabilities(const Capabilities& c) { capabilities_ = c; }
+    // Output, LED, buzzer, text, inputs, the Secure Channel (function 9)
+    // and the receive size (function 10) it reports.
+    void setCapabilities(const Capabilities& c);
+    const Capabilities& capabilities() const { return capabilities_; }
+    // The speed osdp_COMSET last set (the line itself is the host's).
+    int baud() const { return baud_; }
 
     const QStringList& display() const { return display_; }
     std::uint8_t ledColour() const { return ledColour_; }
+    const std::vector<LedCommand>& leds() const { return leds_; }
+    int beeps() const { return beeps_; }
     const std::vector<RelayCommand>& relays() const { return relays_; }
     bool secure() const { return session_.has_value(); }
     int commandsSeen(std::uint8_t code) const;
@@ -61,13 +94,18 @@ private:
     Packet challenge(const Packet& command);
     Packet serverCryptogram(const Packet& command);
     Packet pollReply();
-    Packet plain(std::uint8_t code, Bytes data = {});
-    Packet nak(std::uint8_t code);
+    Packet capabilitiesReply() const;
+    Packet comSet(const Packet& command);
+    Packet plain(std::uint8_t code, Bytes data = {}) const;
+    Packet nak(std::uint8_t code) const;
+    std::optional<Bytes> plainReply(const Packet& command, Packet reply);
 
     std::uint8_t address_;
+    std::optional<std::uint8_t> nextAddress_;
     int rows_;
     int columns_;
-    Capabilities capabilities_{true, true, true, true};
+    int baud_ = 9600;
+    Capabilities capabilities_{true, true, true, true, 1, true, 0};
     std::optional<Block> key_;
     std::optional<SessionKeys> pending_;
     Random cpRandom_{};
@@ -78,11 +116,24 @@ private:
     std::deque<Packet> reads_;
     QStringList display_;
     std::uint8_t ledColour_ = 0;
+    std::vector<LedCommand> leds_;
+    int beeps_ = 0;
     std::vector<RelayCommand> relays_;
     std::vector<int> seen_ = std::vector<int>(256, 0);
     bool silent_ = false;
     int nakCount_ = 0;
     std::uint8_t nakCode_ = 0;
+    int busyCount_ = 0;
+    int loseCount_ = 0;
+    std::optional<std::uint8_t> loseCode_;
+    bool plainKeySetAck_ = false;
+    bool macOnlyReplies_ = false;
+    bool forgeNak_ = false;
+    bool tamper_ = false;
+    bool powerLost_ = false;
+    bool statusChanged_ = false;
+    std::vector<std::uint8_t> inputs_ = std::vector<std::uint8_t>(1, 0);
+    bool inputsChanged_ = false;
 };
 
 } // namespace parking::osdp

@@ -9,13 +9,8 @@ namespace {
 // The key selector of the handshake's security blocks.
 constexpr std::uint8_t InstallKeySelector = 0x00;
 constexpr std::uint8_t StoredKeySelector = 0x01;
-// KEYSET: the key is a Secure Channel base key.
-constexpr std::uint8_t BaseKeyType = 0x01;
-
-Bytes toBytes(std::span<const std::uint8_t> s)
-{
-    return {s.begin(), s.end()};
-}
+// Security block, code, MAC and CRC around a sealed command's data.
+constexpr std::size_t SealedOverhead = 5 + 2 + 1 + 4 + 2;
 
 } // namespace
 
@@ -24,16 +19,23 @@ OsdpBus::OsdpBus(std::function<void(const Bytes&)> send, std::function<void(cons
 {
 }
 
+std::chrono::microseconds OsdpBus::wireTime(std::size_t bytes) const
+{
+    if (baud_ <= 0)
+        return std::chrono::microseconds(0);
+    return std::chrono::microseconds(static_cast<std::int64_t>(bytes) * 10 * 1'000'000 / baud_);
+}
+
 int OsdpBus::addReader(const ReaderConfig& config, TimePoint now)
 {
     readers_.push_back(Reader{});
-    retries_.emplace_back();
     Reader& r = readers_.back();
     r.config = config;
     r.startedAt = now;
     r.nextAttempt = now;
+    r.nextPoll = now;
     const int index = static_cast<int>(readers_.size()) - 1;
-    if (config.channel == ChannelMode::On && !config.key) {
+    if (config.channel == ChannelMode::On && !config.key && !config.rekey) {
         log(index,
             QStringLiteral("sin clave de canal seguro: ponga sc=install una vez para darle una, o añada su clave al "
                            "fichero de claves"),
@@ -50,7 +52,7 @@ void OsdpBus::removeReader(int reader)
     r.removed = true;
     r.up = false;
     r.queue.clear();
-    retries_[static_cast<std::size_t>(reader)].reset();
+    r.repeat.reset();
 }
 
 bool OsdpBus::online(int reader) const
@@ -69,7 +71,7 @@ bool OsdpBus::submit(int reader, std::uint8_t code, Bytes data)
     if (!r.up)
         return false;
     if (code == command::Output) {
-        // A barrier does not wait behind display texts.
+        // A barrier does not wait behind display texts, nor for a poll.
         const auto firstOther = std::find_if(r.queue.begin(), r.queue.end(),
                                              [](const Command& c) { return c.code != command::Output; });
         r.queue.insert(firstOther, {code, std::move(data)});
@@ -83,7 +85,7 @@ bool OsdpBus::submit(int reader, std::uint8_t code, Bytes data)
 void OsdpBus::tick(TimePoint now)
 {
     checkHealth(now);
-    if (outstanding_ && now - outstanding_->sentAt >= ReplyTimeout)
+    if (outstanding_ && now >= outstanding_->deadline)
         timedOut(now);
     if (!outstanding_)
         sendNext(now);
@@ -91,71 +93,127 @@ void OsdpBus::tick(TimePoint now)
 
 void OsdpBus::received(std::span<const std::uint8_t> bytes, TimePoint now)
 {
-    reader_.feed(bytes);
-    while (auto d = reader_.next())
+    frames_.feed(bytes);
+    while (auto d = frames_.next())
         answered(*d, now);
     if (!outstanding_)
         sendNext(now);
 }
 
-// ---- sending ---------------------------------------------------------------
+// ---- when what is due -------------------------------------------------------
 
-std::optional<int> OsdpBus::nextDue(TimePoint now)
+bool OsdpBus::canStart(const Reader& r) const
 {
-    const int n = static_cast<int>(readers_.size());
-    // A command waiting (a barrier to open) goes before the neighbour's poll.
-    for (int k = 0; k < n; ++k) {
-        const int i = (turn_ + k) % n;
-        const Reader& r = readers_[static_cast<std::size_t>(i)];
-        if (!r.removed && r.step == Step::Online && !r.queue.empty() && !r.pollFirst &&
-            !retries_[static_cast<std::size_t>(i)]) {
-            turn_ = (i + 1) % n;
-            return i;
-        }
-    }
-    for (int k = 0; k < n; ++k) {
-        const int i = (turn_ + k) % n;
-        const Reader& r = readers_[static_cast<std::size_t>(i)];
-        if (r.removed)
-            continue;
-        const bool canStart = r.config.channel != ChannelMode::On || r.config.key;
-        if (retries_[static_cast<std::size_t>(i)] || r.step != Step::Idle || (canStart && now >= r.nextAttempt)) {
-            turn_ = (i + 1) % n;
-            return i;
-        }
+    return r.config.channel != ChannelMode::On || r.config.key || r.config.rekey;
+}
+
+std::optional<TimePoint> OsdpBus::dueAt(const Reader& r, TimePoint now) const
+{
+    if (r.removed)
+        return std::nullopt;
+    if (r.repeat)
+        return r.repeatAt;
+    switch (r.step) {
+    case Step::Idle:
+        return canStart(r) ? std::optional(r.nextAttempt) : std::nullopt;
+    case Step::Online:
+        if (!r.queue.empty())
+            return now;
+        return std::max(r.nextPoll, pollsHeldUntil_);
+    case Step::Identify:
+    case Step::Capabilities:
+    case Step::Challenge:
+    case Step::Cryptogram:
+    case Step::KeySet:
+        return now;
     }
     return std::nullopt;
 }
 
-void OsdpBus::sendNext(TimePoint now)
+TimePoint OsdpBus::nextWakeUp(TimePoint now) const
 {
-    const auto index = nextDue(now);
-    if (!index)
-        return;
-    auto& retry = retries_[static_cast<std::size_t>(*index)];
-    if (retry) {
-        outstanding_ = *retry;
-        outstanding_->sentAt = now;
-        retry.reset();
-        reader_.clear();
-        send_(outstanding_->bytes);
-        return;
+    TimePoint next = TimePoint::max();
+    if (outstanding_) {
+        next = outstanding_->deadline;
+    } else {
+        for (const Reader& r : readers_) {
+            if (const auto due = dueAt(r, now))
+                next = std::min(next, std::max(*due, lineFree_));
+        }
     }
-    Reader& r = readers_[static_cast<std::size_t>(*index)];
-    if (r.step == Step::Idle)
-        startHandshake(r, now);
-    transmit(*index, nextCommand(r, now), now);
+    for (const Reader& r : readers_) {
+        if (r.removed)
+            continue;
+        if (r.up)
+            next = std::min(next, r.lastHealthy + OfflineAfter);
+        else if (!r.reported)
+            next = std::min(next, r.startedAt + OfflineAfter);
+    }
+    return std::max(next, now);
 }
 
-void OsdpBus::startHandshake(Reader& r, TimePoint)
+std::optional<int> OsdpBus::nextDue(TimePoint now)
+{
+    const int n = static_cast<int>(readers_.size());
+    std::optional<int> best;
+    int bestRank = 2;
+    for (int k = 0; k < n; ++k) {
+        const int i = (turn_ + k) % n;
+        const Reader& r = readers_[static_cast<std::size_t>(i)];
+        const auto due = dueAt(r, now);
+        if (!due || *due > now)
+            continue;
+        // A repeat, a command waiting (a barrier to open) or a handshake
+        // under way goes before the neighbour's poll.
+        const bool urgent = r.repeat || (r.step != Step::Idle && r.step != Step::Online) ||
+                            (r.step == Step::Online && !r.queue.empty());
+        const int rank = urgent ? 0 : 1;
+        if (rank < bestRank) {
+            best = i;
+            bestRank = rank;
+        }
+    }
+    if (best)
+        turn_ = (*best + 1) % n;
+    return best;
+}
+
+// ---- sending ---------------------------------------------------------------
+
+void OsdpBus::sendNext(TimePoint now)
+{
+    // A command the reader's size refuses is dropped without a word on the
+    // line; then the next one is looked at.
+    for (std::size_t guard = 0; guard <= readers_.size() + 64; ++guard) {
+        if (outstanding_ || now < lineFree_)
+            return;
+        const auto index = nextDue(now);
+        if (!index)
+            return;
+        Reader& r = readers_[static_cast<std::size_t>(*index)];
+        if (r.repeat) {
+            Outstanding o = std::move(*r.repeat);
+            r.repeat.reset();
+            sendBytes(std::move(o), now);
+            return;
+        }
+        if (r.step == Step::Idle)
+            startHandshake(r);
+        if (transmit(*index, nextCommand(r, now), now))
+            return;
+    }
+}
+
+void OsdpBus::startHandshake(Reader& r)
 {
     r.step = Step::Identify;
     r.sequence = 0;
     r.session.reset();
     r.newKey.reset();
+    r.proven = false;
 }
 
-OsdpBus::Command OsdpBus::nextCommand(Reader& r, TimePoint)
+OsdpBus::Command OsdpBus::nextCommand(Reader& r, TimePoint now)
 {
     switch (r.step) {
     case Step::Idle:
@@ -163,40 +221,106 @@ OsdpBus::Command OsdpBus::nextCommand(Reader& r, TimePoint)
         return {command::Id, {0x00}};
     case Step::Capabilities:
         return {command::Capabilities, {0x00}};
-    case Step::Challenge: {
-        fillRandom(r.cpRandom);
-        r.installKey = !r.config.key || r.tryInstallKey;
-        r.keys = deriveSessionKeys(r.installKey ? InstallKey : *r.config.key, r.cpRandom);
-        return {command::Challenge, toBytes(r.cpRandom), scs::Challenge,
-                {r.installKey ? InstallKeySelector : StoredKeySelector}};
-    }
+    case Step::Challenge:
+        return challenge(r);
     case Step::Cryptogram:
-        return {command::ServerCryptogram, toBytes(serverCryptogram(r.keys, r.cpRandom, r.pdRandom)), scs::ServerCryptogram,
-                {r.installKey ? InstallKeySelector : StoredKeySelector}};
+        return {command::ServerCryptogram, [&] {
+                    const Block c = serverCryptogram(r.keys, r.cpRandom, r.pdRandom);
+                    return Bytes(c.begin(), c.end());
+                }(),
+                scs::ServerCryptogram, {r.keySelector}};
     case Step::KeySet: {
         const Block& key = r.newKey.value();
-        Bytes data{BaseKeyType, static_cast<std::uint8_t>(key.size())};
+        Bytes data{0x01 /* a Secure Channel base key */, static_cast<std::uint8_t>(key.size())};
         data.insert(data.end(), key.begin(), key.end());
         return {command::KeySet, std::move(data)};
     }
-    case Step::Online:
-        // A poll between two queued commands: a card read waits for at most
-        // one of them (a display's rows must not hold a barrier up).
-        if (!r.queue.empty() && !r.pollFirst) {
+    case Step::Online: {
+        const bool pollDue = std::max(r.nextPoll, pollsHeldUntil_) <= now;
+        // A poll between two queued commands: a card read waits for at
+        // most one of them (a display's rows must not hold a barrier up).
+        if (!r.queue.empty() && !(r.pollFirst && pollDue)) {
             Command c = std::move(r.queue.front());
             r.queue.pop_front();
             r.pollFirst = true;
             return c;
         }
         r.pollFirst = false;
+        r.nextPoll = now + PollInterval;
         return {command::Poll, {}};
+    }
     }
     return {command::Poll, {}};
 }
 
-void OsdpBus::transmit(int index, const Command& c, TimePoint now)
+std::vector<OsdpBus::KeyChoice> OsdpBus::keyChoices(const Reader& r) const
+{
+    std::vector<KeyChoice> choices;
+    if (r.config.key)
+        choices.push_back(KeyChoice::Stored);
+    if (r.previousKey)
+        choices.push_back(KeyChoice::Previous);
+    const bool mayInstall = r.config.rekey || (!r.config.key && r.config.channel == ChannelMode::Install);
+    if (mayInstall)
+        choices.push_back(KeyChoice::Install);
+    else if (r.config.key && !r.previousKey)
+        choices.push_back(KeyChoice::InstallProbe); // only to tell a swapped or reset reader apart
+    return choices;
+}
+
+const Block& OsdpBus::keyFor(const Reader& r, KeyChoice choice) const
+{
+    switch (choice) {
+    case KeyChoice::Stored:
+        return *r.config.key;
+    case KeyChoice::Previous:
+        return *r.previousKey;
+    case KeyChoice::Install:
+    case KeyChoice::InstallProbe:
+        break;
+    }
+    return InstallKey;
+}
+
+OsdpBus::Command OsdpBus::challenge(Reader& r)
+{
+    const auto choices = keyChoices(r);
+    r.keyChoice = choices.at(r.keyTry % choices.size());
+    const Block& key = keyFor(r, r.keyChoice);
+    r.keySelector = key == InstallKey ? InstallKeySelector : StoredKeySelector;
+    fillRandom(r.cpRandom);
+    r.keys = deriveSessionKeys(key, r.cpRandom);
+    return {command::Challenge, Bytes(r.cpRandom.begin(), r.cpRandom.end()), scs::Challenge, {r.keySelector}};
+}
+
+std::size_t OsdpBus::packetSize(const Reader& r, const Command& c) const
+{
+    if (r.session && !c.securityType) {
+        const std::size_t data = c.data.empty() ? 0 : (c.data.size() + 1 + 15) / 16 * 16;
+        return SealedOverhead + data;
+    }
+    return 5 + (c.securityType ? 2 + c.securityData.size() : 0) + 1 + c.data.size() + 2;
+}
+
+bool OsdpBus::transmit(int index, const Command& c, TimePoint now)
 {
     Reader& r = readers_[static_cast<std::size_t>(index)];
+    const std::size_t size = packetSize(r, c);
+    const int limit = r.capabilities.receiveSize;
+    if (r.step == Step::Online && limit > 0 && size > static_cast<std::size_t>(limit)) {
+        if (!r.oversizeSaid) {
+            log(index,
+                QStringLiteral("orden 0x%1 de %2 bytes: el lector sólo admite %3; no se envía")
+                    .arg(c.code, 2, 16, QLatin1Char('0'))
+                    .arg(size)
+                    .arg(limit),
+                now);
+        }
+        r.oversizeSaid = true;
+        if (c.code == command::Output)
+            report({BusEvent::Kind::CommandAnswered, index, QStringLiteral("demasiado larga"), {}, 0, {}, {}, {}, now});
+        return false;
+    }
     Packet p;
     p.address = r.config.address;
     p.sequence = r.sequence;
@@ -204,27 +328,45 @@ void OsdpBus::transmit(int index, const Command& c, TimePoint now)
     p.data = c.data;
     p.securityType = c.securityType;
     p.securityData = c.securityData;
-    const Bytes bytes = (r.session && !c.securityType) ? r.session->seal(p) : encode(p);
-    reader_.clear();
-    outstanding_ = Outstanding{index, c.code, r.sequence, bytes, now, false};
-    send_(bytes);
+    const Bytes packet = (r.session && !c.securityType) ? r.session->seal(p) : encode(p);
+    Bytes bytes;
+    bytes.reserve(packet.size() + 1);
+    bytes.push_back(MarkByte);
+    bytes.insert(bytes.end(), packet.begin(), packet.end());
+    sendBytes({index, c.code, r.sequence, std::move(bytes), {}, 0}, now);
+    return true;
+}
+
+void OsdpBus::sendBytes(Outstanding o, TimePoint now)
+{
+    o.deadline = now + wireTime(o.bytes.size()) + ReplyTimeout;
+    frames_.clear();
+    frames_.expectAddressByte(static_cast<std::uint8_t>(readers_[static_cast<std::size_t>(o.reader)].config.address |
+                                                        ReplyFlag));
+    outstanding_ = std::move(o);
+    send_(outstanding_->bytes);
 }
 
 // ---- receiving --------------------------------------------------------------
 
 void OsdpBus::timedOut(TimePoint now)
 {
-    Outstanding o = *outstanding_;
+    Outstanding o = std::move(*outstanding_);
     outstanding_.reset();
+    lineFree_ = now + wireTime(2);
     Reader& r = readers_[static_cast<std::size_t>(o.reader)];
-    if (r.step == Step::Online && !o.repeat) {
-        // Asked once more, same sequence number, on the reader's next turn.
-        o.repeat = true;
-        retries_[static_cast<std::size_t>(o.reader)] = o;
+    // A reader that answered in this attempt keeps its last reply for a
+    // repeat of the same command; one that never answered is not asked
+    // again and again (its neighbour would wait).
+    const bool answering = r.up || (r.step != Step::Identify && r.step != Step::Idle);
+    if (!r.removed && answering && o.repeats < RepeatLimit) {
+        ++o.repeats;
+        r.repeatAt = now;
+        r.repeat = std::move(o);
         return;
     }
     if (o.code == command::Output)
-        report({BusEvent::Kind::CommandAnswered, o.reader, QStringLiteral("sin respuesta"), {}, 0, {}, {}, now});
+        report({BusEvent::Kind::CommandAnswered, o.reader, QStringLiteral("sin respuesta"), {}, 0, {}, {}, {}, now});
     // Start over at sequence 0 with a fresh channel: at once for a reader
     // that is still counted online, within a second for one that is not.
     dropToIdle(o.reader, now, r.up ? milliseconds(0) : OfflineRetry);
@@ -236,6 +378,8 @@ void OsdpBus::dropToIdle(int index, TimePoint now, milliseconds wait)
     r.step = Step::Idle;
     r.sequence = 0;
     r.session.reset();
+    r.repeat.reset();
+    r.proven = false;
     r.nextAttempt = now + wait;
 }
 
@@ -245,50 +389,96 @@ void OsdpBus::answered(const Decoded& d, TimePoint now)
         ++unexpected_;
         return;
     }
-    const Outstanding& o = *outstanding_;
-    Reader& r = readers_[static_cast<std::size_t>(o.reader)];
+    Reader& r = readers_[static_cast<std::size_t>(outstanding_->reader)];
     const Packet& p = d.packet;
-    if (!p.reply || p.address != r.config.address || p.sequence != o.sequence) {
+    if (!p.reply || p.address != r.config.address) {
         ++unexpected_;
         return;
     }
-    const int index = o.reader;
-    const std::uint8_t sentCode = o.code;
+    Outstanding o = std::move(*outstanding_);
     outstanding_.reset();
+    lineFree_ = now + wireTime(2);
+    const int index = o.reader;
+    if (p.code == reply::Busy && !p.securityType) {
+        // The reader cannot take the command now (a BUSY carries sequence
+        // 0 and no MAC): the same bytes again, after a moment.
+        r.repeatAt = now + BusyWait;
+        r.repeat = std::move(o);
+        return;
+    }
+    if (p.sequence != o.sequence) {
+        if (p.sequence == 0 && o.sequence != 0 && !p.securityType) {
+            // A reader that restarted answers at the start of a sequence.
+            return dropToIdle(index, now, r.up ? milliseconds(0) : OfflineRetry);
+        }
+        ++unexpected_;
+        outstanding_ = std::move(o); // still waiting for the right reply
+        return;
+    }
     Packet reply = p;
-    if (r.session && !p.securityType.has_value() && p.code == reply::Nak) {
-        // A reader that lost its channel answers in the clear.
-    } else if (r.session) {
+    if (r.session) {
+        if (!p.hasMac()) {
+            if (r.step == Step::KeySet && p.code == reply::Ack && !p.securityType) {
+                // Readers in the field acknowledge a new key in the clear.
+                r.sequence = r.sequence == 3 ? 1 : static_cast<std::uint8_t>(r.sequence + 1);
+                return handleKeySetAnswer(index, p, now);
+            }
+            // A plain reply inside the channel proves nothing: a reader that
+            // lost its channel answers so, and so can anything on the wire.
+            ++unexpected_;
+            return dropToIdle(index, now, r.up ? milliseconds(0) : OfflineRetry);
+        }
         auto opened = r.session->open(d);
         if (!opened) {
             ++unexpected_;
             log(index, QStringLiteral("canal seguro roto (MAC no válido); se vuelve a establecer"), now);
-            dropToIdle(index, now, milliseconds(0));
-            return;
+            return dropToIdle(index, now, r.up ? milliseconds(0) : OfflineRetry);
         }
         reply = std::move(*opened);
     }
     r.sequence = r.sequence == 3 ? 1 : static_cast<std::uint8_t>(r.sequence + 1);
-    if (reply.code == reply::Nak) {
-        const int code = reply.data.empty() ? 0 : reply.data[0];
-        if (sentCode == command::Output)
-            report({BusEvent::Kind::CommandAnswered, index, QStringLiteral("NAK %1").arg(code), {}, 0, {}, {}, now});
-        if (r.step == Step::Challenge || r.step == Step::Cryptogram)
-            log(index, QStringLiteral("el lector rechaza la clave (NAK %1)").arg(code), now);
-        if (r.step == Step::Online && code != nak::Sequence && code != nak::EncryptionRequired &&
-            code != nak::SecurityBlock) {
-            r.lastHealthy = now;
-            return;
+    if (reply.code == reply::Nak)
+        return answeredNak(index, o.code, reply, now);
+    handle(index, o.code, reply, now);
+}
+
+void OsdpBus::answeredNak(int index, std::uint8_t sentCode, const Packet& reply, TimePoint now)
+{
+    Reader& r = readers_[static_cast<std::size_t>(index)];
+    const int code = reply.data.empty() ? 0 : reply.data[0];
+    if (sentCode == command::Output)
+        report({BusEvent::Kind::CommandAnswered, index, QStringLiteral("NAK %1").arg(code), {}, 0, {}, {}, {}, now});
+    switch (r.step) {
+    case Step::Online:
+        if (code == nak::Sequence || code == nak::EncryptionRequired || code == nak::SecurityBlock) {
+            // A sequence error or a channel the reader no longer knows: start
+            // over at 0 (readers that never recover from a mismatch exist).
+            return dropToIdle(index, now, milliseconds(0));
         }
-        // A sequence error or a channel the reader no longer knows: start
-        // over at 0 (readers that never recover from a mismatch exist).
-        dropToIdle(index, now, r.up ? milliseconds(0) : OfflineRetry);
-        return;
+        // An authenticated refusal of one command: the reader is there.
+        if (sentCode == command::ReceiveSize)
+            r.receiveSizeRefused = true;
+        return proven(index, now);
+    case Step::Challenge:
+    case Step::Cryptogram:
+        if (r.keyChoice != KeyChoice::InstallProbe)
+            log(index, QStringLiteral("el lector rechaza la clave (NAK %1)").arg(code), now);
+        return handshakeFailed(index, now);
+    case Step::KeySet:
+        log(index, QStringLiteral("el lector no acepta la clave nueva (NAK %1)").arg(code), now);
+        return dropToIdle(index, now, OfflineRetry);
+    case Step::Idle:
+    case Step::Identify:
+    case Step::Capabilities:
+        return dropToIdle(index, now, OfflineRetry);
     }
-    const bool online = r.step == Step::Online;
-    handle(index, reply, now);
-    if (online && sentCode == command::Output && reply.code == reply::Ack)
-        report({BusEvent::Kind::CommandAnswered, index, QStringLiteral("ACK"), {}, 0, {}, {}, now});
+}
+
+void OsdpBus::handshakeFailed(int index, TimePoint now)
+{
+    Reader& r = readers_[static_cast<std::size_t>(index)];
+    ++r.keyTry;
+    dropToIdle(index, now, OfflineRetry);
 }
 
 void OsdpBus::checkHealth(TimePoint now)
@@ -303,7 +493,7 @@ void OsdpBus::checkHealth(TimePoint now)
         r.up = false;
         r.reported = true;
         r.queue.clear();
-        retries_[i].reset();
+        r.repeat.reset();
         if (!outstanding_ || outstanding_->reader != static_cast<int>(i))
             dropToIdle(static_cast<int>(i), now, milliseconds(0));
         BusEvent e{};

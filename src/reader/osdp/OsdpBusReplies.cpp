@@ -3,15 +3,20 @@
 // answers.
 #include "OsdpBus.h"
 
+#include <algorithm>
+
 namespace parking::osdp {
 
 namespace {
 
 // PDCAP function codes.
+constexpr std::uint8_t CapInputs = 1;
 constexpr std::uint8_t CapOutput = 2;
 constexpr std::uint8_t CapLed = 4;
 constexpr std::uint8_t CapBuzzer = 5;
 constexpr std::uint8_t CapText = 6;
+constexpr std::uint8_t CapSecurity = 9;
+constexpr std::uint8_t CapReceiveSize = 10;
 
 QString hex(std::uint32_t value, int digits)
 {
@@ -38,8 +43,13 @@ Capabilities parseCapabilities(const Bytes& d)
 {
     Capabilities c;
     for (std::size_t i = 0; i + 2 < d.size(); i += 3) {
-        const bool has = d[i + 1] != 0 || d[i + 2] != 0;
+        const std::uint8_t compliance = d[i + 1];
+        const std::uint8_t items = d[i + 2];
+        const bool has = compliance != 0 || items != 0;
         switch (d[i]) {
+        case CapInputs:
+            c.inputs = items;
+            break;
         case CapOutput:
             c.output = has;
             break;
@@ -52,6 +62,12 @@ Capabilities parseCapabilities(const Bytes& d)
         case CapText:
             c.text = has;
             break;
+        case CapSecurity:
+            c.secureChannel = (compliance & 0x01) != 0; // AES-128
+            break;
+        case CapReceiveSize:
+            c.receiveSize = compliance | (items << 8);
+            break;
         default:
             break;
         }
@@ -61,10 +77,10 @@ Capabilities parseCapabilities(const Bytes& d)
 
 } // namespace
 
-void OsdpBus::handle(int index, const Packet& reply, TimePoint now)
+void OsdpBus::handle(int index, std::uint8_t sentCode, const Packet& reply, TimePoint now)
 {
     if (readers_[static_cast<std::size_t>(index)].step == Step::Online)
-        handleOnline(index, reply, now);
+        handleOnline(index, sentCode, reply, now);
     else
         handleHandshake(index, reply, now);
 }
@@ -81,30 +97,38 @@ void OsdpBus::handleHandshake(int index, const Packet& reply, TimePoint now)
         r.step = Step::Capabilities;
         return;
     case Step::Capabilities:
-        if (reply.code != reply::Capabilities)
-            return dropToIdle(index, now, OfflineRetry);
-        r.capabilities = parseCapabilities(d);
-        if (r.config.channel == ChannelMode::Off)
-            return becomeOnline(index, now);
-        r.step = Step::Challenge;
-        return;
+        return handleCapabilities(index, reply, now);
     case Step::Challenge:
         return handleClientCryptogram(index, reply, now);
     case Step::Cryptogram:
         return handleInitialRmac(index, reply, now);
     case Step::KeySet:
-        if (reply.code != reply::Ack || !r.newKey)
-            return dropToIdle(index, now, OfflineRetry);
-        r.config.key = r.newKey;
-        r.tryInstallKey = false;
-        log(index, QStringLiteral("clave nueva de canal seguro dada al lector y guardada"), now);
-        r.session.reset();
-        r.step = Step::Challenge;
-        return;
+        return handleKeySetAnswer(index, reply, now);
     case Step::Idle:
     case Step::Online:
         return;
     }
+}
+
+void OsdpBus::handleCapabilities(int index, const Packet& reply, TimePoint now)
+{
+    Reader& r = readers_[static_cast<std::size_t>(index)];
+    if (reply.code != reply::Capabilities)
+        return dropToIdle(index, now, OfflineRetry);
+    r.capabilities = parseCapabilities(reply.data);
+    if (r.config.channel == ChannelMode::Off)
+        return channelUp(index, now);
+    if (r.capabilities.secureChannel == false) {
+        if (!r.noChannelSaid) {
+            log(index,
+                QStringLiteral("el lector dice que no tiene canal seguro (capacidad 9): no se pone en línea con sc=on; "
+                               "use sc=off sólo si la línea es de confianza"),
+                now);
+        }
+        r.noChannelSaid = true;
+        return dropToIdle(index, now, OfflineRetry);
+    }
+    r.step = Step::Challenge;
 }
 
 void OsdpBus::handleClientCryptogram(int index, const Packet& reply, TimePoint now)
@@ -112,14 +136,31 @@ void OsdpBus::handleClientCryptogram(int index, const Packet& reply, TimePoint n
     Reader& r = readers_[static_cast<std::size_t>(index)];
     const Bytes& d = reply.data;
     if (reply.code != reply::ClientCryptogram || d.size() < 32 || reply.securityType != scs::ClientCryptogram)
-        return dropToIdle(index, now, OfflineRetry);
+        return handshakeFailed(index, now);
     std::copy_n(d.begin() + 8, 8, r.pdRandom.begin());
     const Block expected = clientCryptogram(r.keys, r.cpRandom, r.pdRandom);
     if (!sameBytes(expected, std::span(d).subspan(16, 16))) {
-        log(index, QStringLiteral("el lector rechaza la clave: no responde con la clave guardada"), now);
-        if (r.config.channel == ChannelMode::Install && !r.installKey)
-            r.tryInstallKey = true; // perhaps a key that never reached it
-        return dropToIdle(index, now, OfflineRetry);
+        if (r.keyChoice == KeyChoice::Stored)
+            log(index, QStringLiteral("el lector rechaza la clave: no responde con la clave guardada"), now);
+        return handshakeFailed(index, now);
+    }
+    if (r.keyChoice == KeyChoice::InstallProbe) {
+        // The reader holds only the well-known key while ours is stored:
+        // swapped for a new one, reset, or something pretending to be it.
+        if (!r.installAlerted) {
+            log(index,
+                QStringLiteral("ALERTA: el lector sólo responde a la clave de instalación aunque hay una clave guardada "
+                               "(¿cambiado o reiniciado?); no se le da clave nueva por sí solo: si es el lector correcto, "
+                               "dele una con --reader-check PUERTO --rekey"),
+                now);
+            BusEvent e{};
+            e.kind = BusEvent::Kind::InstallKeyOnly;
+            e.reader = index;
+            e.at = now;
+            report(e);
+        }
+        r.installAlerted = true;
+        return handshakeFailed(index, now);
     }
     r.step = Step::Cryptogram;
 }
@@ -132,17 +173,24 @@ void OsdpBus::handleInitialRmac(int index, const Packet& reply, TimePoint now)
     if (reply.code != reply::InitialRmac || d.size() < 16 || reply.securityType != scs::InitialRmac ||
         !sameBytes(expected, std::span(d).first(16))) {
         log(index, QStringLiteral("el lector rechaza la clave"), now);
-        return dropToIdle(index, now, OfflineRetry);
+        return handshakeFailed(index, now);
     }
     r.session.emplace(r.keys, expected, true);
-    if (r.installKey && r.config.channel == ChannelMode::Install)
+    switch (r.keyChoice) {
+    case KeyChoice::Stored:
+        r.previousKey.reset();
+        r.keyTry = 0;
+        r.installAlerted = false;
+        if (r.config.rekey)
+            return giveNewKey(index, now);
+        return channelUp(index, now);
+    case KeyChoice::Previous: // the last new key did not take
+    case KeyChoice::Install:  // allowed only when no key is stored, or on request
         return giveNewKey(index, now);
-    if (r.installKey) {
-        // sc=on never goes on with the well-known key.
-        log(index, QStringLiteral("el lector sólo tiene la clave de instalación"), now);
-        return dropToIdle(index, now, OfflineRetry);
+    case KeyChoice::InstallProbe:
+        break;
     }
-    becomeOnline(index, now);
+    dropToIdle(index, now, OfflineRetry);
 }
 
 void OsdpBus::giveNewKey(int index, TimePoint now)
@@ -156,14 +204,65 @@ void OsdpBus::giveNewKey(int index, TimePoint now)
         log(index, QStringLiteral("ERROR: no se puede guardar la clave nueva; el lector no se pone en línea"), now);
         return dropToIdle(index, now, OfflineRetry);
     }
+    const Block before = keyFor(r, r.keyChoice);
+    r.previousKey = before;
+    r.config.key = key;
+    r.config.rekey = false;
     r.newKey = key;
+    r.keyTry = 0; // whatever becomes of it, the new key is tried first
     r.step = Step::KeySet;
 }
 
-void OsdpBus::handleOnline(int index, const Packet& reply, TimePoint now)
+void OsdpBus::handleKeySetAnswer(int index, const Packet& reply, TimePoint now)
+{
+    Reader& r = readers_[static_cast<std::size_t>(index)];
+    if (reply.code != reply::Ack || !r.newKey)
+        return dropToIdle(index, now, OfflineRetry);
+    log(index, QStringLiteral("clave nueva de canal seguro dada al lector y guardada"), now);
+    r.newKey.reset();
+    r.session.reset();
+    r.step = Step::Challenge;
+}
+
+void OsdpBus::channelUp(int index, TimePoint now)
+{
+    Reader& r = readers_[static_cast<std::size_t>(index)];
+    r.step = Step::Online;
+    r.nextPoll = now + PollInterval; // the state queries below go first
+    r.pollFirst = false;
+    // What the reader's state is now; its first authenticated answer also
+    // shows it is there.
+    const auto firstOther = std::find_if(r.queue.begin(), r.queue.end(),
+                                         [](const Command& c) { return c.code != command::Output; });
+    r.queue.insert(firstOther, {command::LocalStatus, {}});
+    if (r.capabilities.inputs > 0)
+        r.queue.push_back({command::InputStatus, {}});
+    if (!r.receiveSizeRefused) {
+        r.queue.push_back({command::ReceiveSize,
+                           {static_cast<std::uint8_t>(MaxPacketSize & 0xFF), static_cast<std::uint8_t>(MaxPacketSize >> 8)}});
+    }
+}
+
+void OsdpBus::proven(int index, TimePoint now)
 {
     Reader& r = readers_[static_cast<std::size_t>(index)];
     r.lastHealthy = now;
+    if (r.proven)
+        return;
+    r.proven = true;
+    if (!r.up)
+        return reportOnline(index, now);
+    BusEvent e{};
+    e.kind = BusEvent::Kind::Restarted;
+    e.reader = index;
+    e.capabilities = r.capabilities;
+    e.at = now;
+    report(e);
+}
+
+void OsdpBus::handleOnline(int index, std::uint8_t sentCode, const Packet& reply, TimePoint now)
+{
+    proven(index, now); // the reply passed every check
     const Bytes& d = reply.data;
     BusEvent e{};
     e.reader = index;
@@ -172,6 +271,7 @@ void OsdpBus::handleOnline(int index, const Packet& reply, TimePoint now)
     case reply::RawCard: {
         if (d.size() < 4)
             return;
+        pollsHeldUntil_ = now + HoldAfterRead;
         e.kind = BusEvent::Kind::RawCard;
         e.bits = d[2] | (d[3] << 8);
         e.data.assign(d.begin() + 4, d.end());
@@ -180,6 +280,7 @@ void OsdpBus::handleOnline(int index, const Packet& reply, TimePoint now)
     case reply::FormattedCard:
         if (d.size() < 3)
             return;
+        pollsHeldUntil_ = now + HoldAfterRead;
         e.kind = BusEvent::Kind::FormattedCard;
         e.text = QString::fromLatin1(reinterpret_cast<const char*>(d.data()) + 3,
                                      std::min<qsizetype>(d[2], static_cast<qsizetype>(d.size()) - 3));
@@ -191,20 +292,54 @@ void OsdpBus::handleOnline(int index, const Packet& reply, TimePoint now)
         e.text = QString::fromLatin1(reinterpret_cast<const char*>(d.data()) + 2,
                                      std::min<qsizetype>(d[1], static_cast<qsizetype>(d.size()) - 2));
         return report(e);
+    case reply::LocalStatus:
+    case reply::InputStatus:
+        return handleStatus(index, reply, now);
+    case reply::Com:
+        if (d.size() < 5)
+            return;
+        e.kind = BusEvent::Kind::Com;
+        e.data = {d[0]};
+        e.bits = static_cast<int>(d[1] | (d[2] << 8) | (d[3] << 16) | (static_cast<std::uint32_t>(d[4]) << 24));
+        return report(e);
     case reply::Ack:
+        if (sentCode == command::Output)
+            report({BusEvent::Kind::CommandAnswered, index, QStringLiteral("ACK"), {}, 0, {}, {}, {}, now});
         return;
     default:
         return;
     }
 }
 
-void OsdpBus::becomeOnline(int index, TimePoint now)
+void OsdpBus::handleStatus(int index, const Packet& reply, TimePoint now)
 {
     Reader& r = readers_[static_cast<std::size_t>(index)];
-    r.step = Step::Online;
-    r.lastHealthy = now;
-    if (r.up)
+    const Bytes& d = reply.data;
+    BusEvent e{};
+    e.reader = index;
+    e.at = now;
+    if (reply.code == reply::LocalStatus) {
+        if (d.size() < 2)
+            return;
+        const LocalStatus s{d[0] != 0, d[1] != 0};
+        if (r.status == s)
+            return;
+        r.status = s;
+        e.kind = BusEvent::Kind::LocalStatus;
+        e.status = s;
+        return report(e);
+    }
+    if (r.inputs == d)
         return;
+    r.inputs = d;
+    e.kind = BusEvent::Kind::Inputs;
+    e.data = d;
+    report(e);
+}
+
+void OsdpBus::reportOnline(int index, TimePoint now)
+{
+    Reader& r = readers_[static_cast<std::size_t>(index)];
     r.up = true;
     r.reported = true;
     const Identity& id = r.identity;

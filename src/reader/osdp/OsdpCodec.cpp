@@ -137,6 +137,36 @@ void FrameReader::feed(std::span<const std::uint8_t> bytes)
     buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
 }
 
+bool FrameReader::plausibleStart(std::size_t at) const
+{
+    if (at + 1 < buffer_.size() && expected_ && buffer_[at + 1] != *expected_)
+        return false;
+    if (at + 3 < buffer_.size()) {
+        const std::size_t length = buffer_[at + 2] | (static_cast<std::size_t>(buffer_[at + 3]) << 8);
+        return length >= MinPacketSize && length <= MaxPacketSize;
+    }
+    return true;
+}
+
+std::optional<Decoded> FrameReader::laterWholePacket()
+{
+    for (std::size_t at = 1; at + MinPacketSize <= buffer_.size(); ++at) {
+        if (buffer_[at] != StartOfMessage || !plausibleStart(at))
+            continue;
+        const std::size_t length = buffer_[at + 2] | (static_cast<std::size_t>(buffer_[at + 3]) << 8);
+        if (at + length > buffer_.size())
+            continue;
+        auto result = decode(std::span(buffer_).subspan(at, length));
+        if (auto* d = std::get_if<Decoded>(&result)) {
+            Decoded out = std::move(*d);
+            dropped_ += 1;
+            buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(at + length));
+            return out;
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<Decoded> FrameReader::next()
 {
     for (;;) {
@@ -145,16 +175,18 @@ std::optional<Decoded> FrameReader::next()
             // Line noise or a mark byte between packets.
             buffer_.erase(buffer_.begin(), som);
         }
-        if (buffer_.size() < 4)
+        if (buffer_.empty())
             return std::nullopt;
-        const std::size_t length = buffer_[2] | (static_cast<std::size_t>(buffer_[3]) << 8);
-        if (length < MinPacketSize || length > MaxPacketSize) {
+        if (!plausibleStart(0)) {
             ++dropped_;
             buffer_.erase(buffer_.begin());
             continue;
         }
-        if (buffer_.size() < length)
+        if (buffer_.size() < 4)
             return std::nullopt;
+        const std::size_t length = buffer_[2] | (static_cast<std::size_t>(buffer_[3]) << 8);
+        if (buffer_.size() < length)
+            return laterWholePacket();
         auto result = decode(std::span(buffer_).first(length));
         if (auto* d = std::get_if<Decoded>(&result)) {
             Decoded out = std::move(*d);

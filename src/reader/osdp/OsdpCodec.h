@@ -21,8 +21,11 @@ constexpr std::uint8_t StartOfMessage = 0x53;
 constexpr std::uint8_t ReplyFlag = 0x80;
 constexpr std::uint8_t BroadcastAddress = 0x7F;
 constexpr std::uint8_t MaxAddress = 126;
-// Longest packet we build or accept; real readers stay far below it.
-constexpr std::size_t MaxPacketSize = 1024;
+// Longest packet we build or accept: the most a reader may send (OSDP 2.2
+// lets a controller announce up to this with osdp_ACURXSIZE).
+constexpr std::size_t MaxPacketSize = 1440;
+// Sent before each packet so a receiver's UART sees a clean start.
+constexpr std::uint8_t MarkByte = 0xFF;
 // SOM, ADDR, LEN (2), CTRL, CODE and one check byte.
 constexpr std::size_t MinPacketSize = 7;
 
@@ -31,13 +34,16 @@ constexpr std::uint8_t Poll = 0x60;
 constexpr std::uint8_t Id = 0x61;
 constexpr std::uint8_t Capabilities = 0x62;
 constexpr std::uint8_t LocalStatus = 0x64;
+constexpr std::uint8_t InputStatus = 0x65;
 constexpr std::uint8_t Output = 0x68;
 constexpr std::uint8_t Led = 0x69;
 constexpr std::uint8_t Buzzer = 0x6A;
 constexpr std::uint8_t Text = 0x6B;
+constexpr std::uint8_t ComSet = 0x6E;
 constexpr std::uint8_t KeySet = 0x75;
 constexpr std::uint8_t Challenge = 0x76;
 constexpr std::uint8_t ServerCryptogram = 0x77;
+constexpr std::uint8_t ReceiveSize = 0x7B; // osdp_ACURXSIZE
 } // namespace command
 
 namespace reply {
@@ -46,9 +52,11 @@ constexpr std::uint8_t Nak = 0x41;
 constexpr std::uint8_t Identity = 0x45;
 constexpr std::uint8_t Capabilities = 0x46;
 constexpr std::uint8_t LocalStatus = 0x48;
+constexpr std::uint8_t InputStatus = 0x49;
 constexpr std::uint8_t RawCard = 0x50;
 constexpr std::uint8_t FormattedCard = 0x51;
 constexpr std::uint8_t Keypad = 0x53;
+constexpr std::uint8_t Com = 0x54;
 constexpr std::uint8_t ClientCryptogram = 0x76;
 constexpr std::uint8_t InitialRmac = 0x78;
 constexpr std::uint8_t Busy = 0x79;
@@ -126,7 +134,10 @@ std::variant<Decoded, DecodeError> decode(std::span<const std::uint8_t> frame);
 
 // Cuts a byte stream into packets: skips bytes until a start of message,
 // waits for the length it announces, and drops what does not decode
-// (counted), starting again at the next byte.
+// (counted), starting again at the next byte. A start whose address byte
+// is not the expected one is skipped at once, and while a start waits for
+// the rest of its announced length, a later start that already forms a
+// whole packet is taken instead: a stray 0x53 never holds a real reply up.
 class FrameReader {
 public:
     void feed(std::span<const std::uint8_t> bytes);
@@ -134,10 +145,17 @@ public:
     std::optional<Decoded> next();
     void clear() { buffer_.clear(); }
     std::size_t dropped() const { return dropped_; }
+    // Only packets whose address byte (reply flag included) is this one;
+    // nullopt: any.
+    void expectAddressByte(std::optional<std::uint8_t> addressByte) { expected_ = addressByte; }
 
 private:
+    bool plausibleStart(std::size_t at) const;
+    std::optional<Decoded> laterWholePacket();
+
     Bytes buffer_;
     std::size_t dropped_ = 0;
+    std::optional<std::uint8_t> expected_;
 };
 
 } // namespace parking::osdp

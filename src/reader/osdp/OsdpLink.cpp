@@ -1,10 +1,17 @@
 #include "OsdpLink.h"
 
+#include <QFile>
 #include <QSerialPort>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <openssl/crypto.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
 
 namespace parking::osdp {
 
@@ -17,9 +24,27 @@ TimePoint steadyNow()
     return std::chrono::steady_clock::now();
 }
 
+// The longest the thread sleeps without a reason (a reader added, say).
+constexpr milliseconds LongestSleep{1000};
+
+QString openFault(QSerialPort::SerialPortError error, const QString& text)
+{
+    switch (error) {
+    case QSerialPort::PermissionError:
+        return QStringLiteral("permiso denegado (¿está el usuario en el grupo dialout, o el servicio no tiene permitido "
+                              "el dispositivo?): %1").arg(text);
+    case QSerialPort::DeviceNotFoundError:
+        return QStringLiteral("no existe el dispositivo (¿adaptador desenchufado o nombre equivocado?): %1").arg(text);
+    case QSerialPort::OpenError:
+        return QStringLiteral("el dispositivo está en uso por otro programa: %1").arg(text);
+    default:
+        return text;
+    }
+}
+
 } // namespace
 
-// The link's thread: the line, the bus and the tick timer live and die here.
+// The link's thread: the line, the bus and the wake-up timer live and die here.
 class OsdpLink::Thread final : public QThread {
 public:
     explicit Thread(OsdpLink& link) : link_(link) {}
@@ -29,7 +54,7 @@ public:
     {
         std::lock_guard lock(mutex_);
         if (context_)
-            QMetaObject::invokeMethod(context_, [this, work = std::move(work)] { work(*bus_); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(context_, [this, work = std::move(work)] { runWork(work); }, Qt::QueuedConnection);
         else
             early_.push_back(std::move(work));
     }
@@ -40,11 +65,16 @@ protected:
         QObject context;
         OsdpBus bus([this](const Bytes& b) { write(b); }, [this](const BusEvent& e) { link_.deliver(e); },
                     [this](int reader, const Block& key) { return storeKey(reader, key); });
+        bus.setLineSpeed(link_.line_.tcp() ? 0 : link_.line_.baud);
         bus_ = &bus;
-        QTimer tick;
-        tick.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&tick, &QTimer::timeout, [&bus] { bus.tick(steadyNow()); });
-        tick.start(TickEvery);
+        QTimer wake;
+        wake.setTimerType(Qt::PreciseTimer);
+        wake.setSingleShot(true);
+        wake_ = &wake;
+        QObject::connect(&wake, &QTimer::timeout, [this] {
+            bus_->tick(steadyNow());
+            schedule();
+        });
         QTimer reopen;
         QObject::connect(&reopen, &QTimer::timeout, [this] { openLine(); });
         reopen.start(ReopenEvery);
@@ -53,14 +83,17 @@ protected:
             std::lock_guard lock(mutex_);
             context_ = &context;
             for (auto& work : early_)
-                QMetaObject::invokeMethod(&context, [this, work = std::move(work)] { work(*bus_); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(&context, [this, work = std::move(work)] { runWork(work); }, Qt::QueuedConnection);
             early_.clear();
         }
+        schedule();
         exec();
         {
             std::lock_guard lock(mutex_);
             context_ = nullptr;
         }
+        wake.stop();
+        wake_ = nullptr;
         closeLine();
         bus_ = nullptr;
         // The random generator OpenSSL keeps for this thread goes with it.
@@ -68,6 +101,25 @@ protected:
     }
 
 private:
+    void runWork(const std::function<void(OsdpBus&)>& work)
+    {
+        work(*bus_);
+        bus_->tick(steadyNow());
+        schedule();
+    }
+
+    // Sleeps until the bus's next thing to do, in whole milliseconds
+    // (rounded up: waking early would only mean waking twice).
+    void schedule()
+    {
+        if (!bus_ || !wake_)
+            return;
+        const TimePoint now = steadyNow();
+        const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(bus_->nextWakeUp(now) - now);
+        const auto ms = std::min<std::int64_t>((wait.count() + 999) / 1000, LongestSleep.count());
+        wake_->start(static_cast<int>(std::max<std::int64_t>(ms, 0)));
+    }
+
     bool storeKey(int reader, const Block& key)
     {
         return link_.storeKey_ && link_.storeKey_(addresses_.at(reader), key);
@@ -83,7 +135,8 @@ private:
             socket_.reset(socket);
             QObject::connect(socket, &QTcpSocket::readyRead, [this] { readSome(socket_.get()); });
             QObject::connect(socket, &QTcpSocket::connected, [this] { link_.setLineOpen(true); });
-            QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [this] { lost(); }, Qt::QueuedConnection);
+            QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [this, socket] { lost(socket->errorString()); },
+                             Qt::QueuedConnection);
             socket->connectToHost(line.host, line.tcpPort);
             return;
         }
@@ -95,22 +148,39 @@ private:
         serial->setStopBits(QSerialPort::OneStop);
         serial->setFlowControl(QSerialPort::NoFlowControl);
         if (!serial->open(QIODevice::ReadWrite)) {
+            const QString fault = openFault(serial->error(), serial->errorString());
             serial_.reset();
-            link_.setLineOpen(false);
+            link_.setLineOpen(false, fault);
             return;
         }
+        if (line.rs485)
+            enableRs485(*serial);
         QObject::connect(serial, &QSerialPort::readyRead, [this] { readSome(serial_.get()); });
         QObject::connect(serial, &QSerialPort::errorOccurred, serial, [this](QSerialPort::SerialPortError e) {
             if (e == QSerialPort::ResourceError)
-                lost();
+                lost(serial_ ? serial_->errorString() : QString());
         }, Qt::QueuedConnection);
         link_.setLineOpen(true);
     }
 
-    void lost()
+    // The kernel drives the transmitter from RTS around each write, as a
+    // built-in UART on an RS-485 transceiver needs; USB adapters switch by
+    // themselves and refuse it, which is said once and harmless.
+    void enableRs485(QSerialPort& serial)
+    {
+        serial_rs485 rs{};
+        rs.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+        if (::ioctl(static_cast<int>(serial.handle()), TIOCSRS485, &rs) != 0) {
+            link_.setLineWarning(QStringLiteral("rs485=on: el dispositivo no admite el modo RS-485 del núcleo (%1); se "
+                                                "sigue sin él")
+                                     .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        }
+    }
+
+    void lost(const QString& why)
     {
         closeLine();
-        link_.setLineOpen(false);
+        link_.setLineOpen(false, why);
     }
 
     void closeLine()
@@ -132,15 +202,20 @@ private:
         const QByteArray bytes = device->readAll();
         if (bus_ && !bytes.isEmpty()) {
             const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-            bus_->received(std::span(data, static_cast<std::size_t>(bytes.size())), steadyNow());
+            const std::span in(data, static_cast<std::size_t>(bytes.size()));
+            link_.capture(false, in);
+            bus_->received(in, steadyNow());
+            schedule();
         }
     }
 
     void write(const Bytes& bytes)
     {
         QIODevice* device = serial_ ? static_cast<QIODevice*>(serial_.get()) : socket_.get();
-        if (device && device->isOpen())
+        if (device && device->isOpen()) {
+            link_.capture(true, bytes);
             device->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+        }
     }
 
 public:
@@ -152,6 +227,7 @@ private:
     QObject* context_ = nullptr;
     std::vector<std::function<void(OsdpBus&)>> early_;
     OsdpBus* bus_ = nullptr;
+    QTimer* wake_ = nullptr;
     std::unique_ptr<QSerialPort> serial_;
     std::unique_ptr<QTcpSocket> socket_;
 };
@@ -178,14 +254,61 @@ bool OsdpLink::start()
     return lineOpen_;
 }
 
-void OsdpLink::setLineOpen(bool open)
+void OsdpLink::setLineOpen(bool open, const QString& fault)
 {
     {
         std::lock_guard lock(mutex_);
         lineOpen_ = open;
+        lineFault_ = open ? QString() : fault;
         firstAttemptDone_ = true;
     }
     changed_.notify_all();
+}
+
+void OsdpLink::setLineWarning(const QString& warning)
+{
+    std::lock_guard lock(mutex_);
+    lineWarning_ = warning;
+}
+
+QString OsdpLink::lineFault() const
+{
+    std::lock_guard lock(mutex_);
+    return lineFault_;
+}
+
+QString OsdpLink::lineWarning() const
+{
+    std::lock_guard lock(mutex_);
+    return lineWarning_;
+}
+
+bool OsdpLink::captureTo(const QString& path)
+{
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+        return false;
+    capture_ = std::move(file);
+    return true;
+}
+
+void OsdpLink::capture(bool output, std::span<const std::uint8_t> bytes)
+{
+    if (!capture_)
+        return;
+    timespec t{};
+    ::clock_gettime(CLOCK_REALTIME, &t);
+    QByteArray hex;
+    for (std::uint8_t b : bytes)
+        hex += ' ' + QByteArray::number(b, 16).rightJustified(2, '0');
+    // One JSON object a line, as the conformance tool's osdpcap (version 1).
+    capture_->write(QStringLiteral("{ \"timeSec\" : \"%1\", \"timeNano\" : \"%2\", \"io\" : \"%3\", \"data\" : \"%4\", "
+                                   "\"osdpTraceVersion\" : \"1\", \"osdpSource\" : \"parking-station\" }\n")
+                        .arg(static_cast<qint64>(t.tv_sec))
+                        .arg(static_cast<qint64>(t.tv_nsec), 9, 10, QLatin1Char('0'))
+                        .arg(output ? QStringLiteral("output") : QStringLiteral("input"), QString::fromLatin1(hex))
+                        .toUtf8());
+    capture_->flush();
 }
 
 void OsdpLink::post(std::function<void(OsdpBus&)> work)

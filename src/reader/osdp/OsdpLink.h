@@ -8,9 +8,14 @@
 // reports reaches each reader's listener on the link's thread (the
 // listener passes it on to its own thread). A line that cannot be opened,
 // or that is lost, is tried again every ReopenEvery.
+//
+// The thread sleeps until the bus has something to do (its next poll, a
+// reply's deadline, bytes arriving): an idle line costs a few wake-ups per
+// poll, not a timer every few milliseconds.
 #include "OsdpBus.h"
 #include "PortText.h"
 
+#include <QFile>
 #include <QThread>
 
 #include <atomic>
@@ -26,7 +31,6 @@ class OsdpLinkWorker;
 class OsdpLink {
 public:
     static constexpr milliseconds ReopenEvery{3000};
-    static constexpr milliseconds TickEvery{5};
 
     using Listener = std::function<void(const BusEvent&)>;
 
@@ -40,6 +44,16 @@ public:
     // attempt (at most OpenWait). True when the line is open.
     bool start();
     bool lineOpen() const { return lineOpen_; }
+    // Why the line could not be opened (empty while it is open), and a
+    // warning about how it was opened (rs485=on refused by the device).
+    QString lineFault() const;
+    QString lineWarning() const;
+    const PortText& line() const { return line_; }
+
+    // Every packet both ways, with its time, in the osdpcap format (JSON
+    // lines), as long as the link lives. Before start(); false when the
+    // file cannot be written.
+    bool captureTo(const QString& path);
 
     // Polls one more reader; its events go to `listener`. Returns its index.
     int addReader(const ReaderConfig& config, Listener listener);
@@ -54,7 +68,9 @@ public:
 
     // Called on the link's thread.
     void deliver(const BusEvent& e);
-    void setLineOpen(bool open);
+    void setLineOpen(bool open, const QString& fault = {});
+    void setLineWarning(const QString& warning);
+    void capture(bool output, std::span<const std::uint8_t> bytes);
 
 private:
     class Thread;
@@ -73,6 +89,9 @@ private:
     int nextIndex_ = 0;
     std::atomic<bool> lineOpen_{false};
     bool firstAttemptDone_ = false;
+    QString lineFault_;
+    QString lineWarning_;
+    std::unique_ptr<QFile> capture_;
 };
 
 } // namespace parking::osdp

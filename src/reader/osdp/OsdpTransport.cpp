@@ -1,5 +1,6 @@
 #include "OsdpTransport.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace parking::osdp {
@@ -8,45 +9,75 @@ namespace {
 
 constexpr std::uint8_t TemporaryOn = 5; // on for the timer, then the permanent state again
 constexpr std::uint8_t SetTemporary = 2;
-constexpr std::uint8_t ColourGreen = 2;
 constexpr std::uint8_t PermanentTextNoWrap = 1;
-constexpr std::uint64_t CardNumberLimit = 10'000'000'000'000ULL; // 13 digits
+constexpr std::uint8_t DefaultTone = 2;
+// A sealed osdp_TEXT: header, security block, code, MAC and CRC around
+// the encrypted record (six bytes before the characters, one of padding).
+constexpr int SealedTextOverhead = 14;
+constexpr int TextRecordHead = 6;
+
+using SteadyClock = std::chrono::steady_clock;
+
+QString paddedRow(const QString& text, int row, int columns)
+{
+    return text.mid(row * columns, columns).leftJustified(columns, QLatin1Char(' '), true);
+}
+
+// One row's osdp_TEXT records, each of at most `maxChars` characters.
+std::vector<Bytes> rowPieces(const QString& part, int row, int maxChars)
+{
+    std::vector<Bytes> out;
+    const QByteArray latin = part.toLatin1();
+    for (qsizetype from = 0; from < latin.size(); from += maxChars) {
+        const QByteArray piece = latin.mid(from, maxChars);
+        Bytes c{0, PermanentTextNoWrap, 0, static_cast<std::uint8_t>(row + 1), static_cast<std::uint8_t>(from + 1),
+                static_cast<std::uint8_t>(piece.size())};
+        c.insert(c.end(), piece.begin(), piece.end());
+        out.push_back(std::move(c));
+    }
+    return out;
+}
 
 } // namespace
-
-std::optional<QString> rawCardText(int bits, const Bytes& data)
-{
-    if (bits <= 0 || bits > 64 || data.size() < static_cast<std::size_t>((bits + 7) / 8))
-        return std::nullopt;
-    std::uint64_t value = 0;
-    for (int i = 0; i < bits; ++i) {
-        const std::uint8_t byte = data[static_cast<std::size_t>(i / 8)];
-        value = (value << 1) | ((byte >> (7 - i % 8)) & 1);
-    }
-    if (value >= CardNumberLimit)
-        return std::nullopt;
-    return QStringLiteral("C%1").arg(value, 13, 10, QLatin1Char('0'));
-}
 
 Bytes relayPulse(std::uint8_t output, std::uint8_t tenths)
 {
     return {output, TemporaryOn, tenths, 0};
 }
 
-Bytes greenLed(std::uint8_t tenths)
+Bytes temporaryLed(std::uint8_t colour, std::uint8_t tenths)
 {
-    // Reader 0, LED 0: green steadily for the timer, the permanent state untouched.
-    return {0, 0, SetTemporary, 1, 0, ColourGreen, ColourGreen, tenths, 0, 0, 0, 0, 0, 0};
+    // Reader 0, LED 0: the colour steadily for the timer, the permanent state untouched.
+    return {0, 0, SetTemporary, 1, 0, colour, colour, tenths, 0, 0, 0, 0, 0, 0};
 }
 
-std::vector<Bytes> displayRows(const QString& text, int rows, int columns)
+Bytes greenLed(std::uint8_t tenths)
+{
+    return temporaryLed(led::Green, tenths);
+}
+
+Bytes refusalBeep()
+{
+    // Reader 0, the default tone, 0.2 s on, 0.1 s off, once.
+    return {0, DefaultTone, 2, 1, 1};
+}
+
+int textCharsFor(int receiveSize)
+{
+    if (receiveSize <= 0)
+        return 255;
+    const int blocks = (receiveSize - SealedTextOverhead) / 16;
+    return std::clamp(blocks * 16 - TextRecordHead - 1, 0, 255);
+}
+
+std::vector<Bytes> displayRows(const QString& text, int rows, int columns, int maxChars)
 {
     std::vector<Bytes> out;
-    for (int row = 0; row < rows && row * columns < text.size(); ++row) {
-        const QByteArray part = text.mid(row * columns, columns).toLatin1();
-        Bytes c{0, PermanentTextNoWrap, 0, static_cast<std::uint8_t>(row + 1), 1, static_cast<std::uint8_t>(part.size())};
-        c.insert(c.end(), part.begin(), part.end());
-        out.push_back(std::move(c));
+    if (maxChars <= 0)
+        return out;
+    for (int row = 0; row < rows; ++row) {
+        for (Bytes& piece : rowPieces(paddedRow(text, row, columns), row, maxChars))
+            out.push_back(std::move(piece));
     }
     return out;
 }
@@ -72,10 +103,10 @@ struct OsdpTransport::Relay {
     }
 };
 
-OsdpTransport::OsdpTransport(std::shared_ptr<OsdpLink> link, PortText port, std::optional<Block> key,
-                             ReaderEvents& events)
-    : link_(std::move(link)), port_(std::move(port)), key_(key), events_(events),
-      receiver_(std::make_unique<QObject>()), relay_(std::make_shared<Relay>())
+OsdpTransport::OsdpTransport(std::shared_ptr<OsdpLink> link, PortText port, ReaderConfig config, ReaderEvents& events,
+                             std::function<void()> release)
+    : link_(std::move(link)), port_(std::move(port)), config_(std::move(config)), events_(events),
+      release_(std::move(release)), receiver_(std::make_unique<QObject>()), relay_(std::make_shared<Relay>())
 {
     relay_->receiver = receiver_.get();
     relay_->transport = this;
@@ -89,11 +120,15 @@ OsdpTransport::~OsdpTransport()
 
 std::uint8_t OsdpTransport::open()
 {
-    if (index_ < 0) {
-        index_ = link_->addReader({port_.address, port_.channel, key_},
-                                  [relay = relay_](const BusEvent& e) { relay->post(e); });
-    }
-    return link_->start() ? 0 : 2;
+    if (index_ < 0)
+        index_ = link_->addReader(config_, [relay = relay_](const BusEvent& e) { relay->post(e); });
+    const bool opened = link_->start();
+    openFault_ = opened ? QString() : link_->lineFault();
+    if (!opened && openFault_.isEmpty())
+        openFault_ = QStringLiteral("la línea no responde");
+    if (const QString warning = link_->lineWarning(); !warning.isEmpty())
+        events_.log(warning);
+    return opened ? 0 : 2;
 }
 
 std::uint8_t OsdpTransport::setUp()
@@ -108,9 +143,33 @@ std::uint8_t OsdpTransport::closeRelay(std::uint8_t first, std::uint8_t second)
 {
     if (index_ < 0 || !link_->submit(index_, command::Output, relayPulse(first, second)))
         return Offline;
-    if (link_->capabilities(index_).led)
-        link_->submit(index_, command::Led, greenLed(second));
+    showLed(led::Green, second);
     return 0;
+}
+
+bool OsdpTransport::signalRefusal()
+{
+    if (index_ < 0 || !link_->online(index_))
+        return false;
+    const Capabilities c = link_->capabilities(index_);
+    bool shown = false;
+    if (port_.led && c.led) {
+        showLed(led::Red, RefusalTenths);
+        shown = true;
+    }
+    if (port_.buzzer && c.buzzer)
+        shown = link_->submit(index_, command::Buzzer, refusalBeep()) || shown;
+    return shown;
+}
+
+void OsdpTransport::showLed(std::uint8_t colour, std::uint8_t tenths)
+{
+    if (!port_.led || index_ < 0 || !link_->capabilities(index_).led)
+        return;
+    if (link_->submit(index_, command::Led, temporaryLed(colour, tenths))) {
+        ledColour_ = colour;
+        ledUntil_ = SteadyClock::now() + milliseconds(100 * tenths);
+    }
 }
 
 void OsdpTransport::writeDisplay(QString& text)
@@ -123,14 +182,40 @@ void OsdpTransport::sendText(const QString& text)
 {
     if (index_ < 0 || !link_->online(index_))
         return;
-    if (!link_->capabilities(index_).text) {
-        if (!warnedNoText_)
-            events_.log(QStringLiteral("el lector no tiene pantalla de texto; no se le envían textos"));
+    const Capabilities c = link_->capabilities(index_);
+    const int maxChars = textCharsFor(c.receiveSize);
+    if (!c.text || maxChars <= 0) {
+        if (!warnedNoText_) {
+            events_.log(c.text ? QStringLiteral("el búfer del lector (%1 bytes) no admite ningún texto; no se le envían "
+                                                "textos").arg(c.receiveSize)
+                               : QStringLiteral("el lector no tiene pantalla de texto; no se le envían textos"));
+        }
         warnedNoText_ = true;
         return;
     }
-    for (Bytes& row : displayRows(text, port_.rows, port_.columns))
-        link_->submit(index_, command::Text, std::move(row));
+    rowsShown_.resize(static_cast<std::size_t>(port_.rows));
+    for (int row = 0; row < port_.rows; ++row) {
+        const QString part = paddedRow(text, row, port_.columns);
+        QString& shown = rowsShown_[static_cast<std::size_t>(row)];
+        if (shown == part)
+            continue; // a row the reader already shows costs nothing on a slow line
+        for (Bytes& piece : rowPieces(part, row, maxChars)) {
+            if (!link_->submit(index_, command::Text, std::move(piece))) {
+                rowsShown_.clear();
+                return;
+            }
+        }
+        shown = part;
+    }
+}
+
+void OsdpTransport::resendAfterRestart()
+{
+    rowsShown_.clear();
+    sendText(lastText_);
+    const auto left = std::chrono::duration_cast<milliseconds>(ledUntil_ - SteadyClock::now());
+    if (left.count() >= 100)
+        showLed(ledColour_, static_cast<std::uint8_t>(std::min<std::int64_t>(left.count() / 100, 255)));
 }
 
 void OsdpTransport::close()
@@ -138,6 +223,10 @@ void OsdpTransport::close()
     if (index_ >= 0) {
         link_->removeReader(index_);
         index_ = -1;
+    }
+    if (release_) {
+        release_();
+        release_ = {};
     }
 }
 
@@ -151,14 +240,21 @@ QString OsdpTransport::secureChannel() const
 
 void OsdpTransport::handle(const BusEvent& e)
 {
-    const auto waited = std::chrono::steady_clock::now() - e.at;
     switch (e.kind) {
     case BusEvent::Kind::Online:
         if (!announcedUp_)
             events_.hotReset();
         announcedUp_ = true;
-        // What the display should show, again: it may have missed it.
-        sendText(lastText_);
+        if (condition_.installKeyOnly) {
+            condition_.installKeyOnly = false;
+            events_.condition(condition_);
+        }
+        // What the display and the light should show, again: it may have missed it.
+        resendAfterRestart();
+        return;
+    case BusEvent::Kind::Restarted:
+        events_.log(QStringLiteral("el lector se ha reiniciado: se le vuelven a enviar el texto y la luz"));
+        resendAfterRestart();
         return;
     case BusEvent::Kind::Offline:
         announcedUp_ = false;
@@ -170,11 +266,54 @@ void OsdpTransport::handle(const BusEvent& e)
     case BusEvent::Kind::CommandAnswered:
         events_.log(QStringLiteral("respuesta a CloseRelay: %1").arg(e.text));
         return;
+    case BusEvent::Kind::LocalStatus:
+    case BusEvent::Kind::Inputs:
+    case BusEvent::Kind::InstallKeyOnly:
+    case BusEvent::Kind::Com:
+        return handleStatus(e);
     case BusEvent::Kind::RawCard:
     case BusEvent::Kind::FormattedCard:
     case BusEvent::Kind::Keypad:
-        break;
+        return handleCard(e);
     }
+}
+
+void OsdpTransport::handleStatus(const BusEvent& e)
+{
+    if (e.kind == BusEvent::Kind::Inputs) {
+        QStringList states;
+        for (std::uint8_t v : e.data)
+            states << QString::number(v);
+        events_.log(QStringLiteral("entradas del lector: %1").arg(states.join(QLatin1Char(' '))));
+        return;
+    }
+    if (e.kind == BusEvent::Kind::Com) {
+        events_.log(QStringLiteral("el lector confirma dirección %1 y %2 baudios").arg(e.data.empty() ? 0 : e.data[0]).arg(e.bits));
+        return;
+    }
+    const ReaderCondition before = condition_;
+    if (e.kind == BusEvent::Kind::InstallKeyOnly) {
+        condition_.installKeyOnly = true;
+    } else {
+        condition_.known = true;
+        condition_.tamper = e.status.tamper;
+        condition_.powerOk = !e.status.powerLost;
+        if (condition_.tamper != before.tamper && (before.known || condition_.tamper)) {
+            events_.log(condition_.tamper ? QStringLiteral("ALERTA: lector abierto o manipulado (tamper)")
+                                          : QStringLiteral("tamper: el lector vuelve a estar cerrado"));
+        }
+        if (condition_.powerOk != before.powerOk && (before.known || !condition_.powerOk)) {
+            events_.log(condition_.powerOk ? QStringLiteral("alimentación del lector restablecida")
+                                           : QStringLiteral("ALERTA: el lector informa de un fallo de alimentación"));
+        }
+    }
+    if (condition_ != before)
+        events_.condition(condition_);
+}
+
+void OsdpTransport::handleCard(const BusEvent& e)
+{
+    const auto waited = SteadyClock::now() - e.at;
     if (waited > StaleAfter) {
         events_.log(QStringLiteral("lectura descartada: esperó %1 s a la estación")
                         .arg(std::chrono::duration_cast<std::chrono::seconds>(waited).count()));
@@ -184,14 +323,12 @@ void OsdpTransport::handle(const BusEvent& e)
         events_.trackRead(e.text);
     } else if (e.kind == BusEvent::Kind::Keypad) {
         events_.statusMessage(e.text);
-    } else if (const auto card = rawCardText(e.bits, e.data)) {
-        events_.cardNumberRead(*card);
     } else {
-        events_.log(QStringLiteral("tarjeta no utilizable: %1 bits, datos %2")
-                        .arg(e.bits)
-                        .arg(QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(e.data.data()),
-                                                            static_cast<qsizetype>(e.data.size()))
-                                                     .toHex())));
+        const CardReading read = readCard(port_.format, e.bits, e.data);
+        if (read.card)
+            events_.cardNumberRead(*read.card);
+        else
+            events_.log(read.fault);
     }
 }
 

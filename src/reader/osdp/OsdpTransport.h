@@ -4,26 +4,40 @@
 // the user-interface thread, one event at a time, as a queued call; a read
 // that waited there longer than StaleAfter is logged and dropped, never
 // turned into a passage long after the driver left.
+//
+// The display gets only the rows that changed since the reader last got
+// them (all of them again after it restarted), cut to what its receive
+// buffer takes; the relay's green light and a refusal's red one are sent
+// again to a reader that restarted while they should still show.
 #include "OsdpLink.h"
 #include "ReaderTransport.h"
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
 namespace parking::osdp {
 
-// "C" and the 13 decimal digits of a raw card read: its `bits` bits,
-// left-justified in `data`, as an unsigned big-endian number. Nullopt when
-// the number has more than 13 digits or the data is short.
-std::optional<QString> rawCardText(int bits, const Bytes& data);
-
-// The osdp_OUT record of a relay pulse and the osdp_LED record that shows
-// green for as long; the osdp_TEXT commands of a display text.
+// The osdp_OUT record of a relay pulse, the osdp_LED record of a colour
+// for some tenths of a second (the permanent state untouched), the
+// osdp_BUZ record of one beep; the osdp_TEXT commands of a display text:
+// every row, padded to the width, each cut into pieces of at most
+// `maxChars` characters.
 Bytes relayPulse(std::uint8_t output, std::uint8_t tenths);
+Bytes temporaryLed(std::uint8_t colour, std::uint8_t tenths);
 Bytes greenLed(std::uint8_t tenths);
-std::vector<Bytes> displayRows(const QString& text, int rows, int columns);
+Bytes refusalBeep();
+std::vector<Bytes> displayRows(const QString& text, int rows, int columns, int maxChars = 255);
+// The most characters one osdp_TEXT may carry for a reader that receives
+// at most `receiveSize` bytes (0: no limit said), sealed on the channel.
+int textCharsFor(int receiveSize);
+
+namespace led {
+constexpr std::uint8_t Red = 1;
+constexpr std::uint8_t Green = 2;
+} // namespace led
 
 class OsdpTransport final : public ReaderTransport {
 public:
@@ -31,8 +45,12 @@ public:
     static constexpr milliseconds SetUpWait{1000};
     // CloseRelay's answer for a reader that is not online.
     static constexpr std::uint8_t Offline = 4;
+    // How long a refused card's red light shows, in tenths of a second.
+    static constexpr std::uint8_t RefusalTenths = 10;
 
-    OsdpTransport(std::shared_ptr<OsdpLink> link, PortText port, std::optional<Block> key, ReaderEvents& events);
+    // `release` runs when the transport closes (the hub frees the reader's address).
+    OsdpTransport(std::shared_ptr<OsdpLink> link, PortText port, ReaderConfig config, ReaderEvents& events,
+                  std::function<void()> release = {});
     ~OsdpTransport() override;
 
     std::uint8_t open() override;
@@ -41,22 +59,34 @@ public:
     void writeDisplay(QString& text) override;
     void close() override;
     QString secureChannel() const override;
+    QString openFault() const override { return openFault_; }
+    bool signalRefusal() override;
 
 private:
     struct Relay;
     void handle(const BusEvent& e);
+    void handleCard(const BusEvent& e);
+    void handleStatus(const BusEvent& e);
     void sendText(const QString& text);
+    void showLed(std::uint8_t colour, std::uint8_t tenths);
+    void resendAfterRestart();
 
     std::shared_ptr<OsdpLink> link_;
     PortText port_;
-    std::optional<Block> key_;
+    ReaderConfig config_;
     ReaderEvents& events_;
+    std::function<void()> release_;
     std::unique_ptr<QObject> receiver_;
     std::shared_ptr<Relay> relay_;
     int index_ = -1;
     bool announcedUp_ = false;
     bool warnedNoText_ = false;
     QString lastText_;
+    QString openFault_;
+    std::vector<QString> rowsShown_; // what the reader's display holds, as far as we know
+    std::uint8_t ledColour_ = 0;
+    std::chrono::steady_clock::time_point ledUntil_{};
+    ReaderCondition condition_;
 };
 
 } // namespace parking::osdp

@@ -22,6 +22,15 @@ std::optional<int> plainNumber(const QString& text, int digits = 6)
     return text.toInt();
 }
 
+std::optional<bool> onOff(const QString& value)
+{
+    if (value == QLatin1String("on"))
+        return true;
+    if (value == QLatin1String("off"))
+        return false;
+    return std::nullopt;
+}
+
 std::optional<QString> parseDevice(const QString& device, PortText& out)
 {
     out.device = device;
@@ -73,6 +82,16 @@ std::optional<QString> parseOption(const QString& option, PortText& out)
             return QStringLiteral("pantalla no válida (FILASxCOLUMNAS): %1").arg(value);
         out.rows = *rows;
         out.columns = *columns;
+    } else if (name == QLatin1String("fmt")) {
+        const auto format = parseCardFormat(value);
+        if (!format)
+            return QStringLiteral("formato de tarjeta no válido (raw, wiegand26, wiegand34, wiegand37, csn): %1").arg(value);
+        out.format = *format;
+    } else if (name == QLatin1String("led") || name == QLatin1String("buzzer") || name == QLatin1String("rs485")) {
+        const auto on = onOff(value);
+        if (!on)
+            return QStringLiteral("%1 debe ser on u off, no %2").arg(name, value);
+        (name == QLatin1String("led") ? out.led : name == QLatin1String("buzzer") ? out.buzzer : out.rs485) = *on;
     } else {
         return QStringLiteral("opción desconocida: %1").arg(option);
     }

@@ -155,9 +155,9 @@ void fillRandom(std::span<std::uint8_t> out)
         throw std::runtime_error("no random bytes from the operating system");
 }
 
-Bytes SecureSession::seal(Packet packet)
+Bytes SecureSession::seal(Packet packet, bool encrypt)
 {
-    const bool hasData = !packet.data.empty();
+    const bool hasData = !packet.data.empty() && encrypt;
     if (controller_)
         packet.securityType = hasData ? scs::CommandEncrypted : scs::CommandMac;
     else
@@ -187,13 +187,14 @@ std::optional<Packet> SecureSession::open(const Decoded& received)
     if (!sameBytes(std::span(full).first(4), *p.mac))
         return std::nullopt;
     Packet out = p;
+    // A MAC-only packet may carry data in the clear (some readers send
+    // their replies so): the MAC covers it, so it is authentic, only not
+    // secret.
     if (*p.securityType == encrypted && !p.data.empty()) {
         auto plain = decryptData(keys_, lastSent_, p.data);
         if (!plain)
             return std::nullopt;
         out.data = std::move(*plain);
-    } else if (!p.data.empty()) {
-        return std::nullopt;
     }
     lastReceived_ = full;
     return out;

@@ -67,7 +67,8 @@ public:
 
     // Turns a plain packet into a secure one: security type by direction
     // and data, data encrypted, MAC computed. Returns the bytes to send.
-    Bytes seal(Packet packet);
+    // `encrypt` false: data in the clear under the MAC (types 0x15/0x16).
+    Bytes seal(Packet packet, bool encrypt = true);
     // Checks the MAC and opens the data of a received packet; nullopt when
     // it is not a valid secure packet of the other end (the channel is then
     // broken).
