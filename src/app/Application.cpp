@@ -6,6 +6,7 @@
 #include "DemoReaders.h"
 #include "DemoSite.h"
 #include "ReaderCheck.h"
+#include "osdp/OsdpCodec.h"
 #include "FieldValue.h"
 #include "IniFile.h"
 #include "ScriptPlayer.h"
@@ -28,6 +29,8 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <algorithm>
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -108,6 +111,10 @@ struct CommandLine {
     QString script;   // empty: no script
     QString readerCheck; // empty: run the stations
     bool pulse = false;
+    bool rekey = false;
+    QString setAddress; // empty: leave it
+    QString setBaud;    // empty: leave it
+    QString capture;    // empty: none
 };
 
 CommandLine parseCommandLine(const QCoreApplication& app)
@@ -136,12 +143,55 @@ CommandLine parseCommandLine(const QCoreApplication& app)
         QStringLiteral("PORTTEXT"));
     const QCommandLineOption pulseOption(QStringLiteral("pulse"),
         QStringLiteral("With --reader-check: pulse output 0 once."));
+    const QCommandLineOption rekeyOption(QStringLiteral("rekey"),
+        QStringLiteral("With --reader-check: give the reader a new Secure Channel key (stored first)."));
+    const QCommandLineOption setAddressOption(QStringLiteral("set-address"),
+        QStringLiteral("With --reader-check: change the reader's OSDP address to N (osdp_COMSET)."), QStringLiteral("N"));
+    const QCommandLineOption setBaudOption(QStringLiteral("set-baud"),
+        QStringLiteral("With --reader-check: change the reader's speed to B baud (osdp_COMSET)."), QStringLiteral("B"));
+    const QCommandLineOption captureOption(QStringLiteral("capture"),
+        QStringLiteral("With --reader-check: write every packet to FILE (osdpcap)."), QStringLiteral("FILE"));
     parser.addOptions({configOption, headlessOption, traceOption, nowOption, demoOption, initDbOption, scriptOption,
-                       readerCheckOption, pulseOption});
+                       readerCheckOption, pulseOption, rekeyOption, setAddressOption, setBaudOption, captureOption});
     parser.process(app);
     return {parser.isSet(headlessOption), parser.isSet(traceOption), parser.isSet(demoOption),
             parser.value(configOption), parser.value(nowOption), parser.value(initDbOption), parser.value(scriptOption),
-            parser.value(readerCheckOption), parser.isSet(pulseOption)};
+            parser.value(readerCheckOption), parser.isSet(pulseOption), parser.isSet(rekeyOption),
+            parser.value(setAddressOption), parser.value(setBaudOption), parser.value(captureOption)};
+}
+
+// Decimal digits only, at most six: nothing else is a setting here.
+std::optional<int> plainDigits(const QString& text)
+{
+    if (text.isEmpty() || text.size() > 6 || !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit() && c.unicode() < 128; }))
+        return std::nullopt;
+    return text.toInt();
+}
+
+// The installer's check with its options read strictly: a bad address or
+// speed is said and ends it with status 2 before any line is opened.
+int readerCheck(const CommandLine& options, const QString& keyFile, std::chrono::seconds readFor)
+{
+    ReaderCheckOptions check{options.readerCheck, keyFile, options.pulse, options.rekey, {}, {}, options.capture, readFor};
+    if (!options.setAddress.isEmpty()) {
+        const auto address = plainDigits(options.setAddress);
+        if (!address || *address < 0 || *address > osdp::MaxAddress) {
+            std::printf("--set-address necesita una dirección de 0 a 126, no %s\n", qPrintable(options.setAddress));
+            return 2;
+        }
+        check.newAddress = static_cast<int>(*address);
+    }
+    if (!options.setBaud.isEmpty()) {
+        const auto baud = plainDigits(options.setBaud);
+        const std::array allowed{9600, 19200, 38400, 57600, 115200, 230400};
+        if (!baud || std::find(allowed.begin(), allowed.end(), *baud) == allowed.end()) {
+            std::printf("--set-baud necesita 9600, 19200, 38400, 57600, 115200 o 230400, no %s\n",
+                        qPrintable(options.setBaud));
+            return 2;
+        }
+        check.newBaud = static_cast<int>(*baud);
+    }
+    return runReaderCheck(check);
 }
 
 // The workstation's clock and the embedded database's, set together.
@@ -343,8 +393,7 @@ int runApplication(int argc, char** argv)
         const int seconds = qEnvironmentVariableIsSet("PARKING_READER_CHECK_SECONDS")
                                 ? qEnvironmentVariableIntValue("PARKING_READER_CHECK_SECONDS")
                                 : 30;
-        return runReaderCheck(options.readerCheck, stationPaths(configPath, programFolder).keyFile, options.pulse,
-                              std::chrono::seconds(seconds));
+        return readerCheck(options, stationPaths(configPath, programFolder).keyFile, std::chrono::seconds(seconds));
     }
     std::unique_ptr<osdp::EmulatorHost> demoReaders;
     if (options.demo) {

@@ -4,10 +4,14 @@
 #include "ReaderControl.h"
 #include "ReaderHub.h"
 #include "Station.h"
+#include "osdp/OsdpLink.h"
+#include "osdp/PortText.h"
+#include "osdp/ReaderKeyFile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QStringList>
 #include <QTimer>
 
 #include <cstdio>
@@ -17,6 +21,8 @@ namespace parking {
 namespace {
 
 constexpr std::chrono::seconds OnlineWait{10};
+// How long osdp_COMSET's answer is waited for before the line is reopened.
+constexpr std::chrono::milliseconds ComSetAnswer{1000};
 
 void say(const QString& line)
 {
@@ -31,50 +37,146 @@ void pump(std::chrono::milliseconds wait)
     loop.exec();
 }
 
+// A reader control whose every event is printed as the installer reads it.
+class CheckedReader {
+public:
+    CheckedReader(ReaderHub& hub) : reader_(QStringLiteral("lector"), 1, &hub)
+    {
+        QObject::connect(&reader_, &ReaderControl::logged, [](const QString& line) { say(line); });
+        QObject::connect(&reader_, &ReaderControl::AnsHotReset, [this] { online_ = true; });
+        QObject::connect(&reader_, &ReaderControl::ReaderDown, [this] { online_ = false; });
+        QObject::connect(&reader_, &ReaderControl::TrackRead, [](const QString&, const QString&, const QString& track) {
+            say(QStringLiteral("pista: |%1|").arg(track));
+        });
+        QObject::connect(&reader_, &ReaderControl::CardNumberRead, [](const QString& card) {
+            const auto number = cardNumber(card);
+            say(number ? QStringLiteral("tarjeta: |%1| -> código %2").arg(card, cardCodeText(*number))
+                       : QStringLiteral("tarjeta: |%1| -> no válida").arg(card));
+        });
+        QObject::connect(&reader_, &ReaderControl::StatusMessage,
+                         [](const QString& keys) { say(QStringLiteral("teclado: %1").arg(keys)); });
+        QObject::connect(&reader_, &ReaderControl::conditionChanged, [](const ReaderCondition& c) {
+            if (c.known) {
+                say(QStringLiteral("estado: %1, %2")
+                        .arg(c.tamper ? QStringLiteral("caja abierta o manipulada (tamper)") : QStringLiteral("caja cerrada"),
+                             c.powerOk ? QStringLiteral("alimentación correcta") : QStringLiteral("fallo de alimentación")));
+            }
+        });
+    }
+
+    // 0 when online; otherwise the check's exit status, said.
+    int bringOnline(const QString& portText)
+    {
+        const std::uint8_t opened = reader_.OpenPortRem(portText);
+        if (opened == ReaderControl::BadPortText) {
+            say(QStringLiteral("El texto del puerto no vale: vea el motivo arriba."));
+            return 2;
+        }
+        if (opened != 0) {
+            say(QStringLiteral("No se puede abrir la línea (estado %1): %2").arg(opened).arg(reader_.openFault()));
+            return 3;
+        }
+        QElapsedTimer waited;
+        waited.start();
+        while (!online_ && waited.elapsed() < std::chrono::milliseconds(OnlineWait).count())
+            online_ = reader_.SetUpBiomax() == 0;
+        pump(std::chrono::milliseconds(100)); // what the reader said, printed
+        if (!online_) {
+            say(QStringLiteral("El lector no se ha puesto en línea en %1 s.").arg(OnlineWait.count()));
+            return 4;
+        }
+        return 0;
+    }
+
+    ReaderControl& control() { return reader_; }
+
+private:
+    ReaderControl reader_;
+    bool online_ = false;
+};
+
+// The port text with its address and speed options set to these.
+QString withSetting(const QString& portText, int address, int baud)
+{
+    const qsizetype question = portText.indexOf(QLatin1Char('?'));
+    QStringList options;
+    if (question >= 0) {
+        for (const QString& o : portText.mid(question + 1).split(QLatin1Char('&'))) {
+            if (!o.startsWith(QLatin1String("addr=")) && !o.startsWith(QLatin1String("baud=")))
+                options << o;
+        }
+    }
+    options << QStringLiteral("addr=%1").arg(address) << QStringLiteral("baud=%1").arg(baud);
+    return (question < 0 ? portText : portText.left(question)) + QLatin1Char('?') + options.join(QLatin1Char('&'));
+}
+
+// osdp_COMSET, then the reader reached at its new setting. The exit status.
+int changeSetting(ReaderHub& hub, std::unique_ptr<CheckedReader>& reader, const ReaderCheckOptions& options,
+                  const osdp::PortText& port)
+{
+    const int address = options.newAddress.value_or(port.address);
+    const int baud = options.newBaud.value_or(port.baud);
+    // The key goes with the address, before the reader answers at it.
+    if (address != port.address) {
+        if (const auto fault = osdp::ReaderKeyFile::move(options.keyFile, port.device, port.address, address)) {
+            say(QStringLiteral("No se puede pasar la clave a la dirección nueva: %1").arg(*fault));
+            return 5;
+        }
+    }
+    auto link = hub.link(port.device);
+    const osdp::Bytes data{static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(baud & 0xFF),
+                           static_cast<std::uint8_t>((baud >> 8) & 0xFF), static_cast<std::uint8_t>((baud >> 16) & 0xFF),
+                           static_cast<std::uint8_t>((baud >> 24) & 0xFF)};
+    if (!link || !link->submit(0, osdp::command::ComSet, data)) {
+        say(QStringLiteral("El lector ya no está en línea: no se le puede cambiar la dirección ni la velocidad."));
+        return 5;
+    }
+    say(QStringLiteral("Enviado osdp_COMSET: dirección %1, %2 baudios.").arg(address).arg(baud));
+    pump(ComSetAnswer);
+    link.reset();
+    reader->control().ClosePort();
+    reader.reset(); // the line closes: it is opened again at the new setting
+    reader = std::make_unique<CheckedReader>(hub);
+    const QString next = withSetting(options.portText, address, baud);
+    if (const int status = reader->bringOnline(next); status != 0) {
+        say(QStringLiteral("El lector no responde con la dirección %1 a %2 baudios.").arg(address).arg(baud));
+        return 5;
+    }
+    say(QStringLiteral("El lector responde en la dirección %1 a %2 baudios. Texto del puerto: %3").arg(address).arg(baud).arg(next));
+    return 0;
+}
+
 } // namespace
 
-int runReaderCheck(const QString& portText, const QString& keyFile, bool pulse, std::chrono::seconds readFor)
+int runReaderCheck(const ReaderCheckOptions& options)
 {
-    ReaderHub hub(keyFile);
-    ReaderControl reader(QStringLiteral("lector"), 1, &hub);
-    bool online = false;
-    QObject::connect(&reader, &ReaderControl::logged, [](const QString& line) { say(line); });
-    QObject::connect(&reader, &ReaderControl::AnsHotReset, [&] { online = true; });
-    QObject::connect(&reader, &ReaderControl::ReaderDown, [&] { online = false; });
-    QObject::connect(&reader, &ReaderControl::TrackRead, [](const QString&, const QString&, const QString& track) {
-        say(QStringLiteral("pista: |%1|").arg(track));
-    });
-    QObject::connect(&reader, &ReaderControl::CardNumberRead, [](const QString& card) {
-        const auto number = cardNumber(card);
-        say(number ? QStringLiteral("tarjeta: |%1| -> código %2").arg(card, cardCodeText(*number))
-                   : QStringLiteral("tarjeta: |%1| -> no válida").arg(card));
-    });
-    QObject::connect(&reader, &ReaderControl::StatusMessage, [](const QString& keys) { say(QStringLiteral("teclado: %1").arg(keys)); });
-
-    const std::uint8_t opened = reader.OpenPortRem(portText);
-    if (opened == ReaderControl::BadPortText) {
-        say(QStringLiteral("El texto del puerto no vale: vea el motivo arriba."));
+    auto parsed = osdp::parsePortText(options.portText);
+    if (auto* fault = std::get_if<QString>(&parsed)) {
+        say(QStringLiteral("El texto del puerto no vale: %1").arg(*fault));
         return 2;
     }
-    if (opened != 0) {
-        say(QStringLiteral("No se puede abrir la línea (estado %1).").arg(opened));
-        return 3;
+    const osdp::PortText port = std::get<osdp::PortText>(parsed);
+    if (options.newBaud && port.tcp()) {
+        say(QStringLiteral("--set-baud no se aplica a una línea TCP: la velocidad del bus se pone en el convertidor."));
+        return 2;
     }
-    QElapsedTimer waited;
-    waited.start();
-    while (!online && waited.elapsed() < std::chrono::milliseconds(OnlineWait).count())
-        online = reader.SetUpBiomax() == 0;
-    if (!online) {
-        pump(std::chrono::milliseconds(100)); // what the reader said, printed
-        say(QStringLiteral("El lector no se ha puesto en línea en %1 s.").arg(OnlineWait.count()));
-        return 4;
+    ReaderHub hub(options.keyFile);
+    hub.setRekey(options.rekey);
+    hub.setCapture(options.capture);
+    auto reader = std::make_unique<CheckedReader>(hub);
+    if (const int status = reader->bringOnline(options.portText); status != 0)
+        return status;
+    hub.setRekey(false);
+    if (options.newAddress || options.newBaud) {
+        const int status = changeSetting(hub, reader, options, port);
+        reader->control().ClosePort();
+        return status;
     }
-    pump(std::chrono::milliseconds(100));
-    if (pulse)
-        say(QStringLiteral("Pulso en la salida 0: estado %1").arg(reader.CloseRelay(0, Station::PassagePulse.tenths)));
-    say(QStringLiteral("En línea. Pase tarjetas durante %1 s.").arg(readFor.count()));
-    pump(readFor);
-    reader.ClosePort();
+    if (options.pulse)
+        say(QStringLiteral("Pulso en la salida 0: estado %1").arg(reader->control().CloseRelay(0, Station::PassagePulse.tenths)));
+    say(QStringLiteral("En línea. Pase tarjetas durante %1 s.").arg(options.readFor.count()));
+    pump(options.readFor);
+    reader->control().ClosePort();
     return 0;
 }
 

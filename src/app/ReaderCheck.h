@@ -1,17 +1,36 @@
 #pragma once
-// The installer's check of one reader: parking-station --reader-check
-// PORTTEXT [--config FILE] [--pulse]. Opens the port, brings the reader
-// online (keys from the configuration's key file; sc=install gives it one),
-// prints its identity and what it can do, then for ReadFor prints each read
-// as the station would decode it; --pulse also pulses output 0 once.
+// The installer's check and toolkit for one reader:
+//   parking-station --reader-check PORTTEXT [--config FILE] [--pulse] [--rekey]
+//                   [--set-address N] [--set-baud B] [--capture FILE]
+// Opens the port, brings the reader online (keys from the configuration's
+// key file; sc=install gives a reader without a stored key one; --rekey
+// gives it a new one on purpose), prints its identity, what it can do, its
+// tamper, power and inputs, then for ReadFor prints each read as the
+// station would decode it; --pulse also pulses output 0 once.
+// --set-address/--set-baud send osdp_COMSET, then reach the reader at the
+// new setting and say so (the stored key follows the address). --capture
+// writes every packet both ways in the osdpcap format.
 #include <QString>
 
 #include <chrono>
+#include <optional>
 
 namespace parking {
 
-// The exit status: 0 when the reader came online.
-int runReaderCheck(const QString& portText, const QString& keyFile, bool pulse,
-                   std::chrono::seconds readFor = std::chrono::seconds(30));
+struct ReaderCheckOptions {
+    QString portText;
+    QString keyFile;
+    bool pulse = false;
+    bool rekey = false;
+    std::optional<int> newAddress;
+    std::optional<int> newBaud;
+    QString capture; // empty: none
+    std::chrono::seconds readFor{30};
+};
+
+// The exit status: 0 when the reader came online (and took the new
+// setting); 2 a bad port text or option, 3 the line cannot be opened, 4 the
+// reader did not come online, 5 it does not answer at the new setting.
+int runReaderCheck(const ReaderCheckOptions& options);
 
 } // namespace parking

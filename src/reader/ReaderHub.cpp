@@ -58,8 +58,9 @@ std::variant<std::unique_ptr<ReaderTransport>, QString> ReaderHub::openOsdp(cons
             std::lock_guard lock(keyMutex_);
             return !ReaderKeyFile::store(keyFile_, device, address, k).has_value();
         });
-        if (!capture_.isEmpty() && !link->captureTo(capture_))
+        if (!capture_.isEmpty() && !link->captureTo(capture_, captureStarted_))
             events.log(QStringLiteral("no se puede escribir la captura en %1").arg(capture_));
+        captureStarted_ = captureStarted_ || !capture_.isEmpty();
         links_[port.device] = link;
     }
     owners_[claim] = owner;

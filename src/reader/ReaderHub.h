@@ -45,6 +45,7 @@ private:
     QString keyFile_;
     bool rekey_ = false;
     QString capture_;
+    bool captureStarted_ = false;
     std::mutex keyMutex_;
     std::map<QString, std::weak_ptr<osdp::OsdpLink>> links_;
     // Who holds each address of each device.

@@ -1,12 +1,15 @@
 // The installer's reader check, as a person runs it, against an emulated
 // reader behind a TCP converter on loopback.
 #include "EmulatorHost.h"
+#include "ReaderKeyFile.h"
 #include "ProcessSupport.h"
 #include "QtPrinters.h"
 #include "TestSupport.h"
 
 #include <QDir>
 #include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -80,6 +83,110 @@ TEST(ReaderCheck, SaysWhyWhenTheReaderCannotBeHad)
                                        QStringLiteral("--config"), config});
     EXPECT_NE(missing.exitCode, 0);
     EXPECT_TRUE(missing.out.contains(QStringLiteral("No se puede abrir la línea"))) << missing.out.toStdString();
+}
+
+struct CheckSite {
+    QTemporaryDir dir;
+    QString config = QDir(dir.path()).filePath(QStringLiteral("Rivalto.ini"));
+    QString keys = QDir(dir.path()).filePath(QStringLiteral("claves"));
+    CheckSite() { writeFile(config, QStringLiteral("[Lectores]\nClaves=claves\n")); }
+};
+
+TEST(ReaderCheck, RekeyGivesAReplacedReaderANewKeyOnPurposeAndPrintsItsState)
+{
+    CheckSite site;
+    EmulatorHost host;
+    ASSERT_TRUE(host.listenTcp());
+    PeripheralEmulator& reader = host.add(3); // factory fresh: only the install key
+    reader.setTamper(true);
+    const QString device = QStringLiteral("tcp:127.0.0.1:%1").arg(host.tcpPort());
+    const Block old{9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9};
+    ASSERT_FALSE(ReaderKeyFile::store(site.keys, device, 3, old).has_value());
+    const QString port = QStringLiteral("osdp:%1?addr=3&sc=on").arg(device);
+
+    // Without --rekey: refused, said, nothing changed.
+    const CheckRun plain = runCheck({QStringLiteral("--reader-check"), port, QStringLiteral("--config"), site.config});
+    EXPECT_EQ(plain.exitCode, 4) << plain.out.toStdString();
+    EXPECT_TRUE(plain.out.contains(QStringLiteral("sólo responde a la clave de instalación"))) << plain.out.toStdString();
+    EXPECT_FALSE(reader.key());
+
+    const CheckRun rekeyed = runCheck({QStringLiteral("--reader-check"), port, QStringLiteral("--config"), site.config,
+                                       QStringLiteral("--rekey")});
+    EXPECT_EQ(rekeyed.exitCode, 0) << rekeyed.out.toStdString();
+    EXPECT_TRUE(rekeyed.out.contains(QStringLiteral("clave nueva de canal seguro dada al lector y guardada")));
+    EXPECT_TRUE(rekeyed.out.contains(QStringLiteral("estado: caja abierta o manipulada (tamper), alimentación correcta")))
+        << rekeyed.out.toStdString();
+    const auto keys = std::get<std::vector<StoredKey>>(ReaderKeyFile::load(site.keys));
+    ASSERT_TRUE(reader.key());
+    EXPECT_EQ(ReaderKeyFile::find(keys, device, 3), reader.key());
+    EXPECT_NE(reader.key(), old);
+}
+
+TEST(ReaderCheck, SetAddressAndSpeedReachTheReaderAtTheNewSettingAndTheKeyFollows)
+{
+    CheckSite site;
+    EmulatorHost host;
+    ASSERT_TRUE(host.openPseudoTerminal());
+    PeripheralEmulator& reader = host.add(1);
+    const QString port = QStringLiteral("osdp:%1?addr=1&sc=install").arg(host.slavePath());
+    const CheckRun moved = runCheck({QStringLiteral("--reader-check"), port, QStringLiteral("--config"), site.config,
+                                     QStringLiteral("--set-address"), QStringLiteral("7"), QStringLiteral("--set-baud"),
+                                     QStringLiteral("38400")});
+    EXPECT_EQ(moved.exitCode, 0) << moved.out.toStdString();
+    EXPECT_EQ(reader.address(), 7);
+    EXPECT_EQ(reader.baud(), 38400);
+    EXPECT_TRUE(moved.out.contains(QStringLiteral("El lector responde en la dirección 7 a 38400 baudios")))
+        << moved.out.toStdString();
+    const auto keys = std::get<std::vector<StoredKey>>(ReaderKeyFile::load(site.keys));
+    EXPECT_EQ(ReaderKeyFile::find(keys, host.slavePath(), 7), reader.key());
+    EXPECT_EQ(ReaderKeyFile::find(keys, host.slavePath(), 1), std::nullopt);
+
+    const CheckRun badAddress = runCheck({QStringLiteral("--reader-check"), port, QStringLiteral("--config"), site.config,
+                                          QStringLiteral("--set-address"), QStringLiteral("127")});
+    EXPECT_EQ(badAddress.exitCode, 2);
+    const CheckRun tcpBaud = runCheck({QStringLiteral("--reader-check"), QStringLiteral("osdp:tcp:127.0.0.1:9?addr=1"),
+                                       QStringLiteral("--config"), site.config, QStringLiteral("--set-baud"),
+                                       QStringLiteral("9600")});
+    EXPECT_EQ(tcpBaud.exitCode, 2);
+    EXPECT_TRUE(tcpBaud.out.contains(QStringLiteral("convertidor"))) << tcpBaud.out.toStdString();
+}
+
+TEST(ReaderCheck, CaptureWritesEveryPacketBothWaysAsOsdpcap)
+{
+    CheckSite site;
+    EmulatorHost host;
+    ASSERT_TRUE(host.listenTcp());
+    host.add(0);
+    const QString capture = QDir(site.dir.path()).filePath(QStringLiteral("lector.osdpcap"));
+    const CheckRun r = runCheck({QStringLiteral("--reader-check"),
+                                 QStringLiteral("osdp:tcp:127.0.0.1:%1?sc=install").arg(host.tcpPort()),
+                                 QStringLiteral("--config"), site.config, QStringLiteral("--capture"), capture});
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString();
+    QFile f(capture);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    int outputs = 0;
+    int inputs = 0;
+    QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_GT(lines.size(), 10);
+    for (const QString& line : lines) {
+        QJsonParseError error{};
+        const QJsonObject o = QJsonDocument::fromJson(line.toUtf8(), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+        EXPECT_EQ(o.value(QStringLiteral("osdpTraceVersion")).toString(), QStringLiteral("1"));
+        EXPECT_FALSE(o.value(QStringLiteral("timeSec")).toString().isEmpty());
+        EXPECT_EQ(o.value(QStringLiteral("timeNano")).toString().size(), 9);
+        const QString io = o.value(QStringLiteral("io")).toString();
+        const QString data = o.value(QStringLiteral("data")).toString();
+        if (io == QStringLiteral("output")) {
+            ++outputs;
+            EXPECT_TRUE(data.startsWith(QStringLiteral(" ff 53"))) << data.toStdString();
+        } else {
+            ++inputs;
+            EXPECT_EQ(io, QStringLiteral("input"));
+        }
+    }
+    EXPECT_GT(outputs, 5);
+    EXPECT_GT(inputs, 5);
 }
 
 } // namespace

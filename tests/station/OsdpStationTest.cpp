@@ -4,7 +4,9 @@
 // what happened, never how long it took.
 #include "EmulatorHost.h"
 #include "ReaderKeyFile.h"
+#include "OsdpTransport.h"
 #include "QtPrinters.h"
+#include "StatusText.h"
 #include "StationFixture.h"
 
 #include <QFile>
@@ -35,15 +37,27 @@ protected:
         host.add(1);
         host.add(2);
         device = tcp ? QStringLiteral("tcp:127.0.0.1:%1").arg(host.tcpPort()) : host.slavePath();
-        db.exec(QStringLiteral("INSERT INTO Lector VALUES (3, 2, 'osdp:%1?addr=1&%2', 'osdp:%1?addr=2&%3', 'BIENVENIDO', "
+        seedPorts(QStringLiteral("osdp:%1?addr=1&%2").arg(device, entranceOptions),
+                  QStringLiteral("osdp:%1?addr=2&%2").arg(device, exitOptions));
+    }
+    void seedPorts(const QString& entrance, const QString& exit)
+    {
+        db.exec(QStringLiteral("INSERT INTO Lector VALUES (3, 2, '%1', '%2', 'BIENVENIDO', "
                                "'TARJETA NO VALIDA', 'FUERA DE HORARIO', 'RECIBOS PENDIENTES', 'CUOTA NO VIGENTE')")
-                    .arg(device, entranceOptions, exitOptions));
+                    .arg(entrance, exit));
         db.exec(QStringLiteral("INSERT INTO INSTALACIONES VALUES (3, 'PISCINA CUBIERTA', 20, 10)"));
         // A subscriber with card 123456 (code 1E240) who may come in.
         db.exec(QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista,CODTARJETA) VALUES (7,1234,2,'1E240')"));
     }
     QString keyFile() const { return QDir(db.folder()).filePath(QStringLiteral("claves-lectores")); }
     bool traced(const QString& line) const { return traceLines.contains(line); }
+    bool bothSecure() { return host.reader(1)->secure() && host.reader(2)->secure(); }
+    QByteArray keyFileText() const
+    {
+        QFile f(keyFile());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    StationStatus stationStatus(int number) const { return controller->status().snapshot().stations[number - 1]; }
     bool logged(const QString& part) const { return !traceLines.filter(part).isEmpty(); }
 
     EmulatorHost host;
@@ -155,6 +169,178 @@ TEST_F(OsdpStations, OverTcpWithLineNoiseThereIsNoFalseReadAndTheReaderStaysOnli
     QTRY_VERIFY_WITH_TIMEOUT(traced(QStringLiteral("> relay 2 0 6")), 10000);
     EXPECT_TRUE(traceLines.filter(QStringLiteral("> light")).filter(QStringLiteral("red")).isEmpty());
     EXPECT_EQ(traceLines.filter(QStringLiteral("msId")).size(), 1);
+}
+
+// ---- what a reader in the field, or an attacker on the wire, does ----------------------
+
+TEST_F(OsdpStations, SomethingAnsweringEveryCommandWithAPlainNakTurnsTheLightRed)
+{
+    seed(QStringLiteral("sc=install"), QStringLiteral("sc=install"));
+    ASSERT_EQ(start(), StationController::StartUp::InService);
+    QTRY_VERIFY_WITH_TIMEOUT(bothSecure(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(traced(QStringLiteral("> light 2 green")) || stationStatus(2).readerOnline, 5000);
+    host.reader(2)->setForgeNak(true); // the reader unplugged, a forger in its place
+    QTRY_VERIFY_WITH_TIMEOUT(traced(QStringLiteral("> light 2 red")), 10000);
+    EXPECT_FALSE(stationStatus(2).readerOnline);
+    EXPECT_TRUE(controller->station(1).greenVisible());
+}
+
+TEST_F(OsdpStations, AFactoryFreshReaderInAKeyedReadersPlaceIsReportedNotReKeyed)
+{
+    seed(QStringLiteral("sc=install"), QStringLiteral("sc=off"));
+    const Block stored{4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4};
+    ASSERT_FALSE(ReaderKeyFile::store(keyFile(), device, 1, stored).has_value());
+    const QByteArray before = keyFileText();
+    // host.reader(1) holds no key: it answers only the install key.
+    ASSERT_EQ(start(), StationController::StartUp::InService);
+    QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("KBIOMAXctl1: ALERTA: el lector sólo responde a la clave de instalación")),
+                             10000);
+    QTRY_VERIFY_WITH_TIMEOUT(stationStatus(1).installKeyOnly, 5000);
+    host.reader(1)->presentCardNumber(123456);
+    QTest::qWait(1500);
+    EXPECT_TRUE(host.reader(1)->relays().empty());
+    EXPECT_FALSE(host.reader(1)->key());
+    EXPECT_EQ(host.reader(1)->commandsSeen(command::KeySet), 0);
+    EXPECT_EQ(keyFileText(), before);
+    EXPECT_EQ(traceLines.filter(QStringLiteral("ALERTA: el lector sólo responde")).size(), 1);
+}
+
+TEST_F(OsdpStations, NewKeysAcknowledgedInTheClearOrWithTheirReplyLostAreTaken)
+{
+    seed(QStringLiteral("sc=install"), QStringLiteral("sc=install"));
+    host.reader(1)->setPlainKeySetAck(true);
+    host.reader(2)->loseReplies(1, command::KeySet);
+    ASSERT_EQ(start(), StationController::StartUp::InService);
+    QTRY_VERIFY_WITH_TIMEOUT(bothSecure() && stationStatus(1).readerOnline && stationStatus(2).readerOnline, 10000);
+    const auto keys = std::get<std::vector<StoredKey>>(ReaderKeyFile::load(keyFile()));
+    EXPECT_EQ(ReaderKeyFile::find(keys, device, 1), host.reader(1)->key());
+    EXPECT_EQ(ReaderKeyFile::find(keys, device, 2), host.reader(2)->key());
+    EXPECT_EQ(host.reader(2)->commandsSeen(command::KeySet), 1);
+}
+
+TEST_F(OsdpStations, AReaderThatRestartsGetsItsTextBackWithoutGoingRed)
+{
+    seed(QStringLiteral("sc=install"), QStringLiteral("sc=install"));
+    ASSERT_EQ(start(), StationController::StartUp::InService);
+    QTRY_VERIFY_WITH_TIMEOUT(host.reader(1)->display().value(0).startsWith(QStringLiteral("PISCINA CUBIERTA")), 10000);
+    const QStringList shown = host.reader(1)->display();
+    host.reader(1)->restart(); // a power blip: blank display, no channel
+    EXPECT_NE(host.reader(1)->display(), shown);
+    QTRY_COMPARE_WITH_TIMEOUT(host.reader(1)->display(), shown, 5000);
+    EXPECT_TRUE(logged(QStringLiteral("KBIOMAXctl1: el lector se ha reiniciado")));
+    EXPECT_FALSE(traced(QStringLiteral("> light 1 red")));
+}
+
+TEST_F(OsdpStations, TamperAndPowerReachTheLogAndTheStatusPage)
+{
+    seed(QStringLiteral("sc=install"), QStringLiteral("sc=off"));
+    ASSERT_EQ(start(), StationController::StartUp::InService);
+    QTRY_VERIFY_WITH_TIMEOUT(stationStatus(1).tamper.has_value(), 10000);
+    EXPECT_EQ(stationStatus(1).tamper, false);
+    EXPECT_EQ(stationStatus(1).powerOk, true);
+    host.reader(1)->setTamper(true);
+    QTRY_VERIFY_WITH_TIMEOUT(stationStatus(1).tamper == true, 5000);
+    EXPECT_TRUE(logged(QStringLiteral("KBIOMAXctl1: ALERTA: lector abierto o manipulado")));
+    host.reader(1)->setPowerLost(true);
+    QTRY_VERIFY_WITH_TIMEOUT(stationStatus(1).powerOk == false, 5000);
+    EXPECT_TRUE(logged(QStringLiteral("fallo de alimentación")));
+    host.reader(2)->setInput(0, true);
+    QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("KBIOMAXctl2: entradas del lector: 1")), 5000);
+    const QByteArray metrics = statusMetrics(controller->status().snapshot(), workstationClock.now());
+    EXPECT_TRUE(metrics.contains("parking_reader_tamper{station=\"1\"} 1"));
+    EXPECT_TRUE(metrics.contains("parking_reader_power_ok{station=\"1\"} 0"));
+}
+
+TEST_F(OsdpStations, ARefusedCardGetsARedLightAndABeepUnlessTurnedOff)
+{
+    seed(QStringLiteral("sc=off"), QStringLiteral("sc=off&led=off&buzzer=off"));
+    ASSERT_EQ(start(), StationController::StartUp::InService);
+    QTRY_VERIFY_WITH_TIMEOUT(stationStatus(1).readerOnline && stationStatus(2).readerOnline, 10000);
+    host.reader(1)->presentCardNumber(999999); // nobody's card
+    QTRY_COMPARE_WITH_TIMEOUT(host.reader(1)->beeps(), 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!host.reader(1)->leds().empty(), 5000);
+    EXPECT_EQ(host.reader(1)->leds().back().colour, led::Red);
+    EXPECT_EQ(host.reader(1)->leds().back().tenths, OsdpTransport::RefusalTenths);
+    EXPECT_TRUE(traced(QStringLiteral("> refusal 1")));
+    EXPECT_TRUE(host.reader(1)->relays().empty());
+
+    // A granted card keeps its green light; the exit, with both turned off, gets no light at all.
+    host.reader(1)->presentCardNumber(123456);
+    QTRY_VERIFY_WITH_TIMEOUT(!host.reader(1)->relays().empty(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(host.reader(1)->leds().back().colour, led::Green, 5000);
+    host.reader(2)->presentCardNumber(123456);
+    QTRY_VERIFY_WITH_TIMEOUT(!host.reader(2)->relays().empty(), 5000);
+    EXPECT_TRUE(host.reader(2)->leds().empty());
+    EXPECT_EQ(host.reader(2)->beeps(), 0);
+}
+
+// 26 bits of H10301, first bit first, with both parity bits right.
+Bytes wiegand26(int facility, int number)
+{
+    std::vector<int> bits(26, 0);
+    for (int i = 0; i < 8; ++i)
+        bits[1 + i] = (facility >> (7 - i)) & 1;
+    for (int i = 0; i < 16; ++i)
+        bits[9 + i] = (number >> (15 - i)) & 1;
+    bits[0] = std::count(bits.begin() + 1, bits.begin() + 13, 1) % 2;
+    bits[25] = 1 - std::count(bits.begin() + 13, bits.begin() + 25, 1) % 2;
+    Bytes out(4, 0);
+    for (int i = 0; i < 26; ++i)
+        out[static_cast<std::size_t>(i / 8)] |= static_cast<std::uint8_t>(bits[static_cast<std::size_t>(i)] << (7 - i % 8));
+    return out;
+}
+
+TEST_F(OsdpStations, WiegandReadsAreDecodedByTheirFormatAndMisreadsAreNeverLookedUp)
+{
+    seed(QStringLiteral("sc=off&fmt=wiegand26"), QStringLiteral("sc=off"));
+    ASSERT_EQ(start(), StationController::StartUp::InService);
+    QTRY_VERIFY_WITH_TIMEOUT(stationStatus(1).readerOnline, 10000);
+    Bytes broken = wiegand26(1, 23456);
+    broken[3] ^= 0x40; // the odd parity bit
+    host.reader(1)->presentRawCard(26, broken);
+    QTRY_VERIFY_WITH_TIMEOUT(logged(QStringLiteral("KBIOMAXctl1: lectura errónea: falla la paridad (fmt=wiegand26)")), 5000);
+    EXPECT_TRUE(traceLines.filter(QStringLiteral("msId1")).isEmpty());
+    // Facility 1, card 23456: 123456, the subscriber's card.
+    host.reader(1)->presentRawCard(26, wiegand26(1, 23456));
+    QTRY_VERIFY_WITH_TIMEOUT(!host.reader(1)->relays().empty(), 5000);
+    EXPECT_TRUE(traced(QStringLiteral("msId1: 1234 Instalacion:7")));
+}
+
+TEST_F(OsdpStations, OneAddressTwiceOrTwoSpeedsOnOneDeviceAreRefusedAtStartUp)
+{
+    ASSERT_TRUE(host.openPseudoTerminal());
+    host.add(1);
+    device = host.slavePath();
+    seedPorts(QStringLiteral("osdp:%1?addr=1&sc=off").arg(device), QStringLiteral("osdp:%1?addr=1&sc=off").arg(device));
+    ASSERT_EQ(start(), StationController::StartUp::InService);
+    EXPECT_TRUE(logged(QStringLiteral("KBIOMAXctl2: puerto no válido")));
+    EXPECT_TRUE(logged(QStringLiteral("ya es la del lector de KBIOMAXctl1")));
+    EXPECT_TRUE(traced(QStringLiteral("OpenPort 2: 1")));
+
+    controller.reset();
+    db.exec(QStringLiteral("UPDATE Lector SET PARKING_ENTRADA = 'osdp:%1?addr=1&sc=off&baud=9600', "
+                           "PARKING_SALIDA = 'osdp:%1?addr=2&sc=off&baud=38400'")
+                .arg(device));
+    traceLines.clear();
+    restartController();
+    ASSERT_EQ(controller->start(), StationController::StartUp::InService);
+    EXPECT_TRUE(logged(QStringLiteral("una sola velocidad")));
+    EXPECT_TRUE(traced(QStringLiteral("OpenPort 2: 1")));
+}
+
+TEST_F(OsdpStations, ALineThatCannotBeOpenedSaysWhyAndRs485OnAPseudoTerminalIsSaid)
+{
+    ASSERT_TRUE(host.openPseudoTerminal());
+    host.add(2);
+    seedPorts(QStringLiteral("osdp:/dev/parking-no-such-device?addr=1"),
+              QStringLiteral("osdp:%1?addr=2&sc=off&rs485=on").arg(host.slavePath()));
+    ASSERT_EQ(start(), StationController::StartUp::InService);
+    const qsizetype open = traceLines.indexOf(QStringLiteral("OpenPort 1: 2"));
+    ASSERT_GE(open, 0);
+    EXPECT_TRUE(traceLines.value(open + 1).startsWith(QStringLiteral("KBIOMAXctl1: no se puede abrir la línea: no existe")))
+        << traceLines.value(open + 1).toStdString();
+    EXPECT_TRUE(logged(QStringLiteral("KBIOMAXctl2: rs485=on: el dispositivo no admite el modo RS-485")));
+    QTRY_VERIFY_WITH_TIMEOUT(stationStatus(2).readerOnline, 10000); // and works on without it
 }
 
 } // namespace

@@ -283,10 +283,10 @@ QString OsdpLink::lineWarning() const
     return lineWarning_;
 }
 
-bool OsdpLink::captureTo(const QString& path)
+bool OsdpLink::captureTo(const QString& path, bool append)
 {
     auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+    if (!file->open(QIODevice::WriteOnly | (append ? QIODevice::Append : QIODevice::Truncate) | QIODevice::Text))
         return false;
     capture_ = std::move(file);
     return true;

@@ -52,8 +52,8 @@ public:
 
     // Every packet both ways, with its time, in the osdpcap format (JSON
     // lines), as long as the link lives. Before start(); false when the
-    // file cannot be written.
-    bool captureTo(const QString& path);
+    // file cannot be written. `append`: after what an earlier link wrote.
+    bool captureTo(const QString& path, bool append = false);
 
     // Polls one more reader; its events go to `listener`. Returns its index.
     int addReader(const ReaderConfig& config, Listener listener);

@@ -143,6 +143,20 @@ std::optional<QString> ReaderKeyFile::store(const QString& path, const QString& 
     return replaceAtomically(path, format(keys));
 }
 
+std::optional<QString> ReaderKeyFile::move(const QString& path, const QString& device, int from, int to)
+{
+    auto loaded = load(path);
+    if (auto* fault = std::get_if<QString>(&loaded))
+        return *fault;
+    auto keys = std::get<std::vector<StoredKey>>(std::move(loaded));
+    const auto key = find(keys, device, from);
+    if (!key || from == to)
+        return std::nullopt;
+    std::erase_if(keys, [&](const StoredKey& k) { return k.device == device && (k.address == from || k.address == to); });
+    keys.push_back({device, to, *key});
+    return replaceAtomically(path, format(keys));
+}
+
 bool ReaderKeyFile::storable(const QString& device)
 {
     // The file's words are separated by blanks and "#" starts a comment: a

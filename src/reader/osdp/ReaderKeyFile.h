@@ -35,6 +35,10 @@ public:
     static bool storable(const QString& device);
     // The reader's key, added or replaced; the fault, or nullopt on success.
     static std::optional<QString> store(const QString& path, const QString& device, int address, const Block& key);
+    // The key of the reader at `from` now belongs to `to` on the same
+    // device (its address was changed); nothing to do without one. The
+    // fault, or nullopt on success.
+    static std::optional<QString> move(const QString& path, const QString& device, int from, int to);
     // The key for a reader among `keys`, if any.
     static std::optional<Block> find(const std::vector<StoredKey>& keys, const QString& device, int address);
 };
