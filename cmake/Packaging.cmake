@@ -1,7 +1,7 @@
 # Installation layout and the Debian package (bash scripts/package.sh).
 include(GNUInstallDirs)
 
-install(TARGETS parking-station RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS parking-station parking-reader-emulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/schema/ DESTINATION ${CMAKE_INSTALL_DATADIR}/parking-station/schema)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/odbc.ini.example
         DESTINATION ${CMAKE_INSTALL_DATADIR}/parking-station)

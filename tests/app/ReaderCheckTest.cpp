@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -187,6 +188,47 @@ TEST(ReaderCheck, CaptureWritesEveryPacketBothWaysAsOsdpcap)
     }
     EXPECT_GT(outputs, 5);
     EXPECT_GT(inputs, 5);
+}
+
+TEST(ReaderEmulatorProgram, ServesTheCheckAndTakesItsOrdersOnStandardInput)
+{
+    CheckSite site;
+    QProcess emulator;
+    emulator.setProcessChannelMode(QProcess::MergedChannels);
+    emulator.start(QStringLiteral(PARKING_EMULATOR_BINARY),
+                   {QStringLiteral("--tcp"), QStringLiteral("0"), QStringLiteral("--reader"), QStringLiteral("4,inputs=2")});
+    ASSERT_TRUE(emulator.waitForStarted());
+    QString out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += QString::fromUtf8(emulator.readAll())).contains(QStringLiteral("ready")), 10000);
+    const QString where = out.section(QLatin1Char('\n'), 0, 0);
+    ASSERT_TRUE(where.startsWith(QStringLiteral("tcp 127.0.0.1:"))) << out.toStdString();
+    emulator.write("tamper 4 on\npower 4 lost\nnonsense\n");
+
+    QProcess check;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PARKING_READER_CHECK_SECONDS"), QStringLiteral("3"));
+    check.setProcessEnvironment(env);
+    check.setProcessChannelMode(QProcess::MergedChannels);
+    check.start(QStringLiteral(PARKING_STATION_BINARY),
+                {QStringLiteral("--reader-check"), QStringLiteral("osdp:%1?addr=4&sc=install").arg(where.mid(4).prepend(QStringLiteral("tcp:"))),
+                 QStringLiteral("--config"), site.config, QStringLiteral("--pulse")});
+    QString said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromUtf8(check.readAll())).contains(QStringLiteral("Pase tarjetas")), 15000);
+    emulator.write("card 4 123456\n");
+    emulator.waitForBytesWritten(5000);
+    ASSERT_TRUE(check.waitForFinished(15000));
+    said += QString::fromUtf8(check.readAll());
+    EXPECT_EQ(check.exitCode(), 0) << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("tarjeta: |C0000000123456| -> código 1E240"))) << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("caja abierta o manipulada (tamper), fallo de alimentación"))) << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("entradas del lector: 0 0"))) << said.toStdString();
+    emulator.write("show 4\nquit\n");
+    ASSERT_TRUE(emulator.waitForFinished(10000));
+    out += QString::fromUtf8(emulator.readAll());
+    EXPECT_TRUE(out.contains(QStringLiteral("relay 4 0 6"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("error: no hay lector"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("secure yes key yes tamper on power lost"))) << out.toStdString();
+    EXPECT_EQ(emulator.exitCode(), 0);
 }
 
 } // namespace

@@ -43,10 +43,10 @@ bool EmulatorHost::openPseudoTerminal()
     return true;
 }
 
-bool EmulatorHost::listenTcp()
+bool EmulatorHost::listenTcp(quint16 port)
 {
     server_ = std::make_unique<QTcpServer>();
-    if (!server_->listen(QHostAddress::LocalHost))
+    if (!server_->listen(QHostAddress::LocalHost, port))
         return false;
     connect(server_.get(), &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* s = server_->nextPendingConnection()) {

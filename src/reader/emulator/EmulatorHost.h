@@ -31,8 +31,9 @@ public:
     // A pseudo-terminal pair; the slave's path is what the controller opens.
     bool openPseudoTerminal();
     QString slavePath() const { return slavePath_; }
-    // A TCP server on 127.0.0.1; its port is what the controller connects to.
-    bool listenTcp();
+    // A TCP server on 127.0.0.1 (port 0: any free one); its port is what
+    // the controller connects to.
+    bool listenTcp(quint16 port = 0);
     quint16 tcpPort() const;
 
     PeripheralEmulator& add(std::uint8_t address, int rows = 2, int columns = 20);

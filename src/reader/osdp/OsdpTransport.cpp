@@ -175,6 +175,7 @@ void OsdpTransport::showLed(std::uint8_t colour, std::uint8_t tenths)
 void OsdpTransport::writeDisplay(QString& text)
 {
     lastText_ = text;
+    textWritten_ = true;
     sendText(text);
 }
 
@@ -212,7 +213,8 @@ void OsdpTransport::sendText(const QString& text)
 void OsdpTransport::resendAfterRestart()
 {
     rowsShown_.clear();
-    sendText(lastText_);
+    if (textWritten_)
+        sendText(lastText_);
     const auto left = std::chrono::duration_cast<milliseconds>(ledUntil_ - SteadyClock::now());
     if (left.count() >= 100)
         showLed(ledColour_, static_cast<std::uint8_t>(std::min<std::int64_t>(left.count() / 100, 255)));

@@ -82,6 +82,7 @@ private:
     bool announcedUp_ = false;
     bool warnedNoText_ = false;
     QString lastText_;
+    bool textWritten_ = false; // a display text was ever given (else the reader's own stays)
     QString openFault_;
     std::vector<QString> rowsShown_; // what the reader's display holds, as far as we know
     std::uint8_t ledColour_ = 0;
