@@ -2,15 +2,22 @@
 """Soak: the real program, headless, two workstations on one database,
 traffic at both readers of each, and faults at random moments from a seed.
 
-    soak.py --binary BIN --backend sqlite|postgresql --minutes M --seed S --work DIR [--pg-dir DIR]
+    soak.py --binary BIN --emulator EMU --backend sqlite|postgresql --minutes M --seed S --work DIR [--pg-dir DIR]
+
+Each workstation's two readers are OSDP readers of their own emulator
+program (parking-reader-emulator) on a pseudo-terminal, with the Secure
+Channel (keys given at the first start, kept across restarts); the cars
+are presented to those readers.
 
 Workstation A is never killed (its memory and descriptors are watched);
 workstation B is killed with SIGKILL now and then and started again. Each
 workstation has its own gate (its own subscribers), as a real gate does.
 Faults, by kind: the database locked by another process (embedded) or the
 server stopped and started again (PostgreSQL); B killed; the journals' disk
-filled to the last byte and freed (a tmpfs, as root); a reader silent and
-back. At the end every workstation is started once more to drain its
+filled to the last byte and freed (a tmpfs, as root); a reader of A
+misbehaving as readers in the field do: silent long enough to be reported
+down, restarted (power blip), answering BUSY, losing replies, or sending
+its data under a MAC only. At the end every workstation is started once more to drain its
 journal, then the database is checked against what the barriers did.
 Exit status 0 when every check holds.
 """
@@ -49,7 +56,10 @@ class Database:
         else:
             self.port = open(os.path.join(args.pg_dir, "port")).read().strip()
             self.sid = "parking_test"
-        rows = [f"INSERT INTO Lector VALUES ({INSTALLATION}, 2, 'sim:in', 'sim:out', 'BIENVENIDO', "
+        # Each workstation finds its own readers at ./line, a link in its
+        # own working folder to its emulator's pseudo-terminal.
+        rows = [f"INSERT INTO Lector VALUES ({INSTALLATION}, 2, 'osdp:./line?addr=1&sc=install', "
+                "'osdp:./line?addr=2&sc=install', 'BIENVENIDO', "
                 "'TARJETA NO VALIDA', 'FUERA DE HORARIO', 'RECIBOS PENDIENTES', 'CUOTA NO VIGENTE')",
                 f"INSERT INTO INSTALACIONES VALUES ({INSTALLATION}, 'SOAK', {CAPACITY}, {START_FREE})"]
         for code in range(1, 2 * SUBSCRIBERS_PER_GATE + 1):
@@ -113,15 +123,36 @@ class Workstation:
                     f"[Impresoras]\nInstalacion={INSTALLATION}\n[Registro]\nCarpeta={self.dir}/log\n"
                     f"Diario={journal_dir}/{name}.journal\n")
         self.process = None
+        self.emulator = subprocess.Popen([args.emulator, "--pty", "--reader", "1", "--reader", "2"],
+                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                         text=True, bufsize=1)
+        where = self.emulator.stdout.readline().split()
+        if len(where) != 2 or where[0] != "pty":
+            raise RuntimeError(f"{name}: the reader emulator did not start: {where}")
+        os.symlink(where[1], os.path.join(self.dir, "line"))
+        self.emulator_out = []
+        threading.Thread(target=lambda: self.emulator_out.extend(self.emulator.stdout), daemon=True).start()
+        self.feeder = None
+        self.stopped = threading.Event()
         self.pending = None    # identified, its relay not seen yet
         self.in_flight = []    # (station, subscriber) identified when killed
         self.out = ""
         self.runs = 0
-        self.lines = {"> progress show": 0, "/AnsHotReset ": 0}
+        self.lines = {"> progress show": 0, "/AnsHotReset ": 0, "> light 1 red": 0, "> light 2 red": 0}
+
+    def tell(self, command):
+        """One order to this workstation's reader emulator."""
+        try:
+            self.emulator.stdin.write(command + "\n")
+            self.emulator.stdin.flush()
+        except (BrokenPipeError, ValueError):
+            pass
 
     def script(self, seconds, reader_faults):
         """Traffic for `seconds`: a car at one reader or the other every
-        0.6 s, cars going in and out; reader faults at their moments."""
+        0.6 s, cars going in and out; reader faults at their moments. The
+        program's script only ends the run; the cars and the faults go to
+        the readers, from a thread, at their moments."""
         lines = []
         t = 0.5
         inside = set(self.inside)
@@ -136,24 +167,54 @@ class Workstation:
                 inside.add(code)
             lines.append((t, f"track {station} %B0{INSTALLATION:02d}00000{code:05d}?"))
             t += 0.6
-        for at, station in reader_faults:
-            if at < seconds - 2:
-                lines.append((at, f"down {station}"))
-                lines.append((at + 1.5, f"hotreset {station}"))
-        lines.sort()
-        lines.append((seconds, "quit"))
+        for at, station, kind in reader_faults:
+            if at >= seconds - 12:
+                continue
+            if kind == "silent":  # long enough to be reported down, then back
+                lines += [(at, f"silent {station} on"), (at + 9.5, f"silent {station} off")]
+            elif kind == "restart":
+                lines.append((at, f"restart {station}"))
+            elif kind == "busy":
+                lines.append((at, f"busy {station} 3"))
+            elif kind == "lose":
+                lines.append((at, f"lose {station} 2"))
+            else:  # maconly: replies' data in the clear under the MAC for a while
+                lines += [(at, f"maconly {station} on"), (at + 5, f"maconly {station} off")]
+        lines.sort(key=lambda item: item[0])
         path = os.path.join(self.dir, f"script-{self.runs}.txt")
         with open(path, "w") as f:
-            f.write("".join(f"{at:.2f} {what}\n" for at, what in lines))
-        return path
+            f.write(f"{seconds:.2f} quit\n")
+        return path, lines
+
+    def _feed(self, lines, began):
+        for at, order in lines:
+            if self.stopped.wait(max(0.0, at - (time.monotonic() - began))):
+                return
+            self.tell(order)
 
     def start(self, seconds, reader_faults=()):
-        script = self.script(seconds, reader_faults)
+        script, lines = self.script(seconds, reader_faults)
         self.runs += 1
+        self.stopped.clear()
         self.process = subprocess.Popen([self.args.binary, "--headless", "--config", self.config, "--script", script],
-                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, cwd=self.dir)
         self.reader = threading.Thread(target=self._read, args=(self.process,))
         self.reader.start()
+        self.feeder = threading.Thread(target=self._feed, args=(lines, time.monotonic()))
+        self.feeder.start()
+
+    def stop_feeding(self):
+        self.stopped.set()
+        if self.feeder:
+            self.feeder.join()
+            self.feeder = None
+
+    def close_readers(self):
+        self.tell("quit")
+        try:
+            self.emulator.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.emulator.kill()
 
     def _read(self, process):
         self.pending = None
@@ -177,6 +238,7 @@ class Workstation:
                     self.lines[key] += 1
 
     def kill(self):
+        self.stop_feeding()
         self.process.send_signal(signal.SIGKILL)
         self.process.wait()
         self.reader.join()
@@ -191,6 +253,7 @@ class Workstation:
         except subprocess.TimeoutExpired:
             self.kill()
             status = -9
+        self.stop_feeding()
         self.reader.join()
         return status
 
@@ -207,6 +270,7 @@ class Workstation:
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--binary", required=True)
+    p.add_argument("--emulator", required=True)
     p.add_argument("--backend", choices=["sqlite", "postgresql"], default="sqlite")
     p.add_argument("--minutes", type=float, default=2)
     p.add_argument("--seed", type=int, default=None)
@@ -243,7 +307,9 @@ def main():
     while t < seconds - 15:
         schedule.append((t, rng.choice(kinds), rng.uniform(2, 6)))
         t += rng.uniform(6, 14)
-    reader_faults = [(at, rng.choice([1, 2])) for at, kind, _ in schedule if kind == "reader"]
+    reader_kinds = ["silent", "restart", "busy", "lose", "maconly"]
+    reader_faults = [(at, rng.choice([1, 2]), rng.choice(reader_kinds)) for at, kind, _ in schedule if kind == "reader"]
+    silences = sum(1 for at, _, kind in reader_faults if kind == "silent" and at < seconds - 12)
     counts = {k: 0 for k in kinds}
     for _, kind, _ in schedule:
         counts[kind] += 1
@@ -281,17 +347,20 @@ def main():
                 time.sleep(length)
             os.remove(filler)
         else:
-            log(f"{at:6.1f} s: a reader of A silent for 1.5 s")
+            fault = next(f for f in reader_faults if f[0] == at)
+            log(f"{at:6.1f} s: reader {fault[1]} of A: {fault[2]}")
     a_end = a.resources()
     status_a = a.wait(seconds + 60)
     status_b = b.wait(seconds + 60)
     # Each started once more: whatever waits in a journal goes in first.
     for w in (a, b):
         w.process = subprocess.Popen([w.args.binary, "--headless", "--config", w.config, "--script",
-                                      w.script(2, [])], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+                                      w.script(2, [])[0]], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                     cwd=w.dir)
         w.reader = threading.Thread(target=w._read, args=(w.process,))
         w.reader.start()
         w.wait(60)
+        w.close_readers()
     if tmpfs:
         subprocess.run(["umount", journal_dir])
 
@@ -359,8 +428,11 @@ def main():
     grew_kb = a_end[0] - a_start[0]
     check(grew_kb < 5 * 1024, f"A's resident memory grew {grew_kb} kB (< 5 MB)")
     check(a_end[1] - a_start[1] <= 0, f"A's open descriptors {a_start[1]} -> {a_end[1]}")
-    check(a.lines["/AnsHotReset "] == len(reader_faults), f"A logged {a.lines['/AnsHotReset ']} readers back, "
-          f"{len(reader_faults)} silenced")
+    reds = a.lines["> light 1 red"] + a.lines["> light 2 red"]
+    check(reds == silences, f"A's readers went red {reds} times for {silences} long silences "
+          "(restarts, BUSY, lost replies and MAC-only replies never bring a reader down)")
+    check(a.lines["/AnsHotReset "] >= silences, f"A logged {a.lines['/AnsHotReset ']} readers back, "
+          f"{silences} silenced long enough to go down")
     away = counts.get("database", 0) + counts.get("both", 0)
     check(a.lines["> progress show"] <= away,
           f"A's outages shown {a.lines['> progress show']} times for {away} times the database went away")

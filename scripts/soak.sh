@@ -12,8 +12,9 @@ minutes="${1:-2}"
 seed="${2:-$RANDOM$RANDOM}"
 bash scripts/install-deps.sh
 cmake -S . -B build-soak -DCMAKE_BUILD_TYPE=Release -DPARKING_GUI=OFF -DPARKING_BUILD_TESTS=OFF >/dev/null
-cmake --build build-soak -j"$(nproc)" --target parking-station >/dev/null
+cmake --build build-soak -j"$(nproc)" --target parking-station parking-reader-emulator >/dev/null
 binary="$PWD/build-soak/bin/parking-station"
+emulator="$PWD/build-soak/bin/parking-reader-emulator"
 work=$(mktemp -d /tmp/parking-soak-XXXXXX)
 chmod 755 "$work" # the server runs as postgres
 pg="$work/pg"
@@ -22,10 +23,10 @@ cleanup() { bash scripts/pg-test-server.sh stop "$pg" >/dev/null 2>&1 || true; }
 trap cleanup EXIT
 
 status=0
-python3 scripts/soak.py --binary "$binary" --backend sqlite --minutes "$minutes" --seed "$seed" \
+python3 scripts/soak.py --binary "$binary" --emulator "$emulator" --backend sqlite --minutes "$minutes" --seed "$seed" \
   --work "$work/sqlite" || status=1
 bash scripts/pg-test-server.sh start "$pg" "$port"
 export ODBCINI="$pg/odbc.ini"
-python3 scripts/soak.py --binary "$binary" --backend postgresql --minutes "$minutes" --seed "$seed" \
+python3 scripts/soak.py --binary "$binary" --emulator "$emulator" --backend postgresql --minutes "$minutes" --seed "$seed" \
   --work "$work/postgresql" --pg-dir "$pg" || status=1
 exit $status

@@ -336,18 +336,29 @@ int runStations(const CommandLine& options, Clocks& clocks, const StationControl
     return status;
 }
 
+// Without windows, every thread runs Qt's own event loop instead of
+// GLib's: the reader lines wake up some hundred times a second, and each
+// pass through GLib's loop costs about half again as much (measured in
+// docs/performance.md). A window keeps the loop its platform expects.
+std::unique_ptr<QCoreApplication> coreApplication(int& argc, char** argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
 std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv)
 {
 #if PARKING_GUI
     for (int i = 1; i < argc; ++i) {
         for (const char* option : {"--headless", "--init-db", "--help", "-h", "--version", "-v", "--reader-check"}) {
             if (qstrcmp(argv[i], option) == 0)
-                return std::make_unique<QCoreApplication>(argc, argv);
+                return coreApplication(argc, argv);
         }
     }
     return std::make_unique<QApplication>(argc, argv);
 #else
-    return std::make_unique<QCoreApplication>(argc, argv);
+    return coreApplication(argc, argv);
 #endif
 }
 

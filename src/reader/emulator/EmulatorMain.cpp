@@ -147,7 +147,7 @@ QString control(EmulatorHost& host, const QString& line)
     } else if (verb == QLatin1String("forge") && onOff(w.value(2), flag)) {
         r->setForgeNak(flag);
     } else if (verb == QLatin1String("show")) {
-        return QStringLiteral("ok display |%1| led %2 relays %3 beeps %4 secure %5 key %6 tamper %7 power %8")
+        return QStringLiteral("ok display |%1| led %2 relays %3 beeps %4 polls %9 secure %5 key %6 tamper %7 power %8")
             .arg(r->display().join(QLatin1Char('|')))
             .arg(r->ledColour())
             .arg(r->relays().size())
@@ -155,7 +155,8 @@ QString control(EmulatorHost& host, const QString& line)
             .arg(r->secure() ? QStringLiteral("yes") : QStringLiteral("no"),
                  r->key() ? QStringLiteral("yes") : QStringLiteral("no"),
                  r->tamper() ? QStringLiteral("on") : QStringLiteral("off"),
-                 r->powerLost() ? QStringLiteral("lost") : QStringLiteral("ok"));
+                 r->powerLost() ? QStringLiteral("lost") : QStringLiteral("ok"))
+            .arg(r->commandsSeen(command::Poll));
     } else {
         return QStringLiteral("error: orden no válida: %1 (órdenes: %2)").arg(line, QLatin1String(ControlCommands));
     }

@@ -246,7 +246,11 @@ OsdpBus::Command OsdpBus::nextCommand(Reader& r, TimePoint now)
             return c;
         }
         r.pollFirst = false;
-        r.nextPoll = now + PollInterval;
+        // The readers of a line are polled in rounds, back to back: one
+        // wake-up of the line's thread serves them all.
+        if (now >= pollRound_ + PollInterval)
+            pollRound_ = now;
+        r.nextPoll = pollRound_ + PollInterval;
         return {command::Poll, {}};
     }
     }

@@ -246,6 +246,7 @@ private:
     std::optional<Outstanding> outstanding_;
     TimePoint lineFree_{};      // the idle gap after the last reply
     TimePoint pollsHeldUntil_{}; // after a card read
+    TimePoint pollRound_{};      // when the current round of polls began
     int turn_ = 0;
     int baud_ = 0;
     std::size_t unexpected_ = 0;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <linux/serial.h>
+#include <thread>
 #include <sys/ioctl.h>
 
 namespace parking::osdp {
@@ -26,6 +27,8 @@ TimePoint steadyNow()
 
 // The longest the thread sleeps without a reason (a reader added, say).
 constexpr milliseconds LongestSleep{1000};
+// Waits shorter than this are slept on the spot (see schedule()).
+constexpr std::chrono::microseconds ShortSleep{3000};
 
 QString openFault(QSerialPort::SerialPortError error, const QString& text)
 {
@@ -108,16 +111,29 @@ private:
         schedule();
     }
 
-    // Sleeps until the bus's next thing to do, in whole milliseconds
+    // Sleeps until the bus's next thing to do. A wait of a few
+    // milliseconds (the idle gap between a reply and the next reader's
+    // poll) is slept right here: a pass through the event loop costs many
+    // times what the sleep does, and nothing else is due on this line
+    // meanwhile. Longer waits go to the timer, in whole milliseconds
     // (rounded up: waking early would only mean waking twice).
     void schedule()
     {
         if (!bus_ || !wake_)
             return;
-        const TimePoint now = steadyNow();
-        const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(bus_->nextWakeUp(now) - now);
-        const auto ms = std::min<std::int64_t>((wait.count() + 999) / 1000, LongestSleep.count());
-        wake_->start(static_cast<int>(std::max<std::int64_t>(ms, 0)));
+        for (int turn = 0; turn < 8; ++turn) {
+            const TimePoint now = steadyNow();
+            const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(bus_->nextWakeUp(now) - now);
+            if (wait >= ShortSleep) {
+                const auto ms = std::min<std::int64_t>((wait.count() + 999) / 1000, LongestSleep.count());
+                wake_->start(static_cast<int>(ms));
+                return;
+            }
+            if (wait.count() > 0)
+                std::this_thread::sleep_for(wait);
+            bus_->tick(steadyNow());
+        }
+        wake_->start(0);
     }
 
     bool storeKey(int reader, const Block& key)
@@ -212,10 +228,21 @@ private:
     void write(const Bytes& bytes)
     {
         QIODevice* device = serial_ ? static_cast<QIODevice*>(serial_.get()) : socket_.get();
-        if (device && device->isOpen()) {
-            link_.capture(true, bytes);
-            device->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+        if (!device || !device->isOpen())
+            return;
+        link_.capture(true, bytes);
+        const char* data = reinterpret_cast<const char*>(bytes.data());
+        qint64 done = 0;
+        // A packet fits the serial driver's buffer: written at once, it
+        // costs no trip through the event loop (QSerialPort would buffer it
+        // and wait for the line to say it is writable). What does not go
+        // at once goes the buffered way.
+        if (serial_ && serial_->bytesToWrite() == 0) {
+            const ssize_t n = ::write(static_cast<int>(serial_->handle()), data, bytes.size());
+            done = n > 0 ? n : 0;
         }
+        if (done < static_cast<qint64>(bytes.size()))
+            device->write(data + done, static_cast<qint64>(bytes.size()) - done);
     }
 
 public:

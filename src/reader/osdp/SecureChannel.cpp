@@ -20,22 +20,43 @@ struct CipherDeleter {
     void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
 };
 
+struct CipherFree {
+    void operator()(EVP_CIPHER* c) const { EVP_CIPHER_free(c); }
+};
+
+// The two ciphers, looked up in OpenSSL's provider once (a look-up at every
+// MAC costs more than the MAC itself); and a context per thread, reset
+// for each use.
+const EVP_CIPHER* cipher(bool cbc)
+{
+    static const std::unique_ptr<EVP_CIPHER, CipherFree> ecbCipher(EVP_CIPHER_fetch(nullptr, "AES-128-ECB", nullptr));
+    static const std::unique_ptr<EVP_CIPHER, CipherFree> cbcCipher(EVP_CIPHER_fetch(nullptr, "AES-128-CBC", nullptr));
+    return cbc ? cbcCipher.get() : ecbCipher.get();
+}
+
+EVP_CIPHER_CTX* threadContext()
+{
+    thread_local const std::unique_ptr<EVP_CIPHER_CTX, CipherDeleter> ctx(EVP_CIPHER_CTX_new());
+    return ctx.get();
+}
+
 // AES-128 over whole blocks, ECB or CBC, without padding.
 Bytes aes(const Block& key, const Block* iv, std::span<const std::uint8_t> in, bool encrypt)
 {
-    std::unique_ptr<EVP_CIPHER_CTX, CipherDeleter> ctx(EVP_CIPHER_CTX_new());
-    if (!ctx || in.size() % 16 != 0)
+    EVP_CIPHER_CTX* ctx = threadContext();
+    const EVP_CIPHER* c = cipher(iv != nullptr);
+    if (!ctx || !c || in.size() % 16 != 0)
         throw std::runtime_error("AES: no cipher context or not whole blocks");
-    const EVP_CIPHER* cipher = iv ? EVP_aes_128_cbc() : EVP_aes_128_ecb();
-    if (EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key.data(), iv ? iv->data() : nullptr, encrypt ? 1 : 0) != 1)
+    if (EVP_CIPHER_CTX_reset(ctx) != 1 ||
+        EVP_CipherInit_ex(ctx, c, nullptr, key.data(), iv ? iv->data() : nullptr, encrypt ? 1 : 0) != 1)
         throw std::runtime_error("AES: cannot initialise");
-    EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
     Bytes out(in.size() + 16);
     int written = 0;
-    if (EVP_CipherUpdate(ctx.get(), out.data(), &written, in.data(), static_cast<int>(in.size())) != 1)
+    if (EVP_CipherUpdate(ctx, out.data(), &written, in.data(), static_cast<int>(in.size())) != 1)
         throw std::runtime_error("AES: cannot run");
     int last = 0;
-    if (EVP_CipherFinal_ex(ctx.get(), out.data() + written, &last) != 1)
+    if (EVP_CipherFinal_ex(ctx, out.data() + written, &last) != 1)
         throw std::runtime_error("AES: cannot finish");
     out.resize(static_cast<std::size_t>(written + last));
     return out;
