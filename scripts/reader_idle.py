@@ -48,6 +48,7 @@ def main():
     p.add_argument("--emulator", required=True)
     p.add_argument("--line", choices=["pty", "tcp"], default="pty")
     p.add_argument("--seconds", type=float, default=60)
+    p.add_argument("--warmup", type=float, default=20, help="seconds before measuring")
     p.add_argument("--baud", type=int, default=115200, help="the line's speed: the port text's and the emulated wire's")
     args = p.parse_args()
     work = tempfile.mkdtemp(prefix="parking-idle-")
@@ -70,7 +71,7 @@ def main():
         f.write(f"[Conexion]\nSID=sqlite:{db}\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=1\n")
     program = subprocess.Popen([args.binary, "--headless", "--config", config], stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
-    time.sleep(5)  # both readers keyed and online
+    time.sleep(args.warmup)  # both readers keyed and online, start-up done
     start_cpu, start_polls, began = cpu_seconds(program.pid), [polls(emulator, 1), polls(emulator, 2)], time.monotonic()
     time.sleep(args.seconds)
     used, took = cpu_seconds(program.pid) - start_cpu, time.monotonic() - began

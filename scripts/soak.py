@@ -277,6 +277,8 @@ def main():
     p.add_argument("--work", required=True)
     p.add_argument("--pg-dir")
     args = p.parse_args()
+    # The workstations run in folders of their own.
+    args.binary, args.emulator = os.path.abspath(args.binary), os.path.abspath(args.emulator)
     seed = args.seed if args.seed is not None else random.randrange(1 << 30)
     log(f"seed {seed} ({args.backend}, {args.minutes} min); again: --seed {seed}")
     rng = random.Random(seed)

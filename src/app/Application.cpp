@@ -6,7 +6,6 @@
 #include "DemoReaders.h"
 #include "DemoSite.h"
 #include "ReaderCheck.h"
-#include "osdp/OsdpCodec.h"
 #include "FieldValue.h"
 #include "IniFile.h"
 #include "ScriptPlayer.h"
@@ -29,8 +28,6 @@
 #include <QFileInfo>
 #include <QTimer>
 
-#include <algorithm>
-#include <array>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -160,38 +157,17 @@ CommandLine parseCommandLine(const QCoreApplication& app)
             parser.value(setAddressOption), parser.value(setBaudOption), parser.value(captureOption)};
 }
 
-// Decimal digits only, at most six: nothing else is a setting here.
-std::optional<int> plainDigits(const QString& text)
-{
-    if (text.isEmpty() || text.size() > 6 || !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit() && c.unicode() < 128; }))
-        return std::nullopt;
-    return text.toInt();
-}
-
-// The installer's check with its options read strictly: a bad address or
-// speed is said and ends it with status 2 before any line is opened.
+// The installer's check; a bad address or speed ends it with status 2.
 int readerCheck(const CommandLine& options, const QString& keyFile, std::chrono::seconds readFor)
 {
-    ReaderCheckOptions check{options.readerCheck, keyFile, options.pulse, options.rekey, {}, {}, options.capture, readFor};
-    if (!options.setAddress.isEmpty()) {
-        const auto address = plainDigits(options.setAddress);
-        if (!address || *address < 0 || *address > osdp::MaxAddress) {
-            std::printf("--set-address necesita una dirección de 0 a 126, no %s\n", qPrintable(options.setAddress));
-            return 2;
-        }
-        check.newAddress = static_cast<int>(*address);
+    auto check = readerCheckOptions({options.readerCheck, keyFile, options.pulse, options.rekey, {}, {}, options.capture,
+                                     readFor},
+                                    options.setAddress, options.setBaud);
+    if (const auto* fault = std::get_if<QString>(&check)) {
+        std::printf("%s\n", fault->toUtf8().constData());
+        return 2;
     }
-    if (!options.setBaud.isEmpty()) {
-        const auto baud = plainDigits(options.setBaud);
-        const std::array allowed{9600, 19200, 38400, 57600, 115200, 230400};
-        if (!baud || std::find(allowed.begin(), allowed.end(), *baud) == allowed.end()) {
-            std::printf("--set-baud necesita 9600, 19200, 38400, 57600, 115200 o 230400, no %s\n",
-                        qPrintable(options.setBaud));
-            return 2;
-        }
-        check.newBaud = static_cast<int>(*baud);
-    }
-    return runReaderCheck(check);
+    return runReaderCheck(std::get<ReaderCheckOptions>(check));
 }
 
 // The workstation's clock and the embedded database's, set together.
@@ -336,10 +312,7 @@ int runStations(const CommandLine& options, Clocks& clocks, const StationControl
     return status;
 }
 
-// Without windows, every thread runs Qt's own event loop instead of
-// GLib's: the reader lines wake up some hundred times a second, and each
-// pass through GLib's loop costs about half again as much (measured in
-// docs/performance.md). A window keeps the loop its platform expects.
+// Without windows, Qt's own event loop: cheaper per pass than GLib's.
 std::unique_ptr<QCoreApplication> coreApplication(int& argc, char** argv)
 {
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))

@@ -14,6 +14,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 
 namespace parking {
@@ -146,7 +148,38 @@ int changeSetting(ReaderHub& hub, std::unique_ptr<CheckedReader>& reader, const 
     return 0;
 }
 
+// Decimal digits only, at most six: nothing else is a setting here.
+std::optional<int> plainDigits(const QString& text)
+{
+    if (text.isEmpty() || text.size() > 6)
+        return std::nullopt;
+    for (QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    return text.toInt();
+}
+
 } // namespace
+
+std::variant<ReaderCheckOptions, QString> readerCheckOptions(ReaderCheckOptions base, const QString& setAddress,
+                                                             const QString& setBaud)
+{
+    if (!setAddress.isEmpty()) {
+        const auto address = plainDigits(setAddress);
+        if (!address || *address > osdp::MaxAddress)
+            return QStringLiteral("--set-address necesita una dirección de 0 a 126, no %1").arg(setAddress);
+        base.newAddress = *address;
+    }
+    if (!setBaud.isEmpty()) {
+        const auto baud = plainDigits(setBaud);
+        const std::array allowed{9600, 19200, 38400, 57600, 115200, 230400};
+        if (!baud || std::find(allowed.begin(), allowed.end(), *baud) == allowed.end())
+            return QStringLiteral("--set-baud necesita 9600, 19200, 38400, 57600, 115200 o 230400, no %1").arg(setBaud);
+        base.newBaud = *baud;
+    }
+    return base;
+}
 
 int runReaderCheck(const ReaderCheckOptions& options)
 {

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <optional>
+#include <variant>
 
 namespace parking {
 
@@ -27,6 +28,11 @@ struct ReaderCheckOptions {
     QString capture; // empty: none
     std::chrono::seconds readFor{30};
 };
+
+// `base` with --set-address and --set-baud's words (empty: not given),
+// read strictly; the fault otherwise.
+std::variant<ReaderCheckOptions, QString> readerCheckOptions(ReaderCheckOptions base, const QString& setAddress,
+                                                             const QString& setBaud);
 
 // The exit status: 0 when the reader came online (and took the new
 // setting); 2 a bad port text or option, 3 the line cannot be opened, 4 the

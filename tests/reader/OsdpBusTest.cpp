@@ -56,9 +56,9 @@ protected:
         }
     }
 
-    // Moves time on in 5 ms steps; a reply arrives in the step after its
-    // command, as on a line.
-    void run(std::chrono::milliseconds duration)
+    // Moves time on in steps (5 ms unless told); a reply arrives in the
+    // step after its command, as on a line.
+    void run(std::chrono::microseconds duration)
     {
         const TimePoint end = now + duration;
         while (now < end) {
@@ -67,9 +67,10 @@ protected:
             arrived.swap(replies);
             for (const Bytes& r : arrived)
                 bus.received(r, now);
-            now += 5ms;
+            now += step;
         }
     }
+    std::chrono::microseconds step = 5ms;
 
     int count(BusEvent::Kind kind, int reader = -1) const
     {
@@ -567,6 +568,30 @@ TEST_F(Bus, PacketsGoBehindAMarkByteAndAReplyIsAwaitedFromTheEndOfTheWire)
     const auto gap = commands[1].at - commands[0].at;
     EXPECT_GE(gap, OsdpBus::ReplyTimeout + bus.wireTime(raw[0].size()));
     EXPECT_LT(gap, OsdpBus::ReplyTimeout + bus.wireTime(raw[0].size()) + 10ms);
+}
+
+TEST_F(Bus, TheNextPacketWaitsTwoCharactersAfterAReply)
+{
+    bus.setLineSpeed(9600); // two characters: 2.08 ms
+    addReader(1, ChannelMode::Off, std::nullopt, std::nullopt);
+    addReader(2, ChannelMode::Off, std::nullopt, std::nullopt);
+    step = 250us;
+    run(300ms);
+    ASSERT_TRUE(bus.online(0) && bus.online(1));
+    commands.clear();
+    run(200ms);
+    ASSERT_GE(commands.size(), 4u);
+    // Each reply is in within the step of its command; the next command,
+    // to the other reader of the round, waits out the gap (without it, it
+    // would go in the same step).
+    int chained = 0;
+    for (std::size_t i = 1; i < commands.size(); ++i) {
+        if (commands[i].address != commands[i - 1].address && commands[i].at - commands[i - 1].at < 10ms) {
+            EXPECT_GE(commands[i].at - commands[i - 1].at, bus.wireTime(2)) << i;
+            ++chained;
+        }
+    }
+    EXPECT_GT(chained, 0);
 }
 
 TEST_F(Bus, AnIdleReaderIsPolledAtASteadyRateAndTheBusSleepsBetween)

@@ -224,6 +224,12 @@ TEST_F(OsdpStations, AReaderThatRestartsGetsItsTextBackWithoutGoingRed)
     ASSERT_EQ(start(), StationController::StartUp::InService);
     QTRY_VERIFY_WITH_TIMEOUT(host.reader(1)->display().value(0).startsWith(QStringLiteral("PISCINA CUBIERTA")), 10000);
     const QStringList shown = host.reader(1)->display();
+    // The same text again costs nothing on the line.
+    QTest::qWait(300);
+    const int texts = host.reader(1)->commandsSeen(command::Text);
+    controller->station(1).showIdleText();
+    QTest::qWait(300);
+    EXPECT_EQ(host.reader(1)->commandsSeen(command::Text), texts);
     host.reader(1)->restart(); // a power blip: blank display, no channel
     EXPECT_NE(host.reader(1)->display(), shown);
     QTRY_COMPARE_WITH_TIMEOUT(host.reader(1)->display(), shown, 5000);

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <ctime>
 #include <linux/serial.h>
-#include <thread>
 #include <sys/ioctl.h>
 
 namespace parking::osdp {
@@ -27,8 +26,6 @@ TimePoint steadyNow()
 
 // The longest the thread sleeps without a reason (a reader added, say).
 constexpr milliseconds LongestSleep{1000};
-// Waits shorter than this are slept on the spot (see schedule()).
-constexpr std::chrono::microseconds ShortSleep{3000};
 
 QString openFault(QSerialPort::SerialPortError error, const QString& text)
 {
@@ -111,29 +108,18 @@ private:
         schedule();
     }
 
-    // Sleeps until the bus's next thing to do. A wait of a few
-    // milliseconds (the idle gap between a reply and the next reader's
-    // poll) is slept right here: a pass through the event loop costs many
-    // times what the sleep does, and nothing else is due on this line
-    // meanwhile. Longer waits go to the timer, in whole milliseconds
-    // (rounded up: waking early would only mean waking twice).
+    // Sleeps until the bus's next thing to do, in whole milliseconds
+    // (rounded up: waking early would only mean waking twice). Even the
+    // idle gap after a reply is waited for here: a sleep on the spot cost
+    // more than a pass through the event loop (docs/performance.md).
     void schedule()
     {
         if (!bus_ || !wake_)
             return;
-        for (int turn = 0; turn < 8; ++turn) {
-            const TimePoint now = steadyNow();
-            const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(bus_->nextWakeUp(now) - now);
-            if (wait >= ShortSleep) {
-                const auto ms = std::min<std::int64_t>((wait.count() + 999) / 1000, LongestSleep.count());
-                wake_->start(static_cast<int>(ms));
-                return;
-            }
-            if (wait.count() > 0)
-                std::this_thread::sleep_for(wait);
-            bus_->tick(steadyNow());
-        }
-        wake_->start(0);
+        const TimePoint now = steadyNow();
+        const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(bus_->nextWakeUp(now) - now);
+        const auto ms = std::min<std::int64_t>((wait.count() + 999) / 1000, LongestSleep.count());
+        wake_->start(static_cast<int>(std::max<std::int64_t>(ms, 0)));
     }
 
     bool storeKey(int reader, const Block& key)
@@ -308,34 +294,6 @@ QString OsdpLink::lineWarning() const
 {
     std::lock_guard lock(mutex_);
     return lineWarning_;
-}
-
-bool OsdpLink::captureTo(const QString& path, bool append)
-{
-    auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::WriteOnly | (append ? QIODevice::Append : QIODevice::Truncate) | QIODevice::Text))
-        return false;
-    capture_ = std::move(file);
-    return true;
-}
-
-void OsdpLink::capture(bool output, std::span<const std::uint8_t> bytes)
-{
-    if (!capture_)
-        return;
-    timespec t{};
-    ::clock_gettime(CLOCK_REALTIME, &t);
-    QByteArray hex;
-    for (std::uint8_t b : bytes)
-        hex += ' ' + QByteArray::number(b, 16).rightJustified(2, '0');
-    // One JSON object a line, as the conformance tool's osdpcap (version 1).
-    capture_->write(QStringLiteral("{ \"timeSec\" : \"%1\", \"timeNano\" : \"%2\", \"io\" : \"%3\", \"data\" : \"%4\", "
-                                   "\"osdpTraceVersion\" : \"1\", \"osdpSource\" : \"parking-station\" }\n")
-                        .arg(static_cast<qint64>(t.tv_sec))
-                        .arg(static_cast<qint64>(t.tv_nsec), 9, 10, QLatin1Char('0'))
-                        .arg(output ? QStringLiteral("output") : QStringLiteral("input"), QString::fromLatin1(hex))
-                        .toUtf8());
-    capture_->flush();
 }
 
 void OsdpLink::post(std::function<void(OsdpBus&)> work)
