@@ -18,9 +18,13 @@ set(PARKING_MANPAGE_GZ ${CMAKE_BINARY_DIR}/parking-station.1.gz)
 add_custom_command(OUTPUT ${PARKING_MANPAGE_GZ}
   COMMAND gzip -n -9 -c ${PROJECT_SOURCE_DIR}/packaging/parking-station.1 > ${PARKING_MANPAGE_GZ}
   DEPENDS ${PROJECT_SOURCE_DIR}/packaging/parking-station.1)
-add_custom_target(parking_package_docs ALL DEPENDS ${PARKING_CHANGELOG_GZ} ${PARKING_MANPAGE_GZ})
+set(PARKING_EMULATOR_MANPAGE_GZ ${CMAKE_BINARY_DIR}/parking-reader-emulator.1.gz)
+add_custom_command(OUTPUT ${PARKING_EMULATOR_MANPAGE_GZ}
+  COMMAND gzip -n -9 -c ${PROJECT_SOURCE_DIR}/packaging/parking-reader-emulator.1 > ${PARKING_EMULATOR_MANPAGE_GZ}
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/parking-reader-emulator.1)
+add_custom_target(parking_package_docs ALL DEPENDS ${PARKING_CHANGELOG_GZ} ${PARKING_MANPAGE_GZ} ${PARKING_EMULATOR_MANPAGE_GZ})
 install(FILES ${PARKING_CHANGELOG_GZ} DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES ${PARKING_MANPAGE_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PARKING_MANPAGE_GZ} ${PARKING_EMULATOR_MANPAGE_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # Absolute: the system's own places, whatever the prefix.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/Rivalto.ini DESTINATION /etc/parking-station)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/parking-station.service DESTINATION /lib/systemd/system)

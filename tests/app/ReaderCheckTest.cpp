@@ -4,6 +4,7 @@
 #include "ReaderKeyFile.h"
 #include "ProcessSupport.h"
 #include "QtPrinters.h"
+#include "WaitFor.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -199,7 +200,7 @@ TEST(ReaderEmulatorProgram, ServesTheCheckAndTakesItsOrdersOnStandardInput)
                    {QStringLiteral("--tcp"), QStringLiteral("0"), QStringLiteral("--reader"), QStringLiteral("4,inputs=2")});
     ASSERT_TRUE(emulator.waitForStarted());
     QString out;
-    QTRY_VERIFY_WITH_TIMEOUT((out += QString::fromUtf8(emulator.readAll())).contains(QStringLiteral("ready")), 10000);
+    WAIT_FOR((out += QString::fromUtf8(emulator.readAll())).contains(QStringLiteral("ready")), 10000);
     const QString where = out.section(QLatin1Char('\n'), 0, 0);
     ASSERT_TRUE(where.startsWith(QStringLiteral("tcp 127.0.0.1:"))) << out.toStdString();
     emulator.write("tamper 4 on\npower 4 lost\nnonsense\n");
@@ -213,7 +214,7 @@ TEST(ReaderEmulatorProgram, ServesTheCheckAndTakesItsOrdersOnStandardInput)
                 {QStringLiteral("--reader-check"), QStringLiteral("osdp:%1?addr=4&sc=install").arg(where.mid(4).prepend(QStringLiteral("tcp:"))),
                  QStringLiteral("--config"), site.config, QStringLiteral("--pulse")});
     QString said;
-    QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromUtf8(check.readAll())).contains(QStringLiteral("Pase tarjetas")), 15000);
+    WAIT_FOR((said += QString::fromUtf8(check.readAll())).contains(QStringLiteral("Pase tarjetas")), 15000);
     emulator.write("card 4 123456\n");
     emulator.waitForBytesWritten(5000);
     ASSERT_TRUE(check.waitForFinished(15000));

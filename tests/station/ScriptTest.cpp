@@ -1,4 +1,5 @@
 #include "QtPrinters.h"
+#include "WaitFor.h"
 #include "ReaderControl.h"
 #include "ScriptPlayer.h"
 #include "StationView.h"
@@ -99,7 +100,7 @@ TEST(Script, PlaysItemsAtTheirTimeThroughReadersAndActions)
     ScriptPlayer player(std::move(items), [&](int s) -> ReaderControl& { return *std::array{&r1, &r2}[stationIndex(s)]; }, actions, [&](const QDateTime& t) { clockSet = t; });
     player.start();
     EXPECT_EQ(seen, QStringList{QStringLiteral("T1")}); // the items at 0 run at once
-    QTRY_VERIFY_WITH_TIMEOUT(player.finished(), 3000);
+    WAIT_FOR(player.finished(), 3000);
     EXPECT_EQ(seen, (QStringList{QStringLiteral("T1"), QStringLiteral("C2"), QStringLiteral("down")}));
     EXPECT_EQ(actions.done, (QStringList{QStringLiteral("open 2"), QStringLiteral("spaces |7|"), QStringLiteral("quit")}));
     EXPECT_EQ(clockSet, QDateTime(QDate(2026, 1, 1), QTime(0, 0)));
