@@ -2,8 +2,8 @@
 // own, for installers without hardware at hand, the soak and outside
 // tests. Never linked into the controller.
 //
-//   parking-reader-emulator [--pty | --tcp PORT] [--baud B] --reader SPEC [--reader SPEC ...]
-//   SPEC: ADDR[,key=HEX32][,rows=R][,cols=C][,inputs=N][,rx=BYTES][,nosc]
+//   parking-reader-emulator [--pty | --tcp PORT] [--baud B] --reader READER [--reader READER ...]
+//   READER: ADDR[,key=HEX32][,rows=R][,cols=C][,inputs=N][,rx=BYTES][,nosc]
 //
 // The first line says where the readers are ("pty /dev/pts/N" or "tcp
 // 127.0.0.1:PORT"); then "ready". Standard input takes one command a line
@@ -46,10 +46,10 @@ std::optional<Block> parseKey(const QString& hex)
     return key;
 }
 
-// One --reader SPEC added to the host; the fault otherwise.
-std::optional<QString> addReader(EmulatorHost& host, const QString& spec)
+// One --reader READER added to the host; the fault otherwise.
+std::optional<QString> addReader(EmulatorHost& host, const QString& reader)
 {
-    const QStringList parts = spec.split(QLatin1Char(','));
+    const QStringList parts = reader.split(QLatin1Char(','));
     bool ok = false;
     const int address = parts.value(0).toInt(&ok);
     if (!ok || address < 0 || address > MaxAddress || host.reader(static_cast<std::uint8_t>(address)))
