@@ -198,7 +198,9 @@ TEST_F(OsdpStations, AFactoryFreshReaderInAKeyedReadersPlaceIsReportedNotReKeyed
                              10000);
     WAIT_FOR(stationStatus(1).installKeyOnly, 5000);
     host.reader(1)->presentCardNumber(123456);
-    QTest::qWait(1500);
+    // Two more tries at the channel (a second apart) and still nothing opens.
+    const int challenges = host.reader(1)->commandsSeen(command::Challenge);
+    WAIT_FOR(host.reader(1)->commandsSeen(command::Challenge) >= challenges + 2, 6000);
     EXPECT_TRUE(host.reader(1)->relays().empty());
     EXPECT_FALSE(host.reader(1)->key());
     EXPECT_EQ(host.reader(1)->commandsSeen(command::KeySet), 0);
