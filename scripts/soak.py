@@ -192,12 +192,21 @@ class Workstation:
                 return
             self.tell(order)
 
+    def command(self, script):
+        """The program's command line. Both workstations name their readers
+        ./line (one Lector row), and the serial port library locks a device
+        by that name in /run/lock: each runs with a lock folder of its own
+        (a private mount namespace; as root, or in a user namespace)."""
+        own_lock = ["unshare", "-m"] if os.geteuid() == 0 else ["unshare", "-r", "-m"]
+        return own_lock + ["sh", "-c", 'mount -t tmpfs -o size=64k tmpfs /run/lock && exec "$0" "$@"',
+                           self.args.binary, "--headless", "--config", self.config, "--script", script]
+
     def start(self, seconds, reader_faults=()):
         script, lines = self.script(seconds, reader_faults)
         self.runs += 1
         self.stopped.clear()
-        self.process = subprocess.Popen([self.args.binary, "--headless", "--config", self.config, "--script", script],
-                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, cwd=self.dir)
+        self.process = subprocess.Popen(self.command(script), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                        cwd=self.dir)
         self.reader = threading.Thread(target=self._read, args=(self.process,))
         self.reader.start()
         self.feeder = threading.Thread(target=self._feed, args=(lines, time.monotonic()))
@@ -356,9 +365,8 @@ def main():
     status_b = b.wait(seconds + 60)
     # Each started once more: whatever waits in a journal goes in first.
     for w in (a, b):
-        w.process = subprocess.Popen([w.args.binary, "--headless", "--config", w.config, "--script",
-                                      w.script(2, [])[0]], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                                     cwd=w.dir)
+        w.process = subprocess.Popen(w.command(w.script(2, [])[0]), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                     text=True, cwd=w.dir)
         w.reader = threading.Thread(target=w._read, args=(w.process,))
         w.reader.start()
         w.wait(60)
