@@ -190,7 +190,6 @@ private:
         std::uint8_t keySelector = 0;
         std::size_t keyTry = 0;
         std::optional<Block> previousKey; // the key before the last osdp_KEYSET
-        std::optional<Block> newKey;
         std::optional<SecureSession> session;
         std::deque<Command> queue;
         std::optional<Outstanding> repeat; // sent again on its turn, from repeatAt

@@ -208,7 +208,6 @@ void OsdpBus::giveNewKey(int index, TimePoint now)
     r.previousKey = before;
     r.config.key = key;
     r.config.rekey = false;
-    r.newKey = key;
     r.keyTry = 0; // whatever becomes of it, the new key is tried first
     r.step = Step::KeySet;
 }
@@ -216,10 +215,9 @@ void OsdpBus::giveNewKey(int index, TimePoint now)
 void OsdpBus::handleKeySetAnswer(int index, const Packet& reply, TimePoint now)
 {
     Reader& r = readers_[static_cast<std::size_t>(index)];
-    if (reply.code != reply::Ack || !r.newKey)
+    if (reply.code != reply::Ack)
         return dropToIdle(index, now, OfflineRetry);
     log(index, QStringLiteral("clave nueva de canal seguro dada al lector y guardada"), now);
-    r.newKey.reset();
     r.session.reset();
     r.step = Step::Challenge;
 }

@@ -48,7 +48,6 @@ void OsdpBus::startHandshake(Reader& r)
     r.step = Step::Identify;
     r.sequence = 0;
     r.session.reset();
-    r.newKey.reset();
     r.proven = false;
 }
 
@@ -69,7 +68,7 @@ OsdpBus::Command OsdpBus::nextCommand(Reader& r, TimePoint now)
                 }(),
                 scs::ServerCryptogram, {r.keySelector}};
     case Step::KeySet: {
-        const Block& key = r.newKey.value();
+        const Block& key = r.config.key.value(); // stored before it is given
         Bytes data{0x01 /* a Secure Channel base key */, static_cast<std::uint8_t>(key.size())};
         data.insert(data.end(), key.begin(), key.end());
         return {command::KeySet, std::move(data)};
