@@ -211,7 +211,7 @@ TEST(OsdpCommands, RelayLedAndTextRecords)
 {
     EXPECT_EQ(relayPulse(0, 6), (Bytes{0, 5, 6, 0}));
     EXPECT_EQ(relayPulse(0, 100), (Bytes{0, 5, 100, 0}));
-    EXPECT_EQ(greenLed(6).size(), 14u);
+    EXPECT_EQ(temporaryLed(led::Green, 6).size(), 14u);
     const auto rows = displayRows(QStringLiteral("BIENVENIDO").leftJustified(32), 2, 20);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0], (Bytes{0, 1, 0, 1, 1, 20, 'B', 'I', 'E', 'N', 'V', 'E', 'N', 'I', 'D', 'O', ' ', ' ', ' ', ' ',

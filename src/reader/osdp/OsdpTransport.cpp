@@ -51,11 +51,6 @@ Bytes temporaryLed(std::uint8_t colour, std::uint8_t tenths)
     return {0, 0, SetTemporary, 1, 0, colour, colour, tenths, 0, 0, 0, 0, 0, 0};
 }
 
-Bytes greenLed(std::uint8_t tenths)
-{
-    return temporaryLed(led::Green, tenths);
-}
-
 Bytes refusalBeep()
 {
     // Reader 0, the default tone, 0.2 s on, 0.1 s off, once.

@@ -27,7 +27,6 @@ namespace parking::osdp {
 // `maxChars` characters.
 Bytes relayPulse(std::uint8_t output, std::uint8_t tenths);
 Bytes temporaryLed(std::uint8_t colour, std::uint8_t tenths);
-Bytes greenLed(std::uint8_t tenths);
 Bytes refusalBeep();
 std::vector<Bytes> displayRows(const QString& text, int rows, int columns, int maxChars = 255);
 // The most characters one osdp_TEXT may carry for a reader that receives
