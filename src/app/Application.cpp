@@ -235,13 +235,12 @@ std::unique_ptr<QTimer> watchForStop(StationController& controller)
 // The demo's reader simulator, under the main window: emulated OSDP readers
 // when there are some, else the stations' reader controls driven directly.
 std::unique_ptr<ReaderSimulatorWindow> showSimulator(StationController& controller, const QWidget& window,
-                                                     osdp::EmulatorHost* demoReaders)
+                                                     DemoReaders* demoReaders)
 {
     std::array<std::unique_ptr<SimulatedReader>, 2> readers;
     for (int station : {1, 2}) {
         readers[stationIndex(station)] =
-            demoReaders ? emulatedReader(*demoReaders->reader(static_cast<std::uint8_t>(station)), station)
-                        : simulatedControl(controller.reader(station));
+            demoReaders ? emulatorReader(*demoReaders, station) : simulatedControl(controller.reader(station));
     }
     auto simulator = std::make_unique<ReaderSimulatorWindow>(std::move(readers), demoCards(controller));
     simulator->move(window.geometry().left(), window.frameGeometry().bottom() + 10);
@@ -253,7 +252,7 @@ std::unique_ptr<ReaderSimulatorWindow> showSimulator(StationController& controll
 // Runs the stations until they close; the program's exit status.
 // `demoReaders`: the demo's emulated readers, if any.
 int runStations(const CommandLine& options, Clocks& clocks, const StationController::Paths& paths,
-                std::vector<ScriptItem> script, osdp::EmulatorHost* demoReaders)
+                std::vector<ScriptItem> script, DemoReaders* demoReaders)
 {
     // A stop asked for during start-up is carried out once the stations run.
     std::signal(SIGINT, onStopSignal);
@@ -379,7 +378,7 @@ int runApplication(int argc, char** argv)
                                 : 30;
         return readerCheck(options, stationPaths(configPath, programFolder).keyFile, std::chrono::seconds(seconds));
     }
-    std::unique_ptr<osdp::EmulatorHost> demoReaders;
+    std::unique_ptr<DemoReaders> demoReaders;
     if (options.demo) {
         try {
             const DemoSite site = createDemoSite(defaultDemoFolder(), clocks.server);
@@ -388,7 +387,7 @@ int runApplication(int argc, char** argv)
             // directly, so its output is the same from run to run; otherwise
             // the readers are emulated and spoken to over OSDP.
             if (options.script.isEmpty())
-                demoReaders = startDemoReaders(site.databasePath, clocks.server);
+                demoReaders = startDemoReaders(programFolder, site.databasePath, clocks.server);
         } catch (const DatabaseError& e) {
             printError(e.message());
             return 1;

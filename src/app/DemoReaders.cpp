@@ -3,24 +3,199 @@
 #include "DatabaseError.h"
 #include "SqliteConnection.h"
 
+#if PARKING_GUI
+#include "ReaderSimulatorWindow.h"
+
+#include <QElapsedTimer>
+#endif
+
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
+
+#include <cstdio>
 
 namespace parking {
 
-std::unique_ptr<osdp::EmulatorHost> startDemoReaders(const QString& databasePath, const Clock& serverClock)
+namespace {
+
+constexpr int StartMs = 5000;
+
+QString portTexts(const QString& slavePath)
 {
-    auto host = std::make_unique<osdp::EmulatorHost>();
-    if (!host->openPseudoTerminal())
-        throw DatabaseError(QStringLiteral("No pseudo-terminal for the demo's readers"));
-    host->add(1);
-    host->add(2);
+    const QString port = QStringLiteral("osdp:") + slavePath;
+    return QStringLiteral("UPDATE Lector SET PARKING_ENTRADA = '%1?addr=1&sc=install', "
+                          "PARKING_SALIDA = '%1?addr=2&sc=install'")
+        .arg(port);
+}
+
+} // namespace
+
+QString findReaderEmulator(const QString& programFolder)
+{
+    const QString name = QStringLiteral("parking-reader-emulator");
+    const QFileInfo beside(QDir(programFolder).filePath(name));
+    if (beside.isFile() && beside.isExecutable())
+        return beside.absoluteFilePath();
+    return QStandardPaths::findExecutable(name);
+}
+
+std::variant<std::unique_ptr<DemoReaders>, QString> DemoReaders::start(const QString& emulator,
+                                                                      const QString& databasePath,
+                                                                      const Clock& serverClock)
+{
+    if (emulator.isEmpty())
+        return QStringLiteral("no parking-reader-emulator beside the program or on the PATH");
+    std::unique_ptr<DemoReaders> readers(new DemoReaders);
+    QProcess& p = readers->process_;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.setReadChannel(QProcess::StandardOutput);
+    p.start(emulator, {QStringLiteral("--pty"), QStringLiteral("--reader"), QStringLiteral("1"),
+                       QStringLiteral("--reader"), QStringLiteral("2")});
+    if (!p.waitForStarted(StartMs))
+        return QStringLiteral("%1 did not start: %2").arg(emulator, p.errorString());
+    // The first line says where the readers are: "pty /dev/pts/N".
+    while (!p.canReadLine() && p.waitForReadyRead(StartMs)) {
+    }
+    const QString first = QString::fromUtf8(p.readLine()).trimmed();
+    if (!first.startsWith(QLatin1String("pty /")))
+        return QStringLiteral("%1 gave no line").arg(emulator);
     SqliteConnection connection(serverClock, QFileInfo(databasePath).absolutePath());
     connection.open(QStringLiteral("Data Source=sqlite:") + databasePath, {});
-    const QString port = QStringLiteral("osdp:") + host->slavePath();
-    connection.execute(QStringLiteral("UPDATE Lector SET PARKING_ENTRADA = '%1?addr=1&sc=install', "
-                                      "PARKING_SALIDA = '%1?addr=2&sc=install'")
-                           .arg(port));
-    return host;
+    connection.execute(portTexts(first.section(QLatin1Char(' '), 1)));
+    DemoReaders* self = readers.get();
+    QObject::connect(&p, &QProcess::readyReadStandardOutput, self, &DemoReaders::readOutput);
+    self->readOutput();
+    return readers;
+}
+
+std::unique_ptr<DemoReaders> startDemoReaders(const QString& programFolder, const QString& databasePath,
+                                              const Clock& serverClock)
+{
+    auto started = DemoReaders::start(findReaderEmulator(programFolder), databasePath, serverClock);
+    if (auto* readers = std::get_if<std::unique_ptr<DemoReaders>>(&started))
+        return std::move(*readers);
+    std::fprintf(stderr, "Demo without emulated readers: %s\n", std::get<QString>(started).toLocal8Bit().constData());
+    return nullptr;
+}
+
+DemoReaders::~DemoReaders()
+{
+    QObject::disconnect(&process_, nullptr, this, nullptr);
+    if (process_.state() == QProcess::NotRunning)
+        return;
+    // End of input ends the emulator; a kill if it does not.
+    process_.closeWriteChannel();
+    if (!process_.waitForFinished(2000)) {
+        process_.kill();
+        process_.waitForFinished(2000);
+    }
+}
+
+void DemoReaders::send(const QString& line)
+{
+    process_.write(line.toUtf8() + '\n');
+}
+
+const EmulatedReaderState& EmulatorOutput::state(int address) const
+{
+    return states_.at(address >= 1 && address <= 2 ? static_cast<std::size_t>(address) : 0);
+}
+
+void DemoReaders::readOutput()
+{
+    pending_ += process_.readAllStandardOutput();
+    qsizetype end = 0;
+    while ((end = pending_.indexOf('\n')) >= 0) {
+        output_.take(QString::fromUtf8(pending_.left(end)).trimmed());
+        pending_.remove(0, end + 1);
+    }
+}
+
+void EmulatorOutput::take(const QString& line)
+{
+    const QStringList w = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    bool ok = false;
+    const int address = w.value(1).toInt(&ok);
+    if (w.size() < 3 || !ok || address < 1 || address > 2)
+        return;
+    EmulatedReaderState& s = states_[static_cast<std::size_t>(address)];
+    if (w[0] == QLatin1String("display")) {
+        QString rows = line.section(QLatin1Char(' '), 2);
+        if (rows.startsWith(QLatin1Char('|')) && rows.endsWith(QLatin1Char('|')) && rows.size() >= 2)
+            s.display = rows.mid(1, rows.size() - 2).split(QLatin1Char('|'));
+    } else if (w[0] == QLatin1String("led")) {
+        s.led = w[2].toInt();
+    } else if (w[0] == QLatin1String("relay") && w.size() == 4) {
+        ++s.relays;
+        s.lastRelayTenths = w[3].toInt();
+    }
 }
 
 } // namespace parking
+
+#if PARKING_GUI
+namespace parking {
+
+namespace {
+
+// Drives one of the emulated readers from the simulator window: its reads
+// go to the stations over the real protocol.
+class EmulatorReader final : public SimulatedReader {
+public:
+    EmulatorReader(DemoReaders& readers, int station) : readers_(readers), station_(station) { clock_.start(); }
+    int station() const override { return station_; }
+    void presentTrack(const QString& track) override { say(QStringLiteral("track"), track); }
+    void presentCard(const QString& code) override
+    {
+        bool ok = false;
+        say(QStringLiteral("card"), QString::number(code.toULongLong(&ok, 16)));
+    }
+    void unplug() override { say(QStringLiteral("silent"), QStringLiteral("on")); }
+    void plugBack() override
+    {
+        // As a reader powered up again: no sequence, no channel.
+        say(QStringLiteral("restart"), {});
+        say(QStringLiteral("silent"), QStringLiteral("off"));
+    }
+    QStringList display() const override { return readers_.output().state(station_).display; }
+    QString led() const override
+    {
+        static const char* const colours[] = {"apagado", "rojo", "verde", "ámbar", "azul"};
+        const int c = readers_.output().state(station_).led;
+        return QStringLiteral("LED: ") + QString::fromUtf8(c >= 0 && c < 5 ? colours[c] : "?");
+    }
+    QString relay() const override
+    {
+        const EmulatedReaderState& s = readers_.output().state(station_);
+        if (s.relays != seen_) {
+            seen_ = s.relays;
+            closedUntil_ = clock_.elapsed() + s.lastRelayTenths * 100;
+        }
+        const qint64 left = closedUntil_ - clock_.elapsed();
+        return left > 0 ? QStringLiteral("Relé: cerrado (%1 s)").arg(double(left) / 1000.0, 0, 'f', 1)
+                        : QStringLiteral("Relé: abierto");
+    }
+
+private:
+    void say(const QString& verb, const QString& rest)
+    {
+        readers_.send(QStringLiteral("%1 %2 %3").arg(verb).arg(station_).arg(rest).trimmed());
+    }
+
+    DemoReaders& readers_;
+    int station_;
+    QElapsedTimer clock_;
+    mutable int seen_ = 0;
+    mutable qint64 closedUntil_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<SimulatedReader> emulatorReader(DemoReaders& readers, int station)
+{
+    return std::make_unique<EmulatorReader>(readers, station);
+}
+
+} // namespace parking
+#endif

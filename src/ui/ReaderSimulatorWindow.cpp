@@ -1,10 +1,8 @@
 #include "ReaderSimulatorWindow.h"
 
-#include "PeripheralEmulator.h"
 #include "ReaderControl.h"
 #include "StationView.h"
 
-#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -46,60 +44,11 @@ private:
     ReaderControl& reader_;
 };
 
-class EmulatedReader final : public SimulatedReader {
-public:
-    EmulatedReader(osdp::PeripheralEmulator& r, int station) : reader_(r), station_(station) { clock_.start(); }
-    int station() const override { return station_; }
-    void presentTrack(const QString& track) override { reader_.presentFormattedCard(track); }
-    void presentCard(const QString& code) override
-    {
-        bool ok = false;
-        reader_.presentCardNumber(code.toULongLong(&ok, 16));
-    }
-    void unplug() override { reader_.setSilent(true); }
-    void plugBack() override
-    {
-        // As a reader powered up again: no sequence, no channel.
-        reader_.restart();
-        reader_.setSilent(false);
-    }
-    QStringList display() const override { return reader_.display(); }
-    QString led() const override
-    {
-        static const char* const colours[] = {"apagado", "rojo", "verde", "ámbar", "azul"};
-        const std::uint8_t c = reader_.ledColour();
-        return QStringLiteral("LED: ") + QString::fromUtf8(c < 5 ? colours[c] : "?");
-    }
-    QString relay() const override
-    {
-        const auto& relays = reader_.relays();
-        if (relays.size() > seen_) {
-            seen_ = relays.size();
-            closedUntil_ = clock_.elapsed() + relays.back().tenths * 100;
-        }
-        const qint64 left = closedUntil_ - clock_.elapsed();
-        return left > 0 ? QStringLiteral("Relé: cerrado (%1 s)").arg(double(left) / 1000.0, 0, 'f', 1)
-                        : QStringLiteral("Relé: abierto");
-    }
-
-private:
-    osdp::PeripheralEmulator& reader_;
-    int station_;
-    QElapsedTimer clock_;
-    mutable std::size_t seen_ = 0;
-    mutable qint64 closedUntil_ = 0;
-};
-
 } // namespace
 
 std::unique_ptr<SimulatedReader> simulatedControl(ReaderControl& reader)
 {
     return std::make_unique<ControlReader>(reader);
-}
-
-std::unique_ptr<SimulatedReader> emulatedReader(osdp::PeripheralEmulator& reader, int station)
-{
-    return std::make_unique<EmulatedReader>(reader, station);
 }
 
 ReaderSimulatorWindow::ReaderSimulatorWindow(std::array<std::unique_ptr<SimulatedReader>, 2> readers,

@@ -17,9 +17,6 @@ class QListWidget;
 namespace parking {
 
 class ReaderControl;
-namespace osdp {
-class PeripheralEmulator;
-}
 
 struct SimulatedCard {
     std::int32_t subscriber = 0;
@@ -51,8 +48,6 @@ public:
 
 // Raises the reader control's events directly (scripts, tests).
 std::unique_ptr<SimulatedReader> simulatedControl(ReaderControl& reader);
-// Drives an emulated OSDP reader: its reads go over the real protocol.
-std::unique_ptr<SimulatedReader> emulatedReader(osdp::PeripheralEmulator& reader, int station);
 
 class ReaderSimulatorWindow : public QWidget {
     Q_OBJECT
