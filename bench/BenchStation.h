@@ -1,7 +1,7 @@
 #pragma once
 // What the passage benchmarks share: the subscribers the rights check lets
 // in, and a configuration for the station on the benchmark's database.
-#include "AccessRules.h"
+#include "AccessDecision.h"
 #include "LargeSite.h"
 
 #include <QDir>
@@ -17,9 +17,8 @@ inline std::vector<std::int32_t> grantedSubscribers(Connection& c, const Clock& 
                                                     const std::vector<SubscriberSample>& subscribers)
 {
     std::vector<std::int32_t> granted;
-    AccessRules rights(c, clock);
     for (const SubscriberSample& s : subscribers) {
-        if (s.kind == 2 && granted.size() < 2000 && rights.check(s.code, Installation) == AccessGranted)
+        if (s.kind == 2 && granted.size() < 2000 && checkAccess(c, s.code, Installation, clock.now()) == AccessResult::Granted)
             granted.push_back(s.code);
     }
     return granted;

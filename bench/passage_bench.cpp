@@ -9,7 +9,7 @@
 #include "BenchStation.h"
 #include "BenchSupport.h"
 #include "LargeSite.h"
-#include "AccessRules.h"
+#include "AccessDecision.h"
 #include "OdbcConnection.h"
 #include "SqliteConnection.h"
 #include "StationController.h"

@@ -11,7 +11,7 @@
 #include "BenchStation.h"
 #include "BenchSupport.h"
 #include "LargeSite.h"
-#include "AccessRules.h"
+#include "AccessDecision.h"
 #include "SqliteConnection.h"
 #include "StationController.h"
 #include "StatusServer.h"

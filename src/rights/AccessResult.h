@@ -1,12 +1,13 @@
 #pragma once
-// The answer of the rights check: 0 lets the subscriber in, anything else
-// says why not.
+// The answer of the rights check: Granted (0) lets the subscriber in,
+// anything else says why not. The numbers are those the operator's
+// records and the status page have always shown.
 #include <cstdint>
 
 namespace parking {
 
-enum AccessResult : std::uint8_t {
-    AccessGranted = 0,
+enum class AccessResult : std::uint8_t {
+    Granted = 0,
     SubscriberUnknown = 1,
     OutsideTimetable = 2,
     ReceiptsUnpaid = 3,

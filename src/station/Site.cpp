@@ -65,7 +65,7 @@ void Site::prepareGrid()
 void Site::addAccessRow(int station, const QString& text, std::int32_t subscriber)
 {
     const AccessRow access{subscriber, text, clock_.now().time(), station};
-    const bool red = lastAccessResult_ != AccessGranted;
+    const bool red = lastAccessResult_ != AccessResult::Granted;
     const AccessGrid::Written written = grid_.write(access, red);
     if (view_) {
         if (written.wrapped)

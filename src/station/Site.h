@@ -87,7 +87,7 @@ private:
     FixedText<NameWidth> name_;
     std::int16_t freeSpaces_ = 0;
     std::unique_ptr<Recordset> readerRow_;
-    AccessResult lastAccessResult_ = AccessGranted;
+    AccessResult lastAccessResult_ = AccessResult::Granted;
     AccessGrid grid_;
 };
 

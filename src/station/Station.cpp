@@ -1,6 +1,6 @@
 #include "Station.h"
 
-#include "AccessRules.h"
+#include "AccessDecision.h"
 #include "DatabaseError.h"
 #include "FieldValue.h"
 #include "Identification.h"
@@ -20,11 +20,11 @@ const QString Thanks = QStringLiteral("GRACIAS POR SU VISITA");
 const char* refusalMessageColumn(AccessResult r)
 {
     switch (r) {
-    case OutsideTimetable:
+    case AccessResult::OutsideTimetable:
         return "MsjHorarioMal";
-    case ReceiptsUnpaid:
+    case AccessResult::ReceiptsUnpaid:
         return "MsjImpagado";
-    case FeeNotCurrent:
+    case AccessResult::FeeNotCurrent:
         return "MsjBaja";
     default:
         return nullptr;
@@ -241,18 +241,12 @@ void Station::identified(std::int32_t subscriber, std::uint8_t installation)
 
 // ---- decision and passage -----------------------------------------------------------
 
-AccessResult Station::authorize()
+AccessResult Station::authorize(const AccessFacts& facts)
 {
-    site_.setLastAccessResult(AccessGranted);
-    const auto connection = site_.connection();
-    const bool known = connection
-                           ->query(QStringLiteral("SELECT Codigo FROM Abonados WHERE Codigo = ? AND CodInstalacion=?"),
-                                   {qlonglong(subscriber_), qlonglong(subscriberInstallation_)})
-                           ->hasRow();
-    const AccessResult r =
-        known ? AccessRules(*connection, site_.clock()).check(subscriber_, subscriberInstallation_) : SubscriberUnknown;
+    site_.setLastAccessResult(AccessResult::Granted);
+    const AccessResult r = decide(facts, site_.clock().now());
     site_.setLastAccessResult(r);
-    const char* column = r == SubscriberUnknown ? "MsjIDMal" : refusalMessageColumn(r);
+    const char* column = r == AccessResult::SubscriberUnknown ? "MsjIDMal" : refusalMessageColumn(r);
     if (column) {
         const QString message = site_.readerMessage(column);
         showMessage(message);
@@ -264,19 +258,22 @@ AccessResult Station::authorize()
 void Station::admitEntrance()
 {
     MovementRecorder& recorder = site_.recorder();
-    auto spaces = site_.connection()->query(QStringLiteral("SELECT Plazas_Libres FROM Instalaciones WHERE CodInstalacion = ?"),
-                                            {qlonglong(site_.installation())});
-    site_.setFreeSpaces(toInt16(spaces->field(QStringLiteral("Plazas_Libres"))));
+    // One round trip: the free spaces and everything the decision needs.
+    const auto decisionStarted = std::chrono::steady_clock::now();
+    const AccessFacts facts =
+        loadAccessFacts(*site_.connection(), subscriber_, subscriberInstallation_, site_.installation());
+    if (!facts.freeSpaces)
+        throw DatabaseError(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
+    site_.setFreeSpaces(toInt16(*facts.freeSpaces));
     if (site_.freeSpaces() <= 0) {
         site_.status().countPassage(number_, outcome::Full);
         reader_->signalRefusal();
         site_.alert(QStringLiteral("NO HAY PLAZAS LIBRES"));
         return;
     }
-    const auto decisionStarted = std::chrono::steady_clock::now();
-    const AccessResult decision = authorize();
+    const AccessResult decision = authorize(facts);
     site_.status().decisionTook(std::chrono::duration<double>(std::chrono::steady_clock::now() - decisionStarted).count());
-    if (decision != AccessGranted) {
+    if (decision != AccessResult::Granted) {
         site_.status().countPassage(number_, outcomeName(decision));
         reader_->signalRefusal();
         return;

@@ -9,6 +9,7 @@
 // that reaches a handler is logged and ends it; it never opens a barrier.
 // Once an entrance is granted, and at every exit, the barrier opens even
 // when the database cannot be written: the writes wait in the journal.
+#include "AccessFacts.h"
 #include "AccessResult.h"
 #include "ReaderControl.h"
 #include "Site.h"
@@ -87,7 +88,7 @@ private:
     void identified(std::int32_t subscriber, std::uint8_t installation);
     // The subscriber's rights at the entrance; a refusal is shown and
     // written to the grid here.
-    AccessResult authorize();
+    AccessResult authorize(const AccessFacts& facts);
     void admitEntrance();
     void letOut();
     void pulseRelay(Pulse pulse);

@@ -27,21 +27,21 @@ double StatusSnapshot::outageSeconds(const QDateTime& now) const
 QString outcomeName(AccessResult result)
 {
     switch (result) {
-    case AccessGranted:
+    case AccessResult::Granted:
         return outcome::Granted;
-    case SubscriberUnknown:
+    case AccessResult::SubscriberUnknown:
         return QStringLiteral("unknown_subscriber");
-    case OutsideTimetable:
+    case AccessResult::OutsideTimetable:
         return QStringLiteral("outside_timetable");
-    case ReceiptsUnpaid:
+    case AccessResult::ReceiptsUnpaid:
         return QStringLiteral("receipts_unpaid");
-    case FeeNotCurrent:
+    case AccessResult::FeeNotCurrent:
         return QStringLiteral("fee_not_current");
-    case SubscriberBlocked:
+    case AccessResult::SubscriberBlocked:
         return QStringLiteral("blocked");
-    case OutsideFeeHours:
+    case AccessResult::OutsideFeeHours:
         return QStringLiteral("outside_fee_hours");
-    case EntryTooSoon:
+    case AccessResult::EntryTooSoon:
         return QStringLiteral("entry_too_soon");
     }
     return QStringLiteral("refused_%1").arg(static_cast<int>(result));
@@ -55,7 +55,7 @@ StatusBoard::StatusBoard(const Clock& clock, QString version) : clock_(clock)
     // a rate or an alert on it has a series before the first passage.
     for (const QString& name : {outcome::Granted, outcome::Full, outcome::Error})
         s_.stations[0].passages[name] = 0;
-    for (int code = SubscriberUnknown; code <= EntryTooSoon; ++code)
+    for (int code = int(AccessResult::SubscriberUnknown); code <= int(AccessResult::EntryTooSoon); ++code)
         s_.stations[0].passages[outcomeName(static_cast<AccessResult>(code))] = 0;
     for (const QString& name : {outcome::Granted, outcome::Error})
         s_.stations[1].passages[name] = 0;

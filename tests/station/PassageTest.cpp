@@ -55,7 +55,7 @@ TEST_F(Passage, GrantedEntranceAtTheLastFreeSpace)
                    "AND HORAENTRADA = '2026-03-04 10:00:00'"), 1);
     EXPECT_TRUE(controller->station(1).restoreTimerActive());
     EXPECT_TRUE(controller->station(1).messageActive());
-    EXPECT_EQ(controller->site().lastAccessResult(), 0);
+    EXPECT_EQ(controller->site().lastAccessResult(), AccessResult::Granted);
     EXPECT_TRUE(recording->statements().contains(
         QStringLiteral("INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO) VALUES (3,1234,7)")));
 }
@@ -84,7 +84,7 @@ TEST_P(RefusedEntrance, LeavesTheBarrierShut)
                  << QStringLiteral("> grid 0 1 1234 |") + msg(r.shown) + QStringLiteral("| red");
     }
     EXPECT_EQ(takeTrace(), expected);
-    EXPECT_EQ(controller->site().lastAccessResult(), r.code);
+    EXPECT_EQ(static_cast<int>(controller->site().lastAccessResult()), r.code);
     EXPECT_EQ(freeSpaces(), 10);
     EXPECT_EQ(rows(), 0);
     EXPECT_EQ(controller->station(1).restoreTimerActive(), r.shown != nullptr);

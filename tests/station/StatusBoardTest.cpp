@@ -114,7 +114,7 @@ TEST(StatusMetrics, EveryOutcomeHasASeriesFromTheStartAndLabelsAreEscaped)
 {
     ManualClock clock(at("2026-12-08 10:00:00"));
     StatusBoard board(clock, QStringLiteral("1.0 \"x\"\\\n"));
-    board.countPassage(1, outcomeName(ReceiptsUnpaid));
+    board.countPassage(1, outcomeName(AccessResult::ReceiptsUnpaid));
     board.countPassage(2, outcome::Granted);
     const QByteArray text = statusMetrics(board.snapshot(), clock.now());
     EXPECT_TRUE(text.contains("parking_passages_total{station=\"1\",outcome=\"receipts_unpaid\"} 1\n"));

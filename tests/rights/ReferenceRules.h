@@ -1,5 +1,7 @@
 #pragma once
-// Whether a subscriber may enter the car park now, and if not, why: blocks,
+// The rights check as it once was, a statement per fact, kept as the
+// reference the one-statement facts and the pure decision are compared
+// with. Whether a subscriber may enter the car park now, and if not, why: blocks,
 // spacing after the last entry, unpaid receipts, then the fee timetable or
 // the course timetable. Reads the management database through the
 // statements below and writes nothing. Timetables are judged on the
@@ -11,7 +13,7 @@
 //
 // A database error ends the check and reaches the caller unchanged; no
 // result is produced for that call, so no barrier opens on it.
-#include "AccessResult.h"
+#include "AccessDecision.h"
 #include "Clock.h"
 #include "Connection.h"
 
@@ -21,9 +23,9 @@
 #include <cstdint>
 #include <initializer_list>
 
-namespace parking {
+namespace parking::test {
 
-class AccessRules {
+class ReferenceRules {
 public:
     // The fee timetable admits this early; there is no grace after its end.
     static constexpr int FeeEarlySeconds = 600;
@@ -37,7 +39,7 @@ public:
     // Fees with a monthly allowance of entries outside their timetable.
     static constexpr int AllowanceFeeCodes[] = {33, 34, 35};
 
-    AccessRules(Connection& connection, const Clock& workstationClock)
+    ReferenceRules(Connection& connection, const Clock& workstationClock)
         : connection_(connection), clock_(workstationClock) {}
 
     AccessResult check(std::int32_t subscriberCode, std::int32_t installationCode);
@@ -63,4 +65,4 @@ private:
 // after it is 23:59:59.
 QString shiftedTimeText(const QTime& time, int seconds);
 
-} // namespace parking
+} // namespace parking::test

@@ -1,4 +1,4 @@
-#include "AccessRules.h"
+#include "ReferenceRules.h"
 
 #include "DatabaseError.h"
 #include "FieldValue.h"
@@ -9,7 +9,7 @@
 
 #include <cstdlib>
 
-namespace parking {
+namespace parking::test {
 
 namespace {
 
@@ -32,8 +32,8 @@ QString text(const QTime& t)
 
 bool hasMonthlyAllowance(double feeCode)
 {
-    return std::find(std::begin(AccessRules::AllowanceFeeCodes), std::end(AccessRules::AllowanceFeeCodes), feeCode) !=
-           std::end(AccessRules::AllowanceFeeCodes);
+    return std::find(std::begin(ReferenceRules::AllowanceFeeCodes), std::end(ReferenceRules::AllowanceFeeCodes), feeCode) !=
+           std::end(ReferenceRules::AllowanceFeeCodes);
 }
 
 } // namespace
@@ -48,7 +48,7 @@ QString shiftedTimeText(const QTime& time, int seconds)
     return QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm:ss"));
 }
 
-std::unique_ptr<Recordset> AccessRules::read(const QString& sql, std::initializer_list<qlonglong> values)
+std::unique_ptr<Recordset> ReferenceRules::read(const QString& sql, std::initializer_list<qlonglong> values)
 {
     Parameters params;
     for (qlonglong v : values)
@@ -56,7 +56,7 @@ std::unique_ptr<Recordset> AccessRules::read(const QString& sql, std::initialize
     return connection_.query(sql, params);
 }
 
-AccessResult AccessRules::check(std::int32_t subscriberCode, std::int32_t installationCode)
+AccessResult ReferenceRules::check(std::int32_t subscriberCode, std::int32_t installationCode)
 {
     const qlonglong code = subscriberCode;
     const qlonglong inst = installationCode;
@@ -70,17 +70,17 @@ AccessResult AccessRules::check(std::int32_t subscriberCode, std::int32_t instal
                                           "WHERE Codigo = ? AND CodInstalacion =?"),
                            {code, inst});
     if (!subscriber->hasRow())
-        return SubscriberUnknown;
+        return AccessResult::SubscriberUnknown;
 
     auto blocks = read(QStringLiteral("SELECT BLOQUEADO FROM BLOQUEOS WHERE CodInstalacion =? AND Codigo =? AND "
                                       "FECHA_DESBLOQUEO IS NULL AND FECHA <= SYSDATE"),
                        {inst, code});
     if (blocks->hasRow())
-        return SubscriberBlocked;
+        return AccessResult::SubscriberBlocked;
     blocks.reset();
 
     if (lastEntryTooRecent(subscriberCode, installationCode) == 1)
-        return EntryTooSoon;
+        return AccessResult::EntryTooSoon;
 
     // Without a related code only the subscriber's own receipts count: the
     // statement then names the subscriber twice.
@@ -90,34 +90,34 @@ AccessResult AccessRules::check(std::int32_t subscriberCode, std::int32_t instal
                                         "Codigo = ?) AND CodDevolucion < 90 AND FECHA <= TRUNC(sysdate) ORDER BY NumRecibo ASC"),
                          {inst, code, relatedCode});
     if (receipts->hasRow())
-        return ReceiptsUnpaid;
+        return AccessResult::ReceiptsUnpaid;
     receipts.reset();
 
     const QVariant kind = subscriber->field(QStringLiteral("Cursillista"));
     const double cursillista = kind.isNull() ? -1 : toDouble(kind);
     if (cursillista == 0) {
         if (!fees->hasRow())
-            return FeeNotCurrent;
+            return AccessResult::FeeNotCurrent;
         const QVariant feeCode = fees->field(QStringLiteral("CodCuota"));
         fees.reset();
         return checkFeeTimetable(subscriberCode, installationCode, feeCode);
     }
     if (cursillista == 1)
         return checkCourseTimetable(subscriberCode, installationCode);
-    return AccessGranted;
+    return AccessResult::Granted;
 }
 
-AccessResult AccessRules::checkFeeTimetable(std::int32_t subscriberCode, std::int32_t installationCode,
+AccessResult ReferenceRules::checkFeeTimetable(std::int32_t subscriberCode, std::int32_t installationCode,
                                           const QVariant& feeCode)
 {
     // A current fee row without a fee code has no definition to judge by,
     // like a code that has no Cuotas row.
     if (feeCode.isNull())
-        return AccessGranted;
+        return AccessResult::Granted;
     auto fee = read(QStringLiteral("SELECT * FROM Cuotas WHERE CodInstalacion = ? AND CodCuota = ?"),
                     {installationCode, toInt32(feeCode)});
     if (!fee->hasRow())
-        return AccessGranted;
+        return AccessResult::Granted;
 
     const QDateTime now = clock_.now();
     const int day = now.date().dayOfWeek();
@@ -125,7 +125,7 @@ AccessResult AccessRules::checkFeeTimetable(std::int32_t subscriberCode, std::in
                                              {"HoraInicio1", "HoraFin1"}, {"HoraInicio1", "HoraFin1"},
                                              {"HoraInicio1", "HoraFin1"}, {"HoraInicio4", "HoraFin4"},
                                              {"HoraInicio2", "HoraFin2"}, {"HoraInicio3", "HoraFin3"}};
-    const AccessResult refusal = day <= 5 ? OutsideFeeHours : OutsideTimetable;
+    const AccessResult refusal = day <= 5 ? AccessResult::OutsideFeeHours : AccessResult::OutsideTimetable;
 
     // Ten minutes early is inside; no grace after the end. A Null bound
     // sets no limit on its side.
@@ -134,7 +134,7 @@ AccessResult AccessRules::checkFeeTimetable(std::int32_t subscriberCode, std::in
     const QString nowText = text(now.time());
     const bool outside = (start && nowText < shiftedTimeText(*start, -FeeEarlySeconds)) || (end && nowText > text(*end));
     if (!outside)
-        return AccessGranted;
+        return AccessResult::Granted;
 
     if (hasMonthlyAllowance(toDouble(fee->field(QStringLiteral("CodCuota"))))) {
         // Without an allowance there is nothing left of it.
@@ -142,12 +142,12 @@ AccessResult AccessRules::checkFeeTimetable(std::int32_t subscriberCode, std::in
         const std::int32_t monthly = allowance.isNull() ? 0 : toInt32(allowance);
         fee.reset();
         if (monthlyAllowanceLeft(subscriberCode, static_cast<std::uint8_t>(installationCode), monthly))
-            return AccessGranted;
+            return AccessResult::Granted;
     }
     return refusal;
 }
 
-AccessResult AccessRules::checkCourseTimetable(std::int32_t subscriberCode, std::int32_t installationCode)
+AccessResult ReferenceRules::checkCourseTimetable(std::int32_t subscriberCode, std::int32_t installationCode)
 {
     auto enrolments = read(
         QStringLiteral("SELECT M.CodInstalacion,M.Codigo,M.Cobrado,M.CodCurso,C.FECINICIO,C.FECFIN FROM MovtosCursos M "
@@ -156,7 +156,7 @@ AccessResult AccessRules::checkCourseTimetable(std::int32_t subscriberCode, std:
                        "M.CodInstalacion =?"),
         {subscriberCode, installationCode});
     if (!enrolments->hasRow())
-        return OutsideTimetable;
+        return AccessResult::OutsideTimetable;
 
     const QDateTime now = clock_.now();
     const QDateTime today = wallTime(now.date(), QTime(0, 0));
@@ -183,19 +183,19 @@ AccessResult AccessRules::checkCourseTimetable(std::int32_t subscriberCode, std:
         if (entries > 0) {
             const auto end = bound(course->field(QStringLiteral("HoraFin") + QString::number(day)));
             if (!end)
-                return OutsideTimetable;
-            return nowText > shiftedTimeText(*end, CourseAfterEndSeconds) ? OutsideTimetable : AccessGranted;
+                return AccessResult::OutsideTimetable;
+            return nowText > shiftedTimeText(*end, CourseAfterEndSeconds) ? AccessResult::OutsideTimetable : AccessResult::Granted;
         }
         const auto start = bound(course->field(QStringLiteral("HoraInicio") + QString::number(day)));
         if (!start)
-            return OutsideTimetable;
+            return AccessResult::OutsideTimetable;
         const bool inside = nowText >= shiftedTimeText(*start, -CourseEarlySeconds) && nowText <= shiftedTimeText(*start, CourseLateSeconds);
-        return inside ? AccessGranted : OutsideTimetable;
+        return inside ? AccessResult::Granted : AccessResult::OutsideTimetable;
     }
-    return OutsideTimetable;
+    return AccessResult::OutsideTimetable;
 }
 
-std::int16_t AccessRules::lastEntryTooRecent(std::int32_t subscriberCode, std::int32_t installationCode)
+std::int16_t ReferenceRules::lastEntryTooRecent(std::int32_t subscriberCode, std::int32_t installationCode)
 {
     auto last = read(QStringLiteral("SELECT MAX(HORAENTRADA) HORA FROM MOVIMIENTOS WHERE CODIGO=? AND INSTALACIONABONADO=?"),
                      {subscriberCode, installationCode});
@@ -215,7 +215,7 @@ std::int16_t AccessRules::lastEntryTooRecent(std::int32_t subscriberCode, std::i
     return seconds < EntrySpacingSeconds ? 1 : 0;
 }
 
-std::int16_t AccessRules::countEntriesToday(std::int32_t subscriberCode, std::int32_t installationCode)
+std::int16_t ReferenceRules::countEntriesToday(std::int32_t subscriberCode, std::int32_t installationCode)
 {
     auto count = read(QStringLiteral("SELECT count(*) ENTRADAS FROM MOVIMIENTOS WHERE CODIGO=? AND CODINSTALACION=? AND "
                                      "FECHA >= TRUNC(SYSDATE) AND FECHA < TRUNC(SYSDATE) + 1"),
@@ -223,7 +223,7 @@ std::int16_t AccessRules::countEntriesToday(std::int32_t subscriberCode, std::in
     return toInt16(count->field(QStringLiteral("ENTRADAS")));
 }
 
-bool AccessRules::monthlyAllowanceLeft(std::int32_t subscriberCode, std::uint8_t installationCode, std::int32_t allowance)
+bool ReferenceRules::monthlyAllowanceLeft(std::int32_t subscriberCode, std::uint8_t installationCode, std::int32_t allowance)
 {
     auto total = read(QStringLiteral("SELECT COUNT(*) TOTAL FROM MOVIMIENTOS WHERE CODINSTALACION=? AND CODIGO=? AND "
                                      "FECHA >= TRUNC(SYSDATE,'MM') AND FECHA < ADD_MONTHS(TRUNC(SYSDATE,'MM'),1)"),
@@ -234,4 +234,4 @@ bool AccessRules::monthlyAllowanceLeft(std::int32_t subscriberCode, std::uint8_t
     return toDouble(value) < allowance;
 }
 
-} // namespace parking
+} // namespace parking::test
