@@ -20,6 +20,7 @@ public:
     explicit CountingConnection(Connection& inner) : inner_(inner) {}
     void open(const QString& cs, const ConnectionOptions& o) override { inner_.open(cs, o); }
     bool isOpen() const override { return inner_.isOpen(); }
+    Dialect dialect() const override { return inner_.dialect(); }
     void execute(const QString& sql) override
     {
         note(sql);

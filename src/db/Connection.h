@@ -49,6 +49,10 @@ public:
     virtual void moveNext() = 0;
 };
 
+// Which server a connection talks to, where a statement can be written in
+// fewer round trips on one than the others allow.
+enum class Dialect { Embedded, PostgreSQL, Oracle, Other };
+
 // Values for a statement's "?" placeholders, in order: whole numbers
 // (qlonglong) or texts.
 using Parameters = std::vector<QVariant>;
@@ -58,6 +62,8 @@ public:
     virtual ~Connection() = default;
     virtual void open(const QString& connectionString, const ConnectionOptions& options) = 0;
     virtual bool isOpen() const = 0;
+    // Known once open.
+    virtual Dialect dialect() const { return Dialect::Other; }
     virtual void execute(const QString& sql) = 0;
     virtual std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType lock) = 0;
     // A read-only row set of a statement whose varying values are "?"

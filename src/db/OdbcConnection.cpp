@@ -71,6 +71,18 @@ std::unique_lock<std::timed_mutex> claim(OdbcConnection::Handles& h)
     return lock;
 }
 
+// Every statement's time limit. PostgreSQL's driver would send the server
+// a SET before and after each statement whose limit differs from the last
+// one's (its own catalogue queries have none), so there the limit is the
+// session's, set once at connection; Oracle's driver keeps it on the
+// client, at no cost to the server.
+void limitTime(const OdbcConnection::Handles& h, SQLHSTMT stmt)
+{
+    if (!h.postgres)
+        SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT,
+                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(OdbcConnection::QueryTimeoutSeconds)), 0);
+}
+
 void prepareStatement(OdbcConnection::Handles& h, Statement& s, const QString& sql)
 {
     const QByteArray text = (h.postgres ? callBareSysdate(sql) : sql).toUtf8();
@@ -82,8 +94,7 @@ void prepareStatement(OdbcConnection::Handles& h, Statement& s, const QString& s
             s.stmt = SQL_NULL_HSTMT;
         }
         check(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &s.stmt), SQL_HANDLE_DBC, h.dbc, QStringLiteral("SQLAllocHandle"));
-        SQLSetStmtAttr(s.stmt, SQL_ATTR_QUERY_TIMEOUT,
-                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(OdbcConnection::QueryTimeoutSeconds)), 0);
+        limitTime(h, s.stmt);
         const SQLRETURN rc = SQLExecDirect(s.stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.constData())),
                                            static_cast<SQLINTEGER>(text.size()));
         if (rc == SQL_NO_DATA)
@@ -224,6 +235,10 @@ void OdbcConnection::open(const QString& connectionString, const ConnectionOptio
     if (SQL_SUCCEEDED(SQLGetInfo(h->dbc, SQL_DBMS_NAME, name, sizeof name, &nameLength)))
         h->dbms = QString::fromUtf8(reinterpret_cast<char*>(name));
     h->postgres = h->dbms.contains(QLatin1String("PostgreSQL"), Qt::CaseInsensitive);
+    if (h->postgres) {
+        Statement s;
+        prepareStatement(*h, s, QStringLiteral("SET statement_timeout = %1").arg(QueryTimeoutSeconds * 1000));
+    }
     std::lock_guard lock(handles_->mutex);
     handles_.swap(h);
 }
@@ -232,6 +247,14 @@ bool OdbcConnection::isOpen() const
 {
     std::unique_lock lock(handles_->mutex, std::try_to_lock);
     return !lock.owns_lock() || handles_->open; // busy means in use, hence open
+}
+
+Dialect OdbcConnection::dialect() const
+{
+    const auto h = handles_;
+    if (h->postgres)
+        return Dialect::PostgreSQL;
+    return h->dbms.contains(QLatin1String("Oracle"), Qt::CaseInsensitive) ? Dialect::Oracle : Dialect::Other;
 }
 
 void OdbcConnection::execute(const QString& sql)
@@ -251,8 +274,7 @@ SQLHSTMT preparedStatement(OdbcConnection::Handles& h, const QString& sql)
         return stmt;
     const QByteArray text = (h.postgres ? callBareSysdate(sql) : sql).toUtf8();
     check(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &stmt), SQL_HANDLE_DBC, h.dbc, QStringLiteral("SQLAllocHandle"));
-    SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT,
-                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(OdbcConnection::QueryTimeoutSeconds)), 0);
+    limitTime(h, stmt);
     const SQLRETURN rc = SQLPrepare(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.constData())),
                                     static_cast<SQLINTEGER>(text.size()));
     if (!SQL_SUCCEEDED(rc)) {

@@ -38,6 +38,7 @@ public:
 
     void open(const QString& connectionString, const ConnectionOptions& options) override;
     bool isOpen() const override;
+    Dialect dialect() const override;
     void execute(const QString& sql) override;
     std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType lock) override;
     std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override;

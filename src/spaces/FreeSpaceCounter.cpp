@@ -18,17 +18,24 @@ std::int16_t FreeSpaceCounter::change(const QString& newValue)
     return toInt16(row->field(QStringLiteral("Plazas_Libres")));
 }
 
+QString FreeSpaceCounter::takeOne()
+{
+    return QStringLiteral("CASE WHEN PLAZAS_LIBRES - 1 < 0 THEN 0 ELSE PLAZAS_LIBRES - 1 END");
+}
+
+QString FreeSpaceCounter::giveOne()
+{
+    return QStringLiteral("CASE WHEN PLAZAS_LIBRES + 1 > PLAZAS_PARKING THEN PLAZAS_PARKING ELSE PLAZAS_LIBRES + 1 END");
+}
+
 std::int16_t FreeSpaceCounter::decrement()
 {
-    // Never below 0 (a count already below is set to 0, as it always was).
-    return change(QStringLiteral("CASE WHEN PLAZAS_LIBRES - 1 < 0 THEN 0 ELSE PLAZAS_LIBRES - 1 END"));
+    return change(takeOne());
 }
 
 std::int16_t FreeSpaceCounter::increment()
 {
-    // Never above the capacity.
-    return change(QStringLiteral(
-        "CASE WHEN PLAZAS_LIBRES + 1 > PLAZAS_PARKING THEN PLAZAS_PARKING ELSE PLAZAS_LIBRES + 1 END"));
+    return change(giveOne());
 }
 
 std::optional<std::int16_t> FreeSpaceCounter::set(std::int16_t requested)

@@ -32,6 +32,12 @@ public:
     // capacity) and nothing was written.
     std::optional<std::int16_t> set(std::int16_t requested);
 
+    // The new count as SQL, from the row's own: one taken (never below 0,
+    // a count already below is set to 0, as it always was), one given back
+    // (never above the capacity).
+    static QString takeOne();
+    static QString giveOne();
+
 private:
     std::int16_t change(const QString& newValue);
 

@@ -1,6 +1,7 @@
 #include "MovementRecorder.h"
 
 #include "DatabaseError.h"
+#include "FieldValue.h"
 #include "FreeSpaceCounter.h"
 
 #include <QRandomGenerator>
@@ -41,6 +42,49 @@ void MovementRecorder::writeMovement(Connection& c, std::int32_t subscriber, std
           params);
 }
 
+std::int16_t MovementRecorder::writePassage(Connection& c, Kind movement, std::int32_t subscriber,
+                                           std::uint8_t installation)
+{
+    if (c.dialect() == Dialect::PostgreSQL)
+        return writePassageAtOnce(c, movement, subscriber, installation);
+    c.begin();
+    try {
+        writeMovement(c, subscriber, installation, movement == Kind::Entrance ? 1 : 2);
+        FreeSpaceCounter counter(c, installation_);
+        const std::int16_t left = movement == Kind::Entrance ? counter.decrement() : counter.increment();
+        c.commit();
+        return left;
+    } catch (...) {
+        c.rollback();
+        throw;
+    }
+}
+
+// One statement, so one round trip and no transaction to open and close:
+// the count's change and the movement together, the movement only where
+// the count's row was there to change, and the new count read back.
+std::int16_t MovementRecorder::writePassageAtOnce(Connection& c, Kind movement, std::int32_t subscriber,
+                                                 std::uint8_t installation)
+{
+    const bool entrance = movement == Kind::Entrance;
+    const QString count =
+        QStringLiteral("WITH u AS (UPDATE INSTALACIONES SET PLAZAS_LIBRES = %1 WHERE CodInstalacion = ? RETURNING PLAZAS_LIBRES), ")
+            .arg(entrance ? FreeSpaceCounter::takeOne() : FreeSpaceCounter::giveOne());
+    const QString move =
+        entrance ? QStringLiteral("m AS (INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO) "
+                                  "SELECT ?,?,? FROM u) ")
+                 : QStringLiteral("m AS (UPDATE MOVIMIENTOS_PARKING SET HORASALIDA = SYSDATE WHERE CODINSTALACION = ? "
+                                  "AND CODIGO = ? AND TO_CHAR(HORAENTRADA,'DD/MM/YYYY') = TO_CHAR(SYSDATE,'DD/MM/YYYY') "
+                                  "AND HORASALIDA IS NULL AND EXISTS (SELECT 1 FROM u)) ");
+    Parameters params{qlonglong(installation_), qlonglong(installation_), qlonglong(subscriber)};
+    if (entrance)
+        params.emplace_back(qlonglong(installation));
+    auto row = c.query(count + move + QStringLiteral("SELECT PLAZAS_LIBRES FROM u"), params);
+    if (!row->hasRow())
+        throw DatabaseError(QStringLiteral("There is no installation %1").arg(installation_));
+    return toInt16(row->field(QStringLiteral("Plazas_Libres")));
+}
+
 MovementRecorder::Recorded MovementRecorder::recordPassage(Kind movement, std::int32_t subscriber,
                                                           std::uint8_t installation)
 {
@@ -49,16 +93,9 @@ MovementRecorder::Recorded MovementRecorder::recordPassage(Kind movement, std::i
     if (!journal_.empty())
         drain();
     if (journal_.empty()) {
-        const auto c = database_.connection();
         try {
-            c->begin();
-            writeMovement(*c, subscriber, installation, movement == Kind::Entrance ? 1 : 2);
-            FreeSpaceCounter counter(*c, installation_);
-            const std::int16_t left = space == Kind::TakeSpace ? counter.decrement() : counter.increment();
-            c->commit();
-            return Recorded{left, true};
+            return Recorded{writePassage(*database_.connection(), movement, subscriber, installation), true};
         } catch (const std::exception& e) {
-            c->rollback();
             log_(QStringLiteral("ERROR al escribir en la base de datos: ") + QString::fromUtf8(e.what()));
         }
     }

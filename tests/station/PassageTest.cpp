@@ -2,6 +2,10 @@
 #include "QtPrinters.h"
 #include "StationFixture.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
 using namespace parking;
 using namespace parking::test;
 
@@ -56,8 +60,11 @@ TEST_F(Passage, GrantedEntranceAtTheLastFreeSpace)
     EXPECT_TRUE(controller->station(1).restoreTimerActive());
     EXPECT_TRUE(controller->station(1).messageActive());
     EXPECT_EQ(controller->site().lastAccessResult(), AccessResult::Granted);
-    EXPECT_TRUE(recording->statements().contains(
-        QStringLiteral("INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO) VALUES (3,1234,7)")));
+    // PostgreSQL takes the movement and the count in one statement.
+    const QString movement = db.backend() == Backend::PostgreSQL
+                                 ? QStringLiteral("m AS (INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO) SELECT 3,1234,7 FROM u)")
+                                 : QStringLiteral("INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO) VALUES (3,1234,7)");
+    EXPECT_FALSE(recording->statements().filter(movement).isEmpty()) << recording->statements().join(QLatin1Char('\n')).toStdString();
 }
 
 struct Refusal {
@@ -154,9 +161,12 @@ TEST_F(Passage, ExitOfAnUnknownCardStillOpens)
         QStringLiteral("> grid 0 2 0 |") + msg("GRACIAS POR SU VISITA") + QStringLiteral("| black"),
         QStringLiteral("> display 2 |") + msg("GRACIAS POR SU VISITA") + QLatin1Char('|')}));
     EXPECT_EQ(freeSpaces(), 20);
-    EXPECT_TRUE(recording->statements().contains(QStringLiteral(
-        " UPDATE MOVIMIENTOS_PARKING SET HORASALIDA = SYSDATE WHERE    CODINSTALACION = 3 AND CODIGO = 0 AND "
-        "TO_CHAR(HORAENTRADA,'DD/MM/YYYY') = TO_CHAR(SYSDATE,'DD/MM/YYYY')    AND HORASALIDA IS NULL")));
+    const QString movement = db.backend() == Backend::PostgreSQL
+        ? QStringLiteral("m AS (UPDATE MOVIMIENTOS_PARKING SET HORASALIDA = SYSDATE WHERE CODINSTALACION = 3 AND CODIGO = 0 AND "
+                         "TO_CHAR(HORAENTRADA,'DD/MM/YYYY') = TO_CHAR(SYSDATE,'DD/MM/YYYY') AND HORASALIDA IS NULL AND EXISTS (SELECT 1 FROM u))")
+        : QStringLiteral(" UPDATE MOVIMIENTOS_PARKING SET HORASALIDA = SYSDATE WHERE    CODINSTALACION = 3 AND CODIGO = 0 AND "
+                         "TO_CHAR(HORAENTRADA,'DD/MM/YYYY') = TO_CHAR(SYSDATE,'DD/MM/YYYY')    AND HORASALIDA IS NULL");
+    EXPECT_FALSE(recording->statements().filter(movement).isEmpty()) << recording->statements().join(QLatin1Char('\n')).toStdString();
 }
 
 TEST_F(Passage, ExitClosesEveryOpenRowOfTheDay)
@@ -248,7 +258,8 @@ TEST_F(Passage, ExitOpensWhenTheDatabaseIsGoneAndTheWritesFollowLater)
 TEST_F(Passage, GrantedEntranceWhoseWritesFailStillGoesIn)
 {
     faults->failSql = [](const QString& sql) {
-        return sql.startsWith(QLatin1String("INSERT INTO Movimientos_Parking")) || sql.startsWith(QLatin1String("SELECT PLAZAS_LIBRES FROM"));
+        return sql.startsWith(QLatin1String("INSERT INTO Movimientos_Parking")) || sql.startsWith(QLatin1String("SELECT PLAZAS_LIBRES FROM")) ||
+               sql.startsWith(QLatin1String("WITH u AS (UPDATE INSTALACIONES"));
     };
     entrance();
     const QStringList trace = takeTrace();
@@ -333,6 +344,56 @@ TEST_F(Passage, ManualSettingStatementIsExact)
     controller->setFreeSpacesText(QStringLiteral("15"));
     controller->setFreeSpacesByHand();
     EXPECT_TRUE(recording->statements().contains(QStringLiteral(" UPDATE INSTALACIONES SET PLAZAS_LIBRES = 15 WHERE CodInstalacion = 3")));
+}
+
+} // namespace
+
+namespace {
+
+// What the server logged for one session from `offset` on: its statements
+// as the server saw them, the tests' own clock setting left out.
+QStringList loggedStatements(const QString& log, qint64 offset, int pid)
+{
+    QFile f(log);
+    if (!f.open(QIODevice::ReadOnly) || !f.seek(offset))
+        return {};
+    const QString session = QStringLiteral("[%1] LOG:  ").arg(pid);
+    QStringList statements;
+    for (const QString& line : QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'))) {
+        const qsizetype at = line.indexOf(session);
+        if (at < 0)
+            continue;
+        const QString text = line.mid(at + session.size());
+        if (!text.startsWith(QLatin1String("statement: ")) && !text.startsWith(QLatin1String("execute ")))
+            continue;
+        if (!text.contains(QLatin1String("statement: SET parking.now")))
+            statements << text;
+    }
+    return statements;
+}
+
+TEST_F(Passage, AGrantedEntranceCostsTheServerTwoStatements)
+{
+    if (db.backend() != Backend::PostgreSQL)
+        GTEST_SKIP() << "counts what the PostgreSQL server logs";
+    const QString log = QFileInfo(qEnvironmentVariable("ODBCINI")).dir().filePath(QStringLiteral("server.log"));
+    const int pid = controller->site().connection()->query(QStringLiteral("SELECT pg_backend_pid() PID FROM DUAL"), {})
+                        ->field(QStringLiteral("PID")).toInt();
+    // A first entrance after start-up, and one more: the statements are
+    // prepared the first time, the driver asks nothing on its own either time.
+    for (int entrances = 0; entrances < 2; ++entrances) {
+        setClocks(QDateTime(QDate(2026, 3, 4), QTime(10, 10 * entrances)));
+        const qint64 offset = QFileInfo(log).size();
+        entrance();
+        ASSERT_FALSE(takeTrace().filter(QStringLiteral("> relay 1 0 6")).isEmpty());
+        const QStringList seen = loggedStatements(log, offset, pid);
+        // From the decision to the commit (one statement commits itself).
+        ASSERT_FALSE(seen.isEmpty()) << log.toStdString();
+        EXPECT_TRUE(seen.first().contains(QLatin1String("SELECT 1 TAG"))) << seen.join(QLatin1Char('\n')).toStdString();
+        EXPECT_LE(seen.size(), 4) << seen.join(QLatin1Char('\n')).toStdString();
+        EXPECT_EQ(seen.size(), 2) << seen.join(QLatin1Char('\n')).toStdString();
+        EXPECT_EQ(rows(), entrances + 1);
+    }
 }
 
 } // namespace

@@ -19,6 +19,7 @@ public:
     ClockedConnection(const Clock& clock) : clock_(clock) {}
     void open(const QString& cs, const ConnectionOptions& o) override { inner_.open(cs, o); }
     bool isOpen() const override { return inner_.isOpen(); }
+    Dialect dialect() const override { return inner_.dialect(); }
     void execute(const QString& sql) override
     {
         sync();

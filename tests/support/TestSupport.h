@@ -76,6 +76,7 @@ public:
     explicit RecordingConnection(std::shared_ptr<Connection> inner) : inner_(std::move(inner)) {}
     void open(const QString& cs, const ConnectionOptions& o) override { inner_->open(cs, o); }
     bool isOpen() const override { return inner_->isOpen(); }
+    Dialect dialect() const override { return inner_->dialect(); }
     void execute(const QString& sql) override;
     std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType l) override;
     std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override;
@@ -109,6 +110,7 @@ public:
         : faults_(std::move(faults)), inner_(std::move(inner)) {}
     void open(const QString& cs, const ConnectionOptions& o) override;
     bool isOpen() const override { return open_ && inner_->isOpen(); }
+    Dialect dialect() const override { return inner_->dialect(); }
     void execute(const QString& sql) override;
     std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType l) override;
     std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override;
