@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <stdexcept>
@@ -75,6 +76,14 @@ QByteArray stamp(const QDateTime& t)
 QByteArray hhmmss(int minutes)
 {
     return QTime(0, 0).addSecs(minutes * 60).toString(QStringLiteral("HH:mm:ss")).toLatin1();
+}
+
+SiteSize benchSiteSize()
+{
+    const int scale = std::max(1, qEnvironmentVariableIntValue("PARKING_BENCH_SCALE"));
+    const SiteSize full;
+    return {full.subscribers / scale, full.movements / scale, full.receipts / scale, full.feeRows / scale,
+            full.enrolments / scale};
 }
 
 QString markerFor(const SiteSize& s, std::uint32_t seed)

@@ -22,6 +22,11 @@ struct SiteSize {
     int enrolments = 20'000;
 };
 
+// The site the benchmarks use: SiteSize, divided by PARKING_BENCH_SCALE
+// when that is set (the latency runs through a slow link need a few
+// hundred subscribers, not the large site).
+SiteSize benchSiteSize();
+
 struct SubscriberSample {
     std::int32_t code;
     int kind; // 0 fee holder, 1 course holder, 2 neither

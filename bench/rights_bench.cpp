@@ -29,7 +29,7 @@ int main(int argc, char** argv)
     const QString path = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("large-site.db");
     const int decisions = argc > 2 ? std::atoi(argv[2]) : 20000;
     const std::uint32_t seed = 20261208;
-    const auto subscribers = makeLargeSite(path, SiteSize{}, seed);
+    const auto subscribers = makeLargeSite(path, benchSiteSize(), seed);
 
     ManualClock server(BenchNow);
     const QString odbc = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
@@ -75,8 +75,8 @@ int main(int argc, char** argv)
     }
     const Percentiles p = percentiles(all);
     std::printf("rights decisions on %s: %d on %d subscribers, %d entry-history rows\n",
-                odbc.isEmpty() ? "the embedded database" : qPrintable(odbc), decisions, SiteSize{}.subscribers,
-                SiteSize{}.movements);
+                odbc.isEmpty() ? "the embedded database" : qPrintable(odbc), decisions, benchSiteSize().subscribers,
+                benchSiteSize().movements);
     std::printf("  all          p50 %7.1f us  p99 %7.1f us  max %8.1f us\n", p.p50, p.p99, p.max);
     const char* kinds[] = {"fee holders", "course hold.", "neither"};
     for (int k = 0; k < 3; ++k) {

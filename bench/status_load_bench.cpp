@@ -109,7 +109,7 @@ int main(int argc, char** argv)
     const int seconds = argc > 3 ? std::atoi(argv[3]) : 60;
     const int rate = argc > 4 ? std::atoi(argv[4]) : 200;
     const std::uint32_t seed = 20261208;
-    const auto subscribers = makeLargeSite(path, SiteSize{}, seed);
+    const auto subscribers = makeLargeSite(path, benchSiteSize(), seed);
 
     ManualClock server(BenchNow);
     ManualClock workstation(BenchNow);
