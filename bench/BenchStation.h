@@ -2,6 +2,7 @@
 // What the passage benchmarks share: the subscribers the rights check lets
 // in, and a configuration for the station on the benchmark's database.
 #include "AccessDecision.h"
+#include "Clock.h"
 #include "LargeSite.h"
 
 #include <QDir>

@@ -26,11 +26,6 @@ public:
         note(sql);
         inner_.execute(sql);
     }
-    std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType l) override
-    {
-        note(sql);
-        return inner_.openRecordset(sql, l);
-    }
     std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override
     {
         note(sql);

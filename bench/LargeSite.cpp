@@ -78,14 +78,6 @@ QByteArray hhmmss(int minutes)
     return QTime(0, 0).addSecs(minutes * 60).toString(QStringLiteral("HH:mm:ss")).toLatin1();
 }
 
-SiteSize benchSiteSize()
-{
-    const int scale = std::max(1, qEnvironmentVariableIntValue("PARKING_BENCH_SCALE"));
-    const SiteSize full;
-    return {full.subscribers / scale, full.movements / scale, full.receipts / scale, full.feeRows / scale,
-            full.enrolments / scale};
-}
-
 QString markerFor(const SiteSize& s, std::uint32_t seed)
 {
     return QStringLiteral("%1/%2/%3/%4/%5/%6/v1").arg(s.subscribers).arg(s.movements).arg(s.receipts).arg(s.feeRows)
@@ -93,6 +85,14 @@ QString markerFor(const SiteSize& s, std::uint32_t seed)
 }
 
 } // namespace
+
+SiteSize benchSiteSize()
+{
+    const int scale = std::max(1, qEnvironmentVariableIntValue("PARKING_BENCH_SCALE"));
+    const SiteSize full;
+    return {full.subscribers / scale, full.movements / scale, full.receipts / scale, full.feeRows / scale,
+            full.enrolments / scale};
+}
 
 std::vector<SubscriberSample> makeLargeSite(const QString& path, const SiteSize& size, std::uint32_t seed)
 {

@@ -10,6 +10,7 @@
 #include "BenchSupport.h"
 #include "LargeSite.h"
 #include "AccessDecision.h"
+#include "Clock.h"
 #include "OdbcConnection.h"
 #include "OracleDialect.h"
 #include "SqliteConnection.h"
@@ -94,9 +95,9 @@ int main(int argc, char** argv)
     std::printf("\n\nquery plans (SQLite, statements as the embedded database runs them):\n");
     for (const QString& sql : counting.distinct()) {
         std::printf("%s\n", qPrintable(sql));
-        auto plan = database->openRecordset(QStringLiteral("EXPLAIN QUERY PLAN ") + sql, LockType::ReadOnly);
-        for (; !plan->eof(); plan->moveNext())
-            std::printf("    %s\n", qPrintable(plan->field(QStringLiteral("detail")).toString()));
+        auto plan = database->query(QStringLiteral("EXPLAIN QUERY PLAN ") + sql, {});
+        for (std::size_t row = 0; row < plan->size(); ++row)
+            std::printf("    %s\n", qPrintable(plan->field(QStringLiteral("detail"), row).toString()));
     }
     return 0;
 }

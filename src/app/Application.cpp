@@ -82,13 +82,13 @@ QList<SimulatedCard> demoCards(StationController& controller)
         auto connection = controller.monitor().connection();
         if (!connection)
             return cards;
-        auto rs = connection->openRecordset(
-            QStringLiteral("SELECT Codigo, CodInstalacion, Nombre, CODTARJETA FROM ABONADOS ORDER BY Codigo"), LockType::ReadOnly);
-        for (; !rs->eof(); rs->moveNext()) {
-            const QVariant card = rs->field(QStringLiteral("CODTARJETA"));
-            cards.append({toInt32(rs->field(QStringLiteral("Codigo"))),
-                          toInt32(rs->field(QStringLiteral("CodInstalacion"))),
-                          rs->field(QStringLiteral("Nombre")).toString(), card.isNull() ? QString() : toText(card)});
+        auto rs = connection->query(
+            QStringLiteral("SELECT Codigo, CodInstalacion, Nombre, CODTARJETA FROM ABONADOS ORDER BY Codigo"), {});
+        for (std::size_t row = 0; row < rs->size(); ++row) {
+            const QVariant card = rs->field(QStringLiteral("CODTARJETA"), row);
+            cards.append({toInt32(rs->field(QStringLiteral("Codigo"), row)),
+                          toInt32(rs->field(QStringLiteral("CodInstalacion"), row)),
+                          rs->field(QStringLiteral("Nombre"), row).toString(), card.isNull() ? QString() : toText(card)});
         }
     } catch (const std::exception& e) {
         controller.log().write(QStringLiteral("ERROR en el simulador: ") + QString::fromUtf8(e.what()));

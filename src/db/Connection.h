@@ -1,14 +1,12 @@
 #pragma once
 // The database connection as the rest of the program uses it: open with a
-// connection string, run a text command, open a row set, and the row set's
-// BOF/EOF, field values by name, field update and next row. Every statement
-// reaches a backend exactly as the caller wrote it; a backend may translate
-// it internally to its own dialect, nothing above this layer does.
+// connection string, run a text command, run a statement with bound values
+// and read its rows, and transactions. Every statement reaches a backend
+// exactly as the caller wrote it; a backend may translate it internally to
+// its own dialect, nothing above this layer does.
 //
-// Row sets are client-side: the rows are fetched when the row set is opened
-// and it can be read after the connection is gone. Updating the current row
-// is optimistic: it changes the row only if nobody changed it since it was
-// read, and fails with a DatabaseError otherwise.
+// Row sets are client-side: the rows are fetched when the statement runs
+// and can be read after the connection is gone.
 //
 // Every failure is a DatabaseError.
 #include "Credentials.h"
@@ -22,9 +20,6 @@
 
 namespace parking {
 
-// ReadOnly row sets cannot be updated; Optimistic ones can (see update()).
-enum class LockType { ReadOnly = 1, Optimistic = 3 };
-
 struct ConnectionOptions {
     int timeoutSeconds = 15; // login timeout
     // The installation's own account; none: the data source's or the
@@ -35,18 +30,13 @@ struct ConnectionOptions {
 class Recordset {
 public:
     virtual ~Recordset() = default;
-    virtual bool bof() const = 0;
-    virtual bool eof() const = 0;
-    // True when the row set has a current row, i.e. neither BOF nor EOF.
-    bool hasRow() const { return !bof() && !eof(); }
-    // The current row's value of the named column (names compared without
-    // regard to case); a null QVariant for Null. Fails without a current row
-    // or for an unknown column.
-    virtual QVariant field(const QString& name) const = 0;
-    // Changes a column of the current row; written by update().
-    virtual void setField(const QString& name, const QVariant& value) = 0;
-    virtual void update() = 0;
-    virtual void moveNext() = 0;
+    // The rows, in the order the server gave them.
+    virtual std::size_t size() const = 0;
+    bool hasRow() const { return size() > 0; }
+    // Row `row`'s value of the named column (names compared without regard
+    // to case); a null QVariant for Null. Fails for a row that is not there
+    // or an unknown column.
+    virtual QVariant field(const QString& name, std::size_t row = 0) const = 0;
 };
 
 // Which server a connection talks to, where a statement can be written in
@@ -65,7 +55,6 @@ public:
     // Known once open.
     virtual Dialect dialect() const { return Dialect::Other; }
     virtual void execute(const QString& sql) = 0;
-    virtual std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType lock) = 0;
     // A read-only row set of a statement whose varying values are "?"
     // placeholders bound to `params`: the statement is prepared once per
     // connection and reused, and no value is ever pasted into its text.

@@ -76,13 +76,6 @@ bool Database::connect(Settings& settings, const QString& configPath,
         waitFor(
             [connection, text = connectionString_, o = options(StartUpTimeout, credentials_)] {
                 connection->open(text, o);
-                // Servers that do not know the statement (Oracle, the
-                // embedded database) reject it; the connection stays open
-                // all the same.
-                try {
-                    connection->execute(QStringLiteral("SET LOCK_TIMEOUT 0"));
-                } catch (const DatabaseError&) {
-                }
             },
             StartUpTimeout, false);
     } catch (const std::exception& e) {

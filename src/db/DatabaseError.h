@@ -17,11 +17,4 @@ private:
     QString message_;
 };
 
-// An optimistic update that found its row changed by someone else since it
-// was read. Reading again and repeating the change is safe.
-class UpdateConflict : public DatabaseError {
-public:
-    using DatabaseError::DatabaseError;
-};
-
 } // namespace parking

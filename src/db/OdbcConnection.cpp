@@ -109,59 +109,6 @@ void prepareStatement(OdbcConnection::Handles& h, Statement& s, const QString& s
     }
 }
 
-// The one table a row set reads and the condition that selects its row.
-struct UpdateTarget {
-    QString table;
-    QString where;
-};
-
-// Set for "SELECT ... FROM table WHERE condition" without ORDER BY or JOIN.
-std::optional<UpdateTarget> singleTable(const QString& sql)
-{
-    static const QRegularExpression shape(QStringLiteral(R"(^\s*SELECT\s+.+?\s+FROM\s+([A-Za-z_][A-Za-z0-9_]*)\s+WHERE\s+(.+)$)"),
-                                          QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    const auto m = shape.match(sql);
-    if (!m.hasMatch())
-        return std::nullopt;
-    UpdateTarget target{m.captured(1), m.captured(2)};
-    if (target.where.contains(QLatin1String(" ORDER BY "), Qt::CaseInsensitive) ||
-        target.where.contains(QLatin1String(" JOIN "), Qt::CaseInsensitive))
-        return std::nullopt;
-    return target;
-}
-
-// The optimistic update: the row is found again by the row set's own
-// condition, guarded by the values read: it must still be the one row the
-// condition selects, with nothing changed.
-MemoryRecordset::Writer rowWriter(std::shared_ptr<OdbcConnection::Handles> handles, bool oneRow, QStringList names,
-                                  UpdateTarget target)
-{
-    return [handles = std::move(handles), oneRow, names = std::move(names), target = std::move(target)](
-               const MemoryRecordset::Row&, const std::vector<MemoryRecordset::Change>& changes) {
-        if (!oneRow)
-            throw DatabaseError(QStringLiteral("The row set cannot be updated: its condition selects more than one row"));
-        QStringList sets;
-        QStringList guards;
-        for (const auto& c : changes) {
-            sets << names.value(c.column) + QStringLiteral(" = ") + literal(c.value);
-            guards << (c.original.isNull() ? QString(names.value(c.column) + QStringLiteral(" IS NULL"))
-                                           : QString(names.value(c.column) + QStringLiteral(" = ") + literal(c.original)));
-        }
-        const QString update = QStringLiteral("UPDATE %1 SET %2 WHERE (%3) AND %4")
-                                   .arg(target.table, sets.join(QStringLiteral(", ")), target.where,
-                                        guards.join(QStringLiteral(" AND ")));
-        auto lock = claim(*handles);
-        Statement u;
-        prepareStatement(*handles, u, update);
-        SQLLEN affected = 0;
-        check(SQLRowCount(u.stmt, &affected), SQL_HANDLE_STMT, u.stmt, QStringLiteral("SQLRowCount"));
-        if (affected != 1) {
-            throw UpdateConflict(QStringLiteral(
-                "Row cannot be located for updating. Some values may have been changed since it was last read."));
-        }
-    };
-}
-
 } // namespace
 
 namespace {
@@ -369,22 +316,6 @@ void OdbcConnection::rollback()
         return;
     SQLEndTran(SQL_HANDLE_DBC, h->dbc, SQL_ROLLBACK);
     SQLSetConnectAttr(h->dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
-}
-
-std::unique_ptr<Recordset> OdbcConnection::openRecordset(const QString& sql, LockType lockType)
-{
-    auto h = handles_;
-    auto lock = claim(*h);
-    Statement s;
-    prepareStatement(*h, s, sql);
-    ResultColumns columns = describeResult(s.stmt);
-    std::vector<MemoryRecordset::Row> rows = fetchAll(s.stmt, columns.types);
-    const auto target = lockType == LockType::Optimistic ? singleTable(sql) : std::nullopt;
-    if (!target)
-        return std::make_unique<MemoryRecordset>(columns.names, std::move(rows));
-    std::vector<MemoryRecordset::Row> keys(rows.size(), MemoryRecordset::Row{});
-    auto writer = rowWriter(handles_, rows.size() == 1, columns.names, *target);
-    return std::make_unique<MemoryRecordset>(columns.names, std::move(rows), std::move(keys), std::move(writer));
 }
 
 } // namespace parking

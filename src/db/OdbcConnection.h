@@ -40,7 +40,6 @@ public:
     bool isOpen() const override;
     Dialect dialect() const override;
     void execute(const QString& sql) override;
-    std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType lock) override;
     std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override;
     void run(const QString& sql, const Parameters& params) override;
     void begin() override;

@@ -110,17 +110,6 @@ QVariant readValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT type)
     }
 }
 
-QString literal(const QVariant& v)
-{
-    if (v.isNull())
-        return QStringLiteral("NULL");
-    if (isWholeNumber(v))
-        return QString::number(v.toLongLong());
-    if (isNumber(v))
-        return QString::number(v.toDouble(), 'g', 17);
-    return QLatin1Char('\'') + v.toString().replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
-}
-
 // The single table and the condition of "SELECT cols FROM table WHERE cond":
 // the only shape of row set the program updates.
 ResultColumns describeResult(SQLHSTMT stmt)

@@ -1,7 +1,7 @@
 #pragma once
 // The ODBC plumbing the connection uses: diagnostics as errors, column
-// values read into QVariants, parameters bound, literals for the optimistic
-// update. Internal to the database layer.
+// values read into QVariants, parameters bound. Internal to the database
+// layer.
 #include "DatabaseError.h"
 #include "MemoryRecordset.h"
 
@@ -28,8 +28,6 @@ void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const QString& what
 
 QVariant readText(SQLHSTMT stmt, SQLUSMALLINT column);
 QVariant readValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT type);
-// A value as SQL literal text, for the optimistic update's guard.
-QString literal(const QVariant& v);
 
 // The names and SQL types of a result's columns.
 struct ResultColumns {

@@ -56,9 +56,20 @@ void runAll(sqlite3* db, const QString& sql)
     }
 }
 
-QString quotedName(const QString& name)
+// USER: the connection string's account, a value of a function rather
+// than text pasted into the view's statement.
+void registerAccount(sqlite3* db, const QString& user)
 {
-    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+    auto* name = new QByteArray(user.toUtf8());
+    const int rc = sqlite3_create_function_v2(
+        db, "PARKING_ACCOUNT", 0, SQLITE_UTF8 | SQLITE_DETERMINISTIC, name,
+        [](sqlite3_context* context, int, sqlite3_value**) {
+            const auto* account = static_cast<const QByteArray*>(sqlite3_user_data(context));
+            sqlite3_result_text(context, account->constData(), static_cast<int>(account->size()), SQLITE_TRANSIENT);
+        },
+        nullptr, nullptr, [](void* p) { delete static_cast<QByteArray*>(p); });
+    if (rc != SQLITE_OK)
+        fail(db, QStringLiteral("SQL error"));
 }
 
 } // namespace
@@ -122,12 +133,11 @@ void SqliteConnection::open(const QString& connectionString, const ConnectionOpt
         // still on disk before the call returns (synchronous FULL).
         runAll(db, QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL"));
         registerFunctions(db);
-        QString user = connectionAttribute(connectionString, QStringLiteral("User ID"));
-        user.replace(QLatin1Char('\''), QStringLiteral("''"));
+        registerAccount(db, connectionAttribute(connectionString, QStringLiteral("User ID")));
         // DUAL reads the database file, so that the probe notices a file
         // that has become unreadable or stays locked by another program.
-        runAll(db, QStringLiteral("CREATE TEMP VIEW DUAL AS SELECT 'X' AS DUMMY, '%1' AS USER "
-                                  "FROM (SELECT count(*) FROM main.sqlite_master)").arg(user));
+        runAll(db, QStringLiteral("CREATE TEMP VIEW DUAL AS SELECT 'X' AS DUMMY, PARKING_ACCOUNT() AS USER "
+                                  "FROM (SELECT count(*) FROM main.sqlite_master)"));
     } catch (const DatabaseError& e) {
         sqlite3_close_v2(db);
         throw DatabaseError(QStringLiteral("Cannot open the embedded database %1: %2").arg(path, e.message()));
@@ -155,105 +165,6 @@ void SqliteConnection::execute(const QString& sql)
     std::lock_guard lock(handle_->mutex);
     runAll(handle_->get(), embeddedDayArithmetic(callBareSysdate(sql)));
 }
-
-namespace {
-
-// A prepared row-set statement; with the rowid as a hidden first column
-// when the row set is to be updatable.
-struct Prepared {
-    Statement statement;
-    bool withRowid = false;
-};
-
-Prepared prepareRowSet(sqlite3* db, const QString& translated, LockType lockType)
-{
-    Prepared p;
-    if (lockType == LockType::Optimistic) {
-        // Fetch the rowid too, to find the row again on update. A statement
-        // over more than one table, or a view, has no single rowid: it
-        // opens read-only.
-        const QString trimmed = translated.trimmed();
-        if (trimmed.startsWith(QLatin1String("SELECT "), Qt::CaseInsensitive)) {
-            const QByteArray withKey = (QStringLiteral("SELECT rowid AS \"__rowid__\", ") + trimmed.mid(7)).toUtf8();
-            p.withRowid = sqlite3_prepare_v2(db, withKey.constData(), static_cast<int>(withKey.size()),
-                                             &p.statement.stmt, nullptr) == SQLITE_OK;
-            if (!p.withRowid) {
-                sqlite3_finalize(p.statement.stmt);
-                p.statement.stmt = nullptr;
-            }
-        }
-    }
-    if (!p.withRowid) {
-        const QByteArray utf8 = translated.toUtf8();
-        if (sqlite3_prepare_v2(db, utf8.constData(), static_cast<int>(utf8.size()), &p.statement.stmt, nullptr) !=
-            SQLITE_OK)
-            fail(db, QStringLiteral("SQL error"));
-    }
-    if (!p.statement.stmt)
-        throw DatabaseError(QStringLiteral("SQL error: empty statement"));
-    return p;
-}
-
-// Where each visible column comes from: its name, table and column of origin.
-struct Columns {
-    QStringList names;
-    QStringList tables;
-    QStringList origins;
-};
-
-Columns describeColumns(sqlite3_stmt* stmt, int first)
-{
-    Columns c;
-    for (int i = first; i < sqlite3_column_count(stmt); ++i) {
-        c.names << QString::fromUtf8(sqlite3_column_name(stmt, i));
-        const char* table = sqlite3_column_table_name(stmt, i);
-        const char* origin = sqlite3_column_origin_name(stmt, i);
-        c.tables << (table ? QString::fromUtf8(table) : QString());
-        c.origins << (origin ? QString::fromUtf8(origin) : QString());
-    }
-    return c;
-}
-
-// The optimistic update of one row: the changed columns, guarded by the
-// values they had when read.
-MemoryRecordset::Writer rowWriter(std::shared_ptr<SqliteConnection::Handle> handle, Columns columns)
-{
-    return [handle = std::move(handle), columns = std::move(columns)](
-               const MemoryRecordset::Row& key, const std::vector<MemoryRecordset::Change>& changes) {
-        const QString table = columns.tables.value(changes.front().column);
-        QStringList sets;
-        QStringList guards;
-        for (const auto& c : changes) {
-            if (columns.tables.value(c.column).isEmpty() || columns.tables.value(c.column) != table)
-                throw DatabaseError(QStringLiteral("The row set cannot be updated: column is not of one table"));
-            const QString column = quotedName(columns.origins.value(c.column));
-            sets << column + QStringLiteral(" = ?");
-            guards << column + QStringLiteral(" IS ?");
-        }
-        const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ? AND %3")
-                                .arg(quotedName(table), sets.join(QStringLiteral(", ")), guards.join(QStringLiteral(" AND ")));
-        std::lock_guard lock(handle->mutex);
-        sqlite3* db = handle->get();
-        Statement u;
-        const QByteArray utf8 = sql.toUtf8();
-        if (sqlite3_prepare_v2(db, utf8.constData(), static_cast<int>(utf8.size()), &u.stmt, nullptr) != SQLITE_OK)
-            fail(db, QStringLiteral("SQL error"));
-        int index = 1;
-        for (const auto& c : changes)
-            bindValue(u.stmt, index++, c.value);
-        bindValue(u.stmt, index++, key.front());
-        for (const auto& c : changes)
-            bindValue(u.stmt, index++, c.original);
-        if (sqlite3_step(u.stmt) != SQLITE_DONE)
-            fail(db, QStringLiteral("Update failed"));
-        if (sqlite3_changes(db) != 1) {
-            throw UpdateConflict(QStringLiteral(
-                "Row cannot be located for updating. Some values may have been changed since it was last read."));
-        }
-    };
-}
-
-} // namespace
 
 namespace {
 
@@ -337,36 +248,6 @@ void SqliteConnection::rollback()
     std::lock_guard lock(handle_->mutex);
     if (handle_->db && !sqlite3_get_autocommit(handle_->db))
         sqlite3_exec(handle_->db, "ROLLBACK", nullptr, nullptr, nullptr);
-}
-
-std::unique_ptr<Recordset> SqliteConnection::openRecordset(const QString& sql, LockType lockType)
-{
-    std::lock_guard lock(handle_->mutex);
-    sqlite3* db = handle_->get();
-    Prepared p = prepareRowSet(db, embeddedDayArithmetic(callBareSysdate(sql)), lockType);
-    sqlite3_stmt* stmt = p.statement.stmt;
-    const int first = p.withRowid ? 1 : 0;
-    const int count = sqlite3_column_count(stmt);
-    Columns columns = describeColumns(stmt, first);
-    std::vector<MemoryRecordset::Row> rows;
-    std::vector<MemoryRecordset::Row> hidden;
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        MemoryRecordset::Row row;
-        row.reserve(static_cast<std::size_t>(count - first));
-        for (int i = first; i < count; ++i)
-            row.push_back(columnValue(stmt, i));
-        rows.push_back(std::move(row));
-        if (p.withRowid)
-            hidden.push_back({columnValue(stmt, 0)});
-    }
-    if (rc != SQLITE_DONE)
-        fail(db, QStringLiteral("SQL error"));
-    if (!p.withRowid)
-        return std::make_unique<MemoryRecordset>(columns.names, std::move(rows));
-    QStringList names = columns.names;
-    return std::make_unique<MemoryRecordset>(names, std::move(rows), std::move(hidden),
-                                             rowWriter(handle_, std::move(columns)));
 }
 
 void SqliteConnection::createDatabase(const QString& path, const Clock& serverClock)

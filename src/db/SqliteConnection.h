@@ -3,8 +3,7 @@
 // Data Source "sqlite:PATH". Runs the program's Oracle-dialect statements
 // unchanged from the caller's point of view: SYSDATE reads the server clock
 // given here, TRUNC and TO_CHAR work on ISO 8601 date texts, DUAL and USER
-// answer the probe. Row sets opened for optimistic update fetch the rowid
-// to find their row again.
+// answer the probe.
 //
 // Thread-safe: the probe may run on another thread while the user-interface
 // thread uses the same connection.
@@ -36,7 +35,6 @@ public:
     bool isOpen() const override;
     Dialect dialect() const override { return Dialect::Embedded; }
     void execute(const QString& sql) override;
-    std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType lock) override;
     std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override;
     void run(const QString& sql, const Parameters& params) override;
     void begin() override;

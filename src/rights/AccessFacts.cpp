@@ -63,22 +63,23 @@ QString statement()
 }
 
 template <std::size_t N>
-void readTimes(const Recordset& row, int first, std::array<QVariant, N>& into)
+void readTimes(const Recordset& rows, std::size_t row, int first, std::array<QVariant, N>& into)
 {
     for (std::size_t i = 0; i < N; ++i)
-        into[i] = row.field(QStringLiteral("H%1").arg(first + static_cast<int>(i)));
+        into[i] = rows.field(QStringLiteral("H%1").arg(first + static_cast<int>(i)), row);
 }
 
-void take(const Recordset& row, AccessFacts& facts)
+void take(const Recordset& rows, std::size_t row, AccessFacts& facts)
 {
-    const QVariant v1 = row.field(QStringLiteral("V1"));
-    switch (toInt32(row.field(QStringLiteral("TAG")))) {
+    auto field = [&](const char* name) { return rows.field(QLatin1String(name), row); };
+    const QVariant v1 = field("V1");
+    switch (toInt32(field("TAG"))) {
     case Course: {
         CourseFacts& c = facts.courses.emplace_back();
-        c.from = row.field(QStringLiteral("D1"));
-        c.to = row.field(QStringLiteral("D2"));
-        readTimes(row, 1, c.start);
-        readTimes(row, 8, c.end);
+        c.from = field("D1");
+        c.to = field("D2");
+        readTimes(rows, row, 1, c.start);
+        readTimes(rows, row, 8, c.end);
         break;
     }
     case CurrentFee:
@@ -87,9 +88,9 @@ void take(const Recordset& row, AccessFacts& facts)
     case Fee: {
         FeeDefinition& f = facts.fees.emplace_back();
         f.code = v1;
-        f.allowance = row.field(QStringLiteral("V2"));
-        readTimes(row, 1, f.start);
-        readTimes(row, 5, f.end);
+        f.allowance = field("V2");
+        readTimes(rows, row, 1, f.start);
+        readTimes(rows, row, 5, f.end);
         break;
     }
     case Subscriber:
@@ -98,10 +99,10 @@ void take(const Recordset& row, AccessFacts& facts)
         break;
     case Counts:
         facts.blocked = toDouble(v1) > 0;
-        facts.receiptsUnpaid = toDouble(row.field(QStringLiteral("V2"))) > 0;
-        facts.entriesToday = row.field(QStringLiteral("V3"));
-        facts.entriesThisMonth = row.field(QStringLiteral("V4"));
-        facts.lastEntry = row.field(QStringLiteral("D1"));
+        facts.receiptsUnpaid = toDouble(field("V2")) > 0;
+        facts.entriesToday = field("V3");
+        facts.entriesThisMonth = field("V4");
+        facts.lastEntry = field("D1");
         break;
     case Spaces:
         facts.freeSpaces = v1;
@@ -141,8 +142,8 @@ AccessFacts loadAccessFacts(Connection& connection, std::int32_t subscriber, std
                             qlonglong(siteInstallation)};
     AccessFacts facts;
     auto rows = connection.query(accessFactsStatement(), params);
-    for (; !rows->eof(); rows->moveNext())
-        take(*rows, facts);
+    for (std::size_t row = 0; row < rows->size(); ++row)
+        take(*rows, row, facts);
     return facts;
 }
 

@@ -40,18 +40,15 @@ std::int16_t FreeSpaceCounter::increment()
 
 std::optional<std::int16_t> FreeSpaceCounter::set(std::int16_t requested)
 {
-    const QString code = QString::number(installation_);
-    const QString select = QStringLiteral("SELECT PLAZAS_LIBRES,PLAZAS_PARKING FROM INSTALACIONES WHERE (CodInstalacion=") +
-                           code + QStringLiteral(")");
-    auto row = connection_.openRecordset(select, LockType::Optimistic);
+    const Parameters code{qlonglong(installation_)};
+    auto row = connection_.query(QStringLiteral("SELECT PLAZAS_LIBRES,PLAZAS_PARKING FROM INSTALACIONES WHERE CodInstalacion = ?"),
+                                 code);
     const std::int16_t capacity = toInt16(row->field(QStringLiteral("Plazas_Parking")));
     if (requested < 0 || capacity < requested)
         return std::nullopt;
-    connection_.execute(QStringLiteral(" UPDATE INSTALACIONES SET PLAZAS_LIBRES = ") + QString::number(requested) +
-                        QStringLiteral(" WHERE CodInstalacion = ") + code);
-    auto now = connection_.openRecordset(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE (CodInstalacion=") +
-                                             code + QStringLiteral(")"),
-                                         LockType::Optimistic);
+    connection_.run(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = ? WHERE CodInstalacion = ?"),
+                    {qlonglong(requested), qlonglong(installation_)});
+    auto now = connection_.query(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE CodInstalacion = ?"), code);
     return toInt16(now->field(QStringLiteral("Plazas_Libres")));
 }
 

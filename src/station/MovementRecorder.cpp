@@ -10,6 +10,23 @@ namespace parking {
 
 namespace {
 
+// Whether the table of applied units is there, in each server's catalogue.
+QString unitsTableQuestion(Dialect dialect)
+{
+    switch (dialect) {
+    case Dialect::Embedded:
+        return QStringLiteral("SELECT count(*) N FROM sqlite_master WHERE type = 'table' AND upper(name) = 'DIARIO_APLICADO'");
+    case Dialect::Oracle:
+        return QStringLiteral("SELECT COUNT(*) N FROM ALL_TABLES WHERE TABLE_NAME = 'DIARIO_APLICADO'");
+    case Dialect::PostgreSQL:
+        return QStringLiteral("SELECT count(*) N FROM information_schema.tables WHERE upper(table_name) = 'DIARIO_APLICADO' "
+                              "AND table_schema = ANY (current_schemas(false))");
+    case Dialect::Other:
+        break;
+    }
+    return QStringLiteral("SELECT COUNT(*) N FROM INFORMATION_SCHEMA.TABLES WHERE UPPER(TABLE_NAME) = 'DIARIO_APLICADO'");
+}
+
 QString oracleDate(const QDateTime& t)
 {
     return QStringLiteral("TO_DATE('%1','YYYY-MM-DD HH24:MI:SS')").arg(t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
@@ -21,11 +38,6 @@ MovementRecorder::MovementRecorder(Database& database, std::int16_t installation
                                    const Clock& clock, std::function<void(const QString&)> log)
     : database_(database), installation_(installation), journal_(journal), clock_(clock), log_(std::move(log))
 {
-}
-
-void MovementRecorder::recordMovement(std::int32_t subscriber, std::uint8_t subscriberInstallation, std::uint8_t station)
-{
-    writeMovement(*database_.connection(), subscriber, subscriberInstallation, station);
 }
 
 void MovementRecorder::writeMovement(Connection& c, std::int32_t subscriber, std::uint8_t subscriberInstallation,
@@ -157,14 +169,10 @@ bool MovementRecorder::unitsRecorded(Connection& c)
 {
     if (unitsTable_)
         return *unitsTable_;
-    try {
-        c.query(QStringLiteral("SELECT UNIDAD FROM DIARIO_APLICADO WHERE UNIDAD = ?"), {QStringLiteral("0")});
-        unitsTable_ = true;
-    } catch (const DatabaseError&) {
-        // Only a database that answers and lacks the table is told apart
-        // from one that does not answer (whose fault goes up).
-        c.execute(Database::ProbeStatement);
-        unitsTable_ = false;
+    // The server's catalogue, asked once: a fault here is the database's,
+    // and goes up.
+    unitsTable_ = toDouble(c.query(unitsTableQuestion(c.dialect()), {})->field(QStringLiteral("N"))) > 0;
+    if (!*unitsTable_) {
         log_(QStringLiteral("DIARIO: la base de datos no tiene la tabla DIARIO_APLICADO; una repetición del diario "
                             "cortada a medias puede escribirse dos veces"));
     }

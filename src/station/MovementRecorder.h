@@ -23,10 +23,6 @@ public:
     MovementRecorder(Database& database, std::int16_t installation, WriteJournal& journal, const Clock& clock,
                      std::function<void(const QString&)> log);
 
-    // The movement row as the passage writes it: an entrance (station 1)
-    // inserts, any other station closes today's open row. Throws on failure.
-    void recordMovement(std::int32_t subscriber, std::uint8_t subscriberInstallation, std::uint8_t station);
-
     // A passage's writes: the movement row (an entrance's insert, an exit's
     // closing of the stay) and the free-space change, in one transaction
     // (one flush on the embedded database), or else both in the journal.

@@ -19,11 +19,6 @@ std::shared_ptr<Connection> Site::connection() const
     return c;
 }
 
-std::unique_ptr<Recordset> Site::open(const QString& sql) const
-{
-    return connection()->openRecordset(sql, LockType::Optimistic);
-}
-
 void Site::connectRecorder(WriteJournal& journal)
 {
     for (const QByteArray& raw : journal.takeDamagedLines())

@@ -42,8 +42,6 @@ public:
     // The connection for one handler's work. Throws DatabaseError when
     // there is none.
     std::shared_ptr<Connection> connection() const;
-    // An updatable row set of `sql` on that connection.
-    std::unique_ptr<Recordset> open(const QString& sql) const;
 
     // The recorder exists once the database is connected; recorder() throws
     // DatabaseError before that.

@@ -83,8 +83,8 @@ StationController::StartUp StationController::start()
 
 StationController::StartUp StationController::bringIntoService()
 {
-    const QString code = QString::number(site_.installation());
-    site_.setReaderRow(site_.open(QStringLiteral("SELECT * FROM Lector WHERE CodInstalacion = ") + code));
+    const Parameters code{qlonglong(site_.installation())};
+    site_.setReaderRow(site_.connection()->query(QStringLiteral("SELECT * FROM Lector WHERE CodInstalacion = ?"), code));
     const Recordset& readerRow = *site_.readerRow();
     if (!readerRow.hasRow()) {
         closeOnMissingRow(QStringLiteral("Lector"));
@@ -94,8 +94,8 @@ StationController::StartUp StationController::bringIntoService()
     if (!readers.isNull() && toDouble(readers) == 0)
         return StartUp::NoStations;
 
-    auto installation = site_.open(
-        QStringLiteral("SELECT Codinstalacion,Nombre,Plazas_Parking,Plazas_Libres FROM Instalaciones WHERE CodInstalacion = ") +
+    auto installation = site_.connection()->query(
+        QStringLiteral("SELECT Codinstalacion,Nombre,Plazas_Parking,Plazas_Libres FROM Instalaciones WHERE CodInstalacion = ?"),
         code);
     if (!installation->hasRow()) {
         closeOnMissingRow(QStringLiteral("Instalaciones"));

@@ -227,7 +227,7 @@ TEST(CommandLine, InitDbCreatesAnEmptyDatabaseAndRefusesToOverwrite)
     parking::ManualClock clock;
     parking::SqliteConnection c(clock, {});
     c.open(QStringLiteral("Data Source=sqlite:") + path, {});
-    auto rs = c.openRecordset(QStringLiteral("SELECT count(*) N FROM ABONADOS"), parking::LockType::ReadOnly);
+    auto rs = c.query(QStringLiteral("SELECT count(*) N FROM ABONADOS"), {});
     EXPECT_EQ(rs->field(QStringLiteral("N")).toInt(), 0);
     EXPECT_NE(runStation({QStringLiteral("--init-db"), path}).exitCode, 0);
 }

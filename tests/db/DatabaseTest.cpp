@@ -54,11 +54,11 @@ protected:
     Database database;
 };
 
-TEST_F(DatabaseProbe, StartUpOpensAndSendsTheLockTimeout)
+TEST_F(DatabaseProbe, StartUpOpensAndSendsNothingOfItsOwn)
 {
     ASSERT_TRUE(database.connect(settings, writeConfig(QStringLiteral(" sqlite:test.db ")), db.folder()));
     EXPECT_TRUE(database.connection()->isOpen());
-    EXPECT_EQ(faults->executed, QStringList{QStringLiteral("SET LOCK_TIMEOUT 0")});
+    EXPECT_TRUE(faults->executed.isEmpty()) << faults->executed.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(ui.events.isEmpty());
     EXPECT_EQ(settings.BaseDatos, QStringLiteral("SQL"));
     EXPECT_EQ(settings.ServidorBD.trimmed(), QStringLiteral("ODBC.DLL"));
@@ -183,15 +183,14 @@ TEST_F(DatabaseProbe, DuringAReconnectionOtherWorkFailsAtOnce)
     int failedQueries = 0;
     ui.onPump = [&] {
         try {
-            database.connection()->openRecordset(QStringLiteral("SELECT * FROM Lector"), LockType::Optimistic);
+            database.connection()->query(QStringLiteral("SELECT * FROM Lector"), {});
         } catch (const DatabaseError&) {
             ++failedQueries;
         }
     };
     database.checkConnection();
     EXPECT_GT(failedQueries, 0);
-    EXPECT_NO_THROW(database.connection()->openRecordset(QStringLiteral("SELECT * FROM Lector"),
-                                                      LockType::Optimistic));
+    EXPECT_NO_THROW(database.connection()->query(QStringLiteral("SELECT * FROM Lector"), {}));
 }
 
 // A server that answers a statement only once the test lets it.
@@ -218,7 +217,6 @@ public:
     void open(const QString&, const ConnectionOptions&) override { open_ = true; }
     bool isOpen() const override { return open_; }
     void execute(const QString&) override { gate_->pass(); }
-    std::unique_ptr<Recordset> openRecordset(const QString&, LockType) override { return nullptr; }
     std::unique_ptr<Recordset> query(const QString&, const Parameters&) override { return nullptr; }
     void run(const QString&, const Parameters&) override {}
     void begin() override {}

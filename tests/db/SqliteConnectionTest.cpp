@@ -61,62 +61,31 @@ TEST(SqliteConnection, ProbeStatementRuns)
     EXPECT_NO_THROW(db.connection()->execute(QStringLiteral("SELECT USER FROM DUAL")));
 }
 
-TEST(SqliteConnection, EmptyResultHasBofAndEofRowsHaveNeither)
+TEST(SqliteConnection, RowsComeInOrderAndAReadPastThemFails)
 {
     TempDatabase db;
     db.exec(QStringLiteral("INSERT INTO INSTALACIONES VALUES (1,'UNO',10,5), (2,'DOS',20,NULL)"));
-    auto none = db.connection()->openRecordset(QStringLiteral("SELECT * FROM INSTALACIONES WHERE CodInstalacion = 9"), LockType::Optimistic);
-    EXPECT_TRUE(none->bof());
-    EXPECT_TRUE(none->eof());
+    auto none = db.connection()->query(QStringLiteral("SELECT * FROM INSTALACIONES WHERE CodInstalacion = ?"), {qlonglong(9)});
+    EXPECT_FALSE(none->hasRow());
     EXPECT_THROW(none->field(QStringLiteral("Nombre")), DatabaseError);
 
-    auto rs = db.connection()->openRecordset(QStringLiteral("SELECT * FROM INSTALACIONES ORDER BY CodInstalacion"), LockType::Optimistic);
-    ASSERT_TRUE(rs->hasRow());
+    auto rs = db.connection()->query(QStringLiteral("SELECT * FROM INSTALACIONES ORDER BY CodInstalacion"), {});
+    ASSERT_EQ(rs->size(), 2u);
     EXPECT_EQ(rs->field(QStringLiteral("nombre")).toString(), QStringLiteral("UNO")); // any case
     EXPECT_EQ(toInt16(rs->field(QStringLiteral("Plazas_Libres"))), 5);
     EXPECT_THROW(rs->field(QStringLiteral("NoSuchColumn")), DatabaseError);
-    rs->moveNext();
-    EXPECT_TRUE(rs->field(QStringLiteral("PLAZAS_LIBRES")).isNull());
-    EXPECT_THROW(toInt16(rs->field(QStringLiteral("PLAZAS_LIBRES"))), DatabaseError);
-    rs->moveNext();
-    EXPECT_TRUE(rs->eof());
-    EXPECT_FALSE(rs->bof());
+    EXPECT_TRUE(rs->field(QStringLiteral("PLAZAS_LIBRES"), 1).isNull());
+    EXPECT_THROW(toInt16(rs->field(QStringLiteral("PLAZAS_LIBRES"), 1)), DatabaseError);
+    EXPECT_THROW(rs->field(QStringLiteral("PLAZAS_LIBRES"), 2), DatabaseError);
 }
 
-TEST(SqliteConnection, OptimisticUpdateWritesTheCurrentRow)
+TEST(SqliteConnection, DualNamesTheAccountWithoutTakingItAsSql)
 {
     TempDatabase db;
-    db.exec(QStringLiteral("INSERT INTO INSTALACIONES VALUES (1,'UNO',10,5), (2,'DOS',20,7)"));
-    auto rs = db.connection()->openRecordset(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE (CodInstalacion=2)"), LockType::Optimistic);
-    rs->setField(QStringLiteral("Plazas_Libres"), 6);
-    rs->update();
-    EXPECT_EQ(db.scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE CodInstalacion=2")).toInt(), 6);
-    EXPECT_EQ(db.scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE CodInstalacion=1")).toInt(), 5);
-    // A second change on the same row set starts from what it wrote.
-    rs->setField(QStringLiteral("Plazas_Libres"), 4);
-    rs->update();
-    EXPECT_EQ(db.scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE CodInstalacion=2")).toInt(), 4);
-}
-
-TEST(SqliteConnection, UpdateFailsWhenAnotherClientChangedTheRow)
-{
-    TempDatabase db;
-    db.exec(QStringLiteral("INSERT INTO INSTALACIONES VALUES (1,'UNO',10,5)"));
-    auto rs = db.connection()->openRecordset(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES WHERE (CodInstalacion=1)"), LockType::Optimistic);
-    db.openAnother()->execute(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = 3 WHERE CodInstalacion = 1"));
-    rs->setField(QStringLiteral("Plazas_Libres"), 4);
-    EXPECT_THROW(rs->update(), DatabaseError);
-    EXPECT_EQ(db.scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES")).toInt(), 3);
-    EXPECT_EQ(rs->field(QStringLiteral("Plazas_Libres")).toInt(), 5); // the row set keeps what it read
-}
-
-TEST(SqliteConnection, RowSetOverAJoinOrViewIsReadOnly)
-{
-    TempDatabase db;
-    auto rs = db.connection()->openRecordset(QStringLiteral("SELECT USER FROM DUAL"), LockType::Optimistic);
-    ASSERT_TRUE(rs->hasRow());
-    rs->setField(QStringLiteral("USER"), QStringLiteral("x"));
-    EXPECT_THROW(rs->update(), DatabaseError);
+    SqliteConnection c(db.serverClock(), db.folder());
+    c.open(QStringLiteral("User ID=o'brien' AS USER, 'x;Data Source=sqlite:") + db.path(), {});
+    EXPECT_EQ(c.query(QStringLiteral("SELECT * FROM DUAL"), {})->field(QStringLiteral("USER")).toString(),
+              QStringLiteral("o'brien' AS USER, 'x"));
 }
 
 TEST(SqliteConnection, EntryTimeIsTheServersTimeOfTheInsert)
@@ -186,12 +155,9 @@ TEST(SqliteConnection, RowSetOutlivesItsConnection)
     std::unique_ptr<Recordset> rs;
     {
         auto other = db.openAnother();
-        rs = other->openRecordset(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES"),
-                                  LockType::Optimistic);
+        rs = other->query(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES"), {});
     }
     EXPECT_EQ(rs->field(QStringLiteral("PLAZAS_LIBRES")).toInt(), 5);
-    rs->setField(QStringLiteral("PLAZAS_LIBRES"), 4);
-    EXPECT_THROW(rs->update(), DatabaseError);
 }
 
 } // namespace

@@ -449,13 +449,13 @@ TEST(CountForms, EveryCountIsARangeOfTheIndex)
     TempDatabase db(at("2026-03-04 10:00:00"));
     for (const char* range : {"FECHA >= TRUNC(SYSDATE) AND FECHA < TRUNC(SYSDATE) + 1",
                               "FECHA >= TRUNC(SYSDATE,'MM') AND FECHA < ADD_MONTHS(TRUNC(SYSDATE,'MM'),1)"}) {
-        auto plan = db.connection()->openRecordset(
+        auto plan = db.connection()->query(
             QStringLiteral("EXPLAIN QUERY PLAN SELECT count(*) N FROM MOVIMIENTOS WHERE CODIGO=1234 AND CODINSTALACION=7 AND ") +
                 QLatin1String(range),
-            LockType::ReadOnly);
+            {});
         QStringList details;
-        for (; !plan->eof(); plan->moveNext())
-            details << plan->field(QStringLiteral("detail")).toString();
+        for (std::size_t row = 0; row < plan->size(); ++row)
+            details << plan->field(QStringLiteral("detail"), row).toString();
         EXPECT_EQ(details, QStringList{QStringLiteral(
                                "SEARCH MOVIMIENTOS USING COVERING INDEX MOVIMIENTOS_DIA (CODIGO=? AND CODINSTALACION=? AND FECHA>? AND FECHA<?)")})
             << range;

@@ -161,9 +161,9 @@ AccessResult ReferenceRules::checkCourseTimetable(std::int32_t subscriberCode, s
     const QDateTime now = clock_.now();
     const QDateTime today = wallTime(now.date(), QTime(0, 0));
     const QString nowText = text(now.time());
-    for (; !enrolments->eof(); enrolments->moveNext()) {
+    for (std::size_t row = 0; row < enrolments->size(); ++row) {
         // An enrolment without a course code names no course: skipped.
-        const QVariant courseCode = enrolments->field(QStringLiteral("CodCurso"));
+        const QVariant courseCode = enrolments->field(QStringLiteral("CodCurso"), row);
         if (courseCode.isNull())
             continue;
         auto course = read(

@@ -343,7 +343,7 @@ TEST_F(Passage, ManualSettingStatementIsExact)
 {
     controller->setFreeSpacesText(QStringLiteral("15"));
     controller->setFreeSpacesByHand();
-    EXPECT_TRUE(recording->statements().contains(QStringLiteral(" UPDATE INSTALACIONES SET PLAZAS_LIBRES = 15 WHERE CodInstalacion = 3")));
+    EXPECT_TRUE(recording->statements().contains(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = 15 WHERE CodInstalacion = 3")));
 }
 
 } // namespace

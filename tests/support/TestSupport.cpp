@@ -25,11 +25,6 @@ public:
         sync();
         inner_.execute(sql);
     }
-    std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType l) override
-    {
-        sync();
-        return inner_.openRecordset(sql, l);
-    }
     std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override
     {
         sync();
@@ -108,7 +103,7 @@ std::shared_ptr<Connection> TempDatabase::openAnother() const
 
 QVariant TempDatabase::scalar(const QString& sql) const
 {
-    auto rs = connection_->openRecordset(sql, LockType::ReadOnly);
+    auto rs = connection_->query(sql, {});
     if (!rs->hasRow())
         return {};
     auto* memory = dynamic_cast<MemoryRecordset*>(rs.get());
@@ -119,12 +114,6 @@ void RecordingConnection::execute(const QString& sql)
 {
     calls.push_back({sql, 0});
     inner_->execute(sql);
-}
-
-std::unique_ptr<Recordset> RecordingConnection::openRecordset(const QString& sql, LockType l)
-{
-    calls.push_back({sql, static_cast<int>(l)});
-    return inner_->openRecordset(sql, l);
 }
 
 QString withValues(const QString& sql, const Parameters& params)
@@ -144,7 +133,7 @@ QString withValues(const QString& sql, const Parameters& params)
 
 std::unique_ptr<Recordset> RecordingConnection::query(const QString& sql, const Parameters& params)
 {
-    calls.push_back({withValues(sql, params), static_cast<int>(LockType::ReadOnly)});
+    calls.push_back({withValues(sql, params), 1});
     return inner_->query(sql, params);
 }
 
@@ -186,15 +175,6 @@ void FaultyConnection::execute(const QString& sql)
         throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
     }
     inner_->execute(sql);
-}
-
-std::unique_ptr<Recordset> FaultyConnection::openRecordset(const QString& sql, LockType l)
-{
-    admit(sql, {});
-    auto rs = inner_->openRecordset(sql, l);
-    if (faults_->afterOpen)
-        faults_->afterOpen(sql);
-    return rs;
 }
 
 QString FaultyConnection::admit(const QString& sql, const Parameters& params)

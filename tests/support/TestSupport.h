@@ -62,7 +62,7 @@ private:
 
 struct RecordedCall {
     QString sql;
-    int lock; // 0 for a command
+    int lock; // 0 for a command, 1 for a read
     friend bool operator==(const RecordedCall&, const RecordedCall&) = default;
 };
 
@@ -78,7 +78,6 @@ public:
     bool isOpen() const override { return inner_->isOpen(); }
     Dialect dialect() const override { return inner_->dialect(); }
     void execute(const QString& sql) override;
-    std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType l) override;
     std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override;
     void run(const QString& sql, const Parameters& params) override;
     void begin() override { inner_->begin(); }
@@ -112,7 +111,6 @@ public:
     bool isOpen() const override { return open_ && inner_->isOpen(); }
     Dialect dialect() const override { return inner_->dialect(); }
     void execute(const QString& sql) override;
-    std::unique_ptr<Recordset> openRecordset(const QString& sql, LockType l) override;
     std::unique_ptr<Recordset> query(const QString& sql, const Parameters& params) override;
     void run(const QString& sql, const Parameters& params) override;
     void begin() override;
