@@ -1,5 +1,7 @@
 #include "Identification.h"
 
+#include "StationRole.h"
+
 #include <cmath>
 
 namespace parking {
@@ -8,7 +10,7 @@ int trackStart(int station, qsizetype length)
 {
     if (length == 16)
         return 11;
-    if (station == 1)
+    if (roleOf(station) == StationRole::Entrance)
         return length == 17 ? 12 : 13;
     return length == 17 ? 13 : 10;
 }

@@ -41,10 +41,10 @@ MovementRecorder::MovementRecorder(Database& database, std::int16_t installation
 }
 
 void MovementRecorder::writeMovement(Connection& c, std::int32_t subscriber, std::uint8_t subscriberInstallation,
-                                     std::uint8_t station)
+                                     Kind movement)
 {
     const Parameters params{qlonglong(installation_), qlonglong(subscriber)};
-    if (station == 1) {
+    if (movement == Kind::Entrance) {
         c.run(QStringLiteral("INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO) VALUES (?,?,?)"),
               {qlonglong(installation_), qlonglong(subscriber), qlonglong(subscriberInstallation)});
         return;
@@ -61,7 +61,7 @@ std::int16_t MovementRecorder::writePassage(Connection& c, Kind movement, std::i
         return writePassageAtOnce(c, movement, subscriber, installation);
     c.begin();
     try {
-        writeMovement(c, subscriber, installation, movement == Kind::Entrance ? 1 : 2);
+        writeMovement(c, subscriber, installation, movement);
         FreeSpaceCounter counter(c, installation_);
         const std::int16_t left = movement == Kind::Entrance ? counter.decrement() : counter.increment();
         c.commit();

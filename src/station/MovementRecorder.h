@@ -41,7 +41,7 @@ public:
 private:
     using Kind = WriteJournal::Kind;
     Recorded recordPassage(Kind movement, std::int32_t subscriber, std::uint8_t installation);
-    void writeMovement(Connection& c, std::int32_t subscriber, std::uint8_t subscriberInstallation, std::uint8_t station);
+    void writeMovement(Connection& c, std::int32_t subscriber, std::uint8_t subscriberInstallation, Kind movement);
     // The passage's movement and the count's change together; the new count.
     std::int16_t writePassage(Connection& c, Kind movement, std::int32_t subscriber, std::uint8_t installation);
     std::int16_t writePassageAtOnce(Connection& c, Kind movement, std::int32_t subscriber, std::uint8_t installation);

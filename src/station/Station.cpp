@@ -48,7 +48,7 @@ QString cardCodeText(double number)
 
 Station::Station(int number, Site& site, TimerSource& timers, ReaderHub* hub)
     : number_(number),
-      role_(number == 1 ? Role::Entrance : Role::Exit),
+      role_(roleOf(number)),
       reader_(std::make_unique<ReaderControl>(QStringLiteral("KBIOMAXctl%1").arg(number), number, hub)),
       site_(site),
       log_(site.log()),
@@ -171,7 +171,7 @@ void Station::openBarrier()
 
 void Station::openBarrierByHand()
 {
-    const QString where = role_ == Role::Entrance ? QStringLiteral("Abrir Entrada") : QStringLiteral("Abrir Salida");
+    const QString where = role_ == StationRole::Entrance ? QStringLiteral("Abrir Entrada") : QStringLiteral("Abrir Salida");
     log_.guard(where, [this] { pulseRelay(ManualPulse); });
 }
 
@@ -233,7 +233,7 @@ void Station::identified(std::int32_t subscriber, std::uint8_t installation)
     subscriberInstallation_ = installation;
     log_.write(QStringLiteral("msId%1: ").arg(number_) + QString::number(subscriber) + QStringLiteral(" Instalacion:") +
                QString::number(installation));
-    if (role_ == Role::Entrance)
+    if (role_ == StationRole::Entrance)
         admitEntrance();
     else
         letOut();

@@ -13,6 +13,7 @@
 #include "AccessResult.h"
 #include "ReaderControl.h"
 #include "Site.h"
+#include "StationRole.h"
 #include "Timer.h"
 
 #include <cstdint>
@@ -22,7 +23,6 @@ namespace parking {
 
 class Station {
 public:
-    enum class Role { Entrance, Exit };
 
     // How long a message stays on the display before the idle text returns.
     static constexpr std::chrono::milliseconds DisplayRestoreDelay{3000};
@@ -41,7 +41,7 @@ public:
     Station& operator=(const Station&) = delete;
 
     int number() const { return number_; }
-    Role role() const { return role_; }
+    StationRole role() const { return role_; }
     ReaderControl& reader() { return *reader_; }
     const ReaderControl& reader() const { return *reader_; }
 
@@ -96,7 +96,7 @@ private:
     void onHotReset();
 
     const int number_;
-    const Role role_;
+    const StationRole role_;
     std::unique_ptr<ReaderControl> reader_;
     Site& site_;
     EventLog& log_;

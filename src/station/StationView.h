@@ -1,6 +1,7 @@
 #pragma once
 // What the station logic shows the operator. The widgets window and the
 // headless trace are two implementations; the logic never touches a widget.
+#include "StationRole.h"
 #include <QString>
 #include <QTime>
 
@@ -17,13 +18,6 @@ struct AccessRow {
 };
 
 enum class AlertIcon { None, Critical };
-
-// Station 1 is the entrance; every other station number is the exit. The
-// index of a station's entry in a pair kept for both.
-constexpr std::size_t stationIndex(int station)
-{
-    return station == 1 ? 0 : 1;
-}
 
 class StationView {
 public:

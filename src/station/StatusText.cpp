@@ -1,4 +1,5 @@
 #include "StatusText.h"
+#include "StationRole.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -24,7 +25,7 @@ QJsonObject stationJson(int number, const StationStatus& st)
     for (const auto& [name, n] : st.passages)
         passages.insert(name, static_cast<qint64>(n));
     return {{QStringLiteral("number"), number},
-            {QStringLiteral("role"), number == 1 ? QStringLiteral("entrance") : QStringLiteral("exit")},
+            {QStringLiteral("role"), roleOf(number) == StationRole::Entrance ? QStringLiteral("entrance") : QStringLiteral("exit")},
             {QStringLiteral("readerOnline"), st.readerOnline},
             {QStringLiteral("readerSince"), instant(st.readerSince)},
             {QStringLiteral("secureChannel"), st.secureChannel},
@@ -85,7 +86,7 @@ void writePassages(Exposition& e, const StatusSnapshot& s)
 {
     e.family("parking_passages_total", "counter", "Identified passages by station and outcome.");
     for (int number : {1, 2}) {
-        for (const auto& [name, n] : s.stations[number == 1 ? 0 : 1].passages)
+        for (const auto& [name, n] : s.stations[stationIndex(number)].passages)
             e.sample("parking_passages_total", stationLabel(number) + ",outcome=\"" + labelValue(name) + '"',
                      static_cast<double>(n));
     }
@@ -109,27 +110,27 @@ void writeReaders(Exposition& e, const StatusSnapshot& s)
 {
     e.family("parking_reader_up", "gauge", "Whether the station's reader answers (1) or not (0).");
     for (int number : {1, 2})
-        e.sample("parking_reader_up", stationLabel(number), s.stations[number == 1 ? 0 : 1].readerOnline ? 1 : 0);
+        e.sample("parking_reader_up", stationLabel(number), s.stations[stationIndex(number)].readerOnline ? 1 : 0);
     e.family("parking_reader_offline_transitions_total", "counter", "Times the station's reader went offline.");
     for (int number : {1, 2})
         e.sample("parking_reader_offline_transitions_total", stationLabel(number),
-                 static_cast<double>(s.stations[number == 1 ? 0 : 1].offlineTransitions));
+                 static_cast<double>(s.stations[stationIndex(number)].offlineTransitions));
     // Only readers that said their state: an absent sample is "unknown", not "fine".
     e.family("parking_reader_tamper", "gauge", "Whether the station's reader reports its case open (1) or closed (0).");
     for (int number : {1, 2}) {
-        if (const auto tamper = s.stations[number == 1 ? 0 : 1].tamper)
+        if (const auto tamper = s.stations[stationIndex(number)].tamper)
             e.sample("parking_reader_tamper", stationLabel(number), *tamper ? 1 : 0);
     }
     e.family("parking_reader_power_ok", "gauge", "Whether the station's reader reports its power normal (1) or failing (0).");
     for (int number : {1, 2}) {
-        if (const auto ok = s.stations[number == 1 ? 0 : 1].powerOk)
+        if (const auto ok = s.stations[stationIndex(number)].powerOk)
             e.sample("parking_reader_power_ok", stationLabel(number), *ok ? 1 : 0);
     }
     e.family("parking_reader_install_key_only", "gauge",
              "Whether the station's reader answers only the install key while a key is stored (1: swapped or reset).");
     for (int number : {1, 2})
         e.sample("parking_reader_install_key_only", stationLabel(number),
-                 s.stations[number == 1 ? 0 : 1].installKeyOnly ? 1 : 0);
+                 s.stations[stationIndex(number)].installKeyOnly ? 1 : 0);
 }
 
 } // namespace

@@ -292,14 +292,18 @@ void OperatorWindow::gridRowWritten(int row, const AccessRow& access, bool red)
     accessGrid_->viewport()->update();
 }
 
+// Shown without waiting for it: the handler that raised it ends now, and
+// the next reader event is handled after it, never inside it.
 void OperatorWindow::alert(const QString& text, const QString& title, AlertIcon icon)
 {
-    QMessageBox box(icon == AlertIcon::Critical ? QMessageBox::Critical : QMessageBox::NoIcon, title, text,
-                    QMessageBox::Ok, isVisible() ? this : nullptr);
-    box.setObjectName(QStringLiteral("alert"));
+    auto* box = new QMessageBox(icon == AlertIcon::Critical ? QMessageBox::Critical : QMessageBox::NoIcon, title, text,
+                                QMessageBox::Ok, isVisible() ? this : nullptr);
+    box->setObjectName(QStringLiteral("alert"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
     if (alertsAutoClose_)
-        QTimer::singleShot(0, &box, &QMessageBox::accept);
-    box.exec();
+        QTimer::singleShot(0, box, &QMessageBox::accept);
+    box->show();
 }
 
 void OperatorWindow::beep()

@@ -6,10 +6,13 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
+#include <QApplication>
 
 using namespace parking;
 using namespace parking::test;
@@ -115,6 +118,35 @@ TEST_F(OperatorWindowTest, GridRowsAreColouredByTheLastDecision)
     EXPECT_EQ(grid->item(0, 1)->foreground().color(), QColor(255, 0, 0));
     EXPECT_EQ(grid->item(1, 3)->text(), QStringLiteral("2"));
     EXPECT_EQ(grid->item(1, 1)->foreground().color(), QColor(0, 0, 0));
+}
+
+TEST_F(OperatorWindowTest, AReadArrivingWhileAnAlertIsUpIsHandledAfterTheFirstHandler)
+{
+    window->setAlertsAutoClose(false);
+    // Whatever happens, no box outlives the test (a box waited for would
+    // hold the test here).
+    QTimer::singleShot(5000, window.get(), [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w))
+                box->accept();
+    });
+    db.exec(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = 0"));
+    // The exit's read is already waiting when the entrance's is handled.
+    QMetaObject::invokeMethod(
+        controller.get(), [this] { controller->reader(2).raiseTrackRead(QStringLiteral("%B0070000001234?")); },
+        Qt::QueuedConnection);
+    controller->reader(1).raiseTrackRead(QStringLiteral("%B0070000001234?"));
+    const QStringList first = takeTrace();
+    EXPECT_FALSE(first.filter(QStringLiteral("> alert |NO HAY PLAZAS LIBRES|")).isEmpty()) << first.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(first.filter(QStringLiteral("> relay 2")).isEmpty()) << first.join(QLatin1Char('\n')).toStdString();
+    auto* box = window->findChild<QMessageBox*>(QStringLiteral("alert"));
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    QCoreApplication::processEvents();
+    const QStringList second = takeTrace();
+    EXPECT_FALSE(second.filter(QStringLiteral("> relay 2")).isEmpty()) << second.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(box->isVisible()); // still up for the operator to read
+    box->accept();
 }
 
 TEST_F(OperatorWindowTest, LightsFollowTheReaders)
