@@ -12,7 +12,7 @@ delay="${1:-10}"
 build="${2:-build-bench}"
 export PARKING_BENCH_SCALE=100
 if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPARKING_GUI=OFF >/dev/null
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPARKING_GUI=OFF -DPARKING_BUILD_BENCH=ON >/dev/null
 fi
 cmake --build "$build" -j"$(nproc)" --target rights_bench passage_bench >/dev/null
 db="$build/small-site.db"

@@ -14,8 +14,8 @@
 // (scripts, tests); "osdp:DEVICE?OPTIONS" a reader on an OSDP line (see
 // docs/readers.md); anything else answers 255.
 //
-// Every operation and event is also told to `traced` as a "> " trace line,
-// so a run can be followed from outside. The control never decides
+// Every operation and event is also told to `traced` ("relay 1 0 6"), for
+// the trace, so a run can be followed from outside. The control never decides
 // anything: it carries commands out and reports what the reader saw.
 #include "ReaderHub.h"
 #include "ReaderTransport.h"
@@ -69,7 +69,7 @@ signals:
     void ReaderDown();
     // Received from the reader and ignored by the stations.
     void StatusMessage(const QString& message);
-    void traced(const QString& line);
+    void traced(const QString& what);
     // A line for the event log about this reader.
     void logged(const QString& line);
     // Tamper, power or the key alert changed.
@@ -83,7 +83,7 @@ private:
     void statusMessage(const QString& message) override { emit StatusMessage(message); }
     void log(const QString& line) override { emit logged(name_ + QStringLiteral(": ") + line); }
     void condition(const ReaderCondition& c) override { emit conditionChanged(c); }
-    void trace(const QString& what) { emit traced(QStringLiteral("> ") + what); }
+    void trace(const QString& what) { emit traced(what); }
 
     QString name_;
     int station_;

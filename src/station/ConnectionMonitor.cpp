@@ -4,8 +4,10 @@
 
 namespace parking {
 
-ConnectionMonitor::ConnectionMonitor(ConnectionFactory factory, EventLog& log, TimerSource& timers)
-    : log_(log), probeTimer_(timers.make(ProbeInterval, [this] { probe(); })), database_(std::move(factory), *this)
+ConnectionMonitor::ConnectionMonitor(ConnectionFactory factory, EventLog& log, TimerSource& timers,
+                                     StationView& outputs)
+    : log_(log), outputs_(outputs), probeTimer_(timers.make(ProbeInterval, [this] { probe(); })),
+      database_(std::move(factory), *this)
 {
 }
 
@@ -25,28 +27,22 @@ void ConnectionMonitor::probe()
 
 void ConnectionMonitor::showFatal(const QString& text, const QString& title)
 {
-    log_.trace(QStringLiteral("> alert |") + text + QLatin1Char('|'));
-    if (view_)
-        view_->alert(text, title, AlertIcon::Critical);
+    outputs_.alert(text, title, AlertIcon::Critical);
 }
 
 void ConnectionMonitor::showProgress()
 {
-    log_.trace(QStringLiteral("> progress show"));
+    outputs_.showProgress();
     // The progress window shows for as long as the database is out of reach.
     if (status_)
         status_->setDatabaseConnected(false);
-    if (view_)
-        view_->showProgress();
 }
 
 void ConnectionMonitor::hideProgress()
 {
-    log_.trace(QStringLiteral("> progress hide"));
+    outputs_.hideProgress();
     if (status_)
         status_->setDatabaseConnected(true);
-    if (view_)
-        view_->hideProgress();
 }
 
 void ConnectionMonitor::reportFailure(const QString& what)

@@ -24,9 +24,8 @@ class ConnectionMonitor final : public ConnectionUi {
 public:
     static constexpr std::chrono::milliseconds ProbeInterval{4000};
 
-    ConnectionMonitor(ConnectionFactory factory, EventLog& log, TimerSource& timers);
+    ConnectionMonitor(ConnectionFactory factory, EventLog& log, TimerSource& timers, StationView& outputs);
 
-    void setView(StationView* view) { view_ = view; }
     // Where outages and failed probes are counted for the status page.
     void setStatus(StatusBoard* status) { status_ = status; }
     // Called after every probe that found the database answering.
@@ -53,7 +52,7 @@ public:
 
 private:
     EventLog& log_;
-    StationView* view_ = nullptr;
+    StationView& outputs_;
     StatusBoard* status_ = nullptr;
     std::function<void()> afterProbe_;
     std::unique_ptr<Timer> probeTimer_;

@@ -6,7 +6,10 @@
 
 namespace parking {
 
-EventLog::EventLog(QString logFolder, const Clock& clock) : clock_(clock), file_(std::move(logFolder)) {}
+EventLog::EventLog(QString logFolder, const Clock& clock, StationView& outputs)
+    : clock_(clock), file_(std::move(logFolder)), outputs_(outputs)
+{
+}
 
 void EventLog::write(const QString& line)
 {
@@ -15,9 +18,7 @@ void EventLog::write(const QString& line)
         text_.clear();
     text_ += line + QStringLiteral("\r\n");
     const bool filed = file_.append(clock_.now(), line);
-    trace(line);
-    if (view_)
-        view_->logWritten(line, cleared);
+    outputs_.logWritten(line, cleared);
     if (filed != fileFailing_)
         return;
     // Said once when the file stops taking lines and once when it takes
@@ -29,17 +30,9 @@ void EventLog::write(const QString& line)
                                    .arg(file_.folder())
                              : QStringLiteral("El fichero de registro en %1 vuelve a escribirse").arg(file_.folder());
     text_ += news + QStringLiteral("\r\n");
-    trace(news);
-    if (view_)
-        view_->logWritten(news, false);
+    outputs_.logWritten(news, false);
     if (!fileFailing_)
         file_.append(clock_.now(), news);
-}
-
-void EventLog::trace(const QString& line)
-{
-    if (traceSink_)
-        traceSink_(line);
 }
 
 bool EventLog::guard(const QString& where, const std::function<void()>& handler)

@@ -1,8 +1,7 @@
 #pragma once
 // The event log: every line the stations log goes through here once, and
-// from here to the window's log (which forgets past WindowLimit characters),
-// the day's log file and the trace. "> " trace lines (what the stations
-// command or show) go to the trace only.
+// from here to the day's log file and, as an event, to the subscribers
+// (the window's log, which forgets past WindowLimit characters; the trace).
 //
 // guard() runs a handler so that a database or device fault ends that
 // handler with a log line instead of reaching the event loop.
@@ -22,15 +21,9 @@ public:
     // The window's log is emptied when a line arrives while it holds more.
     static constexpr qsizetype WindowLimit = 5000;
 
-    EventLog(QString logFolder, const Clock& clock);
-
-    void setView(StationView* view) { view_ = view; }
-    // The ordered stream of everything the stations did: every event-log
-    // line as written, and a "> " line for each command or thing shown.
-    void setTraceSink(std::function<void(const QString&)> sink) { traceSink_ = std::move(sink); }
+    EventLog(QString logFolder, const Clock& clock, StationView& outputs);
 
     void write(const QString& line);
-    void trace(const QString& line);
     const QString& text() const { return text_; }
 
     // Runs `handler`; a failure is logged as "ERROR en WHERE: ..." and ends
@@ -42,8 +35,7 @@ private:
     LogFile file_;
     bool fileFailing_ = false;
     QString text_;
-    StationView* view_ = nullptr;
-    std::function<void(const QString&)> traceSink_;
+    StationView& outputs_;
 };
 
 } // namespace parking

@@ -6,8 +6,8 @@
 namespace parking {
 
 Site::Site(EventLog& log, ConnectionMonitor& monitor, const Clock& clock, const Settings& settings,
-           StatusBoard& status)
-    : log_(log), monitor_(monitor), clock_(clock), settings_(settings), status_(status)
+           StatusBoard& status, StationView& outputs)
+    : log_(log), monitor_(monitor), clock_(clock), settings_(settings), status_(status), outputs_(outputs)
 {
 }
 
@@ -36,10 +36,8 @@ MovementRecorder& Site::recorder() const
 
 void Site::showFreeSpaces(int value)
 {
-    log_.trace(QStringLiteral("> plazas %1").arg(value));
+    outputs_.setFreeSpacesCaption(value);
     status_.setFreeSpaces(value);
-    if (view_)
-        view_->setFreeSpacesCaption(value);
 }
 
 QString Site::readerMessage(const char* column) const
@@ -53,8 +51,7 @@ QString Site::readerMessage(const char* column) const
 void Site::prepareGrid()
 {
     grid_.prepare();
-    if (view_)
-        view_->gridReset(grid_.rowCount());
+    outputs_.gridReset(grid_.rowCount());
 }
 
 void Site::addAccessRow(int station, const QString& text, std::int32_t subscriber)
@@ -62,24 +59,15 @@ void Site::addAccessRow(int station, const QString& text, std::int32_t subscribe
     const AccessRow access{subscriber, text, clock_.now().time(), station};
     const bool red = lastAccessResult_ != AccessResult::Granted;
     const AccessGrid::Written written = grid_.write(access, red);
-    if (view_) {
-        if (written.wrapped)
-            view_->gridReset(grid_.rowCount());
-        view_->gridRowWritten(written.row, access, red);
-    }
+    if (written.wrapped)
+        outputs_.gridReset(grid_.rowCount());
     status_.addGridRow({access.time, station, subscriber, text, red});
-    log_.trace(QStringLiteral("> grid %1 %2 %3 |%4| %5")
-                   .arg(written.row)
-                   .arg(station)
-                   .arg(subscriber)
-                   .arg(text, red ? QStringLiteral("red") : QStringLiteral("black")));
+    outputs_.gridRowWritten(written.row, access, red);
 }
 
 void Site::alert(const QString& text, const QString& title, AlertIcon icon)
 {
-    log_.trace(QStringLiteral("> alert |") + text + QLatin1Char('|'));
-    if (view_)
-        view_->alert(text, title, icon);
+    outputs_.alert(text, title, icon);
 }
 
 } // namespace parking

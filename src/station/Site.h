@@ -29,10 +29,11 @@ public:
     static constexpr qsizetype NameWidth = 40;
 
     // `settings` are read when used: start-up loads them.
-    Site(EventLog& log, ConnectionMonitor& monitor, const Clock& clock, const Settings& settings, StatusBoard& status);
+    Site(EventLog& log, ConnectionMonitor& monitor, const Clock& clock, const Settings& settings, StatusBoard& status,
+         StationView& outputs);
 
-    void setView(StationView* view) { view_ = view; }
-    StationView* view() const { return view_; }
+    // Where what the stations show goes (the trace, the window).
+    StationView& outputs() const { return outputs_; }
     EventLog& log() { return log_; }
     // What the status page shows; the stations keep it current.
     StatusBoard& status() { return status_; }
@@ -80,7 +81,7 @@ private:
     const Clock& clock_;
     const Settings& settings_;
     StatusBoard& status_;
-    StationView* view_ = nullptr;
+    StationView& outputs_;
     std::unique_ptr<MovementRecorder> recorder_;
     FixedText<NameWidth> name_;
     std::int16_t freeSpaces_ = 0;

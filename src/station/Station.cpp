@@ -55,7 +55,7 @@ Station::Station(int number, Site& site, TimerSource& timers, ReaderHub* hub)
       restoreTimer_(timers.make(DisplayRestoreDelay, [this] { restoreIdleText(); }))
 {
     ReaderControl* r = reader_.get();
-    QObject::connect(r, &ReaderControl::traced, r, [this](const QString& line) { log_.trace(line); });
+    QObject::connect(r, &ReaderControl::traced, r, [this](const QString& what) { site_.outputs().readerTraced(what); });
     QObject::connect(r, &ReaderControl::logged, r, [this](const QString& line) { log_.write(line); });
     QObject::connect(r, &ReaderControl::ReaderDown, r, [this] { onReaderDown(); });
     QObject::connect(r, &ReaderControl::AnsHotReset, r, [this] { onHotReset(); });
@@ -127,9 +127,7 @@ void Station::restoreIdleText()
 
 void Station::showLights()
 {
-    log_.trace(QStringLiteral("> light %1 %2").arg(number_).arg(green_ ? QStringLiteral("green") : QStringLiteral("red")));
-    if (site_.view())
-        site_.view()->setLights(number_, green_, red_);
+    site_.outputs().setLights(number_, green_, red_);
     // The green light is what "online" means, on the page as in the window.
     site_.status().setReaderOnline(number_, green_);
     site_.status().setSecureChannel(number_, reader_->secureChannel());

@@ -25,11 +25,11 @@ StationController::StationController(Settings& settings, const Clock& workstatio
     : QObject(parent),
       settings_(settings),
       paths_(std::move(paths)),
-      log_(paths_.logFolder, workstationClock),
+      log_(paths_.logFolder, workstationClock, outputs_),
       status_(workstationClock, QCoreApplication::applicationVersion()),
       journal_(paths_.journalFile, [this](std::size_t pending) { status_.setJournalPending(pending); }),
-      monitor_(std::move(factory), log_, timers),
-      site_(log_, monitor_, workstationClock, settings_, status_),
+      monitor_(std::move(factory), log_, timers, outputs_),
+      site_(log_, monitor_, workstationClock, settings_, status_, outputs_),
       hub_(paths_.keyFile),
       stations_{std::make_unique<Station>(1, site_, timers, &hub_), std::make_unique<Station>(2, site_, timers, &hub_)}
 {
@@ -45,10 +45,19 @@ StationController::~StationController() = default;
 
 void StationController::setView(StationView* view)
 {
+    outputs_.unsubscribe(view_);
     view_ = view;
-    log_.setView(view);
-    monitor_.setView(view);
-    site_.setView(view);
+    outputs_.subscribe(view_);
+}
+
+void StationController::setTraceSink(std::function<void(const QString&)> sink)
+{
+    // The trace hears of each event before the window does.
+    outputs_.unsubscribe(trace_.get());
+    outputs_.unsubscribe(view_);
+    trace_ = sink ? std::make_unique<TraceView>(std::move(sink)) : nullptr;
+    outputs_.subscribe(trace_.get());
+    outputs_.subscribe(view_);
 }
 
 // ---- start-up and closing -------------------------------------------------
@@ -115,8 +124,7 @@ StationController::StartUp StationController::bringIntoService()
 
     site_.showFreeSpaces(site_.freeSpaces());
     freeSpacesText_ = QString::number(site_.freeSpaces());
-    if (view_)
-        view_->setFreeSpacesText(freeSpacesText_);
+    outputs_.setFreeSpacesText(freeSpacesText_);
     site_.prepareGrid();
     // The exit's restore timer keeps running from start-up: the first
     // message at the exit may stay for less than the full delay.
@@ -146,8 +154,7 @@ void StationController::close()
         s->stopRestoreTimer();
     inService_ = false;
     status_.setInService(false);
-    if (view_)
-        view_->closeWindow();
+    outputs_.closeWindow();
     emit closed();
 }
 
@@ -178,8 +185,7 @@ void StationController::setFreeSpacesByHand()
         }
         site_.alert(QStringLiteral("NO SE PUEDEN ACTUALIZAR LAS PLAZAS"));
         freeSpacesText_.clear();
-        if (view_)
-            view_->setFreeSpacesText(freeSpacesText_);
+        outputs_.setFreeSpacesText(freeSpacesText_);
     });
 }
 
@@ -188,8 +194,7 @@ bool StationController::acceptsFreeSpacesKey(QChar key)
     constexpr QChar Backspace(8);
     if ((key >= QLatin1Char('0') && key <= QLatin1Char('9')) || key == Backspace)
         return true;
-    if (view_)
-        view_->beep();
+    outputs_.beep();
     return false;
 }
 

@@ -47,7 +47,9 @@ public:
     ~StationController() override;
 
     void setView(StationView* view);
-    void setTraceSink(std::function<void(const QString&)> sink) { log_.setTraceSink(std::move(sink)); }
+    // The ordered stream of everything the stations did: every event-log
+    // line as written, and a "> " line for each command or thing shown.
+    void setTraceSink(std::function<void(const QString&)> sink);
 
     // Brings both stations into service.
     StartUp start();
@@ -89,6 +91,8 @@ private:
 
     Settings& settings_;
     Paths paths_;
+    StationOutputs outputs_;
+    std::unique_ptr<TraceView> trace_;
     StationView* view_ = nullptr;
     EventLog log_;
     StatusBoard status_;
