@@ -32,17 +32,13 @@ void ConnectionMonitor::showFatal(const QString& text, const QString& title)
 
 void ConnectionMonitor::showProgress()
 {
-    outputs_.showProgress();
     // The progress window shows for as long as the database is out of reach.
-    if (status_)
-        status_->setDatabaseConnected(false);
+    outputs_.showProgress();
 }
 
 void ConnectionMonitor::hideProgress()
 {
     outputs_.hideProgress();
-    if (status_)
-        status_->setDatabaseConnected(true);
 }
 
 void ConnectionMonitor::reportFailure(const QString& what)

@@ -37,7 +37,6 @@ MovementRecorder& Site::recorder() const
 void Site::showFreeSpaces(int value)
 {
     outputs_.setFreeSpacesCaption(value);
-    status_.setFreeSpaces(value);
 }
 
 QString Site::readerMessage(const char* column) const
@@ -61,7 +60,6 @@ void Site::addAccessRow(int station, const QString& text, std::int32_t subscribe
     const AccessGrid::Written written = grid_.write(access, red);
     if (written.wrapped)
         outputs_.gridReset(grid_.rowCount());
-    status_.addGridRow({access.time, station, subscriber, text, red});
     outputs_.gridRowWritten(written.row, access, red);
 }
 

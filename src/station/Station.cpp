@@ -127,9 +127,8 @@ void Station::restoreIdleText()
 
 void Station::showLights()
 {
-    site_.outputs().setLights(number_, green_, red_);
     // The green light is what "online" means, on the page as in the window.
-    site_.status().setReaderOnline(number_, green_);
+    site_.outputs().setLights(number_, green_, red_);
     site_.status().setSecureChannel(number_, reader_->secureChannel());
 }
 

@@ -34,6 +34,7 @@ StationController::StationController(Settings& settings, const Clock& workstatio
       stations_{std::make_unique<Station>(1, site_, timers, &hub_), std::make_unique<Station>(2, site_, timers, &hub_)}
 {
     monitor_.setStatus(&status_);
+    outputs_.subscribe(&statusView_);
     // Writes left waiting go to the database as soon as it answers again.
     monitor_.setAfterProbe([this] {
         if (site_.connected() && site_.recorder().pending())
@@ -52,11 +53,14 @@ void StationController::setView(StationView* view)
 
 void StationController::setTraceSink(std::function<void(const QString&)> sink)
 {
-    // The trace hears of each event before the window does.
+    // The trace hears of each event first, the status board next, the
+    // window last.
     outputs_.unsubscribe(trace_.get());
+    outputs_.unsubscribe(&statusView_);
     outputs_.unsubscribe(view_);
     trace_ = sink ? std::make_unique<TraceView>(std::move(sink)) : nullptr;
     outputs_.subscribe(trace_.get());
+    outputs_.subscribe(&statusView_);
     outputs_.subscribe(view_);
 }
 

@@ -96,6 +96,7 @@ private:
     StationView* view_ = nullptr;
     EventLog log_;
     StatusBoard status_;
+    StatusBoardView statusView_{status_};
     WriteJournal journal_;
     ConnectionMonitor monitor_;
     Site site_;

@@ -9,6 +9,7 @@
 // Of a subscriber it keeps what the access grid shows: the code and the
 // display message, never a name.
 #include "AccessResult.h"
+#include "StationView.h"
 #include "Clock.h"
 
 #include <QDateTime>
@@ -116,6 +117,24 @@ private:
     const Clock& clock_;
     mutable std::mutex mutex_;
     StatusSnapshot s_;
+};
+
+// The status board as a subscriber of the stations' events: the lights,
+// the count, the grid and the database's state as they are shown.
+class StatusBoardView final : public StationView {
+public:
+    explicit StatusBoardView(StatusBoard& board) : board_(board) {}
+    void setLights(int station, bool greenVisible, bool) override { board_.setReaderOnline(station, greenVisible); }
+    void setFreeSpacesCaption(int freeSpaces) override { board_.setFreeSpaces(freeSpaces); }
+    void gridRowWritten(int, const AccessRow& a, bool red) override
+    {
+        board_.addGridRow({a.time, a.station, a.subscriber, a.text, red});
+    }
+    void showProgress() override { board_.setDatabaseConnected(false); }
+    void hideProgress() override { board_.setDatabaseConnected(true); }
+
+private:
+    StatusBoard& board_;
 };
 
 } // namespace parking
