@@ -37,6 +37,9 @@ public:
     // to case); a null QVariant for Null. Fails for a row that is not there
     // or an unknown column.
     virtual QVariant field(const QString& name, std::size_t row = 0) const = 0;
+    // The same by the column's place in the statement (0 first), for
+    // statements whose columns the caller lists itself.
+    virtual QVariant at(std::size_t row, std::size_t column) const = 0;
 };
 
 // Which server a connection talks to, where a statement can be written in

@@ -27,4 +27,13 @@ QVariant MemoryRecordset::field(const QString& name, std::size_t row) const
     return rows_[row][static_cast<std::size_t>(column)];
 }
 
+QVariant MemoryRecordset::at(std::size_t row, std::size_t column) const
+{
+    if (row >= rows_.size())
+        throw DatabaseError(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
+    if (column >= rows_[row].size())
+        throw DatabaseError(QStringLiteral("Item cannot be found in the collection: %1").arg(column));
+    return rows_[row][column];
+}
+
 } // namespace parking

@@ -16,6 +16,7 @@ public:
 
     std::size_t size() const override { return rows_.size(); }
     QVariant field(const QString& name, std::size_t row = 0) const override;
+    QVariant at(std::size_t row, std::size_t column) const override;
 
     const QStringList& columns() const { return columns_; }
 

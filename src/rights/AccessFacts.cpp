@@ -1,5 +1,7 @@
 #include "AccessFacts.h"
 
+#include "AccessDecision.h"
+
 #include "DatabaseError.h"
 #include "FieldValue.h"
 
@@ -28,6 +30,14 @@ QString fillers(int count)
 const QString CurrentFeeFilter = QStringLiteral(
     "Codigo = ? AND CodInstalacion = ? AND FECALTA <= TRUNC(SYSDATE) AND (FECBAJA >= TRUNC(SYSDATE) OR FECBAJA IS NULL)");
 
+QString allowanceCodes()
+{
+    QStringList codes;
+    for (int code : rights::AllowanceFeeCodes)
+        codes << QString::number(code);
+    return codes.join(QLatin1Char(','));
+}
+
 QString statement()
 {
     const QString courses = QStringLiteral(
@@ -51,33 +61,41 @@ QString statement()
         "FECHA <= SYSDATE),"
         "(SELECT COUNT(*) FROM Recibos WHERE CodInstalacion = ? AND (Codigo = ? OR Codigo = (SELECT CodigoRelacion "
         "FROM ABONADOS WHERE Codigo = ? AND CodInstalacion = ?)) AND CodDevolucion < 90 AND FECHA <= TRUNC(SYSDATE)),"
+        // Counted only where the decision can need them: today's entries
+        // for someone enrolled on a course, the month's for the holder of
+        // a fee with an allowance.
+        "CASE WHEN EXISTS (SELECT 1 FROM MovtosCursos WHERE Codigo = ? AND CodInstalacion = ?) THEN "
         "(SELECT COUNT(*) FROM MOVIMIENTOS WHERE CODIGO = ? AND CODINSTALACION = ? AND FECHA >= TRUNC(SYSDATE) AND "
-        "FECHA < TRUNC(SYSDATE) + 1),"
+        "FECHA < TRUNC(SYSDATE) + 1) END,"
+        "CASE WHEN EXISTS (SELECT 1 FROM MOVTOSCUOTAS1 WHERE Codigo = ? AND CodInstalacion = ? AND CodCuota IN (%2)) THEN "
         "(SELECT COUNT(*) FROM MOVIMIENTOS WHERE CODINSTALACION = ? AND CODIGO = ? AND FECHA >= TRUNC(SYSDATE,'MM') "
-        "AND FECHA < ADD_MONTHS(TRUNC(SYSDATE,'MM'),1)),"
+        "AND FECHA < ADD_MONTHS(TRUNC(SYSDATE,'MM'),1)) END,"
         "(SELECT MAX(HORAENTRADA) FROM MOVIMIENTOS WHERE CODIGO = ? AND INSTALACIONABONADO = ?),"
-        "%1 FROM DUAL").arg(fillers(15));
+        "%1 FROM DUAL").arg(fillers(15), allowanceCodes());
     const QString spaces =
         QStringLiteral("SELECT 6,PLAZAS_LIBRES,%1 FROM INSTALACIONES WHERE CodInstalacion = ?").arg(fillers(19));
     return QStringList{courses, currentFees, fees, subscriber, counts, spaces}.join(QStringLiteral(" UNION ALL "));
 }
 
+// The columns' places: TAG, V1..V4, D1, D2, H1..H14.
+enum Column : std::size_t { TagColumn = 0, V1 = 1, V2, V3, V4, D1, D2, H1 };
+
 template <std::size_t N>
-void readTimes(const Recordset& rows, std::size_t row, int first, std::array<QVariant, N>& into)
+void readTimes(const Recordset& rows, std::size_t row, std::size_t first, std::array<QVariant, N>& into)
 {
     for (std::size_t i = 0; i < N; ++i)
-        into[i] = rows.field(QStringLiteral("H%1").arg(first + static_cast<int>(i)), row);
+        into[i] = rows.at(row, H1 + first - 1 + i);
 }
 
 void take(const Recordset& rows, std::size_t row, AccessFacts& facts)
 {
-    auto field = [&](const char* name) { return rows.field(QLatin1String(name), row); };
-    const QVariant v1 = field("V1");
-    switch (toInt32(field("TAG"))) {
+    auto field = [&](Column column) { return rows.at(row, column); };
+    const QVariant v1 = field(V1);
+    switch (toInt32(field(TagColumn))) {
     case Course: {
         CourseFacts& c = facts.courses.emplace_back();
-        c.from = field("D1");
-        c.to = field("D2");
+        c.from = field(D1);
+        c.to = field(D2);
         readTimes(rows, row, 1, c.start);
         readTimes(rows, row, 8, c.end);
         break;
@@ -88,7 +106,7 @@ void take(const Recordset& rows, std::size_t row, AccessFacts& facts)
     case Fee: {
         FeeDefinition& f = facts.fees.emplace_back();
         f.code = v1;
-        f.allowance = field("V2");
+        f.allowance = field(V2);
         readTimes(rows, row, 1, f.start);
         readTimes(rows, row, 5, f.end);
         break;
@@ -99,10 +117,10 @@ void take(const Recordset& rows, std::size_t row, AccessFacts& facts)
         break;
     case Counts:
         facts.blocked = toDouble(v1) > 0;
-        facts.receiptsUnpaid = toDouble(field("V2")) > 0;
-        facts.entriesToday = field("V3");
-        facts.entriesThisMonth = field("V4");
-        facts.lastEntry = field("D1");
+        facts.receiptsUnpaid = toDouble(field(V2)) > 0;
+        facts.entriesToday = field(V3);
+        facts.entriesThisMonth = field(V4);
+        facts.lastEntry = field(D1);
         break;
     case Spaces:
         facts.freeSpaces = v1;
@@ -138,7 +156,11 @@ AccessFacts loadAccessFacts(Connection& connection, std::int32_t subscriber, std
                             s, i,                         // current fees
                             i, s, i,                      // fee definitions
                             s, i,                         // the subscriber
-                            i, s, i, s, s, i, s, i, i, s, s, i, // blocks, receipts, today, month, last entry
+                            i, s,                         // blocks
+                            i, s, s, i,                   // receipts
+                            s, i, s, i,                   // today's entries
+                            s, i, i, s,                   // the month's entries
+                            s, i,                         // the last entry
                             qlonglong(siteInstallation)};
     AccessFacts facts;
     auto rows = connection.query(accessFactsStatement(), params);

@@ -207,8 +207,11 @@ INSTANTIATE_TEST_SUITE_P(CoursePath, RightsDecision, ::testing::Values(
 
 // ---- the entry-history queries on their own ---------------------------------
 
+// The counts are read for a subscriber who can need them: one enrolled on
+// a course and holding a fee with a monthly allowance.
 class EntryHistory : public ::testing::Test {
 protected:
+    void SetUp() override { add({enrol("5"), feeRow("'2026-01-01 00:00:00'", "NULL", "34")}); }
     void add(const QStringList& rows)
     {
         for (const QString& sql : rows)
@@ -222,6 +225,18 @@ protected:
     TempDatabase db{at("2026-03-04 10:00:00")};
     QDateTime now = at("2026-03-04 10:00:00");
 };
+
+TEST(EntryCounts, AreNotReadForSomeoneWhoCannotNeedThem)
+{
+    TempDatabase db(at("2026-03-04 10:00:00"));
+    db.exec(FeeHolder);
+    db.exec(CurrentFee10);
+    db.exec(entry("'2026-03-04 08:00:00'"));
+    const AccessFacts facts = loadAccessFacts(*db.connection(), 1234, 7, 7);
+    EXPECT_TRUE(facts.entriesToday.isNull());
+    EXPECT_TRUE(facts.entriesThisMonth.isNull());
+    EXPECT_FALSE(facts.lastEntry.isNull()); // the spacing rule needs it from everyone
+}
 
 TEST_F(EntryHistory, NoEntriesAtAll)
 {
@@ -289,8 +304,8 @@ TEST(RightsStatements, OneStatementWithEveryValueBound)
     ASSERT_EQ(recording.calls.size(), 1u);
     const QString sent = recording.calls[0].sql;
     // The subscriber, the installations and nothing else, all as values.
-    EXPECT_EQ(sent.count(QStringLiteral("= 1234")), 10) << sent.toStdString();
-    EXPECT_EQ(sent.count(QStringLiteral("= 7")), 11) << sent.toStdString();
+    EXPECT_EQ(sent.count(QStringLiteral("= 1234")), 12) << sent.toStdString();
+    EXPECT_EQ(sent.count(QStringLiteral("= 7")), 13) << sent.toStdString();
     EXPECT_TRUE(sent.endsWith(QStringLiteral("FROM INSTALACIONES WHERE CodInstalacion = 3"))) << sent.toStdString();
     EXPECT_FALSE(accessFactsStatement().contains(QStringLiteral("1234")));
 }
@@ -365,6 +380,7 @@ TEST_P(DaylightSaving, EntriesAtUnusualHoursAreReadAsWritten)
     const DaylightCase& c = GetParam();
     TempDatabase db(at(c.now));
     db.exec(subscriber("2"));
+    db.exec(enrol("5"));
     db.exec(entry(c.entry));
     const AccessFacts facts = loadAccessFacts(*db.connection(), 1234, 7, 7);
     EXPECT_EQ(entryTooRecent(facts.lastEntry, at(c.now)), c.tooRecent == 1);
