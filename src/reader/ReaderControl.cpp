@@ -38,7 +38,7 @@ std::uint8_t ReaderControl::CloseRelay(std::uint8_t first, std::uint8_t second)
     return transport_ ? transport_->closeRelay(first, second) : NoReader;
 }
 
-void ReaderControl::WriteDisplay(QString& text)
+void ReaderControl::WriteDisplay(const QString& text)
 {
     trace(QStringLiteral("display %1 |%2|").arg(station_).arg(text));
     if (transport_)

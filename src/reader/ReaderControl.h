@@ -43,7 +43,7 @@ public:
     std::uint8_t OpenPortRem(const QString& port);
     std::uint8_t SetUpBiomax();
     std::uint8_t CloseRelay(std::uint8_t first, std::uint8_t second);
-    void WriteDisplay(QString& text);
+    void WriteDisplay(const QString& text);
     void ClosePort();
     // A refused card's light and beep, where the reader has them (traced
     // as "> refusal STATION" when shown).
