@@ -43,7 +43,7 @@ public:
     virtual std::uint8_t setUp() = 0;
     virtual std::uint8_t closeRelay(std::uint8_t first, std::uint8_t second) = 0;
     // The transport may change `text`; the caller keeps what it leaves.
-    virtual void writeDisplay(QString& text) = 0;
+    virtual void writeDisplay(const QString& text) = 0;
     virtual void close() = 0;
     // The Secure Channel as the status page names it: "none" (not a
     // protocol that has one), "off", "established", "waiting".
@@ -63,7 +63,7 @@ public:
     std::uint8_t open() override { return 0; }
     std::uint8_t setUp() override { return 0; }
     std::uint8_t closeRelay(std::uint8_t, std::uint8_t) override { return 0; }
-    void writeDisplay(QString&) override {}
+    void writeDisplay(const QString&) override {}
     void close() override {}
 };
 

@@ -167,7 +167,7 @@ void OsdpTransport::showLed(std::uint8_t colour, std::uint8_t tenths)
     }
 }
 
-void OsdpTransport::writeDisplay(QString& text)
+void OsdpTransport::writeDisplay(const QString& text)
 {
     lastText_ = text;
     textWritten_ = true;

@@ -55,7 +55,7 @@ public:
     std::uint8_t open() override;
     std::uint8_t setUp() override;
     std::uint8_t closeRelay(std::uint8_t first, std::uint8_t second) override;
-    void writeDisplay(QString& text) override;
+    void writeDisplay(const QString& text) override;
     void close() override;
     QString secureChannel() const override;
     QString openFault() const override { return openFault_; }
