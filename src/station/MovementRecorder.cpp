@@ -54,16 +54,22 @@ void MovementRecorder::writeMovement(Connection& c, std::int32_t subscriber, std
           params);
 }
 
+// The unit's key goes in with its writes, where the database keeps keys: a
+// commit whose answer was lost then shows in the table, and the journalled
+// copy of the unit is only marked done.
 std::int16_t MovementRecorder::writePassage(Connection& c, Kind movement, std::int32_t subscriber,
-                                           std::uint8_t installation)
+                                           std::uint8_t installation, const QString& unit)
 {
+    const bool keyed = unitsRecorded(c);
     if (c.dialect() == Dialect::PostgreSQL)
-        return writePassageAtOnce(c, movement, subscriber, installation);
+        return writePassageAtOnce(c, movement, subscriber, installation, keyed ? unit : QString());
     c.begin();
     try {
         writeMovement(c, subscriber, installation, movement);
         FreeSpaceCounter counter(c, installation_);
         const std::int16_t left = movement == Kind::Entrance ? counter.decrement() : counter.increment();
+        if (keyed)
+            c.run(QStringLiteral("INSERT INTO DIARIO_APLICADO (UNIDAD, FECHA) VALUES (?, SYSDATE)"), {unit});
         c.commit();
         return left;
     } catch (...) {
@@ -76,7 +82,7 @@ std::int16_t MovementRecorder::writePassage(Connection& c, Kind movement, std::i
 // the count's change and the movement together, the movement only where
 // the count's row was there to change, and the new count read back.
 std::int16_t MovementRecorder::writePassageAtOnce(Connection& c, Kind movement, std::int32_t subscriber,
-                                                 std::uint8_t installation)
+                                                 std::uint8_t installation, const QString& unit)
 {
     const bool entrance = movement == Kind::Entrance;
     const QString count =
@@ -88,10 +94,14 @@ std::int16_t MovementRecorder::writePassageAtOnce(Connection& c, Kind movement, 
                  : QStringLiteral("m AS (UPDATE MOVIMIENTOS_PARKING SET HORASALIDA = SYSDATE WHERE CODINSTALACION = ? "
                                   "AND CODIGO = ? AND TO_CHAR(HORAENTRADA,'DD/MM/YYYY') = TO_CHAR(SYSDATE,'DD/MM/YYYY') "
                                   "AND HORASALIDA IS NULL AND EXISTS (SELECT 1 FROM u)) ");
+    const QString key =
+        unit.isEmpty() ? QString() : QStringLiteral(", k AS (INSERT INTO DIARIO_APLICADO (UNIDAD, FECHA) SELECT ?, SYSDATE FROM u) ");
     Parameters params{qlonglong(installation_), qlonglong(installation_), qlonglong(subscriber)};
     if (entrance)
         params.emplace_back(qlonglong(installation));
-    auto row = c.query(count + move + QStringLiteral("SELECT PLAZAS_LIBRES FROM u"), params);
+    if (!unit.isEmpty())
+        params.emplace_back(unit);
+    auto row = c.query(count + move + key + QStringLiteral("SELECT PLAZAS_LIBRES FROM u"), params);
     if (!row->hasRow())
         throw DatabaseError(QStringLiteral("There is no installation %1").arg(installation_));
     return toInt16(row->field(QStringLiteral("Plazas_Libres")));
@@ -102,19 +112,23 @@ MovementRecorder::Recorded MovementRecorder::recordPassage(Kind movement, std::i
 {
     const Kind space = movement == Kind::Entrance ? Kind::TakeSpace : Kind::GiveSpace;
     const QDateTime when = clock_.now();
+    // One key for the unit, whichever way it reaches the database.
+    const QByteArray unit =
+        QByteArray::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, '0');
     if (!journal_.empty())
         drain();
     if (journal_.empty()) {
         try {
-            return Recorded{writePassage(*database_.connection(), movement, subscriber, installation), true};
+            return Recorded{writePassage(*database_.connection(), movement, subscriber, installation,
+                                         QString::fromLatin1(unit)),
+                            true};
         } catch (const std::exception& e) {
             log_(QStringLiteral("ERROR al escribir en la base de datos: ") + QString::fromUtf8(e.what()));
         }
     }
     // Written together or not at all: both wait in the journal, in order,
-    // as one unit that the database will take once.
-    const QByteArray unit =
-        QByteArray::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, '0');
+    // as one unit that the database will take once (and, if the write above
+    // reached it after all, not again).
     if (journal_.appendUnit({{movement, subscriber, installation, when}, {space, 0, 0, when}}, unit)) {
         const auto& pending = journal_.pending();
         log_(QStringLiteral("DIARIO: pendiente ") + WriteJournal::describe(pending[pending.size() - 2]));

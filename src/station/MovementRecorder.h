@@ -43,8 +43,10 @@ private:
     Recorded recordPassage(Kind movement, std::int32_t subscriber, std::uint8_t installation);
     void writeMovement(Connection& c, std::int32_t subscriber, std::uint8_t subscriberInstallation, Kind movement);
     // The passage's movement and the count's change together; the new count.
-    std::int16_t writePassage(Connection& c, Kind movement, std::int32_t subscriber, std::uint8_t installation);
-    std::int16_t writePassageAtOnce(Connection& c, Kind movement, std::int32_t subscriber, std::uint8_t installation);
+    std::int16_t writePassage(Connection& c, Kind movement, std::int32_t subscriber, std::uint8_t installation,
+                              const QString& unit);
+    std::int16_t writePassageAtOnce(Connection& c, Kind movement, std::int32_t subscriber, std::uint8_t installation,
+                                    const QString& unit);
     // One journalled write's statements.
     void replay(Connection& c, const WriteJournal::Entry& e);
     // A unit's writes, once: with its key in DIARIO_APLICADO when the

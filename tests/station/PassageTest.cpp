@@ -255,6 +255,37 @@ TEST_F(Passage, ExitOpensWhenTheDatabaseIsGoneAndTheWritesFollowLater)
     EXPECT_EQ(freeSpaces(), 10);
 }
 
+// The database carries out a passage's writes but its answer is lost: the
+// passage waits in the journal with the key its writes left in the
+// database, and the replay finds the key and writes nothing twice.
+TEST_F(Passage, WritesWhoseAnswerIsLostAreNotWrittenTwice)
+{
+    const auto lost = [](const QString& sql) {
+        return sql == QLatin1String("COMMIT") || sql.startsWith(QLatin1String("WITH u AS (UPDATE INSTALACIONES"));
+    };
+    faults->loseAnswer = lost;
+    entrance();
+    EXPECT_FALSE(takeTrace().filter(QStringLiteral("> relay 1 0 6")).isEmpty());
+    EXPECT_TRUE(controller->site().recorder().pending());
+    EXPECT_EQ(rows(), 1); // the database has it already
+    faults->loseAnswer = nullptr;
+    controller->monitor().probe();
+    EXPECT_FALSE(controller->site().recorder().pending());
+    EXPECT_EQ(rows(), 1);
+    EXPECT_EQ(freeSpaces(), 9);
+
+    setClocks(QDateTime(QDate(2026, 3, 4), QTime(10, 30)));
+    faults->loseAnswer = lost;
+    exit();
+    EXPECT_FALSE(takeTrace().filter(QStringLiteral("> relay 2 0 6")).isEmpty());
+    faults->loseAnswer = nullptr;
+    controller->monitor().probe();
+    EXPECT_FALSE(controller->site().recorder().pending());
+    EXPECT_EQ(rows("HORASALIDA IS NOT NULL"), 1);
+    EXPECT_EQ(freeSpaces(), 10);
+    EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM DIARIO_APLICADO")).toInt(), 2);
+}
+
 TEST_F(Passage, GrantedEntranceWhoseWritesFailStillGoesIn)
 {
     faults->failSql = [](const QString& sql) {

@@ -194,13 +194,17 @@ std::unique_ptr<Recordset> FaultyConnection::query(const QString& sql, const Par
     auto rs = inner_->query(sql, params);
     if (faults_->afterOpen)
         faults_->afterOpen(shown);
+    if (faults_->loseAnswer && faults_->loseAnswer(shown))
+        throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
     return rs;
 }
 
 void FaultyConnection::run(const QString& sql, const Parameters& params)
 {
-    admit(sql, params);
+    const QString shown = admit(sql, params);
     inner_->run(sql, params);
+    if (faults_->loseAnswer && faults_->loseAnswer(shown))
+        throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
 }
 
 void FaultyConnection::begin()
@@ -216,6 +220,8 @@ void FaultyConnection::commit()
     if (!open_ || faults_->failEverything || (faults_->failSql && faults_->failSql(QStringLiteral("COMMIT"))))
         throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
     inner_->commit();
+    if (faults_->loseAnswer && faults_->loseAnswer(QStringLiteral("COMMIT")))
+        throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
 }
 
 void RecordingConnectionUi::pumpEvents(std::chrono::milliseconds)

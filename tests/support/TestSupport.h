@@ -101,6 +101,10 @@ struct Faults {
     std::function<bool(const QString& sql)> failSql;
     // Called after a row set has been opened (to change rows under it).
     std::function<void(const QString& sql)> afterOpen;
+    // Statements (and "COMMIT") the database carries out but whose answer
+    // is lost on the way back (the connection drops after the server's
+    // reply left it).
+    std::function<bool(const QString& sql)> loseAnswer;
 };
 
 class FaultyConnection final : public Connection {
