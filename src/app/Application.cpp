@@ -14,6 +14,7 @@
 #include "SqliteConnection.h"
 #include "StationController.h"
 #include "Timer.h"
+#include "WholeNumber.h"
 
 #if PARKING_GUI
 #include "OperatorWindow.h"
@@ -74,28 +75,6 @@ private:
     StationController& c_;
 };
 
-#if PARKING_GUI
-QList<SimulatedCard> demoCards(StationController& controller)
-{
-    QList<SimulatedCard> cards;
-    try {
-        auto connection = controller.monitor().connection();
-        if (!connection)
-            return cards;
-        auto rs = connection->query(
-            QStringLiteral("SELECT Codigo, CodInstalacion, Nombre, CODTARJETA FROM ABONADOS ORDER BY Codigo"), {});
-        for (std::size_t row = 0; row < rs->size(); ++row) {
-            const QVariant card = rs->field(QStringLiteral("CODTARJETA"), row);
-            cards.append({toInt32(rs->field(QStringLiteral("Codigo"), row)),
-                          toInt32(rs->field(QStringLiteral("CodInstalacion"), row)),
-                          rs->field(QStringLiteral("Nombre"), row).toString(), card.isNull() ? QString() : toText(card)});
-        }
-    } catch (const std::exception& e) {
-        controller.log().write(QStringLiteral("ERROR en el simulador: ") + QString::fromUtf8(e.what()));
-    }
-    return cards;
-}
-#endif
 
 // What the command line asked for.
 struct CommandLine {
@@ -200,9 +179,10 @@ std::optional<std::vector<ScriptItem>> loadScript(const QString& path)
     return std::get<std::vector<ScriptItem>>(std::move(parsed));
 }
 
-// Where the station keeps its files: [Registro] Carpeta= (log files) and
-// Diario= (writes waiting for the database), [Lectores] Claves= (the
-// readers' keys) of the configuration, beside it by default.
+// Where the station keeps its files: [Registro] Carpeta= (log files),
+// Diario= (writes waiting for the database), [Lectores] Claves= (readers'
+// keys), beside the configuration by default; [Registro] DiasClavesDiario=
+// (days a passage's key stays in DIARIO_APLICADO, 1 to 3650, else 90).
 StationController::Paths stationPaths(const QString& configFile, const QString& programFolder)
 {
     const QString configPath = QFileInfo(configFile).absoluteFilePath();
@@ -211,10 +191,12 @@ StationController::Paths stationPaths(const QString& configFile, const QString& 
     const QString logFolder = ini.value(QStringLiteral("Registro"), QStringLiteral("Carpeta"));
     const QString journalFile = ini.value(QStringLiteral("Registro"), QStringLiteral("Diario"));
     const QString keyFile = ini.value(QStringLiteral("Lectores"), QStringLiteral("Claves"));
+    const auto days = toWhole16(ini.value(QStringLiteral("Registro"), QStringLiteral("DiasClavesDiario")));
     return {configPath, programFolder,
             configFolder.absoluteFilePath(logFolder.isEmpty() ? QStringLiteral("log") : logFolder),
             configFolder.absoluteFilePath(journalFile.isEmpty() ? QStringLiteral("parking.journal") : journalFile),
-            configFolder.absoluteFilePath(keyFile.isEmpty() ? QStringLiteral("claves-lectores") : keyFile)};
+            configFolder.absoluteFilePath(keyFile.isEmpty() ? QStringLiteral("claves-lectores") : keyFile),
+            days && *days >= 1 && *days <= 3650 ? *days : 90};
 }
 
 // SIGTERM or SIGINT (systemd's stop, Ctrl+C) closes the stations as

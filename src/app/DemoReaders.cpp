@@ -4,7 +4,9 @@
 #include "SqliteConnection.h"
 
 #if PARKING_GUI
+#include "FieldValue.h"
 #include "ReaderSimulatorWindow.h"
+#include "StationController.h"
 
 #include <QElapsedTimer>
 #endif
@@ -191,6 +193,28 @@ private:
 };
 
 } // namespace
+
+// The demo's subscribers, for the simulator's lists.
+QList<SimulatedCard> demoCards(StationController& controller)
+{
+    QList<SimulatedCard> cards;
+    try {
+        auto connection = controller.monitor().connection();
+        if (!connection)
+            return cards;
+        auto rs = connection->query(
+            QStringLiteral("SELECT Codigo, CodInstalacion, Nombre, CODTARJETA FROM ABONADOS ORDER BY Codigo"), {});
+        for (std::size_t row = 0; row < rs->size(); ++row) {
+            const QVariant card = rs->field(QStringLiteral("CODTARJETA"), row);
+            cards.append({toInt32(rs->field(QStringLiteral("Codigo"), row)),
+                          toInt32(rs->field(QStringLiteral("CodInstalacion"), row)),
+                          rs->field(QStringLiteral("Nombre"), row).toString(), card.isNull() ? QString() : toText(card)});
+        }
+    } catch (const std::exception& e) {
+        controller.log().write(QStringLiteral("ERROR en el simulador: ") + QString::fromUtf8(e.what()));
+    }
+    return cards;
+}
 
 std::unique_ptr<SimulatedReader> emulatorReader(DemoReaders& readers, int station)
 {

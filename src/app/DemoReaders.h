@@ -6,6 +6,7 @@
 // sc=install at start). The emulator runs as a child process, spoken to
 // over its control lines, so none of it is linked into the controller.
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
@@ -72,6 +73,11 @@ std::unique_ptr<DemoReaders> startDemoReaders(const QString& programFolder, cons
 
 #if PARKING_GUI
 class SimulatedReader;
+struct SimulatedCard;
+class StationController;
+// The demo database's subscribers, for the simulator's lists; none when
+// they cannot be read (said in the event log).
+QList<SimulatedCard> demoCards(StationController& controller);
 // Reader 1 (station 1) or 2 for the demo's simulator window.
 std::unique_ptr<SimulatedReader> emulatorReader(DemoReaders& readers, int station);
 #endif

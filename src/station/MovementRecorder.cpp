@@ -179,6 +179,60 @@ void MovementRecorder::replay(Connection& c, const WriteJournal::Entry& e)
     }
 }
 
+namespace {
+
+// One batch of keys older than a date, in each server's words for "at most
+// N rows".
+QString pruneStatement(Dialect dialect)
+{
+    const QString older = QStringLiteral("FECHA < TO_DATE(?, 'YYYY-MM-DD HH24:MI:SS')");
+    const QString batch = QString::number(MovementRecorder::UnitKeyBatch);
+    switch (dialect) {
+    case Dialect::Oracle:
+        return QStringLiteral("DELETE FROM DIARIO_APLICADO WHERE %1 AND ROWNUM <= %2").arg(older, batch);
+    case Dialect::Embedded:
+    case Dialect::PostgreSQL:
+        return QStringLiteral("DELETE FROM DIARIO_APLICADO WHERE UNIDAD IN (SELECT UNIDAD FROM DIARIO_APLICADO WHERE %1 "
+                              "LIMIT %2)").arg(older, batch);
+    case Dialect::Other:
+        break;
+    }
+    return QStringLiteral("DELETE FROM DIARIO_APLICADO WHERE UNIDAD IN (SELECT UNIDAD FROM DIARIO_APLICADO WHERE %1 "
+                          "FETCH FIRST %2 ROWS ONLY)").arg(older, batch);
+}
+
+} // namespace
+
+void MovementRecorder::pruneUnitKeys(int days)
+{
+    const QDateTime now = clock_.now();
+    if (nextPrune_.isValid() && now < nextPrune_)
+        return;
+    try {
+        const auto connection = database_.connection();
+        Connection& c = *connection;
+        if (!unitsRecorded(c))
+            return;
+        const QString before = now.addDays(-days).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        const auto count = [&] {
+            return toDouble(c.query(QStringLiteral("SELECT COUNT(*) N FROM DIARIO_APLICADO WHERE FECHA < "
+                                                   "TO_DATE(?, 'YYYY-MM-DD HH24:MI:SS')"),
+                                    {before})
+                                ->field(QStringLiteral("N")));
+        };
+        c.run(pruneStatement(c.dialect()), {before});
+        // Another batch at the next probe while old keys are left.
+        nextPrune_ = count() > 0 ? QDateTime() : now.addSecs(3600);
+        pruneFailing_ = false;
+    } catch (const std::exception& e) {
+        if (!pruneFailing_)
+            log_(QStringLiteral("DIARIO: no se pueden borrar las claves antiguas de DIARIO_APLICADO: ") +
+                 QString::fromUtf8(e.what()));
+        pruneFailing_ = true;
+        nextPrune_ = now.addSecs(3600);
+    }
+}
+
 bool MovementRecorder::unitsRecorded(Connection& c)
 {
     if (unitsTable_)

@@ -36,6 +36,13 @@ public:
     // Replays what waits in the journal, oldest first, until one fails.
     // True when the journal is empty afterwards.
     bool drain();
+
+    // Deletes at most one batch of passage keys older than `days` from
+    // DIARIO_APLICADO, at most once an hour until none is left that old.
+    // A database that refuses is told once in the log and asked again an
+    // hour later; nothing is thrown.
+    void pruneUnitKeys(int days);
+    static constexpr int UnitKeyBatch = 500;
     bool pending() const { return !journal_.empty(); }
 
 private:
@@ -62,6 +69,8 @@ private:
     std::function<void(const QString&)> log_;
     bool drainFailing_ = false;
     std::optional<bool> unitsTable_;
+    QDateTime nextPrune_;
+    bool pruneFailing_ = false;
 };
 
 } // namespace parking

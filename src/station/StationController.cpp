@@ -39,6 +39,9 @@ StationController::StationController(Settings& settings, const Clock& workstatio
     monitor_.setAfterProbe([this] {
         if (site_.connected() && site_.recorder().pending())
             site_.recorder().drain();
+        // Off the passage path: old keys go in small batches, after a probe.
+        if (site_.connected())
+            site_.recorder().pruneUnitKeys(paths_.unitKeyDays);
     });
 }
 

@@ -40,6 +40,7 @@ public:
         QString logFolder;   // empty: no log file
         QString journalFile; // writes waiting for the database
         QString keyFile = {}; // the readers' Secure Channel keys
+        int unitKeyDays = 90; // how long DIARIO_APLICADO keeps a passage's key
     };
 
     StationController(Settings& settings, const Clock& workstationClock, ConnectionFactory factory, Paths paths,

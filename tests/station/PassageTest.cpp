@@ -286,6 +286,34 @@ TEST_F(Passage, WritesWhoseAnswerIsLostAreNotWrittenTwice)
     EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM DIARIO_APLICADO")).toInt(), 2);
 }
 
+TEST_F(Passage, OldPassageKeysGoInBatchesAfterProbes)
+{
+    // 1,200 keys from last year and one from yesterday.
+    db.exec(QStringLiteral("BEGIN"));
+    for (int i = 0; i < 1200; ++i)
+        db.exec(QStringLiteral("INSERT INTO DIARIO_APLICADO (UNIDAD, FECHA) VALUES ('old%1', '2025-03-01 10:00:00')").arg(i));
+    db.exec(QStringLiteral("INSERT INTO DIARIO_APLICADO (UNIDAD, FECHA) VALUES ('new', '2026-03-03 10:00:00')"));
+    db.exec(QStringLiteral("COMMIT"));
+    const auto keys = [this] { return db.scalar(QStringLiteral("SELECT count(*) FROM DIARIO_APLICADO")).toInt(); };
+    controller->monitor().probe();
+    EXPECT_EQ(keys(), 701);
+    controller->monitor().probe();
+    controller->monitor().probe();
+    EXPECT_EQ(keys(), 1);
+    EXPECT_EQ(db.scalar(QStringLiteral("SELECT UNIDAD FROM DIARIO_APLICADO")).toString(), QStringLiteral("new"));
+
+    // A database that refuses is told once, and the stations go on.
+    faults->failSql = [](const QString& sql) { return sql.startsWith(QLatin1String("DELETE FROM DIARIO_APLICADO")); };
+    setClocks(QDateTime(QDate(2026, 6, 10), QTime(12, 0)));
+    controller->monitor().probe();
+    setClocks(QDateTime(QDate(2026, 6, 10), QTime(14, 0)));
+    controller->monitor().probe();
+    EXPECT_EQ(takeTrace().filter(QStringLiteral("DIARIO: no se pueden borrar las claves antiguas")).size(), 1);
+    faults->failSql = nullptr;
+    entrance();
+    EXPECT_EQ(rows(), 1);
+}
+
 TEST_F(Passage, GrantedEntranceWhoseWritesFailStillGoesIn)
 {
     faults->failSql = [](const QString& sql) {
