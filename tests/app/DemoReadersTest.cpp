@@ -18,15 +18,6 @@ using namespace parking::test;
 
 namespace {
 
-QProcessEnvironment demoEnvironment(const QString& home)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("HOME"), home);
-    env.remove(QStringLiteral("XDG_DATA_HOME"));
-    return env;
-}
-
 // The process ids of a process's children.
 QStringList childrenOf(qint64 pid)
 {
@@ -65,7 +56,7 @@ TEST(DemoReaders, TheDemoSpeaksOsdpToTheEmulatorProgramAndEndsItWithItself)
 {
     QTemporaryDir home;
     QProcess p;
-    p.setProcessEnvironment(demoEnvironment(home.path()));
+    p.setProcessEnvironment(stationEnvironment(home.path()));
     p.start(QStringLiteral(PARKING_STATION_BINARY), {QStringLiteral("--demo"), QStringLiteral("--trace")});
     QString seen;
     ASSERT_TRUE(waitForLine(p, seen, QStringLiteral("> port 1 |osdp:/dev/pts/"))) << seen.toStdString();
@@ -88,7 +79,7 @@ TEST(DemoReaders, WithoutTheEmulatorProgramTheDemoDrivesItsReadersDirectly)
     QTemporaryDir home;
     const QString lonely = QDir(home.path()).filePath(QStringLiteral("parking-station"));
     ASSERT_TRUE(QFile::copy(QStringLiteral(PARKING_STATION_BINARY), lonely));
-    QProcessEnvironment env = demoEnvironment(home.path());
+    QProcessEnvironment env = stationEnvironment(home.path());
     env.insert(QStringLiteral("PATH"), home.path());
     QProcess p;
     p.setProcessEnvironment(env);

@@ -37,15 +37,6 @@ void compareWithRecording(const QString& name, const QString& out)
     EXPECT_EQ(out, QString::fromUtf8(file.readAll())) << name.toStdString();
 }
 
-QProcessEnvironment demoEnvironment(const QString& home)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("HOME"), home);
-    env.remove(QStringLiteral("XDG_DATA_HOME"));
-    return env;
-}
-
 class GoldenTrace : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(GoldenTrace, SameOutputAsRecorded)
@@ -64,7 +55,7 @@ TEST(GoldenTraceLocked, SameOutputAsRecorded)
 {
     QTemporaryDir home;
     QProcess p;
-    p.setProcessEnvironment(demoEnvironment(home.path()));
+    p.setProcessEnvironment(stationEnvironment(home.path()));
     p.start(QStringLiteral(PARKING_STATION_BINARY), demoArgs(QStringLiteral("locked")));
     QString seen;
     ASSERT_TRUE(waitForLine(p, seen, QStringLiteral("> plazas"))) << seen.toStdString();

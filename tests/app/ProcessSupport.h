@@ -15,16 +15,23 @@ struct StationRun {
     QString out;
 };
 
-inline StationRun runStation(const QStringList& args, int waitMs = 20000, const QString& home = {})
+// The program's environment: no screen, and `home` (if given) as its home,
+// where the demo keeps its site.
+inline QProcessEnvironment stationEnvironment(const QString& home = {})
 {
-    QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     if (!home.isEmpty()) {
         env.insert(QStringLiteral("HOME"), home);
         env.remove(QStringLiteral("XDG_DATA_HOME"));
     }
-    p.setProcessEnvironment(env);
+    return env;
+}
+
+inline StationRun runStation(const QStringList& args, int waitMs = 20000, const QString& home = {})
+{
+    QProcess p;
+    p.setProcessEnvironment(stationEnvironment(home));
     p.start(QStringLiteral(PARKING_STATION_BINARY), args);
     EXPECT_TRUE(p.waitForStarted());
     if (!p.waitForFinished(waitMs)) {
