@@ -37,6 +37,10 @@ public:
     // True when the journal is empty afterwards.
     bool drain();
 
+    // Whether the database keeps passage keys (DIARIO_APLICADO), asked of
+    // its catalogue once; a database fault goes up.
+    void lookForUnitsTable() { unitsRecorded(*database_.connection()); }
+
     // Deletes at most one batch of passage keys older than `days` from
     // DIARIO_APLICADO, at most once an hour until none is left that old.
     // A database that refuses is told once in the log and asked again an

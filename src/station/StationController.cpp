@@ -99,6 +99,8 @@ StationController::StartUp StationController::start()
 
 StationController::StartUp StationController::bringIntoService()
 {
+    // Asked now, so that no passage waits for the catalogue.
+    site_.recorder().lookForUnitsTable();
     const Parameters code{qlonglong(site_.installation())};
     site_.setReaderRow(site_.connection()->query(QStringLiteral("SELECT * FROM Lector WHERE CodInstalacion = ?"), code));
     const Recordset& readerRow = *site_.readerRow();
