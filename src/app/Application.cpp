@@ -27,6 +27,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <csignal>
@@ -34,15 +35,22 @@
 #include <memory>
 #include <optional>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace parking {
 
 namespace {
 
-volatile std::sig_atomic_t stopRequested = 0;
+// A stop signal writes a byte here; the event loop reads it (no timer
+// wakes the program to look for a flag).
+int stopPipe[2] = {-1, -1};
 
 extern "C" void onStopSignal(int)
 {
-    stopRequested = 1;
+    const char byte = 1;
+    if (stopPipe[1] >= 0)
+        (void)!::write(stopPipe[1], &byte, 1);
 }
 
 // One ordered stream on standard output: event-log lines and "> " trace lines.
@@ -200,17 +208,19 @@ StationController::Paths stationPaths(const QString& configFile, const QString& 
 }
 
 // SIGTERM or SIGINT (systemd's stop, Ctrl+C) closes the stations as
-// "Salir" does, from the event loop: the handler only sets a flag.
-std::unique_ptr<QTimer> watchForStop(StationController& controller)
+// "Salir" does, from the event loop: the handler only writes to a pipe.
+std::unique_ptr<QSocketNotifier> watchForStop(StationController& controller)
 {
-    auto timer = std::make_unique<QTimer>();
-    timer->setInterval(100);
-    QObject::connect(timer.get(), &QTimer::timeout, [&controller] {
-        if (stopRequested)
-            controller.close();
+    if (stopPipe[0] < 0)
+        return nullptr;
+    auto notifier = std::make_unique<QSocketNotifier>(stopPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, [&controller] {
+        char bytes[16];
+        while (::read(stopPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        controller.close();
     });
-    timer->start();
-    return timer;
+    return notifier;
 }
 
 #if PARKING_GUI
@@ -236,9 +246,14 @@ std::unique_ptr<ReaderSimulatorWindow> showSimulator(StationController& controll
 int runStations(const CommandLine& options, Clocks& clocks, const StationController::Paths& paths,
                 std::vector<ScriptItem> script, DemoReaders* demoReaders)
 {
-    // A stop asked for during start-up is carried out once the stations run.
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
+    // A stop asked for during start-up is carried out once the stations run
+    // (its byte waits in the pipe).
+    // Without a pipe (no descriptor left) the signals keep their default:
+    // they end the program.
+    if (stopPipe[0] >= 0 || ::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        std::signal(SIGINT, onStopSignal);
+        std::signal(SIGTERM, onStopSignal);
+    }
     // The clocks outlive the controller, and with it the database's worker
     // thread, which reads the server clock.
     QtTimers timers;
