@@ -20,15 +20,12 @@ int MemoryRecordset::columnIndex(const QString& name) const
 
 QVariant MemoryRecordset::field(const QString& name, std::size_t row) const
 {
-    const int column = columnIndex(name);
-    // The words the program has always logged for a read past the rows.
-    if (row >= rows_.size())
-        throw DatabaseError(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
-    return rows_[row][static_cast<std::size_t>(column)];
+    return at(row, static_cast<std::size_t>(columnIndex(name)));
 }
 
 QVariant MemoryRecordset::at(std::size_t row, std::size_t column) const
 {
+    // The words the program has always logged for a read past the rows.
     if (row >= rows_.size())
         throw DatabaseError(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
     if (column >= rows_[row].size())

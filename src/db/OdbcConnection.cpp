@@ -9,7 +9,6 @@
 #include "OracleDialect.h"
 
 #include <QDateTime>
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <sql.h>

@@ -63,8 +63,8 @@ struct AccessFacts {
 AccessFacts loadAccessFacts(Connection& connection, std::int32_t subscriber, std::int32_t installation,
                             std::int32_t siteInstallation);
 
-// The statement and its parameters, for tests that check what a server is
-// sent.
+// The one statement, as the server is sent it (values as "?"), for the
+// tests that check it.
 QString accessFactsStatement();
 
 } // namespace parking
