@@ -6,6 +6,7 @@
 #include "DemoSite.h"
 #include "TestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -85,6 +87,16 @@ protected:
         station = std::make_unique<RunningStation>(section(port), TwoReads);
         ASSERT_TRUE(station->waitFor(QStringLiteral("ESTADO: página de estado en http://127.0.0.1:"))) << station->out().toStdString();
         ASSERT_TRUE(station->waitFor(QStringLiteral("> grid"), 2)) << station->out().toStdString();
+        // The trace line comes just before the board takes the row; the page
+        // is read from another thread, so wait until it shows both passages.
+        QDeadlineTimer deadline(10000);
+        while (!deadline.hasExpired()) {
+            const QJsonObject s = QJsonDocument::fromJson(get(port, "/api/status").body).object();
+            const QJsonObject passages = s[QStringLiteral("stations")].toArray()[0].toObject()[QStringLiteral("passages")].toObject();
+            if (s[QStringLiteral("grid")].toArray().size() == 2 && passages[QStringLiteral("unknown_subscriber")].toInt() == 1)
+                break;
+            QThread::msleep(20);
+        }
     }
     quint16 port = 0;
     std::unique_ptr<RunningStation> station;
