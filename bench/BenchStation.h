@@ -3,7 +3,9 @@
 // in, and a configuration for the station on the benchmark's database.
 #include "AccessDecision.h"
 #include "Clock.h"
+#include "Configuration.h"
 #include "LargeSite.h"
+#include "SiteConfig.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,10 +30,18 @@ inline std::vector<std::int32_t> grantedSubscribers(Connection& c, const Clock& 
 // Rivalto.ini in `folder` for a station of installation 1 on `sid`.
 inline QString writeStationConfig(const QString& folder, const QString& sid)
 {
-    const QString config = QDir(folder).filePath(QStringLiteral("Rivalto.ini"));
-    QFile ini(config);
-    ini.open(QIODevice::WriteOnly);
-    ini.write("[Conexion]\nSID=" + sid.toUtf8() + "\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=1\n");
+    return test::writeSiteConfig(folder, sid, Installation);
+}
+
+// The station's configuration from `configFile`: the journal in `folder`,
+// no log file, the readers' keys in `keyFile` when given.
+inline Configuration benchConfiguration(const QString& configFile, const QString& folder, const QString& keyFile = {})
+{
+    Configuration config = loadConfiguration(configFile);
+    config.logFolder.clear();
+    config.journalFile = QDir(folder).filePath(QStringLiteral("journal"));
+    if (!keyFile.isEmpty())
+        config.readerKeyFile = keyFile;
     return config;
 }
 

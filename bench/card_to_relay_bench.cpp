@@ -6,6 +6,7 @@
 // would take on a wire at the given speed.
 //
 //   build-bench/bin/card_to_relay_bench [PASSAGES] [BAUD...]
+#include "BenchStation.h"
 #include "DemoSite.h"
 #include "EmulatorHost.h"
 #include "ReaderKeyFile.h"
@@ -99,11 +100,10 @@ int runAt(int baud, int passages)
                       .arg(baud));
     }
     QtTimers timers;
-    Settings settings;
     StationController controller(
-        settings, workstation,
+        bench::benchConfiguration(site.configPath, dir.path(), keyFile), workstation,
         [&](const QString&) -> std::shared_ptr<Connection> { return std::make_shared<SqliteConnection>(server, dir.path()); },
-        {site.configPath, dir.path(), QString(), QDir(dir.path()).filePath(QStringLiteral("journal")), keyFile}, timers);
+        timers);
     controller.setTraceSink([&](const QString& line) {
         if (line.startsWith(QLatin1String("msId")))
             decidedFrom = Clock::now();

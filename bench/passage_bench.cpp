@@ -102,12 +102,9 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     const QString config = writeStationConfig(dir.path(), sid);
 
-    Settings settings;
     QtTimers timers;
-    StationController station(settings, workstation,
-                              [&](const QString&) -> std::shared_ptr<Connection> { return makeConnection(); },
-                              {config, dir.path(), QString(), QDir(dir.path()).filePath(QStringLiteral("journal"))},
-                              timers);
+    StationController station(benchConfiguration(config, dir.path()), workstation,
+                              [&](const QString&) -> std::shared_ptr<Connection> { return makeConnection(); }, timers);
     std::chrono::steady_clock::time_point relayAt;
     station.setTraceSink([&](const QString& line) {
         if (line.startsWith(QLatin1String("> relay")))

@@ -125,14 +125,11 @@ int main(int argc, char** argv)
 
     QTemporaryDir dir;
     const QString config = writeStationConfig(dir.path(), QStringLiteral("sqlite:") + path);
-    Settings settings;
     QtTimers timers;
-    StationController station(settings, workstation,
-                              [&](const QString&) -> std::shared_ptr<Connection> {
-                                  return std::make_shared<SqliteConnection>(server, QString());
-                              },
-                              {config, dir.path(), QString(), QDir(dir.path()).filePath(QStringLiteral("journal"))},
-                              timers);
+    StationController station(
+        benchConfiguration(config, dir.path()), workstation,
+        [&](const QString&) -> std::shared_ptr<Connection> { return std::make_shared<SqliteConnection>(server, QString()); },
+        timers);
     Steady::time_point relayAt;
     station.setTraceSink([&](const QString& line) {
         if (line.startsWith(QLatin1String("> relay")))

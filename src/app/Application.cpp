@@ -7,14 +7,12 @@
 #include "DemoSite.h"
 #include "ReaderCheck.h"
 #include "FieldValue.h"
-#include "IniFile.h"
 #include "ScriptPlayer.h"
 #include "Service.h"
-#include "Settings.h"
+#include "Configuration.h"
 #include "SqliteConnection.h"
 #include "StationController.h"
 #include "Timer.h"
-#include "WholeNumber.h"
 
 #if PARKING_GUI
 #include "OperatorWindow.h"
@@ -24,9 +22,7 @@
 #endif
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -187,26 +183,6 @@ std::optional<std::vector<ScriptItem>> loadScript(const QString& path)
     return std::get<std::vector<ScriptItem>>(std::move(parsed));
 }
 
-// Where the station keeps its files: [Registro] Carpeta= (log files),
-// Diario= (writes waiting for the database), [Lectores] Claves= (readers'
-// keys), beside the configuration by default; [Registro] DiasClavesDiario=
-// (days a passage's key stays in DIARIO_APLICADO, 1 to 3650, else 90).
-StationController::Paths stationPaths(const QString& configFile, const QString& programFolder)
-{
-    const QString configPath = QFileInfo(configFile).absoluteFilePath();
-    const QDir configFolder = QFileInfo(configPath).absoluteDir();
-    const IniFile ini = IniFile::load(configPath);
-    const QString logFolder = ini.value(QStringLiteral("Registro"), QStringLiteral("Carpeta"));
-    const QString journalFile = ini.value(QStringLiteral("Registro"), QStringLiteral("Diario"));
-    const QString keyFile = ini.value(QStringLiteral("Lectores"), QStringLiteral("Claves"));
-    const auto days = toWhole16(ini.value(QStringLiteral("Registro"), QStringLiteral("DiasClavesDiario")));
-    return {configPath, programFolder,
-            configFolder.absoluteFilePath(logFolder.isEmpty() ? QStringLiteral("log") : logFolder),
-            configFolder.absoluteFilePath(journalFile.isEmpty() ? QStringLiteral("parking.journal") : journalFile),
-            configFolder.absoluteFilePath(keyFile.isEmpty() ? QStringLiteral("claves-lectores") : keyFile),
-            days && *days >= 1 && *days <= 3650 ? *days : 90};
-}
-
 // SIGTERM or SIGINT (systemd's stop, Ctrl+C) closes the stations as
 // "Salir" does, from the event loop: the handler only writes to a pipe.
 std::unique_ptr<QSocketNotifier> watchForStop(StationController& controller)
@@ -243,7 +219,7 @@ std::unique_ptr<ReaderSimulatorWindow> showSimulator(StationController& controll
 
 // Runs the stations until they close; the program's exit status.
 // `demoReaders`: the demo's emulated readers, if any.
-int runStations(const CommandLine& options, Clocks& clocks, const StationController::Paths& paths,
+int runStations(const CommandLine& options, Clocks& clocks, const Configuration& config,
                 std::vector<ScriptItem> script, DemoReaders* demoReaders)
 {
     // A stop asked for during start-up is carried out once the stations run
@@ -257,10 +233,8 @@ int runStations(const CommandLine& options, Clocks& clocks, const StationControl
     // The clocks outlive the controller, and with it the database's worker
     // thread, which reads the server clock.
     QtTimers timers;
-    Settings settings;
-    StationController controller(settings, clocks.workstation,
-                                 makeConnectionFactory(clocks.server, QFileInfo(paths.configFile).absolutePath()), paths,
-                                 timers);
+    StationController controller(config, clocks.workstation,
+                                 makeConnectionFactory(clocks.server, config.database.configFolder), timers);
     if (options.headless || options.trace)
         controller.setTraceSink(writeLine);
 #if PARKING_GUI
@@ -279,7 +253,7 @@ int runStations(const CommandLine& options, Clocks& clocks, const StationControl
     if (started == StationController::StartUp::Fatal || started == StationController::StartUp::WindowClosed)
         return 1;
 
-    const auto statusPage = startStatusPage(controller, paths.configFile);
+    const auto statusPage = startStatusPage(controller, config.status);
     ServiceNotifier service;
     service.ready();
 
@@ -373,7 +347,7 @@ int runApplication(int argc, char** argv)
         const int seconds = qEnvironmentVariableIsSet("PARKING_READER_CHECK_SECONDS")
                                 ? qEnvironmentVariableIntValue("PARKING_READER_CHECK_SECONDS")
                                 : 30;
-        return readerCheck(options, stationPaths(configPath, programFolder).keyFile, std::chrono::seconds(seconds));
+        return readerCheck(options, loadConfiguration(configPath).readerKeyFile, std::chrono::seconds(seconds));
     }
     std::unique_ptr<DemoReaders> demoReaders;
     if (options.demo) {
@@ -390,7 +364,7 @@ int runApplication(int argc, char** argv)
             return 1;
         }
     }
-    return runStations(options, clocks, stationPaths(configPath, programFolder), std::move(*script), demoReaders.get());
+    return runStations(options, clocks, loadConfiguration(configPath), std::move(*script), demoReaders.get());
 }
 
 } // namespace parking

@@ -8,9 +8,9 @@
 
 namespace parking {
 
-std::unique_ptr<StatusServer> startStatusPage(StationController& controller, const QString& configPath)
+std::unique_ptr<StatusServer> startStatusPage(StationController& controller, const StatusSettings& settings)
 {
-    const auto config = StatusServer::fromConfig(IniFile::load(configPath));
+    const auto config = StatusServer::fromConfig(settings);
     if (std::holds_alternative<StatusServer::Off>(config))
         return nullptr;
     if (const auto* fault = std::get_if<QString>(&config)) {

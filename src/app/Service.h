@@ -13,7 +13,7 @@ namespace parking {
 
 // Starts the status page the configuration asks for; null when it asks for
 // none or it cannot start (the event log says why).
-std::unique_ptr<StatusServer> startStatusPage(StationController& controller, const QString& configPath);
+std::unique_ptr<StatusServer> startStatusPage(StationController& controller, const StatusSettings& settings);
 
 // sd_notify: READY=1 once, then WATCHDOG=1 from the event loop at half the
 // unit's watchdog interval, so a program whose loop hangs is restarted.

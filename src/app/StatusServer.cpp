@@ -170,10 +170,9 @@ private:
     const QByteArray key_;
 };
 
-std::variant<StatusServer::Off, StatusServer::Options, QString> StatusServer::fromConfig(const IniFile& ini)
+std::variant<StatusServer::Off, StatusServer::Options, QString> StatusServer::fromConfig(const StatusSettings& settings)
 {
-    const QString section = QStringLiteral("Estado");
-    const QString portText = ini.value(section, QStringLiteral("Puerto"));
+    const QString& portText = settings.port;
     if (portText.isEmpty())
         return Off{};
     bool ok = false;
@@ -185,11 +184,11 @@ std::variant<StatusServer::Off, StatusServer::Options, QString> StatusServer::fr
         return Off{};
     Options options;
     options.port = static_cast<quint16>(port);
-    const QString address = ini.value(section, QStringLiteral("Direccion"));
+    const QString& address = settings.address;
     options.address = QHostAddress(address.isEmpty() ? QStringLiteral("127.0.0.1") : address);
     if (options.address.isNull())
         return QStringLiteral("[Estado] Direccion no válida: |%1|").arg(address);
-    options.key = ini.value(section, QStringLiteral("Clave")).toUtf8();
+    options.key = settings.key.toUtf8();
     if (!options.address.isLoopback() && options.key.isEmpty())
         return QStringLiteral("[Estado] Direccion=%1 no es local y falta [Estado] Clave").arg(options.address.toString());
     return options;

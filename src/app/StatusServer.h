@@ -9,7 +9,7 @@
 // key set, every request needs it. Requests are small GETs: anything
 // larger than RequestLimit is refused, as are more than MaxConnections at
 // once and connections idle for longer than IdleLimit.
-#include "IniFile.h"
+#include "Configuration.h"
 #include "StatusBoard.h"
 
 #include <QByteArray>
@@ -35,7 +35,7 @@ public:
     };
     struct Off {};
     // The [Estado] section: Off, the options, or why it cannot start.
-    static std::variant<Off, Options, QString> fromConfig(const IniFile& ini);
+    static std::variant<Off, Options, QString> fromConfig(const StatusSettings& settings);
 
     explicit StatusServer(const StatusBoard& board);
     ~StatusServer();

@@ -3,8 +3,6 @@
 #include "ConnectionString.h"
 #include "DatabaseError.h"
 
-#include <QFileInfo>
-
 
 namespace parking {
 
@@ -43,21 +41,13 @@ void Database::waitFor(const std::function<void()>& work, std::chrono::seconds l
     }
 }
 
-bool Database::connect(Settings& settings, const QString& configPath,
-                               const QString& programFolder)
+bool Database::connect(const DatabaseSettings& settings)
 {
-    if (auto error = LoadSettings(settings, configPath, programFolder)) {
-        ui_.showFatal(error->message, QStringLiteral("Error"));
-        return false;
-    }
-    settings.BaseDatos = QStringLiteral("SQL");
-    settings.ServidorBD = QStringLiteral("ODBC.DLL");
-    if (settings.SidBD.trimmed().isEmpty()) {
+    if (settings.dataSource.trimmed().isEmpty()) {
         ui_.showFatal(QStringLiteral("Hay que definir SID dentro de [Conexion]"), ApplicationTitle);
         return false;
     }
-    const QString credentialsFile =
-        credentialsPath(settings.Credenciales, QFileInfo(configPath).absolutePath());
+    const QString credentialsFile = credentialsPath(settings.credentialsFile, settings.configFolder);
     if (!credentialsFile.isEmpty()) {
         auto loaded = loadCredentials(credentialsFile);
         if (const auto* fault = std::get_if<QString>(&loaded)) {
@@ -67,7 +57,7 @@ bool Database::connect(Settings& settings, const QString& configPath,
         }
         credentials_ = std::get<Credentials>(std::move(loaded));
     }
-    connectionString_ = buildConnectionString(settings.SidBD.text());
+    connectionString_ = buildConnectionString(settings.dataSource);
     connection_ = factory_(connectionString_);
     auto connection = connection_;
     // No window is up yet during start-up: the wait blocks, and no timer or

@@ -15,7 +15,7 @@
 #include "Connection.h"
 #include "ConnectionUi.h"
 #include "DatabaseWorker.h"
-#include "Settings.h"
+#include "Configuration.h"
 
 #include <QSet>
 #include <QString>
@@ -43,10 +43,9 @@ public:
     // A probe that has not come back by then counts as failed.
     static constexpr std::chrono::seconds ProbeLimit{10};
 
-    // Loads the settings from `configPath`, builds the connection string and
-    // opens the connection. False when the program has to end: the reason was
-    // shown through ConnectionUi::showFatal.
-    bool connect(Settings& settings, const QString& configPath, const QString& programFolder);
+    // Builds the connection string and opens the connection. False when the
+    // program has to end: the reason was shown through ConnectionUi::showFatal.
+    bool connect(const DatabaseSettings& settings);
 
     // Probes the connection and, while it fails, reconnects until it works.
     // A call made while a probe is running (a timer tick handled during the

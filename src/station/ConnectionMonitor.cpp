@@ -11,9 +11,9 @@ ConnectionMonitor::ConnectionMonitor(ConnectionFactory factory, EventLog& log, T
 {
 }
 
-bool ConnectionMonitor::connect(Settings& settings, const QString& configPath, const QString& programFolder)
+bool ConnectionMonitor::connect(const DatabaseSettings& settings)
 {
-    return database_.connect(settings, configPath, programFolder);
+    return database_.connect(settings);
 }
 
 void ConnectionMonitor::probe()

@@ -31,7 +31,7 @@ public:
     // Called after every probe that found the database answering.
     void setAfterProbe(std::function<void()> afterProbe) { afterProbe_ = std::move(afterProbe); }
 
-    bool connect(Settings& settings, const QString& configPath, const QString& programFolder);
+    bool connect(const DatabaseSettings& settings);
     void startProbing() { probeTimer_->start(); }
     void stopProbing() { probeTimer_->stop(); }
     bool probeTimerActive() const { return probeTimer_->isActive(); }

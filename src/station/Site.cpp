@@ -5,9 +5,9 @@
 
 namespace parking {
 
-Site::Site(EventLog& log, ConnectionMonitor& monitor, const Clock& clock, const Settings& settings,
+Site::Site(EventLog& log, ConnectionMonitor& monitor, const Clock& clock, std::int16_t installation,
            StatusBoard& status, StationView& outputs)
-    : log_(log), monitor_(monitor), clock_(clock), settings_(settings), status_(status), outputs_(outputs)
+    : log_(log), monitor_(monitor), clock_(clock), installation_(installation), status_(status), outputs_(outputs)
 {
 }
 

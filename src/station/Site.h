@@ -13,7 +13,6 @@
 #include "EventLog.h"
 #include "FixedText.h"
 #include "MovementRecorder.h"
-#include "Settings.h"
 #include "StationView.h"
 #include "StatusBoard.h"
 
@@ -28,8 +27,8 @@ public:
     static constexpr qsizetype MessageWidth = 32;
     static constexpr qsizetype NameWidth = 40;
 
-    // `settings` are read when used: start-up loads them.
-    Site(EventLog& log, ConnectionMonitor& monitor, const Clock& clock, const Settings& settings, StatusBoard& status,
+    // `installation`: the code of the installation this program serves.
+    Site(EventLog& log, ConnectionMonitor& monitor, const Clock& clock, std::int16_t installation, StatusBoard& status,
          StationView& outputs);
 
     // Where what the stations show goes (the trace, the window).
@@ -38,7 +37,7 @@ public:
     // What the status page shows; the stations keep it current.
     StatusBoard& status() { return status_; }
     const Clock& clock() const { return clock_; }
-    std::int16_t installation() const { return settings_.Instalacion; }
+    std::int16_t installation() const { return installation_; }
 
     // The connection for one handler's work. Throws DatabaseError when
     // there is none.
@@ -79,7 +78,7 @@ private:
     EventLog& log_;
     ConnectionMonitor& monitor_;
     const Clock& clock_;
-    const Settings& settings_;
+    const std::int16_t installation_;
     StatusBoard& status_;
     StationView& outputs_;
     std::unique_ptr<MovementRecorder> recorder_;

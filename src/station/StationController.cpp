@@ -20,17 +20,16 @@ QString textOrEmpty(const QVariant& value)
 
 } // namespace
 
-StationController::StationController(Settings& settings, const Clock& workstationClock, ConnectionFactory factory,
-                                     Paths paths, TimerSource& timers, QObject* parent)
+StationController::StationController(Configuration config, const Clock& workstationClock, ConnectionFactory factory,
+                                     TimerSource& timers, QObject* parent)
     : QObject(parent),
-      settings_(settings),
-      paths_(std::move(paths)),
-      log_(paths_.logFolder, workstationClock, outputs_),
+      config_(std::move(config)),
+      log_(config_.logFolder, workstationClock, outputs_),
       status_(workstationClock, QCoreApplication::applicationVersion()),
-      journal_(paths_.journalFile, [this](std::size_t pending) { status_.setJournalPending(pending); }),
+      journal_(config_.journalFile, [this](std::size_t pending) { status_.setJournalPending(pending); }),
       monitor_(std::move(factory), log_, timers, outputs_),
-      site_(log_, monitor_, workstationClock, settings_, status_, outputs_),
-      hub_(paths_.keyFile),
+      site_(log_, monitor_, workstationClock, config_.installation, status_, outputs_),
+      hub_(config_.readerKeyFile),
       stations_{std::make_unique<Station>(1, site_, timers, &hub_), std::make_unique<Station>(2, site_, timers, &hub_)}
 {
     monitor_.setStatus(&status_);
@@ -41,7 +40,7 @@ StationController::StationController(Settings& settings, const Clock& workstatio
             site_.recorder().drain();
         // Off the passage path: old keys go in small batches, after a probe.
         if (site_.connected())
-            site_.recorder().pruneUnitKeys(paths_.unitKeyDays);
+            site_.recorder().pruneUnitKeys(config_.unitKeyDays);
     });
 }
 
@@ -79,7 +78,11 @@ StationController::StartUp StationController::start()
     for (auto& s : stations_)
         s->resetLights();
 
-    if (!monitor_.connect(settings_, paths_.configFile, paths_.programFolder))
+    if (!config_.fault.isEmpty()) {
+        monitor_.showFatal(config_.fault, QStringLiteral("Error"));
+        return StartUp::Fatal;
+    }
+    if (!monitor_.connect(config_.database))
         return StartUp::Fatal;
     status_.setDatabaseConnected(true);
     journal_.load();

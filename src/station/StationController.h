@@ -8,7 +8,7 @@
 // shows goes to a StationView.
 #include "ConnectionMonitor.h"
 #include "EventLog.h"
-#include "Settings.h"
+#include "Configuration.h"
 #include "Site.h"
 #include "Station.h"
 #include "StationView.h"
@@ -34,16 +34,8 @@ public:
         Fatal         // no configuration or no database: the program must end
     };
 
-    struct Paths {
-        QString configFile;
-        QString programFolder;
-        QString logFolder;   // empty: no log file
-        QString journalFile; // writes waiting for the database
-        QString keyFile = {}; // the readers' Secure Channel keys
-        int unitKeyDays = 90; // how long DIARIO_APLICADO keeps a passage's key
-    };
-
-    StationController(Settings& settings, const Clock& workstationClock, ConnectionFactory factory, Paths paths,
+    // `config`: what the configuration file says; a fault in it ends start().
+    StationController(Configuration config, const Clock& workstationClock, ConnectionFactory factory,
                       TimerSource& timers, QObject* parent = nullptr);
     ~StationController() override;
 
@@ -90,8 +82,7 @@ private:
     StartUp bringIntoService();
     void closeOnMissingRow(const QString& table);
 
-    Settings& settings_;
-    Paths paths_;
+    const Configuration config_;
     StationOutputs outputs_;
     std::unique_ptr<TraceView> trace_;
     StationView* view_ = nullptr;

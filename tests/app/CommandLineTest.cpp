@@ -1,4 +1,5 @@
 // The program as an operator or a tool runs it: exit status and messages.
+#include "SiteConfig.h"
 #include "QtPrinters.h"
 #include "ProcessSupport.h"
 #include "DemoSite.h"
@@ -57,9 +58,7 @@ struct Site {
         db.exec(QStringLiteral("INSERT INTO Lector VALUES (3, 2, 'sim:in', 'sim:out', 'BIENVENIDO', 'TARJETA NO VALIDA', "
                                "'FUERA DE HORARIO', 'RECIBOS PENDIENTES', 'CUOTA NO VIGENTE')"));
         db.exec(QStringLiteral("INSERT INTO INSTALACIONES VALUES (3, 'PISCINA CUBIERTA', 20, 10)"));
-        config = QDir(db.folder()).filePath(QStringLiteral("Rivalto.ini"));
-        writeFile(config, QStringLiteral("[Conexion]\nSID=sqlite:test.db\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n"
-                                         "[Impresoras]\nInstalacion=3\n"));
+        config = parking::test::writeSiteConfig(db.folder(), QStringLiteral("sqlite:test.db"), 3);
     }
     QString script(const QString& text) const
     {

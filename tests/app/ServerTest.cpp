@@ -4,6 +4,7 @@
 #include "QtPrinters.h"
 #include "HttpSupport.h"
 #include "ProcessSupport.h"
+#include "SiteConfig.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -21,11 +22,7 @@ namespace {
 
 QString configFor(const QString& folder, const QString& sid, const QString& name = QStringLiteral("Rivalto.ini"))
 {
-    const QString path = QDir(folder).filePath(name);
-    writeFile(path, QStringLiteral("[Conexion]\nSID=%1\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=3\n"
-                                   "[Registro]\nDiario=%2.journal\n")
-                        .arg(sid, name));
-    return path;
+    return test::writeSiteConfig(folder, sid, 3, QStringLiteral("[Registro]\nDiario=%1.journal\n").arg(name), name);
 }
 
 QString track(int subscriber)

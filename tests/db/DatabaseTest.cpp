@@ -1,3 +1,4 @@
+#include "FixedText.h"
 #include "QtPrinters.h"
 #include "Database.h"
 #include "DatabaseError.h"
@@ -32,17 +33,13 @@ protected:
         database.setRetryPause(std::chrono::milliseconds(0));
     }
 
-    QString writeConfig(const QString& sid)
-    {
-        const QString path = QDir(db.folder()).filePath(QStringLiteral("Rivalto.ini"));
-        writeFile(path, QStringLiteral("[Conexion]\nSID=%1\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n"
-                                       "[Impresoras]\nInstalacion=1\n").arg(sid));
-        return path;
-    }
+    // [Conexion] as the configuration gives it: the data source as its
+    // 100-character field.
+    DatabaseSettings settings(const QString& sid) { return {fixedText(sid, 100), {}, db.folder()}; }
 
     void connect()
     {
-        ASSERT_TRUE(database.connect(settings, writeConfig(QStringLiteral("sqlite:test.db")), db.folder()));
+        ASSERT_TRUE(database.connect(settings(QStringLiteral("sqlite:test.db"))));
         faults->executed.clear();
         faults->opens = 0;
     }
@@ -50,25 +47,22 @@ protected:
     TempDatabase db;
     std::shared_ptr<Faults> faults = std::make_shared<Faults>();
     RecordingConnectionUi ui;
-    Settings settings;
     Database database;
 };
 
 TEST_F(DatabaseProbe, StartUpOpensAndSendsNothingOfItsOwn)
 {
-    ASSERT_TRUE(database.connect(settings, writeConfig(QStringLiteral(" sqlite:test.db ")), db.folder()));
+    ASSERT_TRUE(database.connect(settings(QStringLiteral(" sqlite:test.db "))));
     EXPECT_TRUE(database.connection()->isOpen());
     EXPECT_TRUE(faults->executed.isEmpty()) << faults->executed.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(ui.events.isEmpty());
-    EXPECT_EQ(settings.BaseDatos, QStringLiteral("SQL"));
-    EXPECT_EQ(settings.ServidorBD.trimmed(), QStringLiteral("ODBC.DLL"));
     EXPECT_EQ(database.connectionString().size(), 200);
     EXPECT_TRUE(database.connectionString().trimmed().endsWith(QStringLiteral("Data Source=sqlite:test.db")));
 }
 
 TEST_F(DatabaseProbe, BlankServiceNameEndsWithTheSidMessage)
 {
-    EXPECT_FALSE(database.connect(settings, writeConfig(QStringLiteral("    ")), db.folder()));
+    EXPECT_FALSE(database.connect(settings(QStringLiteral("    "))));
     EXPECT_EQ(ui.events, QStringList{QStringLiteral("fatal|Parking|Hay que definir SID dentro de [Conexion]")});
     EXPECT_EQ(faults->opens, 0);
 }
@@ -76,20 +70,10 @@ TEST_F(DatabaseProbe, BlankServiceNameEndsWithTheSidMessage)
 TEST_F(DatabaseProbe, UnreachableDatabaseEndsWithTheConnectionMessage)
 {
     faults->openFailures = 1;
-    EXPECT_FALSE(database.connect(settings, writeConfig(QStringLiteral("sqlite:test.db")), db.folder()));
+    EXPECT_FALSE(database.connect(settings(QStringLiteral("sqlite:test.db"))));
     EXPECT_EQ(ui.events, QStringList{QStringLiteral("fatal|Error|No hay Conexión a la Base de Datos")});
     ASSERT_EQ(ui.failures.size(), 1);
     EXPECT_FALSE(ui.failures.front().contains(QStringLiteral("r7Tq2xLm")));
-}
-
-TEST_F(DatabaseProbe, BadSettingEndsBeforeAnyConnection)
-{
-    const QString path = QDir(db.folder()).filePath(QStringLiteral("bad.ini"));
-    writeFile(path, QStringLiteral("[Conexion]\nSID=sqlite:test.db\n[Form]\nLeft=abc\n"));
-    EXPECT_FALSE(database.connect(settings, path, db.folder()));
-    ASSERT_EQ(ui.events.size(), 1);
-    EXPECT_TRUE(ui.events.front().startsWith(QStringLiteral("fatal|Error|")));
-    EXPECT_EQ(faults->opens, 0);
 }
 
 TEST_F(DatabaseProbe, HealthyProbeSendsOneStatementAndShowsNothing)
@@ -235,10 +219,7 @@ TEST(DatabaseWait, EventsKeepBeingHandledWhileTheServerTakesItsTime)
     Database database([gate](const QString&) -> std::shared_ptr<Connection> { return std::make_shared<GatedConnection>(gate); },
                       ui);
     QTemporaryDir dir;
-    const QString config = dir.filePath(QStringLiteral("Rivalto.ini"));
-    writeFile(config, QStringLiteral("[Conexion]\nSID=slow\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=1\n"));
-    Settings settings;
-    ASSERT_TRUE(database.connect(settings, config, dir.path()));
+    ASSERT_TRUE(database.connect({fixedText(QStringLiteral("slow"), 100), {}, dir.path()}));
 
     // A chain of queued events, each posting the next; the server answers
     // only once three of them have been handled during the probe. A window

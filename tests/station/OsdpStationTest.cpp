@@ -104,9 +104,8 @@ TEST_F(OsdpStations, InstallGivesKeysThenAGrantedCardOpensAndGreets)
                 .arg(device));
     host.reader(1)->restart();
     controller = std::make_unique<StationController>(
-        settings, workstationClock, [this](const QString&) -> std::shared_ptr<Connection> { return db.makeConnection(); },
-        StationController::Paths{configPath, db.folder(), {}, QDir(db.folder()).filePath(QStringLiteral("j")), keyFile()},
-        timers);
+        configuration(QDir(db.folder()).filePath(QStringLiteral("j")), false), workstationClock,
+        [this](const QString&) -> std::shared_ptr<Connection> { return db.makeConnection(); }, timers);
     traceLines.clear();
     controller->setTraceSink([this](const QString& line) { traceLines << line; });
     ASSERT_EQ(controller->start(), StationController::StartUp::InService);
@@ -150,9 +149,8 @@ TEST_F(OsdpStations, AWrongKeyOrAKeyFileOthersCanReadKeepsReadersOffline)
     ::chmod(QFile::encodeName(keyFile()).constData(), 0640);
     traceLines.clear();
     controller = std::make_unique<StationController>(
-        settings, workstationClock, [this](const QString&) -> std::shared_ptr<Connection> { return db.makeConnection(); },
-        StationController::Paths{configPath, db.folder(), {}, QDir(db.folder()).filePath(QStringLiteral("j")), keyFile()},
-        timers);
+        configuration(QDir(db.folder()).filePath(QStringLiteral("j")), false), workstationClock,
+        [this](const QString&) -> std::shared_ptr<Connection> { return db.makeConnection(); }, timers);
     controller->setTraceSink([this](const QString& line) { traceLines << line; });
     ASSERT_EQ(controller->start(), StationController::StartUp::InService);
     EXPECT_TRUE(logged(QStringLiteral("lo pueden leer otros")));

@@ -126,9 +126,9 @@ TEST_F(Passage, LongMessageIsCutToThirtyTwo)
     db.exec(QStringLiteral("UPDATE Lector SET MsjIDMal = '%1'").arg(QString(40, QLatin1Char('M'))));
     StationController::StartUp started = StationController::StartUp::Fatal;
     // A fresh station reads the changed row.
-    controller = std::make_unique<StationController>(settings, workstationClock,
-        [this](const QString&) -> std::shared_ptr<Connection> { return db.makeConnection(); },
-        StationController::Paths{configPath, db.folder(), {}, QDir(db.folder()).filePath(QStringLiteral("j2"))}, timers);
+    controller = std::make_unique<StationController>(
+        configuration(QDir(db.folder()).filePath(QStringLiteral("j2")), false), workstationClock,
+        [this](const QString&) -> std::shared_ptr<Connection> { return db.makeConnection(); }, timers);
     controller->setTraceSink([this](const QString& l) { traceLines << l; });
     started = controller->start();
     ASSERT_EQ(started, StationController::StartUp::InService);

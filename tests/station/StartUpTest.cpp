@@ -120,6 +120,7 @@ TEST_F(StationFixture, ReadsAfterAFailedStartUpAreRefusedWithoutACrash)
 TEST_F(StationFixture, MissingConfigurationIsFatal)
 {
     QFile::remove(configPath);
+    restartController(); // the configuration is read once, as the program starts
     EXPECT_EQ(start(), StationController::StartUp::Fatal);
     const QStringList trace = takeTrace();
     ASSERT_FALSE(trace.isEmpty());

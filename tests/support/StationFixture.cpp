@@ -4,9 +4,7 @@ namespace parking::test {
 
 StationFixture::StationFixture()
 {
-    configPath = QDir(db.folder()).filePath(QStringLiteral("Rivalto.ini"));
-    writeFile(configPath, QStringLiteral("[Conexion]\nSID=") + db.sid() + QStringLiteral("\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n"
-                                         "[Impresoras]\nInstalacion=3\n"));
+    configPath = writeSiteConfig(db.folder(), db.sid(), 3);
     restartController();
 }
 
@@ -14,16 +12,22 @@ void StationFixture::restartController()
 {
     controller.reset();
     controller = std::make_unique<StationController>(
-        settings, workstationClock,
+        configuration(journalPath()), workstationClock,
         [this](const QString&) -> std::shared_ptr<Connection> {
             recording = std::make_shared<RecordingConnection>(db.makeConnection());
             return std::make_shared<FaultyConnection>(faults, recording);
         },
-        StationController::Paths{configPath, db.folder(), QDir(db.folder()).filePath(QStringLiteral("log")),
-                                 journalPath(),
-                                 QDir(db.folder()).filePath(QStringLiteral("claves-lectores"))},
         timers);
     controller->setTraceSink([this](const QString& line) { traceLines << line; });
+}
+
+Configuration StationFixture::configuration(const QString& journal, bool logs) const
+{
+    Configuration config = loadConfiguration(configPath);
+    config.journalFile = journal;
+    if (!logs)
+        config.logFolder.clear();
+    return config;
 }
 
 QString StationFixture::journalPath() const

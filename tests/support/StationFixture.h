@@ -1,6 +1,7 @@
 #pragma once
 // A station controller on a real database with one installation's rows,
 // simulated readers, a manual clock, simulated timers and the trace kept.
+#include "SiteConfig.h"
 #include "StationController.h"
 #include "TestSupport.h"
 #include "Timer.h"
@@ -24,6 +25,9 @@ protected:
     // program was stopped (or killed) and started again; not started.
     void restartController();
     QString journalPath() const;
+    // The site's configuration file as loaded, with `journal` for the
+    // journal and, unless `logs`, no log file.
+    Configuration configuration(const QString& journal, bool logs = true) const;
     QString journalFile; // empty: parking.journal beside the database
     // The trace lines since the last call.
     QStringList takeTrace();
@@ -32,7 +36,6 @@ protected:
     ManualClock workstationClock{QDateTime(QDate(2026, 3, 4), QTime(10, 0))};
     // Declared before the station: its timers go first.
     ManualTimers timers;
-    Settings settings;
     QString configPath;
     std::unique_ptr<StationController> controller;
     QStringList traceLines;

@@ -1,0 +1,79 @@
+#include "Configuration.h"
+
+#include "FixedText.h"
+#include "IniFile.h"
+#include "WholeNumber.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <variant>
+
+namespace parking {
+
+namespace {
+
+// A key that must hold a whole number of 16 bits, or the file is refused.
+// The window-position keys are checked though nothing uses them: existing
+// files were written for a program that refused them too.
+struct WholeKey {
+    const char* section;
+    const char* key;
+};
+
+constexpr WholeKey CheckedKeys[] = {{"Form", "Left"}, {"Form", "Top"}, {"Form", "Width"}, {"Form", "Height"},
+                                    {"Impresoras", "Instalacion"}};
+
+// The whole number, or why not.
+std::variant<std::int16_t, QString> wholeValue(const IniFile& ini, const QString& path, const WholeKey& k)
+{
+    const QString raw = ini.value(QLatin1String(k.section), QLatin1String(k.key));
+    if (const auto number = toWhole16(raw))
+        return *number;
+    const QString why = !ini.exists()  ? QStringLiteral("no se puede leer el fichero")
+                        : raw.isEmpty() ? QStringLiteral("falta el valor")
+                                        : QStringLiteral("\"%1\" no es un número entero entre -32768 y 32767").arg(raw);
+    return QStringLiteral("Configuración no válida: %1 en [%2] %3 del fichero %4")
+        .arg(why, QLatin1String(k.section), QLatin1String(k.key), path);
+}
+
+} // namespace
+
+QString defaultConfigPath(const QString& programFolder)
+{
+    return QDir(programFolder).filePath(QStringLiteral("Rivalto.ini"));
+}
+
+Configuration loadConfiguration(const QString& path)
+{
+    const IniFile ini = IniFile::load(path);
+    auto text = [&](const char* section, const char* key) {
+        return ini.value(QLatin1String(section), QLatin1String(key));
+    };
+    Configuration c;
+    c.file = QFileInfo(path).absoluteFilePath();
+    const QDir folder = QFileInfo(c.file).absoluteDir();
+    for (const WholeKey& k : CheckedKeys) {
+        const auto value = wholeValue(ini, path, k);
+        if (const auto* fault = std::get_if<QString>(&value)) {
+            c.fault = *fault;
+            break;
+        }
+        if (QLatin1String(k.key) == QLatin1String("Instalacion"))
+            c.installation = std::get<std::int16_t>(value);
+    }
+    c.database = {fixedText(text("Conexion", "SID"), 100), text("Conexion", "Credenciales"), folder.absolutePath()};
+    auto beside = [&](const QString& given, const QString& otherwise) {
+        return folder.absoluteFilePath(given.isEmpty() ? otherwise : given);
+    };
+    c.logFolder = beside(text("Registro", "Carpeta"), QStringLiteral("log"));
+    c.journalFile = beside(text("Registro", "Diario"), QStringLiteral("parking.journal"));
+    c.readerKeyFile = beside(text("Lectores", "Claves"), QStringLiteral("claves-lectores"));
+    const auto days = toWhole16(text("Registro", "DiasClavesDiario"));
+    c.unitKeyDays = days && *days >= 1 && *days <= 3650 ? *days : 90;
+    c.status = {text("Estado", "Puerto"),        text("Estado", "Direccion"),   text("Estado", "Clave"),
+                text("Estado", "ClaveOperador"), text("Estado", "Certificado"), text("Estado", "ClavePrivada")};
+    return c;
+}
+
+} // namespace parking

@@ -1,0 +1,53 @@
+#pragma once
+// Everything the program reads from its configuration file ("Rivalto.ini"),
+// read once at start-up and handed to each part as what it needs. The keys
+// keep the names existing files use; the file-reading rules are IniFile's.
+#include <QString>
+
+#include <cstdint>
+
+namespace parking {
+
+// [Conexion]: where the management database is.
+struct DatabaseSettings {
+    QString dataSource;      // SID=, as the 100-character field it always was
+    QString credentialsFile; // Credenciales=, as written (empty: the built-in account)
+    QString configFolder;    // what a relative credentials file is relative to
+};
+
+// [Estado]: the status page, as written; the status server checks them.
+struct StatusSettings {
+    QString port;        // Puerto=
+    QString address;     // Direccion=
+    QString key;         // Clave=
+    QString operatorKey; // ClaveOperador=
+    QString certificate; // Certificado=
+    QString privateKey;  // ClavePrivada=
+};
+
+struct Configuration {
+    QString file;                   // the configuration file, absolute
+    std::int16_t installation = 0;  // [Impresoras] Instalacion=: the installation this program serves
+    DatabaseSettings database;
+    // [Registro] Carpeta=, Diario=, [Lectores] Claves=: beside the
+    // configuration file unless given, relative paths taken from there.
+    QString logFolder;     // empty: no log file
+    QString journalFile;   // writes waiting for the database
+    QString readerKeyFile; // the readers' Secure Channel keys
+    // [Registro] DiasClavesDiario=: days a passage's key stays in
+    // DIARIO_APLICADO, 1 to 3650, else 90.
+    int unitKeyDays = 90;
+    StatusSettings status;
+    // Why the file cannot be used (a whole-number key missing, empty or out
+    // of range, or no file at all); empty when it can. The rest is filled
+    // in either way, so the log still goes where the file says.
+    QString fault;
+};
+
+// The configuration file "Rivalto.ini" in `programFolder`.
+QString defaultConfigPath(const QString& programFolder);
+
+// Reads the file at `path`. Never fails: a fault is said in `fault`.
+Configuration loadConfiguration(const QString& path);
+
+} // namespace parking
