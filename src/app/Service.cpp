@@ -8,7 +8,7 @@
 
 namespace parking {
 
-std::unique_ptr<StatusServer> startStatusPage(StationController& controller, const StatusSettings& settings)
+std::unique_ptr<StatusPage> startStatusPage(StationController& controller, const StatusSettings& settings)
 {
     const auto config = StatusServer::fromConfig(settings);
     if (std::holds_alternative<StatusServer::Off>(config))
@@ -18,8 +18,9 @@ std::unique_ptr<StatusServer> startStatusPage(StationController& controller, con
         return nullptr;
     }
     const auto& options = std::get<StatusServer::Options>(config);
-    auto server = std::make_unique<StatusServer>(controller.status());
-    const auto started = server->start(options);
+    auto page = std::make_unique<StatusPage>(controller);
+    page->server = std::make_unique<StatusServer>(controller.status(), &page->console);
+    const auto started = page->server->start(options);
     if (const auto* fault = std::get_if<QString>(&started)) {
         controller.log().write(QStringLiteral("ESTADO: la página de estado no se inicia en %1:%2: %3")
                                    .arg(options.address.toString())
@@ -30,11 +31,14 @@ std::unique_ptr<StatusServer> startStatusPage(StationController& controller, con
     const QString host = options.address.protocol() == QAbstractSocket::IPv6Protocol
                              ? QLatin1Char('[') + options.address.toString() + QLatin1Char(']')
                              : options.address.toString();
-    controller.log().write(QStringLiteral("ESTADO: página de estado en http://%1:%2/%3")
-                               .arg(host)
+    QString keys = options.key.isEmpty() ? QString() : QStringLiteral(" (con clave)");
+    if (!options.operatorKey.isEmpty())
+        keys += QStringLiteral(" (consola con clave de operador)");
+    controller.log().write(QStringLiteral("ESTADO: página de estado en %1://%2:%3/%4")
+                               .arg(options.tls ? QStringLiteral("https") : QStringLiteral("http"), host)
                                .arg(std::get<quint16>(started))
-                               .arg(options.key.isEmpty() ? QString() : QStringLiteral(" (con clave)")));
-    return server;
+                               .arg(keys));
+    return page;
 }
 
 void ServiceNotifier::ready()

@@ -5,9 +5,7 @@
 #include <QAbstractHttpServer>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
-#include <QTcpServer>
 #include <QTcpSocket>
-#include <QTimer>
 
 #include <algorithm>
 
@@ -26,81 +24,35 @@ bool sameKey(const QByteArray& given, const QByteArray& key)
     return diff == 0;
 }
 
-// Accepts connections for the HTTP server, within the server's limits: it
-// sees every socket's bytes before the server reads them.
-class LimitedTcpServer final : public QTcpServer {
-public:
-    using QTcpServer::QTcpServer;
-
-protected:
-    void incomingConnection(qintptr handle) override
-    {
-        auto* socket = new QTcpSocket(this);
-        if (!socket->setSocketDescriptor(handle) || open_ >= StatusServer::MaxConnections) {
-            socket->abort();
-            socket->deleteLater();
-            return;
-        }
-        ++open_;
-        connect(socket, &QObject::destroyed, this, [this] { --open_; });
-        // One byte over the limit fits, so a request over it is seen as such.
-        socket->setReadBufferSize(StatusServer::RequestLimit + 1);
-        auto* idle = new QTimer(socket);
-        idle->setSingleShot(true);
-        idle->setInterval(StatusServer::IdleLimit);
-        connect(idle, &QTimer::timeout, socket, &QTcpSocket::abort);
-        idle->start();
-        // Bytes received since the last answer went out.
-        auto received = std::make_shared<qint64>(0);
-        connect(socket, &QTcpSocket::bytesWritten, socket, [received] { *received = 0; });
-        connect(socket, &QTcpSocket::readyRead, socket, [socket, idle, received] {
-            idle->start();
-            if (*received < 0)
-                return; // already refused
-            *received += socket->bytesAvailable();
-            if (*received > StatusServer::RequestLimit) {
-                *received = -1;
-                socket->write("HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-                socket->disconnectFromHost();
-            }
-        });
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        addPendingConnection(socket);
-    }
-
-private:
-    int open_ = 0;
-};
-
 } // namespace
 
 class StatusServer::Http final : public QAbstractHttpServer {
 public:
-    Http(const StatusBoard& board, QByteArray key) : board_(board), key_(std::move(key)) {}
+    Http(const StatusBoard& board, const Options& options, ConsoleActions* actions)
+        : board_(board), key_(options.key), operatorKey_(options.operatorKey)
+    {
+        if (actions && !operatorKey_.isEmpty())
+            console_ = std::make_unique<RemoteConsole>(*actions);
+    }
 
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override
     {
         QHttpServerResponder responder = makeResponder(request, socket);
         const QString path = request.url().path();
-        if (path != QLatin1String("/") && path != QLatin1String("/api/status") && path != QLatin1String("/metrics")) {
+        const bool action = path == QLatin1String("/api/open") || path == QLatin1String("/api/spaces");
+        if (action && console_)
+            act(request, socket, responder);
+        else if (path != QLatin1String("/") && path != QLatin1String("/api/status") && path != QLatin1String("/metrics"))
             writeText(responder, "not found\n", Status::NotFound);
-        } else if (request.method() != QHttpServerRequest::Method::Get) {
+        else if (request.method() != QHttpServerRequest::Method::Get)
             responder.write(QByteArray("only GET\n"),
                             {{"Content-Type", "text/plain; charset=utf-8"}, {"Allow", "GET"}, {"Cache-Control", "no-store"}},
                             Status::MethodNotAllowed);
-        } else if (!authorized(request)) {
-            // The page itself asks for the key; it holds no data.
-            const bool page = path == QLatin1String("/");
-            responder.write(page ? statusPage() : QByteArray("key needed\n"),
-                            {{"Content-Type", page ? "text/html; charset=utf-8" : "text/plain; charset=utf-8"},
-                             {"WWW-Authenticate", "Bearer"},
-                             {"Cache-Control", "no-store"},
-                             {"Content-Security-Policy", PagePolicy}},
-                            Status::Unauthorized);
-        } else {
-            serve(path, responder);
-        }
+        else if (access(request) == Access::None)
+            askForKey(path, responder);
+        else
+            serve(path, access(request), responder);
         if (closeAfter(request)) {
             // After the answer has gone out: the responder writes it as it goes.
             QMetaObject::invokeMethod(socket, [socket] { socket->disconnectFromHost(); }, Qt::QueuedConnection);
@@ -115,6 +67,8 @@ protected:
     }
 
 private:
+    enum class Access { None, Read, Operate };
+
     static constexpr const char* PagePolicy =
         "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; connect-src 'self'";
 
@@ -123,30 +77,88 @@ private:
         responder.write(body, {{"Content-Type", "text/plain; charset=utf-8"}, {"Cache-Control", "no-store"}}, status);
     }
 
+    static QByteArray header(const QHttpServerRequest& request, const char* wanted)
+    {
+        for (const auto& [name, value] : request.headers()) {
+            if (name.compare(wanted, Qt::CaseInsensitive) == 0)
+                return value.trimmed();
+        }
+        return {};
+    }
+
     // "Connection: close" is the client's wish to be done after this
     // answer; a script reading to the end of the connection relies on it.
     static bool closeAfter(const QHttpServerRequest& request)
     {
-        for (const auto& [name, value] : request.headers()) {
-            if (name.compare("Connection", Qt::CaseInsensitive) == 0)
-                return value.trimmed().compare("close", Qt::CaseInsensitive) == 0;
-        }
-        return false;
+        return header(request, "Connection").compare("close", Qt::CaseInsensitive) == 0;
     }
 
-    bool authorized(const QHttpServerRequest& request) const
+    Access access(const QHttpServerRequest& request) const
     {
-        if (key_.isEmpty())
-            return true;
-        for (const auto& [name, value] : request.headers()) {
-            if (name.compare("Authorization", Qt::CaseInsensitive) == 0)
-                return value.left(7).compare("Bearer ", Qt::CaseInsensitive) == 0 &&
-                       sameKey(value.mid(7).trimmed(), key_);
-        }
-        return false;
+        const QByteArray value = header(request, "Authorization");
+        const bool bearer = value.left(7).compare("Bearer ", Qt::CaseInsensitive) == 0;
+        const QByteArray given = bearer ? value.mid(7).trimmed() : QByteArray();
+        if (!operatorKey_.isEmpty() && bearer && sameKey(given, operatorKey_))
+            return Access::Operate;
+        if (key_.isEmpty() || (bearer && sameKey(given, key_)))
+            return Access::Read;
+        return Access::None;
     }
 
-    void serve(const QString& path, QHttpServerResponder& responder) const
+    void askForKey(const QString& path, QHttpServerResponder& responder) const
+    {
+        // The page itself asks for the key; it holds no data.
+        const bool page = path == QLatin1String("/");
+        responder.write(page ? statusPage() : QByteArray("key needed\n"),
+                        {{"Content-Type", page ? "text/html; charset=utf-8" : "text/plain; charset=utf-8"},
+                         {"WWW-Authenticate", "Bearer"},
+                         {"Cache-Control", "no-store"},
+                         {"Content-Security-Policy", PagePolicy}},
+                        Status::Unauthorized);
+    }
+
+    void act(const QHttpServerRequest& request, QTcpSocket* socket, QHttpServerResponder& responder)
+    {
+        if (request.method() != QHttpServerRequest::Method::Post) {
+            responder.write(QByteArray("only POST\n"),
+                            {{"Content-Type", "text/plain; charset=utf-8"}, {"Allow", "POST"}, {"Cache-Control", "no-store"}},
+                            Status::MethodNotAllowed);
+            return;
+        }
+        const QByteArray path = request.url().path().toUtf8();
+        ConsoleGuard::Answer answer;
+        switch (access(request)) {
+        case Access::None:
+            answer = console_->refuse(path, 401, QStringLiteral("the operator key is needed"));
+            break;
+        case Access::Read:
+            answer = console_->refuse(path, 403, QStringLiteral("the read key cannot act"));
+            break;
+        case Access::Operate:
+            answer = console_->handle({path, header(request, "Content-Type"), request.body(),
+                                       header(request, "Idempotency-Key"), peer(socket)},
+                                      std::chrono::steady_clock::now());
+            break;
+        }
+        if (answer.status == 401) {
+            responder.write(answer.body,
+                            {{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}, {"WWW-Authenticate", "Bearer"}},
+                            Status::Unauthorized);
+            return;
+        }
+        responder.write(answer.body, {{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}},
+                        static_cast<Status>(answer.status));
+    }
+
+    static QString peer(const QTcpSocket* socket)
+    {
+        const QHostAddress address = socket->peerAddress();
+        bool mapped = false;
+        const quint32 v4 = address.toIPv4Address(&mapped);
+        return mapped ? QHostAddress(v4).toString() : address.toString();
+    }
+
+    void serve(const QString& path, Access access, QHttpServerResponder& responder) const
     {
         if (path == QLatin1String("/")) {
             responder.write(statusPage(),
@@ -158,43 +170,24 @@ private:
         const StatusSnapshot snapshot = board_.snapshot();
         const QDateTime now = board_.clock().now();
         if (path == QLatin1String("/api/status")) {
+            // The page learns from this whether to offer the console.
+            const char* console = !console_ ? "none" : access == Access::Operate ? "operator" : "available";
             responder.write(statusJson(snapshot, now),
-                            {{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}});
+                            {{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}, {"X-Console", console}});
         } else {
-            responder.write(statusMetrics(snapshot, now),
+            responder.write(statusMetrics(snapshot, now) + (console_ ? console_->metrics() : QByteArray()),
                             {{"Content-Type", "text/plain; version=0.0.4; charset=utf-8"}, {"Cache-Control", "no-store"}});
         }
     }
 
     const StatusBoard& board_;
     const QByteArray key_;
+    const QByteArray operatorKey_;
+    std::unique_ptr<RemoteConsole> console_;
 };
 
-std::variant<StatusServer::Off, StatusServer::Options, QString> StatusServer::fromConfig(const StatusSettings& settings)
-{
-    const QString& portText = settings.port;
-    if (portText.isEmpty())
-        return Off{};
-    bool ok = false;
-    const uint port = portText.toUInt(&ok);
-    const bool digits = std::all_of(portText.begin(), portText.end(), [](QChar c) { return c.isDigit(); });
-    if (!ok || !digits || port > 65535)
-        return QStringLiteral("[Estado] Puerto no válido: |%1|").arg(portText);
-    if (port == 0)
-        return Off{};
-    Options options;
-    options.port = static_cast<quint16>(port);
-    const QString& address = settings.address;
-    options.address = QHostAddress(address.isEmpty() ? QStringLiteral("127.0.0.1") : address);
-    if (options.address.isNull())
-        return QStringLiteral("[Estado] Direccion no válida: |%1|").arg(address);
-    options.key = settings.key.toUtf8();
-    if (!options.address.isLoopback() && options.key.isEmpty())
-        return QStringLiteral("[Estado] Direccion=%1 no es local y falta [Estado] Clave").arg(options.address.toString());
-    return options;
-}
-
-StatusServer::StatusServer(const StatusBoard& board) : board_(board), context_(std::make_unique<QObject>())
+StatusServer::StatusServer(const StatusBoard& board, ConsoleActions* actions)
+    : board_(board), actions_(actions), context_(std::make_unique<QObject>())
 {
     thread_.setObjectName(QStringLiteral("status-server"));
     context_->moveToThread(&thread_);
@@ -215,8 +208,14 @@ std::variant<quint16, QString> StatusServer::start(const Options& options)
     QMetaObject::invokeMethod(
         context_.get(),
         [&] {
-            http_ = new Http(board_, options.key);
-            auto* tcp = new LimitedTcpServer(http_);
+            http_ = new Http(board_, options, actions_);
+            GuardedTcpServer::Limits limits;
+            limits.connections = MaxConnections;
+            limits.perAddress = MaxConnectionsPerAddress;
+            limits.requestBytes = RequestLimit;
+            limits.head = HeadLimit;
+            limits.idle = IdleLimit;
+            auto* tcp = new GuardedTcpServer(limits, options.tls, http_);
             if (!tcp->listen(options.address, options.port)) {
                 result = tcp->errorString();
                 delete std::exchange(http_, nullptr);

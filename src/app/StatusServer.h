@@ -1,23 +1,30 @@
 #pragma once
-// The status page's small read-only HTTP server: GET / (a page for
-// people), GET /api/status (the same as JSON) and GET /metrics
-// (Prometheus). It runs on a thread of its own, owned and joined here, and
-// serves copies of the status board's snapshot, so it never waits on the
-// database and a passage never waits on it.
+// The status page's small HTTP server: GET / (a page for people),
+// GET /api/status (the same as JSON) and GET /metrics (Prometheus), and,
+// with an operator key, the remote console's POST /api/open and
+// POST /api/spaces. It runs on a thread of its own, owned and joined here,
+// and serves copies of the status board's snapshot, so it never waits on
+// the database and a passage never waits on it; an action is carried over
+// to the stations' thread by ConsoleActions.
 //
-// Off loopback it needs a key, sent as "Authorization: Bearer KEY"; with a
-// key set, every request needs it. Requests are small GETs: anything
-// larger than RequestLimit is refused, as are more than MaxConnections at
-// once and connections idle for longer than IdleLimit.
+// Two keys, sent as "Authorization: Bearer KEY": the read key ([Estado]
+// Clave=) lets a client read; the operator key (ClaveOperador=) lets it
+// read and act. Off loopback a read key is needed, and actions need TLS
+// (Certificado=, ClavePrivada=). Connections are held within
+// GuardedTcpServer's limits.
 #include "Configuration.h"
+#include "GuardedTcpServer.h"
+#include "RemoteConsole.h"
 #include "StatusBoard.h"
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QSslConfiguration>
 #include <QThread>
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <variant>
 
 namespace parking {
@@ -26,18 +33,24 @@ class StatusServer {
 public:
     static constexpr qint64 RequestLimit = 16 * 1024;
     static constexpr int MaxConnections = 32;
+    static constexpr int MaxConnectionsPerAddress = 8;
+    static constexpr std::chrono::milliseconds HeadLimit{5000};
     static constexpr std::chrono::milliseconds IdleLimit{30000};
+    static constexpr qsizetype OperatorKeyMinimum = 16;
 
     struct Options {
         QHostAddress address;
         quint16 port = 0;
-        QByteArray key; // empty: none
+        QByteArray key;         // empty: none
+        QByteArray operatorKey; // empty: no console
+        std::optional<QSslConfiguration> tls;
     };
     struct Off {};
     // The [Estado] section: Off, the options, or why it cannot start.
     static std::variant<Off, Options, QString> fromConfig(const StatusSettings& settings);
 
-    explicit StatusServer(const StatusBoard& board);
+    // `actions`: what the console's actions do; needed with an operator key.
+    StatusServer(const StatusBoard& board, ConsoleActions* actions);
     ~StatusServer();
     StatusServer(const StatusServer&) = delete;
     StatusServer& operator=(const StatusServer&) = delete;
@@ -48,6 +61,7 @@ public:
 private:
     class Http;
     const StatusBoard& board_;
+    ConsoleActions* actions_;
     QThread thread_;
     std::unique_ptr<QObject> context_; // lives on thread_
     Http* http_ = nullptr;             // lives on thread_, deleted there

@@ -177,9 +177,10 @@ void StationController::openBarrierByHand(int number)
     station(number).openBarrierByHand();
 }
 
-void StationController::setFreeSpacesByHand()
+std::optional<std::int16_t> StationController::setFreeSpacesByHand()
 {
-    log_.guard(QStringLiteral("Actualiza"), [this] {
+    std::optional<std::int16_t> result;
+    log_.guard(QStringLiteral("Actualiza"), [this, &result] {
         const QString text = freeSpacesText_;
         // Only a whole number from 0 up reaches the database. An empty box
         // holds nothing to set, and digits beyond any count are above the
@@ -193,12 +194,14 @@ void StationController::setFreeSpacesByHand()
                                    : std::nullopt;
         if (set) {
             site_.showFreeSpaces(*set);
+            result = set;
             return;
         }
         site_.alert(QStringLiteral("NO SE PUEDEN ACTUALIZAR LAS PLAZAS"));
         freeSpacesText_.clear();
         outputs_.setFreeSpacesText(freeSpacesText_);
     });
+    return result;
 }
 
 bool StationController::acceptsFreeSpacesKey(QChar key)

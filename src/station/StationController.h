@@ -54,8 +54,9 @@ public:
     // The free-space box's text, as the operator typed it.
     void setFreeSpacesText(const QString& text) { freeSpacesText_ = text; }
     const QString& freeSpacesText() const { return freeSpacesText_; }
-    // "Actualiza": sets the count to the box's whole number.
-    void setFreeSpacesByHand();
+    // "Actualiza": sets the count to the box's whole number; the count set,
+    // or nullopt when it was refused (the alert said so).
+    std::optional<std::int16_t> setFreeSpacesByHand();
     // Whether a key typed into the free-space box goes in (digits and
     // backspace); any other key beeps.
     bool acceptsFreeSpacesKey(QChar key);
