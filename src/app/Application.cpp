@@ -354,6 +354,7 @@ int runApplication(int argc, char** argv)
         try {
             const DemoSite site = createDemoSite(defaultDemoFolder(), clocks.server);
             configPath = site.configPath;
+            addDemoConsole(configPath);
             // A scripted demo raises its reads on the stations' readers
             // directly, so its output is the same from run to run; otherwise
             // the readers are emulated and spoken to over OSDP.

@@ -12,8 +12,11 @@
 #endif
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QStandardPaths>
+#include <QTcpServer>
 
 #include <cstdio>
 
@@ -132,6 +135,26 @@ void EmulatorOutput::take(const QString& line)
         ++s.relays;
         s.lastRelayTenths = w[3].toInt();
     }
+}
+
+void addDemoConsole(const QString& configPath)
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return;
+    const quint16 port = probe.serverPort();
+    probe.close();
+    static const char Letters[] = "abcdefghijkmnpqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
+    QString key;
+    for (int i = 0; i < 24; ++i)
+        key += QLatin1Char(Letters[QRandomGenerator::system()->bounded(int(sizeof Letters) - 1)]);
+    QFile config(configPath);
+    if (!config.open(QIODevice::Append))
+        return;
+    config.write(QStringLiteral("\n[Estado]\nPuerto=%1\nClaveOperador=%2\n").arg(port).arg(key).toUtf8());
+    std::printf("Demo: consola remota en http://127.0.0.1:%u/ con la clave de operador %s\n", port,
+                key.toUtf8().constData());
+    std::fflush(stdout);
 }
 
 } // namespace parking

@@ -71,6 +71,10 @@ QString findReaderEmulator(const QString& programFolder);
 std::unique_ptr<DemoReaders> startDemoReaders(const QString& programFolder, const QString& databasePath,
                                               const Clock& serverClock);
 
+// Adds the remote console to the demo's configuration: the status page on
+// a free loopback port with a new operator key; prints where and the key.
+void addDemoConsole(const QString& configPath);
+
 #if PARKING_GUI
 class SimulatedReader;
 struct SimulatedCard;

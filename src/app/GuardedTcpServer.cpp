@@ -77,6 +77,9 @@ void GuardedTcpServer::watch(QTcpSocket* socket)
             head->stop();
         if (*received > limits_.requestBytes) {
             *received = -1;
+            // The HTTP server may already hold the start of it: it must not
+            // act on what it reads after this.
+            socket->setProperty(RefusedProperty, true);
             socket->write("HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
             socket->disconnectFromHost();
         }

@@ -18,6 +18,9 @@ namespace parking {
 
 class GuardedTcpServer final : public QTcpServer {
 public:
+    // Set on a socket whose request was refused for its size.
+    static constexpr const char* RefusedProperty = "parking-refused";
+
     struct Limits {
         int connections = 32;
         int perAddress = 8;

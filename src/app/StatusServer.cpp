@@ -38,7 +38,16 @@ public:
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override
     {
+        // A request over the limit was answered already; none is acted on
+        // whatever part of it was read.
+        if (socket->property(GuardedTcpServer::RefusedProperty).toBool())
+            return true;
         QHttpServerResponder responder = makeResponder(request, socket);
+        if (request.body().size() > RequestLimit) {
+            writeText(responder, "request too large\n", Status::PayloadTooLarge);
+            socket->disconnectFromHost();
+            return true;
+        }
         const QString path = request.url().path();
         const bool action = path == QLatin1String("/api/open") || path == QLatin1String("/api/spaces");
         if (action && console_)
@@ -93,14 +102,21 @@ private:
         return header(request, "Connection").compare("close", Qt::CaseInsensitive) == 0;
     }
 
-    Access access(const QHttpServerRequest& request) const
+    // The bearer key sent, if any.
+    static std::optional<QByteArray> bearer(const QHttpServerRequest& request)
     {
         const QByteArray value = header(request, "Authorization");
-        const bool bearer = value.left(7).compare("Bearer ", Qt::CaseInsensitive) == 0;
-        const QByteArray given = bearer ? value.mid(7).trimmed() : QByteArray();
-        if (!operatorKey_.isEmpty() && bearer && sameKey(given, operatorKey_))
+        if (value.left(7).compare("Bearer ", Qt::CaseInsensitive) != 0)
+            return std::nullopt;
+        return value.mid(7).trimmed();
+    }
+
+    Access access(const QHttpServerRequest& request) const
+    {
+        const auto given = bearer(request);
+        if (!operatorKey_.isEmpty() && given && sameKey(*given, operatorKey_))
             return Access::Operate;
-        if (key_.isEmpty() || (bearer && sameKey(given, key_)))
+        if (key_.isEmpty() || (given && sameKey(*given, key_)))
             return Access::Read;
         return Access::None;
     }
@@ -127,18 +143,15 @@ private:
         }
         const QByteArray path = request.url().path().toUtf8();
         ConsoleGuard::Answer answer;
-        switch (access(request)) {
-        case Access::None:
-            answer = console_->refuse(path, 401, QStringLiteral("the operator key is needed"));
-            break;
-        case Access::Read:
-            answer = console_->refuse(path, 403, QStringLiteral("the read key cannot act"));
-            break;
-        case Access::Operate:
+        const auto given = bearer(request);
+        if (access(request) == Access::Operate) {
             answer = console_->handle({path, header(request, "Content-Type"), request.body(),
                                        header(request, "Idempotency-Key"), peer(socket)},
                                       std::chrono::steady_clock::now());
-            break;
+        } else if (!key_.isEmpty() && given && sameKey(*given, key_)) {
+            answer = console_->refuse(path, 403, QStringLiteral("the read key cannot act"));
+        } else {
+            answer = console_->refuse(path, 401, QStringLiteral("the operator key is needed"));
         }
         if (answer.status == 401) {
             responder.write(answer.body,

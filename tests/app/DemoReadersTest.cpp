@@ -1,12 +1,14 @@
 // The demo's readers: the emulator program as a child of the demo, spoken
 // to over OSDP, and what the simulator window learns from its output.
 #include "DemoReaders.h"
+#include "HttpSupport.h"
 #include "ProcessSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -66,6 +68,19 @@ TEST(DemoReaders, TheDemoSpeaksOsdpToTheEmulatorProgramAndEndsItWithItself)
     const QStringList children = childrenOf(p.processId());
     ASSERT_EQ(children.size(), 1);
     EXPECT_TRUE(stillRunning(children[0]));
+
+    // The console beside it, on the port and with the key it printed.
+    static const QRegularExpression console(
+        QStringLiteral("Demo: consola remota en http://127.0.0.1:(\\d+)/ con la clave de operador (\\w+)"));
+    const QRegularExpressionMatch printed = console.match(seen);
+    ASSERT_TRUE(printed.hasMatch()) << seen.toStdString();
+    const QByteArray body = R"({"station": 1})";
+    const Reply opened = request(printed.captured(1).toUShort(),
+                                 "POST /api/open HTTP/1.1\r\nHost: x\r\nConnection: close\r\nAuthorization: Bearer " +
+                                     printed.captured(2).toUtf8() + "\r\nContent-Type: application/json\r\nContent-Length: " +
+                                     QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    EXPECT_EQ(opened.status, 200) << opened.body.toStdString();
+    ASSERT_TRUE(waitForLine(p, seen, QStringLiteral("Apertura manual remota: entrada (desde 127.0.0.1)"))) << seen.toStdString();
 
     ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
     ASSERT_TRUE(p.waitForFinished(20000));

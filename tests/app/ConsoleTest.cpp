@@ -1,0 +1,219 @@
+// The remote console against the running program: over TLS with a
+// certificate made here, each key's rights, the actions' effects on the
+// stations, and connections held open by one client.
+#include "HttpSupport.h"
+#include "RunningStation.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QDeadlineTimer>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace parking::test;
+
+namespace {
+
+const QByteArray ReadKey = "read-key-for-tests";
+const QByteArray OperatorKey = "operator-key-0123456789";
+
+// A self-signed certificate for 127.0.0.1 and its private key (0600).
+struct Certificate {
+    Certificate()
+    {
+        const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
+        QProcess p;
+        p.start(openssl, {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                          QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                          QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                          QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"), QStringLiteral("-keyout"),
+                          key(), QStringLiteral("-out"), certificate()});
+        made = p.waitForFinished(30000) && p.exitCode() == 0;
+        ::chmod(QFile::encodeName(key()).constData(), 0600);
+    }
+    QString certificate() const { return dir.filePath(QStringLiteral("cert.pem")); }
+    QString key() const { return dir.filePath(QStringLiteral("key.pem")); }
+    QTemporaryDir dir;
+    bool made = false;
+};
+
+// One request over TLS, trusting only `certificate`.
+Reply tlsRequest(quint16 port, const QString& certificate, const QByteArray& raw)
+{
+    QSslSocket socket;
+    QSslConfiguration tls = socket.sslConfiguration();
+    tls.setCaCertificates(QSslCertificate::fromPath(certificate));
+    tls.setProtocol(QSsl::TlsV1_2OrLater);
+    socket.setSslConfiguration(tls);
+    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForEncrypted(10000))
+        return {};
+    socket.write(raw);
+    QByteArray all;
+    while (socket.waitForReadyRead(5000)) {
+        all += socket.readAll();
+        const qsizetype end = all.indexOf("\r\n\r\n");
+        const qsizetype at = all.left(end).toLower().indexOf("content-length: ");
+        if (end >= 0 && at >= 0 && all.size() - end - 4 >= all.mid(at + 16).split('\r').first().toLongLong())
+            break;
+    }
+    const qsizetype end = all.indexOf("\r\n\r\n");
+    if (end < 0)
+        return {};
+    return {all.mid(9, 3).toInt(), all.left(end), all.mid(end + 4)};
+}
+
+QByteArray post(const QByteArray& path, const QByteArray& key, const QByteArray& body,
+                const QByteArray& type = "application/json", const QByteArray& extra = {})
+{
+    return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
+           (key.isEmpty() ? QByteArray() : "Authorization: Bearer " + key + "\r\n") + "Content-Type: " + type +
+           "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n" + extra + "\r\n" + body;
+}
+
+QByteArray getWith(const QByteArray& path, const QByteArray& key)
+{
+    return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nAuthorization: Bearer " + key + "\r\n\r\n";
+}
+
+class ConsoleOverTls : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(tls.made) << "openssl could not make a certificate";
+        port = freePort();
+        station = std::make_unique<RunningStation>(
+            QStringLiteral("\n[Estado]\nPuerto=%1\nClave=%2\nClaveOperador=%3\nCertificado=%4\nClavePrivada=%5\n")
+                .arg(port)
+                .arg(QString::fromUtf8(ReadKey), QString::fromUtf8(OperatorKey), tls.certificate(), tls.key()));
+        ASSERT_TRUE(station->waitFor(QStringLiteral("ESTADO: página de estado en https://127.0.0.1:")))
+            << station->out().toStdString();
+    }
+    Reply send(const QByteArray& raw) { return tlsRequest(port, tls.certificate(), raw); }
+
+    Certificate tls;
+    quint16 port = 0;
+    std::unique_ptr<RunningStation> station;
+};
+
+TEST_F(ConsoleOverTls, EachKeyHasItsRightsAndTheActionsReachTheStations)
+{
+    // Reading: the read key and the operator key; the page says which.
+    EXPECT_EQ(send(getWith("/api/status", "wrong")).status, 401);
+    const Reply read = send(getWith("/api/status", ReadKey));
+    EXPECT_EQ(read.status, 200);
+    EXPECT_TRUE(read.head.contains("X-Console: available")) << read.head.toStdString();
+    EXPECT_TRUE(send(getWith("/api/status", OperatorKey)).head.contains("X-Console: operator"));
+    // Plain HTTP gets nothing from a TLS port.
+    EXPECT_EQ(get(port, "/api/status").status, 0);
+
+    // Acting: the operator key only.
+    EXPECT_EQ(send(post("/api/open", {}, R"({"station": 1})")).status, 401);
+    EXPECT_EQ(send(post("/api/open", "wrong-key-wrong-key", R"({"station": 1})")).status, 401);
+    EXPECT_EQ(send(post("/api/open", ReadKey, R"({"station": 1})")).status, 403);
+    EXPECT_EQ(send(getWith("/api/open", OperatorKey)).status, 405);
+    EXPECT_EQ(send(post("/api/open", OperatorKey, "{station: 1", "application/json")).status, 400);
+    EXPECT_EQ(send(post("/api/open", OperatorKey, R"({"station": 1})", "text/plain")).status, 415);
+    EXPECT_EQ(send(post("/api/spaces", OperatorKey, "{\"value\": \"" + QByteArray(20000, '1') + "\"}")).status, 413);
+    EXPECT_FALSE(station->out().contains(QStringLiteral("> relay"))) << "nothing refused may open";
+    EXPECT_FALSE(station->out().contains(QStringLiteral("Actualización remota"))) << "an oversized request was acted on";
+
+    const Reply opened = send(post("/api/open", OperatorKey, R"({"station": 1})"));
+    EXPECT_EQ(opened.status, 200) << opened.body.toStdString();
+    EXPECT_TRUE(QJsonDocument::fromJson(opened.body).object()[QStringLiteral("done")].toBool());
+    ASSERT_TRUE(station->waitFor(QStringLiteral("> relay 1"))) << station->out().toStdString();
+    EXPECT_TRUE(station->out().contains(QStringLiteral("Apertura manual remota: entrada (desde 127.0.0.1)")));
+
+    const Reply set = send(post("/api/spaces", OperatorKey, R"({"value": 30})"));
+    EXPECT_EQ(set.status, 200) << set.body.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(set.body).object()[QStringLiteral("freeSpaces")].toInt(), 30);
+    ASSERT_TRUE(station->waitFor(QStringLiteral("> plazas 30"))) << station->out().toStdString();
+    const Reply refused = send(post("/api/spaces", OperatorKey, R"({"value": 5000})"));
+    EXPECT_EQ(refused.status, 400);
+    EXPECT_TRUE(refused.body.contains("NO SE PUEDEN ACTUALIZAR LAS PLAZAS"));
+
+    // A retry with the same key gets the first answer; the barrier opens once.
+    const QByteArray once = "Idempotency-Key: retry-1\r\n";
+    const Reply first = send(post("/api/open", OperatorKey, R"({"station": 2})", "application/json", once));
+    const Reply again = send(post("/api/open", OperatorKey, R"({"station": 2})", "application/json", once));
+    EXPECT_EQ(first.status, 200);
+    EXPECT_EQ(again.status, 200);
+    EXPECT_EQ(again.body, first.body);
+    ASSERT_TRUE(station->waitFor(QStringLiteral("> relay 2"))) << station->out().toStdString();
+
+    // Four actions so far; six more make ten in the minute, the next waits.
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(send(post("/api/spaces", OperatorKey, R"({"value": 31})")).status, 200) << i;
+    EXPECT_EQ(send(post("/api/spaces", OperatorKey, R"({"value": 32})")).status, 429);
+
+    const Reply metrics = send(getWith("/metrics", ReadKey));
+    EXPECT_TRUE(metrics.body.contains("parking_remote_actions_total{action=\"open\",outcome=\"done\"} 2\n"))
+        << metrics.body.toStdString();
+    EXPECT_TRUE(metrics.body.contains("parking_remote_actions_total{action=\"open\",outcome=\"repeated\"} 1\n"));
+    EXPECT_TRUE(metrics.body.contains("parking_remote_actions_total{action=\"spaces\",outcome=\"rate_limited\"} 1\n"));
+
+    EXPECT_EQ(station->stop(), 0) << station->out().toStdString();
+    EXPECT_EQ(station->out().count(QStringLiteral("> relay 2")), 1) << "the retry opened the exit again";
+    EXPECT_FALSE(station->out().contains(QString::fromUtf8(OperatorKey))) << "the operator key reached the log";
+    EXPECT_FALSE(station->out().contains(QString::fromUtf8(ReadKey))) << "the read key reached the log";
+}
+
+TEST(Console, WithoutAnOperatorKeyThereIsNoActionToFind)
+{
+    const quint16 port = freePort();
+    RunningStation station(QStringLiteral("\n[Estado]\nPuerto=%1\n").arg(port));
+    ASSERT_TRUE(station.waitFor(QStringLiteral("ESTADO: página de estado"))) << station.out().toStdString();
+    EXPECT_EQ(request(port, post("/api/open", {}, R"({"station": 1})")).status, 404);
+    EXPECT_EQ(station.stop(), 0);
+    EXPECT_FALSE(station.out().contains(QStringLiteral("> relay")));
+}
+
+// 40 connections from one address that send half a request and wait: they
+// get at most their share of the slots, and another client is served at once.
+TEST(Console, OneClientHoldingConnectionsDoesNotShutOthersOut)
+{
+    const quint16 port = freePort();
+    RunningStation station(QStringLiteral("\n[Estado]\nPuerto=%1\n").arg(port));
+    ASSERT_TRUE(station.waitFor(QStringLiteral("ESTADO: página de estado"))) << station.out().toStdString();
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < 40; ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        ASSERT_TRUE(socket->bind(QHostAddress(QStringLiteral("127.0.0.2"))));
+        socket->connectToHost(QStringLiteral("127.0.0.1"), port);
+        ASSERT_TRUE(socket->waitForConnected(5000));
+        socket->write("GET /api/status HTTP/1.1\r\nHost: x\r\n");
+        socket->flush();
+        idle.push_back(std::move(socket));
+    }
+    const Reply served = get(port, "/api/status");
+    EXPECT_EQ(served.status, 200);
+    // The server closes all but its share at once, and the rest once the
+    // head has not come in time.
+    auto stillOpen = [&] {
+        int open = 0;
+        for (auto& s : idle) {
+            s->waitForReadyRead(0);
+            open += s->state() == QAbstractSocket::ConnectedState ? 1 : 0;
+        }
+        return open;
+    };
+    QDeadlineTimer settle(5000);
+    while (stillOpen() > 8 && !settle.hasExpired())
+        QThread::msleep(20);
+    EXPECT_LE(stillOpen(), 8);
+    QDeadlineTimer dropped(20000);
+    while (stillOpen() > 0 && !dropped.hasExpired())
+        QThread::msleep(50);
+    EXPECT_EQ(stillOpen(), 0) << "half a request holds a connection for good";
+    EXPECT_EQ(get(port, "/api/status").status, 200);
+    EXPECT_EQ(station.stop(), 0) << station.out().toStdString();
+}
+
+} // namespace
