@@ -14,6 +14,10 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp"
 
+# The browser test's driver (puppeteer-core; it uses Debian's chromium and
+# downloads no browser). Without the npm registry that test says it skips.
+(cd tests/browser && npm ci --no-audit --no-fund --loglevel=error) || echo "tests/browser: npm ci failed; the console's browser test will be skipped"
+
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DPARKING_SANITIZE=ON -DPARKING_BUILD_TESTS=ON >/dev/null
 cmake --build build-test -j"$(nproc)"
 ctest --test-dir build-test --output-on-failure -j"$(nproc)"

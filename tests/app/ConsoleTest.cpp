@@ -85,14 +85,18 @@ QByteArray getWith(const QByteArray& path, const QByteArray& key)
 
 class ConsoleOverTls : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { start(); }
+    // The program with the console over TLS; `script`: reads it plays.
+    void start(const QString& script = {})
     {
         ASSERT_TRUE(tls.made) << "openssl could not make a certificate";
+        station.reset();
         port = freePort();
         station = std::make_unique<RunningStation>(
             QStringLiteral("\n[Estado]\nPuerto=%1\nClave=%2\nClaveOperador=%3\nCertificado=%4\nClavePrivada=%5\n")
                 .arg(port)
-                .arg(QString::fromUtf8(ReadKey), QString::fromUtf8(OperatorKey), tls.certificate(), tls.key()));
+                .arg(QString::fromUtf8(ReadKey), QString::fromUtf8(OperatorKey), tls.certificate(), tls.key()),
+            script);
         ASSERT_TRUE(station->waitFor(QStringLiteral("ESTADO: página de estado en https://127.0.0.1:")))
             << station->out().toStdString();
     }
@@ -163,6 +167,38 @@ TEST_F(ConsoleOverTls, EachKeyHasItsRightsAndTheActionsReachTheStations)
     EXPECT_EQ(station->out().count(QStringLiteral("> relay 2")), 1) << "the retry opened the exit again";
     EXPECT_FALSE(station->out().contains(QString::fromUtf8(OperatorKey))) << "the operator key reached the log";
     EXPECT_FALSE(station->out().contains(QString::fromUtf8(ReadKey))) << "the read key reached the log";
+}
+
+// Debian's chromium driven by puppeteer-core (tests/browser, installed by
+// the test script): the read key shows no buttons, a wrong key nothing, the
+// operator key opens the entrance once confirmed. PARKING_SCREENSHOTS=DIR
+// keeps the page's pictures at desktop and phone width.
+TEST_F(ConsoleOverTls, ARealBrowserOpensTheEntranceWithTheOperatorKeyOnly)
+{
+    const QString browserTests = QStringLiteral(PARKING_SOURCE_DIR "/tests/browser");
+    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+    if (node.isEmpty() || QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty() ||
+        !QFile::exists(browserTests + QStringLiteral("/node_modules/puppeteer-core")))
+        GTEST_SKIP() << "needs node, chromium and `npm ci` in tests/browser (scripts/test.sh runs it)";
+    // A granted entrance and a refusal, so the grid has rows.
+    start(QStringLiteral("0.3 track 1 %B0010000000101?\n0.5 card 1 ;0000000999999?\n"));
+    ASSERT_TRUE(station->waitFor(QStringLiteral("> grid"), 2)) << station->out().toStdString();
+    QProcess browser;
+    browser.setProcessChannelMode(QProcess::MergedChannels);
+    QStringList args{browserTests + QStringLiteral("/console.mjs"), QStringLiteral("https://127.0.0.1:%1/").arg(port),
+                     QString::fromUtf8(ReadKey), QString::fromUtf8(OperatorKey)};
+    if (qEnvironmentVariableIsSet("PARKING_SCREENSHOTS"))
+        args << qEnvironmentVariable("PARKING_SCREENSHOTS");
+    browser.start(node, args);
+    ASSERT_TRUE(browser.waitForFinished(120000));
+    const QString said = QString::fromUtf8(browser.readAll());
+    EXPECT_EQ(browser.exitCode(), 0) << said.toStdString();
+    EXPECT_TRUE(said.contains(QStringLiteral("free spaces set to 25"))) << said.toStdString();
+    EXPECT_EQ(station->stop(), 0) << station->out().toStdString();
+    // The granted read opened the entrance once; the console once more.
+    EXPECT_EQ(station->out().count(QStringLiteral("> relay 1")), 2) << station->out().toStdString();
+    EXPECT_EQ(station->out().count(QStringLiteral("Apertura manual remota: entrada (desde 127.0.0.1)")), 1);
+    EXPECT_TRUE(station->out().contains(QStringLiteral("> plazas 25")));
 }
 
 TEST(Console, WithoutAnOperatorKeyThereIsNoActionToFind)
