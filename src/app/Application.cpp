@@ -354,12 +354,14 @@ int runApplication(int argc, char** argv)
         try {
             const DemoSite site = createDemoSite(defaultDemoFolder(), clocks.server);
             configPath = site.configPath;
-            addDemoConsole(configPath);
             // A scripted demo raises its reads on the stations' readers
-            // directly, so its output is the same from run to run; otherwise
+            // directly and has no console (a port and key of its own each
+            // time), so its output is the same from run to run; otherwise
             // the readers are emulated and spoken to over OSDP.
-            if (options.script.isEmpty())
+            if (options.script.isEmpty()) {
+                addDemoConsole(configPath);
                 demoReaders = startDemoReaders(programFolder, site.databasePath, clocks.server);
+            }
         } catch (const DatabaseError& e) {
             printError(e.message());
             return 1;

@@ -162,6 +162,25 @@ TEST_F(ConsoleOverTls, EachKeyHasItsRightsAndTheActionsReachTheStations)
         << metrics.body.toStdString();
     EXPECT_TRUE(metrics.body.contains("parking_remote_actions_total{action=\"open\",outcome=\"repeated\"} 1\n"));
     EXPECT_TRUE(metrics.body.contains("parking_remote_actions_total{action=\"spaces\",outcome=\"rate_limited\"} 1\n"));
+    const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+    if (!promtool.isEmpty()) {
+        QProcess check;
+        check.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
+        check.write(metrics.body);
+        check.closeWriteChannel();
+        ASSERT_TRUE(check.waitForFinished(30000));
+        EXPECT_EQ(check.exitCode(), 0) << check.readAllStandardError().toStdString();
+    }
+
+    // A client that opens a connection and never starts the handshake is
+    // closed once the head's time is up.
+    QTcpSocket stalled;
+    stalled.connectToHost(QStringLiteral("127.0.0.1"), port);
+    ASSERT_TRUE(stalled.waitForConnected(5000));
+    QDeadlineTimer closed(20000);
+    while (stalled.state() == QAbstractSocket::ConnectedState && !closed.hasExpired())
+        stalled.waitForDisconnected(200);
+    EXPECT_NE(stalled.state(), QAbstractSocket::ConnectedState) << "a stalled handshake holds its connection";
 
     EXPECT_EQ(station->stop(), 0) << station->out().toStdString();
     EXPECT_EQ(station->out().count(QStringLiteral("> relay 2")), 1) << "the retry opened the exit again";
