@@ -152,7 +152,21 @@ void bindParameters(SQLHSTMT stmt, const Parameters& params, std::vector<Bound>&
         const QVariant& v = params[i];
         const auto column = static_cast<SQLUSMALLINT>(i + 1);
         SQLRETURN rc;
-        if (v.isNull()) {
+        if (v.typeId() == QMetaType::QDateTime) {
+            // A date-time as the server's own type; an invalid one is a null
+            // of that type, so COALESCE(?, SYSDATE) resolves on every server.
+            const QDateTime t = v.toDateTime();
+            b.indicator = t.isValid() ? 0 : SQL_NULL_DATA;
+            if (t.isValid()) {
+                const QDate d = t.date();
+                const QTime h = t.time();
+                b.time = {static_cast<SQLSMALLINT>(d.year()), static_cast<SQLUSMALLINT>(d.month()),
+                          static_cast<SQLUSMALLINT>(d.day()), static_cast<SQLUSMALLINT>(h.hour()),
+                          static_cast<SQLUSMALLINT>(h.minute()), static_cast<SQLUSMALLINT>(h.second()), 0};
+            }
+            rc = SQLBindParameter(stmt, column, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19, 0, &b.time,
+                                  0, &b.indicator);
+        } else if (v.isNull()) {
             b.indicator = SQL_NULL_DATA;
             rc = SQLBindParameter(stmt, column, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 1, 0, nullptr, 0, &b.indicator);
         } else if (isWholeNumber(v)) {

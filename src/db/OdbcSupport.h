@@ -41,6 +41,7 @@ std::vector<MemoryRecordset::Row> fetchAll(SQLHSTMT stmt, const std::vector<SQLS
 struct Bound {
     SQLBIGINT number = 0;
     QByteArray text;
+    SQL_TIMESTAMP_STRUCT time{};
     SQLLEN indicator = 0;
 };
 void bindParameters(SQLHSTMT stmt, const Parameters& params, std::vector<Bound>& values);

@@ -226,7 +226,7 @@ QVariant columnValue(sqlite3_stmt* stmt, int i)
 
 void bindValue(sqlite3_stmt* stmt, int index, const QVariant& v)
 {
-    if (v.isNull()) {
+    if (v.isNull() || (v.typeId() == QMetaType::QDateTime && !v.toDateTime().isValid())) {
         sqlite3_bind_null(stmt, index);
         return;
     }

@@ -27,9 +27,18 @@ QString unitsTableQuestion(Dialect dialect)
     return QStringLiteral("SELECT COUNT(*) N FROM INFORMATION_SCHEMA.TABLES WHERE UPPER(TABLE_NAME) = 'DIARIO_APLICADO'");
 }
 
-QString oracleDate(const QDateTime& t)
+// An exit closes the subscriber's stays that began on the exit's day, no
+// later than the exit, and are still open; the exit's time is the bound
+// date (a journalled exit's), or the server's clock for a live one (bound
+// as a null date). One rule, live and on replay.
+const QString CloseStays = QStringLiteral(
+    "UPDATE MOVIMIENTOS_PARKING SET HORASALIDA = COALESCE(?, SYSDATE) WHERE CODINSTALACION = ? AND CODIGO = ? "
+    "AND HORAENTRADA >= TRUNC(COALESCE(?, SYSDATE)) AND HORAENTRADA <= COALESCE(?, SYSDATE) AND HORASALIDA IS NULL");
+
+// `at`: the exit's time; invalid for the server's clock.
+Parameters closeStaysParameters(std::int16_t installation, std::int32_t subscriber, const QDateTime& at)
 {
-    return QStringLiteral("TO_DATE('%1','YYYY-MM-DD HH24:MI:SS')").arg(t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    return {at, qlonglong(installation), qlonglong(subscriber), at, at};
 }
 
 } // namespace
@@ -43,15 +52,12 @@ MovementRecorder::MovementRecorder(Database& database, std::int16_t installation
 void MovementRecorder::writeMovement(Connection& c, std::int32_t subscriber, std::uint8_t subscriberInstallation,
                                      Kind movement)
 {
-    const Parameters params{qlonglong(installation_), qlonglong(subscriber)};
     if (movement == Kind::Entrance) {
         c.run(QStringLiteral("INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO) VALUES (?,?,?)"),
               {qlonglong(installation_), qlonglong(subscriber), qlonglong(subscriberInstallation)});
         return;
     }
-    c.run(QStringLiteral(" UPDATE MOVIMIENTOS_PARKING SET HORASALIDA = SYSDATE WHERE    CODINSTALACION = ? AND CODIGO = ? "
-                         "AND TO_CHAR(HORAENTRADA,'DD/MM/YYYY') = TO_CHAR(SYSDATE,'DD/MM/YYYY')    AND HORASALIDA IS NULL"),
-          params);
+    c.run(CloseStays, closeStaysParameters(installation_, subscriber, QDateTime()));
 }
 
 // The unit's key goes in with its writes, where the database keeps keys: a
@@ -91,14 +97,16 @@ std::int16_t MovementRecorder::writePassageAtOnce(Connection& c, Kind movement, 
     const QString move =
         entrance ? QStringLiteral("m AS (INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO) "
                                   "SELECT ?,?,? FROM u) ")
-                 : QStringLiteral("m AS (UPDATE MOVIMIENTOS_PARKING SET HORASALIDA = SYSDATE WHERE CODINSTALACION = ? "
-                                  "AND CODIGO = ? AND TO_CHAR(HORAENTRADA,'DD/MM/YYYY') = TO_CHAR(SYSDATE,'DD/MM/YYYY') "
-                                  "AND HORASALIDA IS NULL AND EXISTS (SELECT 1 FROM u)) ");
+                 : QStringLiteral("m AS (") + CloseStays + QStringLiteral(" AND EXISTS (SELECT 1 FROM u)) ");
     const QString key =
         unit.isEmpty() ? QString() : QStringLiteral(", k AS (INSERT INTO DIARIO_APLICADO (UNIDAD, FECHA) SELECT ?, SYSDATE FROM u) ");
-    Parameters params{qlonglong(installation_), qlonglong(installation_), qlonglong(subscriber)};
-    if (entrance)
-        params.emplace_back(qlonglong(installation));
+    Parameters params{qlonglong(installation_)};
+    if (entrance) {
+        params.insert(params.end(), {qlonglong(installation_), qlonglong(subscriber), qlonglong(installation)});
+    } else {
+        const Parameters close = closeStaysParameters(installation_, subscriber, QDateTime());
+        params.insert(params.end(), close.begin(), close.end());
+    }
     if (!unit.isEmpty())
         params.emplace_back(unit);
     auto row = c.query(count + move + key + QStringLiteral("SELECT PLAZAS_LIBRES FROM u"), params);
@@ -152,23 +160,20 @@ MovementRecorder::Recorded MovementRecorder::recordExit(std::int32_t subscriber,
 
 void MovementRecorder::replay(Connection& c, const WriteJournal::Entry& e)
 {
-    const QString inst = QString::number(installation_);
-    const QString code = QString::number(e.subscriber);
+    const qlonglong inst = installation_;
+    const qlonglong code = e.subscriber;
     switch (e.kind) {
     case Kind::Entrance:
         // The row keeps the time of the passage; one already written (the
         // replay was cut short after the write) is not written again.
-        c.execute(QStringLiteral("INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO,HORAENTRADA) "
-                                 "SELECT %1,%2,%3,%4 FROM DUAL WHERE NOT EXISTS (SELECT 1 FROM Movimientos_Parking "
-                                 "WHERE CodInstalacion = %1 AND Codigo = %2 AND HORAENTRADA = %4)")
-                      .arg(inst, code, QString::number(e.installation), oracleDate(e.when)));
+        c.run(QStringLiteral("INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO,HORAENTRADA) "
+                             "SELECT ?,?,?,? FROM DUAL WHERE NOT EXISTS (SELECT 1 FROM Movimientos_Parking "
+                             "WHERE CodInstalacion = ? AND Codigo = ? AND HORAENTRADA = ?)"),
+              {inst, code, qlonglong(e.installation), e.when, inst, code, e.when});
         break;
     case Kind::Exit:
-        // Closes what the exit closed at its own time: entries of its day,
-        // up to its time, still open.
-        c.execute(QStringLiteral("UPDATE Movimientos_Parking SET HORASALIDA = %3 WHERE CodInstalacion = %1 AND Codigo = %2 "
-                                 "AND HORAENTRADA >= %4 AND HORAENTRADA <= %3 AND HORASALIDA IS NULL")
-                      .arg(inst, code, oracleDate(e.when), oracleDate(wallTime(e.when.date(), QTime(0, 0)))));
+        // What the exit closed at its own time.
+        c.run(CloseStays, closeStaysParameters(installation_, e.subscriber, e.when));
         break;
     case Kind::TakeSpace:
         FreeSpaceCounter(c, installation_).decrement();

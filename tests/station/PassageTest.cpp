@@ -161,11 +161,10 @@ TEST_F(Passage, ExitOfAnUnknownCardStillOpens)
         QStringLiteral("> grid 0 2 0 |") + msg("GRACIAS POR SU VISITA") + QStringLiteral("| black"),
         QStringLiteral("> display 2 |") + msg("GRACIAS POR SU VISITA") + QLatin1Char('|')}));
     EXPECT_EQ(freeSpaces(), 20);
-    const QString movement = db.backend() == Backend::PostgreSQL
-        ? QStringLiteral("m AS (UPDATE MOVIMIENTOS_PARKING SET HORASALIDA = SYSDATE WHERE CODINSTALACION = 3 AND CODIGO = 0 AND "
-                         "TO_CHAR(HORAENTRADA,'DD/MM/YYYY') = TO_CHAR(SYSDATE,'DD/MM/YYYY') AND HORASALIDA IS NULL AND EXISTS (SELECT 1 FROM u))")
-        : QStringLiteral(" UPDATE MOVIMIENTOS_PARKING SET HORASALIDA = SYSDATE WHERE    CODINSTALACION = 3 AND CODIGO = 0 AND "
-                         "TO_CHAR(HORAENTRADA,'DD/MM/YYYY') = TO_CHAR(SYSDATE,'DD/MM/YYYY')    AND HORASALIDA IS NULL");
+    // A live exit: the server's clock, bound as a null date.
+    const QString movement = QStringLiteral(
+        "UPDATE MOVIMIENTOS_PARKING SET HORASALIDA = COALESCE(NULL, SYSDATE) WHERE CODINSTALACION = 3 AND CODIGO = 0 "
+        "AND HORAENTRADA >= TRUNC(COALESCE(NULL, SYSDATE)) AND HORAENTRADA <= COALESCE(NULL, SYSDATE) AND HORASALIDA IS NULL");
     EXPECT_FALSE(recording->statements().filter(movement).isEmpty()) << recording->statements().join(QLatin1Char('\n')).toStdString();
 }
 
@@ -253,6 +252,40 @@ TEST_F(Passage, ExitOpensWhenTheDatabaseIsGoneAndTheWritesFollowLater)
     EXPECT_FALSE(controller->site().recorder().pending());
     controller->monitor().probe(); // nothing written twice
     EXPECT_EQ(freeSpaces(), 10);
+}
+
+// An exit closes the stays that began on its day, no later than itself, and
+// are still open: the same rows whether written at once or replayed from the
+// journal after an outage.
+TEST_F(Passage, LiveAndReplayedExitsCloseTheSameStays)
+{
+    for (const bool replayed : {false, true}) {
+        db.exec(QStringLiteral("DELETE FROM MOVIMIENTOS_PARKING"));
+        const char* stays[] = {
+            "'2026-03-04 08:00:00', NULL",                  // this morning: closed
+            "'2026-03-04 09:30:00', NULL",                  // this morning too: closed
+            "'2026-03-03 18:00:00', NULL",                  // yesterday: stays open
+            "'2026-03-04 07:00:00', '2026-03-04 07:30:00'", // already closed: kept
+            "'2026-03-04 12:30:00', NULL",                  // after the exit (a clock ahead): stays open
+        };
+        for (const char* stay : stays) {
+            db.exec(QStringLiteral("INSERT INTO MOVIMIENTOS_PARKING (CodInstalacion,Codigo,INSTALACIONABONADO,HORAENTRADA,"
+                                   "HORASALIDA) VALUES (3,1234,7,%1)").arg(QLatin1String(stay)));
+        }
+        setClocks(QDateTime(QDate(2026, 3, 4), QTime(12, 0)));
+        faults->failEverything = replayed;
+        exit();
+        if (replayed) {
+            EXPECT_EQ(rows("HORASALIDA IS NULL"), 4) << "nothing written during the outage";
+            faults->failEverything = false;
+            setClocks(QDateTime(QDate(2026, 3, 4), QTime(13, 0)));
+            controller->monitor().probe();
+            ASSERT_FALSE(controller->site().recorder().pending());
+        }
+        EXPECT_EQ(rows("HORASALIDA = '2026-03-04 12:00:00'"), 2) << (replayed ? "replayed" : "live");
+        EXPECT_EQ(rows("HORASALIDA IS NULL"), 2) << (replayed ? "replayed" : "live");
+        EXPECT_EQ(rows("HORASALIDA = '2026-03-04 07:30:00'"), 1) << (replayed ? "replayed" : "live");
+    }
 }
 
 // The database carries out a passage's writes but its answer is lost: the

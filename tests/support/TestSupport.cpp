@@ -126,6 +126,11 @@ QString withValues(const QString& sql, const Parameters& params)
             continue;
         }
         const QVariant& v = params[next++];
+        if (v.typeId() == QMetaType::QDateTime) {
+            const QDateTime t = v.toDateTime();
+            out += t.isValid() ? t.toString(QStringLiteral("''yyyy-MM-dd HH:mm:ss''")) : QStringLiteral("NULL");
+            continue;
+        }
         out += v.typeId() == QMetaType::QString ? QLatin1Char('\'') + v.toString() + QLatin1Char('\'') : v.toString();
     }
     return out;
