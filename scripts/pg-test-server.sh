@@ -54,6 +54,13 @@ Driver=PostgreSQL Unicode
 Servername=127.0.0.1
 Port=$port
 Database=parking_test
+; the same server through scripts/fault_proxy.py on the next port (tests
+; that cut connections start the proxy there)
+[parking_test_proxy]
+Driver=PostgreSQL Unicode
+Servername=127.0.0.1
+Port=$((port + 1))
+Database=parking_test
 INI
   chmod a+r "$dir/odbc.ini"
   ;;

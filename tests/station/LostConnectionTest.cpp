@@ -1,0 +1,130 @@
+// A passage's write on PostgreSQL through a proxy that cuts the connection
+// at each point a network can: before the statement reaches the server, in
+// its middle, and after the server carried it out and answered (the answer
+// lost). Whatever the point, the barrier does what the rules say and, once
+// the journal is replayed, the movement and the count are written once.
+#include "StationFixture.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+
+using namespace parking;
+using namespace parking::test;
+
+namespace {
+
+const QString Track1234 = QStringLiteral("ABC07XXXXX01234Z"); // subscriber 1234 of installation 7
+
+// The proxy's port: the [parking_test_proxy] data source in ODBCINI.
+int proxyPort()
+{
+    QFile ini(qEnvironmentVariable("ODBCINI"));
+    if (!ini.open(QIODevice::ReadOnly))
+        return 0;
+    const QString text = QString::fromUtf8(ini.readAll());
+    static const QRegularExpression entry(QStringLiteral("\\[parking_test_proxy\\][^\\[]*Port=(\\d+)"));
+    return entry.match(text).captured(1).toInt();
+}
+
+int serverPort()
+{
+    QFile ini(qEnvironmentVariable("ODBCINI"));
+    if (!ini.open(QIODevice::ReadOnly))
+        return 0;
+    static const QRegularExpression entry(QStringLiteral("\\[parking_test\\][^\\[]*Port=(\\d+)"));
+    return entry.match(QString::fromUtf8(ini.readAll())).captured(1).toInt();
+}
+
+// scripts/fault_proxy.py, ordered through its standard input.
+class FaultProxy {
+public:
+    bool start(int listen, int target)
+    {
+        process_.start(QStringLiteral("python3"),
+                       {QStringLiteral(PARKING_SOURCE_DIR "/scripts/fault_proxy.py"), QStringLiteral("--target"),
+                        QStringLiteral("127.0.0.1:%1").arg(target), QStringLiteral("--listen"), QString::number(listen)});
+        return process_.waitForStarted(10000) && line().startsWith(QLatin1String("listening"));
+    }
+    QString order(const QString& text)
+    {
+        process_.write(text.toUtf8() + '\n');
+        return line();
+    }
+    ~FaultProxy()
+    {
+        process_.closeWriteChannel();
+        if (!process_.waitForFinished(5000))
+            process_.kill();
+    }
+
+private:
+    QString line()
+    {
+        while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
+        }
+        return QString::fromUtf8(process_.readLine()).trimmed();
+    }
+    QProcess process_;
+};
+
+class LostConnection : public StationFixture {
+protected:
+    void SetUp() override
+    {
+        if (db.backend() != Backend::PostgreSQL)
+            GTEST_SKIP() << "cuts a real server's connection: the PostgreSQL suite runs it";
+        ASSERT_GT(proxyPort(), 0) << "no [parking_test_proxy] in ODBCINI";
+        ASSERT_TRUE(proxy.start(proxyPort(), serverPort()));
+        // The station speaks to the server through the proxy.
+        configPath = writeSiteConfig(db.folder(), QStringLiteral("parking_test_proxy"), 3);
+        restartController();
+        seedInstallation(true, QStringLiteral("2"), true, QStringLiteral("PISCINA CUBIERTA"), 10, 20);
+        db.exec(QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista,CODTARJETA) VALUES (7,1234,2,'FF')"));
+        ASSERT_EQ(start(), StationController::StartUp::InService);
+        takeTrace();
+    }
+    int scalar(const QString& sql) const { return db.scalar(sql).toInt(); }
+    // Probes until the journal is empty (each probe reconnects if it must).
+    bool drained()
+    {
+        for (int i = 0; i < 20 && controller->site().recorder().pending(); ++i)
+            controller->monitor().probe();
+        return !controller->site().recorder().pending();
+    }
+
+    FaultProxy proxy;
+};
+
+TEST_F(LostConnection, EachCutPointWritesTheMovementAndTheCountOnce)
+{
+    QDateTime now(QDate(2026, 3, 4), QTime(9, 0));
+    for (const char* when : {"before", "during", "after"}) {
+        SCOPED_TRACE(when);
+        // Each round an hour later: a replayed entrance is told from an
+        // earlier one by its time.
+        now = now.addSecs(3600);
+        workstationClock.set(now);
+        db.serverClock().set(now);
+        // An entrance: the barrier opens; one stay, one space taken.
+        const int freeBefore = scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES"));
+        const int staysBefore = scalar(QStringLiteral("SELECT count(*) FROM MOVIMIENTOS_PARKING"));
+        ASSERT_EQ(proxy.order(QStringLiteral("drop %1 ^WITH u AS").arg(QLatin1String(when))), QStringLiteral("ok"));
+        controller->reader(1).raiseTrackRead(Track1234);
+        EXPECT_FALSE(takeTrace().filter(QStringLiteral("> relay 1")).isEmpty()) << "a granted entrance opens";
+        ASSERT_TRUE(drained());
+        EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM MOVIMIENTOS_PARKING")), staysBefore + 1);
+        EXPECT_EQ(scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES")), freeBefore - 1);
+
+        // The exit: the barrier opens; the stay closed, the space given back.
+        ASSERT_EQ(proxy.order(QStringLiteral("drop %1 ^WITH u AS").arg(QLatin1String(when))), QStringLiteral("ok"));
+        controller->reader(2).raiseTrackRead(Track1234);
+        EXPECT_FALSE(takeTrace().filter(QStringLiteral("> relay 2")).isEmpty()) << "an exit opens";
+        ASSERT_TRUE(drained());
+        EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM MOVIMIENTOS_PARKING WHERE HORASALIDA IS NULL")), 0);
+        EXPECT_EQ(scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES")), freeBefore);
+    }
+    EXPECT_EQ(proxy.order(QStringLiteral("count")), QStringLiteral("cuts 6")) << "every cut happened";
+}
+
+} // namespace
