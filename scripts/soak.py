@@ -108,7 +108,7 @@ class Database:
 class Workstation:
     """One program with its own gate: subscribers, journal, log folder."""
 
-    def __init__(self, name, args, db, work, journal_dir, subscribers, rng):
+    def __init__(self, name, args, db, work, journal_dir, subscribers, rng, sid=None):
         self.name, self.args, self.rng = name, args, rng
         self.subscribers = subscribers
         self.inside = set()        # as the barriers say
@@ -119,7 +119,7 @@ class Workstation:
         os.makedirs(self.dir, exist_ok=True)
         self.config = os.path.join(self.dir, "Rivalto.ini")
         with open(self.config, "w") as f:
-            f.write(f"[Conexion]\nSID={db.sid}\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n"
+            f.write(f"[Conexion]\nSID={sid or db.sid}\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n"
                     f"[Impresoras]\nInstalacion={INSTALLATION}\n[Registro]\nCarpeta={self.dir}/log\n"
                     f"Diario={journal_dir}/{name}.journal\n")
         self.process = None
@@ -305,14 +305,26 @@ def main():
 
     db = Database(args, work)
     seconds = args.minutes * 60
-    a = Workstation("A", args, db, work, journal_dir, list(range(1, SUBSCRIBERS_PER_GATE + 1)), random.Random(rng.random()))
+    # On the server, A speaks to it through scripts/fault_proxy.py (the
+    # pg-test-server's second data source), which cuts A's connection at
+    # the "cut" faults: before, during or after a passage's write.
+    proxy = None
+    if args.backend == "postgresql":
+        here = os.path.dirname(os.path.abspath(__file__))
+        proxy = subprocess.Popen(["python3", os.path.join(here, "fault_proxy.py"), "--target", f"127.0.0.1:{db.port}",
+                                  "--listen", str(int(db.port) + 1)],
+                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1)
+        if not proxy.stdout.readline().startswith("listening"):
+            raise RuntimeError("the fault proxy did not start")
+    a = Workstation("A", args, db, work, journal_dir, list(range(1, SUBSCRIBERS_PER_GATE + 1)), random.Random(rng.random()),
+                    sid="parking_test_proxy" if proxy else None)
     b = Workstation("B", args, db, work, journal_dir,
                     list(range(SUBSCRIBERS_PER_GATE + 1, 2 * SUBSCRIBERS_PER_GATE + 1)), random.Random(rng.random()))
 
     # The faults' schedule, all from the seed.
     # "both": the journals' disk full while the database is away, when
     # nothing can record a passage (exits open and say so, entrances wait).
-    kinds = ["database", "kill", "reader"] + (["disk", "both"] if tmpfs else [])
+    kinds = ["database", "kill", "reader"] + (["disk", "both"] if tmpfs else []) + (["cut"] if proxy else [])
     schedule = []
     t = 8.0
     while t < seconds - 15:
@@ -341,6 +353,11 @@ def main():
             log(f"{at:6.1f} s: SIGKILL to B")
             b.kill()
             b.start(max(5, seconds - (time.monotonic() - began)))
+        elif kind == "cut":
+            when = ["before", "during", "after"][int(length * 1000) % 3]
+            log(f"{at:6.1f} s: A's connection cut {when} its next passage's write")
+            proxy.stdin.write(f"drop {when} ^WITH u AS\n")
+            proxy.stdout.readline()
         elif kind in ("disk", "both"):
             log(f"{at:6.1f} s: journals' disk full for {length:.1f} s"
                 + (", the database away meanwhile" if kind == "both" else ""))
@@ -373,6 +390,11 @@ def main():
         w.close_readers()
     if tmpfs:
         subprocess.run(["umount", journal_dir])
+    if proxy:
+        proxy.stdin.write("count\n")
+        log("connection cuts carried out: " + proxy.stdout.readline().split()[-1])
+        proxy.stdin.close()
+        proxy.wait(10)
 
     failures = []
 
