@@ -70,8 +70,7 @@ public:
     void openBarrier(int station) override { c_.openBarrierByHand(station); }
     void updateSpaces(const QString& digits) override
     {
-        c_.setFreeSpacesText(digits);
-        c_.setFreeSpacesByHand();
+        c_.setFreeSpacesByHand(digits);
     }
     void quit() override { c_.close(); }
 

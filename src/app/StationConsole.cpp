@@ -71,8 +71,7 @@ ConsoleActions::Outcome StationConsole::setFreeSpaces(const QString& value, cons
         if (!controller_.inService())
             return {false, QStringLiteral("the stations are not in service"), std::nullopt};
         controller_.log().write(QStringLiteral("Actualización remota de plazas: |%1| (desde %2)").arg(value, from));
-        controller_.setFreeSpacesText(value);
-        const auto set = controller_.setFreeSpacesByHand();
+        const auto set = controller_.setFreeSpacesByHand(value);
         if (!set)
             return {false, QStringLiteral("NO SE PUEDEN ACTUALIZAR LAS PLAZAS"), std::nullopt};
         return {true, {}, *set};

@@ -48,8 +48,7 @@ void ConnectionMonitor::reportFailure(const QString& what)
 
 void ConnectionMonitor::probeFailed()
 {
-    if (status_)
-        status_->probeFailed();
+    outputs_.probeFailed();
 }
 
 void ConnectionMonitor::pumpEvents(std::chrono::milliseconds wait)

@@ -26,8 +26,6 @@ public:
 
     ConnectionMonitor(ConnectionFactory factory, EventLog& log, TimerSource& timers, StationView& outputs);
 
-    // Where outages and failed probes are counted for the status page.
-    void setStatus(StatusBoard* status) { status_ = status; }
     // Called after every probe that found the database answering.
     void setAfterProbe(std::function<void()> afterProbe) { afterProbe_ = std::move(afterProbe); }
 
@@ -53,7 +51,6 @@ public:
 private:
     EventLog& log_;
     StationView& outputs_;
-    StatusBoard* status_ = nullptr;
     std::function<void()> afterProbe_;
     std::unique_ptr<Timer> probeTimer_;
     // Last: its worker thread is joined before the rest goes.

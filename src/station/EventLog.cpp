@@ -13,12 +13,8 @@ EventLog::EventLog(QString logFolder, const Clock& clock, StationView& outputs)
 
 void EventLog::write(const QString& line)
 {
-    const bool cleared = text_.size() > WindowLimit;
-    if (cleared)
-        text_.clear();
-    text_ += line + QStringLiteral("\r\n");
     const bool filed = file_.append(clock_.now(), line);
-    outputs_.logWritten(line, cleared);
+    outputs_.logWritten(line);
     if (filed != fileFailing_)
         return;
     // Said once when the file stops taking lines and once when it takes
@@ -29,8 +25,7 @@ void EventLog::write(const QString& line)
                                               "siguen solo en pantalla")
                                    .arg(file_.folder())
                              : QStringLiteral("El fichero de registro en %1 vuelve a escribirse").arg(file_.folder());
-    text_ += news + QStringLiteral("\r\n");
-    outputs_.logWritten(news, false);
+    outputs_.logWritten(news);
     if (!fileFailing_)
         file_.append(clock_.now(), news);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The event log: every line the stations log goes through here once, and
 // from here to the day's log file and, as an event, to the subscribers
-// (the window's log, which forgets past WindowLimit characters; the trace).
+// (the window's log, the trace).
 //
 // guard() runs a handler so that a database or device fault ends that
 // handler with a log line instead of reaching the event loop.
@@ -18,13 +18,9 @@ class StationView;
 
 class EventLog {
 public:
-    // The window's log is emptied when a line arrives while it holds more.
-    static constexpr qsizetype WindowLimit = 5000;
-
     EventLog(QString logFolder, const Clock& clock, StationView& outputs);
 
     void write(const QString& line);
-    const QString& text() const { return text_; }
 
     // Runs `handler`; a failure is logged as "ERROR en WHERE: ..." and ends
     // it; false then. Running out of memory is not handled here.
@@ -34,7 +30,6 @@ private:
     const Clock& clock_;
     LogFile file_;
     bool fileFailing_ = false;
-    QString text_;
     StationView& outputs_;
 };
 

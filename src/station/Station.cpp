@@ -63,8 +63,8 @@ Station::Station(int number, Site& site, TimerSource& timers, ReaderHub* hub)
                      [this](const QString&, const QString&, const QString& track) { onTrackRead(track); });
     QObject::connect(r, &ReaderControl::CardNumberRead, r, [this](const QString& card) { onCardNumberRead(card); });
     QObject::connect(r, &ReaderControl::conditionChanged, r, [this](const ReaderCondition& c) {
-        site_.status().setReaderCondition(number_, c.known ? std::optional(c.tamper) : std::nullopt,
-                                          c.known ? std::optional(c.powerOk) : std::nullopt, c.installKeyOnly);
+        site_.outputs().readerConditionChanged(number_, c.known ? std::optional(c.tamper) : std::nullopt,
+                                                c.known ? std::optional(c.powerOk) : std::nullopt, c.installKeyOnly);
     });
 }
 
@@ -83,7 +83,7 @@ void Station::openPort(const QString& portText)
 void Station::setUpReader()
 {
     log_.write(QStringLiteral("SetUpBiomax %1: ").arg(number_) + QString::number(reader_->SetUpBiomax()));
-    site_.status().setSecureChannel(number_, reader_->secureChannel());
+    site_.outputs().secureChannelChanged(number_, reader_->secureChannel());
 }
 
 void Station::showIdleText()
@@ -92,7 +92,7 @@ void Station::showIdleText()
     QString idle = site_.name();
     reader_->WriteDisplay(idle);
     site_.setName(idle);
-    site_.status().setDisplay(number_, idle);
+    site_.outputs().displayShown(number_, idle);
 }
 
 void Station::closePort()
@@ -106,7 +106,7 @@ void Station::showMessage(const QString& text)
 {
     QString shown = text;
     reader_->WriteDisplay(shown);
-    site_.status().setDisplay(number_, shown);
+    site_.outputs().displayShown(number_, shown);
     if (!restoreTimer_->isActive())
         restoreTimer_->start();
     messageActive_ = true;
@@ -129,7 +129,7 @@ void Station::showLights()
 {
     // The green light is what "online" means, on the page as in the window.
     site_.outputs().setLights(number_, green_, red_);
-    site_.status().setSecureChannel(number_, reader_->secureChannel());
+    site_.outputs().secureChannelChanged(number_, reader_->secureChannel());
 }
 
 void Station::resetLights()
@@ -187,7 +187,7 @@ void Station::onTrackRead(const QString& track)
         identified(identity->subscriber, identity->installation);
     });
     if (!finished)
-        site_.status().countPassage(number_, outcome::Error);
+        site_.outputs().passageCounted(number_, outcome::Error);
 }
 
 void Station::onCardNumberRead(const QString& card)
@@ -204,7 +204,7 @@ void Station::onCardNumberRead(const QString& card)
         identified(holder.subscriber, holder.installation);
     });
     if (!finished)
-        site_.status().countPassage(number_, outcome::Error);
+        site_.outputs().passageCounted(number_, outcome::Error);
 }
 
 Station::CardHolder Station::lookUpCard(const QString& cardCode)
@@ -263,15 +263,15 @@ void Station::admitEntrance()
         throw DatabaseError(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
     site_.setFreeSpaces(toInt16(*facts.freeSpaces));
     if (site_.freeSpaces() <= 0) {
-        site_.status().countPassage(number_, outcome::Full);
+        site_.outputs().passageCounted(number_, outcome::Full);
         reader_->signalRefusal();
         site_.alert(QStringLiteral("NO HAY PLAZAS LIBRES"));
         return;
     }
     const AccessResult decision = authorize(facts);
-    site_.status().decisionTook(std::chrono::duration<double>(std::chrono::steady_clock::now() - decisionStarted).count());
+    site_.outputs().decisionTimed(std::chrono::duration<double>(std::chrono::steady_clock::now() - decisionStarted).count());
     if (decision != AccessResult::Granted) {
-        site_.status().countPassage(number_, outcomeName(decision));
+        site_.outputs().passageCounted(number_, outcomeName(decision));
         reader_->signalRefusal();
         return;
     }
@@ -286,12 +286,12 @@ void Station::admitEntrance()
         log_.write(QStringLiteral("ATENCIÓN: la entrada de %1 no se puede registrar ni en la base de datos ni en el "
                                   "diario: no se abre")
                        .arg(subscriber_));
-        site_.status().countPassage(number_, outcome::Error);
+        site_.outputs().passageCounted(number_, outcome::Error);
         return;
     }
     site_.showFreeSpaces(recorded.left ? *recorded.left : std::max(0, site_.freeSpaces() - 1));
     openBarrier();
-    site_.status().countPassage(number_, outcome::Granted);
+    site_.outputs().passageCounted(number_, outcome::Granted);
     site_.addAccessRow(number_, message, subscriber_);
     showMessage(message);
 }
@@ -313,7 +313,7 @@ void Station::letOut()
                        .arg(subscriber_));
     }
     openBarrier();
-    site_.status().countPassage(number_, outcome::Granted);
+    site_.outputs().passageCounted(number_, outcome::Granted);
     site_.addAccessRow(number_, message, subscriber_);
     showMessage(message);
 }

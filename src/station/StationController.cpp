@@ -26,13 +26,12 @@ StationController::StationController(Configuration config, const Clock& workstat
       config_(std::move(config)),
       log_(config_.logFolder, workstationClock, outputs_),
       status_(workstationClock, QCoreApplication::applicationVersion()),
-      journal_(config_.journalFile, [this](std::size_t pending) { status_.setJournalPending(pending); }),
+      journal_(config_.journalFile, [this](std::size_t pending) { outputs_.journalPendingChanged(pending); }),
       monitor_(std::move(factory), log_, timers, outputs_),
       site_(log_, monitor_, workstationClock, config_.installation, status_, outputs_),
       hub_(config_.readerKeyFile),
       stations_{std::make_unique<Station>(1, site_, timers, &hub_), std::make_unique<Station>(2, site_, timers, &hub_)}
 {
-    monitor_.setStatus(&status_);
     outputs_.subscribe(&statusView_);
     // Writes left waiting go to the database as soon as it answers again.
     monitor_.setAfterProbe([this] {
@@ -84,7 +83,7 @@ StationController::StartUp StationController::start()
     }
     if (!monitor_.connect(config_.database))
         return StartUp::Fatal;
-    status_.setDatabaseConnected(true);
+    outputs_.databaseOpened();
     journal_.load();
     site_.connectRecorder(journal_);
     // Writes left from an earlier run go to the database first.
@@ -125,7 +124,7 @@ StationController::StartUp StationController::bringIntoService()
     site_.setName(toText(installation->field(QStringLiteral("Nombre"))));
     site_.setFreeSpaces(toInt16(installation->field(QStringLiteral("Plazas_Libres"))));
     const QVariant capacity = installation->field(QStringLiteral("Plazas_Parking"));
-    status_.setInstallation(site_.name(), capacity.isNull() ? -1 : toInt16(capacity));
+    outputs_.installationRead(site_.name(), capacity.isNull() ? -1 : toInt16(capacity));
     station(1).openPort(textOrEmpty(readerRow.field(QStringLiteral("PARKING_ENTRADA"))));
     station(2).openPort(textOrEmpty(readerRow.field(QStringLiteral("PARKING_SALIDA"))));
     installation.reset();
@@ -135,14 +134,13 @@ StationController::StartUp StationController::bringIntoService()
         s->showIdleText();
 
     site_.showFreeSpaces(site_.freeSpaces());
-    freeSpacesText_ = QString::number(site_.freeSpaces());
-    outputs_.setFreeSpacesText(freeSpacesText_);
+    outputs_.setFreeSpacesText(QString::number(site_.freeSpaces()));
     site_.prepareGrid();
     // The exit's restore timer keeps running from start-up: the first
     // message at the exit may stay for less than the full delay.
     station(1).stopRestoreTimer();
     inService_ = true;
-    status_.setInService(true);
+    outputs_.inServiceChanged(true);
     return StartUp::InService;
 }
 
@@ -165,7 +163,7 @@ void StationController::close()
     for (auto& s : stations_)
         s->stopRestoreTimer();
     inService_ = false;
-    status_.setInService(false);
+    outputs_.inServiceChanged(false);
     outputs_.closeWindow();
     emit closed();
 }
@@ -177,11 +175,10 @@ void StationController::openBarrierByHand(int number)
     station(number).openBarrierByHand();
 }
 
-std::optional<std::int16_t> StationController::setFreeSpacesByHand()
+std::optional<std::int16_t> StationController::setFreeSpacesByHand(const QString& text)
 {
     std::optional<std::int16_t> result;
-    log_.guard(QStringLiteral("Actualiza"), [this, &result] {
-        const QString text = freeSpacesText_;
+    log_.guard(QStringLiteral("Actualiza"), [this, &result, &text] {
         // Only a whole number from 0 up reaches the database. An empty box
         // holds nothing to set, and digits beyond any count are above the
         // capacity: both are refused like any count above it.
@@ -198,19 +195,9 @@ std::optional<std::int16_t> StationController::setFreeSpacesByHand()
             return;
         }
         site_.alert(QStringLiteral("NO SE PUEDEN ACTUALIZAR LAS PLAZAS"));
-        freeSpacesText_.clear();
-        outputs_.setFreeSpacesText(freeSpacesText_);
+        outputs_.setFreeSpacesText(QString());
     });
     return result;
-}
-
-bool StationController::acceptsFreeSpacesKey(QChar key)
-{
-    constexpr QChar Backspace(8);
-    if ((key >= QLatin1Char('0') && key <= QLatin1Char('9')) || key == Backspace)
-        return true;
-    outputs_.beep();
-    return false;
 }
 
 } // namespace parking

@@ -51,15 +51,11 @@ public:
 
     // The operator's actions.
     void openBarrierByHand(int station);
-    // The free-space box's text, as the operator typed it.
-    void setFreeSpacesText(const QString& text) { freeSpacesText_ = text; }
-    const QString& freeSpacesText() const { return freeSpacesText_; }
-    // "Actualiza": sets the count to the box's whole number; the count set,
-    // or nullopt when it was refused (the alert said so).
-    std::optional<std::int16_t> setFreeSpacesByHand();
-    // Whether a key typed into the free-space box goes in (digits and
-    // backspace); any other key beeps.
-    bool acceptsFreeSpacesKey(QChar key);
+    // "Actualiza": sets the count to the whole number in `text` (the
+    // free-space box's text, as the operator typed it); the count set, or
+    // nullopt when it was refused (the alert said so, and the box is
+    // emptied).
+    std::optional<std::int16_t> setFreeSpacesByHand(const QString& text);
 
     // Station 1 is the entrance; any other number is the exit.
     Station& station(int number) { return *stations_[stationIndex(number)]; }
@@ -95,7 +91,6 @@ private:
     Site site_;
     ReaderHub hub_;
     std::array<std::unique_ptr<Station>, 2> stations_;
-    QString freeSpacesText_ = QStringLiteral("0");
     bool inService_ = false;
     bool closed_ = false;
 };

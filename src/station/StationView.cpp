@@ -27,9 +27,9 @@ void StationOutputs::setFreeSpacesText(const QString& text)
 {
     tell([&](StationView& v) { v.setFreeSpacesText(text); });
 }
-void StationOutputs::logWritten(const QString& line, bool cleared)
+void StationOutputs::logWritten(const QString& line)
 {
-    tell([&](StationView& v) { v.logWritten(line, cleared); });
+    tell([&](StationView& v) { v.logWritten(line); });
 }
 void StationOutputs::gridReset(int rowCount)
 {
@@ -63,6 +63,47 @@ void StationOutputs::readerTraced(const QString& what)
 {
     tell([&](StationView& v) { v.readerTraced(what); });
 }
+void StationOutputs::displayShown(int station, const QString& text)
+{
+    tell([&](StationView& v) { v.displayShown(station, text); });
+}
+void StationOutputs::secureChannelChanged(int station, const QString& state)
+{
+    tell([&](StationView& v) { v.secureChannelChanged(station, state); });
+}
+void StationOutputs::readerConditionChanged(int station, std::optional<bool> tamper, std::optional<bool> powerOk,
+                                            bool installKeyOnly)
+{
+    tell([&](StationView& v) { v.readerConditionChanged(station, tamper, powerOk, installKeyOnly); });
+}
+void StationOutputs::passageCounted(int station, const QString& outcome)
+{
+    tell([&](StationView& v) { v.passageCounted(station, outcome); });
+}
+void StationOutputs::decisionTimed(double seconds)
+{
+    tell([&](StationView& v) { v.decisionTimed(seconds); });
+}
+void StationOutputs::installationRead(const QString& name, int capacity)
+{
+    tell([&](StationView& v) { v.installationRead(name, capacity); });
+}
+void StationOutputs::inServiceChanged(bool inService)
+{
+    tell([&](StationView& v) { v.inServiceChanged(inService); });
+}
+void StationOutputs::journalPendingChanged(std::size_t pending)
+{
+    tell([&](StationView& v) { v.journalPendingChanged(pending); });
+}
+void StationOutputs::databaseOpened()
+{
+    tell([](StationView& v) { v.databaseOpened(); });
+}
+void StationOutputs::probeFailed()
+{
+    tell([](StationView& v) { v.probeFailed(); });
+}
 
 void TraceView::setLights(int station, bool greenVisible, bool)
 {
@@ -74,7 +115,7 @@ void TraceView::setFreeSpacesCaption(int freeSpaces)
     shown(QStringLiteral("plazas %1").arg(freeSpaces));
 }
 
-void TraceView::logWritten(const QString& line, bool)
+void TraceView::logWritten(const QString& line)
 {
     sink_(line);
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace parking {
@@ -34,8 +35,8 @@ public:
     virtual void setFreeSpacesCaption(int /*freeSpaces*/) {}
     // The operator's free-space box ("Actualiza Plazas") holds `text`.
     virtual void setFreeSpacesText(const QString& /*text*/) {}
-    // A line written to the event log; `cleared` when the log was emptied first.
-    virtual void logWritten(const QString& /*line*/, bool /*cleared*/) {}
+    // A line written to the event log.
+    virtual void logWritten(const QString& /*line*/) {}
     // The grid now has `rowCount` blank rows.
     virtual void gridReset(int /*rowCount*/) {}
     virtual void gridRowWritten(int /*row*/, const AccessRow& /*access*/, bool /*red*/) {}
@@ -47,6 +48,28 @@ public:
     virtual void closeWindow() {}
     // What a reader was told or told us ("relay 1 0 6", "display 2 |...|").
     virtual void readerTraced(const QString& /*what*/) {}
+
+    // What the status page keeps (the trace and the window show these in
+    // their own ways, or not at all).
+    // The display now shows `text` (after the reader's own changes).
+    virtual void displayShown(int /*station*/, const QString& /*text*/) {}
+    // The reader's Secure Channel: "none", "off", "waiting", "established".
+    virtual void secureChannelChanged(int /*station*/, const QString& /*state*/) {}
+    // Tamper and power as the reader last said (nullopt: not said yet).
+    virtual void readerConditionChanged(int /*station*/, std::optional<bool> /*tamper*/, std::optional<bool> /*powerOk*/,
+                                        bool /*installKeyOnly*/) {}
+    // A passage ended with `outcome` (the metrics' name for it).
+    virtual void passageCounted(int /*station*/, const QString& /*outcome*/) {}
+    // The entrance's rights decision took `seconds`.
+    virtual void decisionTimed(double /*seconds*/) {}
+    // The installation's name and capacity (-1: not known) were read.
+    virtual void installationRead(const QString& /*name*/, int /*capacity*/) {}
+    virtual void inServiceChanged(bool /*inService*/) {}
+    // Writes waiting in the journal for the database.
+    virtual void journalPendingChanged(std::size_t /*pending*/) {}
+    // The database answered at start-up; a probe found it not answering.
+    virtual void databaseOpened() {}
+    virtual void probeFailed() {}
 };
 
 // Every event to each subscriber, in the order they subscribed.
@@ -58,7 +81,7 @@ public:
     void setLights(int station, bool greenVisible, bool redVisible) override;
     void setFreeSpacesCaption(int freeSpaces) override;
     void setFreeSpacesText(const QString& text) override;
-    void logWritten(const QString& line, bool cleared) override;
+    void logWritten(const QString& line) override;
     void gridReset(int rowCount) override;
     void gridRowWritten(int row, const AccessRow& access, bool red) override;
     void alert(const QString& text, const QString& title, AlertIcon icon) override;
@@ -67,6 +90,17 @@ public:
     void hideProgress() override;
     void closeWindow() override;
     void readerTraced(const QString& what) override;
+    void displayShown(int station, const QString& text) override;
+    void secureChannelChanged(int station, const QString& state) override;
+    void readerConditionChanged(int station, std::optional<bool> tamper, std::optional<bool> powerOk,
+                                bool installKeyOnly) override;
+    void passageCounted(int station, const QString& outcome) override;
+    void decisionTimed(double seconds) override;
+    void installationRead(const QString& name, int capacity) override;
+    void inServiceChanged(bool inService) override;
+    void journalPendingChanged(std::size_t pending) override;
+    void databaseOpened() override;
+    void probeFailed() override;
 
 private:
     // To a copy of the list: a subscriber may come or go while one is told.
@@ -88,7 +122,7 @@ public:
 
     void setLights(int station, bool greenVisible, bool redVisible) override;
     void setFreeSpacesCaption(int freeSpaces) override;
-    void logWritten(const QString& line, bool cleared) override;
+    void logWritten(const QString& line) override;
     void gridRowWritten(int row, const AccessRow& access, bool red) override;
     void alert(const QString& text, const QString& title, AlertIcon icon) override;
     void showProgress() override;

@@ -132,6 +132,20 @@ public:
     }
     void showProgress() override { board_.setDatabaseConnected(false); }
     void hideProgress() override { board_.setDatabaseConnected(true); }
+    void displayShown(int station, const QString& text) override { board_.setDisplay(station, text); }
+    void secureChannelChanged(int station, const QString& state) override { board_.setSecureChannel(station, state); }
+    void readerConditionChanged(int station, std::optional<bool> tamper, std::optional<bool> powerOk,
+                                bool installKeyOnly) override
+    {
+        board_.setReaderCondition(station, tamper, powerOk, installKeyOnly);
+    }
+    void passageCounted(int station, const QString& outcome) override { board_.countPassage(station, outcome); }
+    void decisionTimed(double seconds) override { board_.decisionTook(seconds); }
+    void installationRead(const QString& name, int capacity) override { board_.setInstallation(name, capacity); }
+    void inServiceChanged(bool inService) override { board_.setInService(inService); }
+    void journalPendingChanged(std::size_t pending) override { board_.setJournalPending(pending); }
+    void databaseOpened() override { board_.setDatabaseConnected(true); }
+    void probeFailed() override { board_.probeFailed(); }
 
 private:
     StatusBoard& board_;

@@ -221,9 +221,8 @@ void OperatorWindow::connectControls()
         connect(controlsOf(station).openButton, &QPushButton::clicked, this,
                 [this, station] { controller_.openBarrierByHand(station); });
     }
-    connect(updateButton_, &QPushButton::clicked, this, [this] { controller_.setFreeSpacesByHand(); });
-    connect(freeSpacesBox_, &QLineEdit::textChanged, this,
-            [this](const QString& t) { controller_.setFreeSpacesText(t); });
+    connect(updateButton_, &QPushButton::clicked, this,
+            [this] { controller_.setFreeSpacesByHand(freeSpacesBox_->text()); });
 }
 
 void OperatorWindow::showTab(int index)
@@ -243,8 +242,10 @@ bool OperatorWindow::eventFilter(QObject* watched, QEvent* event)
             c = QChar(8);
         else if (!key->text().isEmpty())
             c = key->text().front();
-        if (!c.isNull() && !controller_.acceptsFreeSpacesKey(c))
+        if (!c.isNull() && !acceptsFreeSpacesKey(c)) {
+            beep();
             return true;
+        }
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -265,10 +266,31 @@ void OperatorWindow::setFreeSpacesText(const QString& text)
     freeSpacesBox_->setText(text);
 }
 
-void OperatorWindow::logWritten(const QString& line, bool cleared)
+bool OperatorWindow::acceptsFreeSpacesKey(QChar key)
 {
-    if (cleared)
+    constexpr QChar Backspace(8);
+    return (key >= QLatin1Char('0') && key <= QLatin1Char('9')) || key == Backspace;
+}
+
+QString OperatorWindow::logText() const
+{
+    return eventLog_->toPlainText();
+}
+
+QString OperatorWindow::freeSpacesText() const
+{
+    return freeSpacesBox_->text();
+}
+
+void OperatorWindow::logWritten(const QString& line)
+{
+    // The window's log is emptied when a line arrives while it holds more
+    // than its limit (counted as the lines with their line ends).
+    if (logCharacters_ > LogLimit) {
         eventLog_->clear();
+        logCharacters_ = 0;
+    }
+    logCharacters_ += line.size() + 2;
     eventLog_->appendPlainText(line);
     eventLog_->verticalScrollBar()->setValue(eventLog_->verticalScrollBar()->maximum());
     eventLog_->repaint();

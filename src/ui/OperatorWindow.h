@@ -43,12 +43,20 @@ public:
 
     // The window's controls outside the tab control's pages, and the lights.
     static std::span<const ControlPlacement> layout();
+    // The window's log is emptied when a line arrives while it holds more.
+    static constexpr qsizetype LogLimit = 5000;
+    // Whether a key typed into the free-space box goes in (digits and
+    // backspace); any other key beeps.
+    static bool acceptsFreeSpacesKey(QChar key);
+    // What the window's log holds and the free-space box says.
+    QString logText() const;
+    QString freeSpacesText() const;
 
     // StationView
     void setLights(int station, bool greenVisible, bool redVisible) override;
     void setFreeSpacesCaption(int freeSpaces) override;
     void setFreeSpacesText(const QString& text) override;
-    void logWritten(const QString& line, bool cleared) override;
+    void logWritten(const QString& line) override;
     void gridReset(int rowCount) override;
     void gridRowWritten(int row, const AccessRow& access, bool red) override;
     void alert(const QString& text, const QString& title, AlertIcon icon) override;
@@ -90,6 +98,7 @@ private:
     QWidget* accessPage_ = nullptr;
     QWidget* statusPage_ = nullptr;
     QTableWidget* accessGrid_ = nullptr;
+    qsizetype logCharacters_ = 0;
     QPlainTextEdit* eventLog_ = nullptr;
     QPushButton* quitButton_ = nullptr;
     QLabel* freeSpacesCaption_ = nullptr;

@@ -393,16 +393,15 @@ class ManualSetting : public Passage, public ::testing::WithParamInterface<Manua
 TEST_P(ManualSetting, UpToTheCapacity)
 {
     const Manual& m = GetParam();
-    controller->setFreeSpacesText(QString::fromLatin1(m.typed));
-    controller->setFreeSpacesByHand();
+    const auto set = controller->setFreeSpacesByHand(QString::fromLatin1(m.typed));
     EXPECT_EQ(freeSpaces(), m.after);
+    EXPECT_EQ(set.has_value(), m.accepted);
     const QStringList trace = takeTrace();
     if (m.accepted) {
         EXPECT_EQ(trace, QStringList{QStringLiteral("> plazas %1").arg(m.after)});
-        EXPECT_EQ(controller->freeSpacesText(), QString::fromLatin1(m.typed));
+        EXPECT_EQ(*set, m.after);
     } else {
         EXPECT_EQ(trace, QStringList{QStringLiteral("> alert |NO SE PUEDEN ACTUALIZAR LAS PLAZAS|")});
-        EXPECT_EQ(controller->freeSpacesText(), QString());
         EXPECT_FALSE(recording->statements().filter(QStringLiteral("UPDATE INSTALACIONES")).size() > 0);
     }
 }
@@ -420,8 +419,7 @@ class ManualSettingNotANumber : public Passage, public ::testing::WithParamInter
 TEST_P(ManualSettingNotANumber, IsLoggedRefusedAndNeverWritten)
 {
     const QString typed = QString::fromUtf8(GetParam());
-    controller->setFreeSpacesText(typed);
-    controller->setFreeSpacesByHand();
+    controller->setFreeSpacesByHand(typed);
     EXPECT_EQ(takeTrace(), (QStringList{QStringLiteral("Plazas no válidas en Actualiza Plazas: |%1|").arg(typed),
                                         QStringLiteral("> alert |NO SE PUEDEN ACTUALIZAR LAS PLAZAS|")}));
     EXPECT_TRUE(recording->statements().filter(QStringLiteral("UPDATE INSTALACIONES")).isEmpty());
@@ -433,8 +431,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, ManualSettingNotANumber,
 
 TEST_F(Passage, ManualSettingStatementIsExact)
 {
-    controller->setFreeSpacesText(QStringLiteral("15"));
-    controller->setFreeSpacesByHand();
+    controller->setFreeSpacesByHand(QStringLiteral("15"));
     EXPECT_TRUE(recording->statements().contains(QStringLiteral("UPDATE INSTALACIONES SET PLAZAS_LIBRES = 15 WHERE CodInstalacion = 3")));
 }
 

@@ -111,28 +111,6 @@ TEST_F(StationCommands, LightsFollowTheReaders)
                                         QStringLiteral("> light 2 green"), QStringLiteral("/AnsHotReset ")}));
 }
 
-TEST_F(StationCommands, EventLogEmptiesOnlyPastFiveThousandCharacters)
-{
-    // Bring the log to exactly 5000 characters: the next line is appended.
-    const int have = static_cast<int>(controller->log().text().size());
-    controller->log().write(QString(5000 - have - 2, QLatin1Char('x')));
-    ASSERT_EQ(controller->log().text().size(), 5000);
-    controller->log().write(QStringLiteral("a"));
-    EXPECT_EQ(controller->log().text().size(), 5003);
-    // Past 5000, the next line stands alone.
-    controller->log().write(QStringLiteral("b"));
-    EXPECT_EQ(controller->log().text(), QStringLiteral("b\r\n"));
-}
-
-TEST_F(StationCommands, LogAtExactly5001EmptiesOnTheNextLine)
-{
-    const int have = static_cast<int>(controller->log().text().size());
-    controller->log().write(QString(5001 - have - 2, QLatin1Char('x')));
-    ASSERT_EQ(controller->log().text().size(), 5001);
-    controller->log().write(QStringLiteral("next"));
-    EXPECT_EQ(controller->log().text(), QStringLiteral("next\r\n"));
-}
-
 TEST_F(StationCommands, GridWrapsAfterTwentyThreeRows)
 {
     for (int i = 1; i <= 23; ++i)
@@ -150,15 +128,6 @@ TEST_F(StationCommands, GridWrapsAfterTwentyThreeRows)
     const QStringList trace = takeTrace();
     EXPECT_EQ(trace.at(22), QStringLiteral("> grid 22 1 23 |M| black"));
     EXPECT_EQ(trace.at(23), QStringLiteral("> grid 0 2 24 |RED  | red"));
-}
-
-TEST_F(StationCommands, KeyFilterPassesDigitsAndBackspaceOnly)
-{
-    for (QChar c : QStringLiteral("0123456789"))
-        EXPECT_TRUE(controller->acceptsFreeSpacesKey(c));
-    EXPECT_TRUE(controller->acceptsFreeSpacesKey(QChar(8)));
-    for (QChar c : QStringLiteral("-.,a "))
-        EXPECT_FALSE(controller->acceptsFreeSpacesKey(c)) << QString(c).toStdString();
 }
 
 TEST_F(StationCommands, ClosingClosesBothPorts)

@@ -169,15 +169,56 @@ TEST_F(OperatorWindowTest, ManualButtonsCloseTheRelays)
 TEST_F(OperatorWindowTest, FreeSpaceBoxTakesDigitsOnly)
 {
     auto* box = child<QLineEdit>("text2");
+    EXPECT_EQ(box->text(), QStringLiteral("10")) << "the count read at start-up";
     box->setFocus();
     box->clear();
     QTest::keyClicks(box, QStringLiteral("1-2.3,a4"));
     EXPECT_EQ(box->text(), QStringLiteral("1234"));
     QTest::keyClick(box, Qt::Key_Backspace);
     EXPECT_EQ(box->text(), QStringLiteral("123"));
-    EXPECT_EQ(controller->freeSpacesText(), QStringLiteral("123"));
+    EXPECT_EQ(window->freeSpacesText(), QStringLiteral("123"));
     box->setText(QString(20, QLatin1Char('9')));
     EXPECT_LE(box->text().size(), 14);
+    for (QChar c : QStringLiteral("0123456789"))
+        EXPECT_TRUE(OperatorWindow::acceptsFreeSpacesKey(c));
+    EXPECT_TRUE(OperatorWindow::acceptsFreeSpacesKey(QChar(8)));
+    for (QChar c : QStringLiteral("-.,a "))
+        EXPECT_FALSE(OperatorWindow::acceptsFreeSpacesKey(c)) << QString(c).toStdString();
+}
+
+// "Actualiza" sets the box's count; a refused one empties the box.
+TEST_F(OperatorWindowTest, TheBoxKeepsASetCountAndIsEmptiedWhenOneIsRefused)
+{
+    auto* box = child<QLineEdit>("text2");
+    box->setText(QStringLiteral("5"));
+    window->updateSpaces(QStringLiteral("5"));
+    EXPECT_EQ(box->text(), QStringLiteral("5"));
+    EXPECT_EQ(db.scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES")).toInt(), 5);
+    window->updateSpaces(QStringLiteral("21")); // above the capacity (20)
+    EXPECT_EQ(box->text(), QString());
+    EXPECT_EQ(db.scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES")).toInt(), 5);
+}
+
+// The window's log, counted as lines with their line ends, is emptied when
+// a line arrives while it holds more than 5000 characters.
+TEST_F(OperatorWindowTest, TheLogEmptiesOnlyPastFiveThousandCharacters)
+{
+    const auto held = [&] {
+        qsizetype n = 0;
+        for (const QString& line : window->logText().split(QLatin1Char('\n')))
+            n += line.size() + 2;
+        return n;
+    };
+    controller->log().write(QString(OperatorWindow::LogLimit - held() - 2, QLatin1Char('x')));
+    ASSERT_EQ(held(), OperatorWindow::LogLimit);
+    controller->log().write(QStringLiteral("a"));
+    EXPECT_EQ(held(), OperatorWindow::LogLimit + 3) << "at the limit, a line is added";
+    controller->log().write(QStringLiteral("b"));
+    EXPECT_EQ(window->logText(), QStringLiteral("b")) << "past it, the next line stands alone";
+    controller->log().write(QString(OperatorWindow::LogLimit + 1 - held() - 2, QLatin1Char('y')));
+    ASSERT_EQ(held(), OperatorWindow::LogLimit + 1);
+    controller->log().write(QStringLiteral("next"));
+    EXPECT_EQ(window->logText(), QStringLiteral("next"));
 }
 
 TEST_F(OperatorWindowTest, CloseBoxDoesWhatSalirDoes)
