@@ -46,16 +46,21 @@ QString cardCodeText(double number)
     return result;
 }
 
-Station::Station(int number, Site& site, TimerSource& timers, ReaderHub* hub)
+Station::Station(int number, EventLog& log, StationView& outputs, const Clock& clock, Installation& installation,
+                 GridWriter& grid, StationDatabase& database, TimerSource& timers, ReaderHub* hub)
     : number_(number),
       role_(roleOf(number)),
       reader_(std::make_unique<ReaderControl>(QStringLiteral("KBIOMAXctl%1").arg(number), number, hub)),
-      site_(site),
-      log_(site.log()),
+      log_(log),
+      outputs_(outputs),
+      clock_(clock),
+      installation_(installation),
+      grid_(grid),
+      database_(database),
       restoreTimer_(timers.make(DisplayRestoreDelay, [this] { restoreIdleText(); }))
 {
     ReaderControl* r = reader_.get();
-    QObject::connect(r, &ReaderControl::traced, r, [this](const QString& what) { site_.outputs().readerTraced(what); });
+    QObject::connect(r, &ReaderControl::traced, r, [this](const QString& what) { outputs_.readerTraced(what); });
     QObject::connect(r, &ReaderControl::logged, r, [this](const QString& line) { log_.write(line); });
     QObject::connect(r, &ReaderControl::ReaderDown, r, [this] { onReaderDown(); });
     QObject::connect(r, &ReaderControl::AnsHotReset, r, [this] { onHotReset(); });
@@ -63,7 +68,7 @@ Station::Station(int number, Site& site, TimerSource& timers, ReaderHub* hub)
                      [this](const QString&, const QString&, const QString& track) { onTrackRead(track); });
     QObject::connect(r, &ReaderControl::CardNumberRead, r, [this](const QString& card) { onCardNumberRead(card); });
     QObject::connect(r, &ReaderControl::conditionChanged, r, [this](const ReaderCondition& c) {
-        site_.outputs().readerConditionChanged(number_, c.known ? std::optional(c.tamper) : std::nullopt,
+        outputs_.readerConditionChanged(number_, c.known ? std::optional(c.tamper) : std::nullopt,
                                                 c.known ? std::optional(c.powerOk) : std::nullopt, c.installKeyOnly);
     });
 }
@@ -83,16 +88,16 @@ void Station::openPort(const QString& portText)
 void Station::setUpReader()
 {
     log_.write(QStringLiteral("SetUpBiomax %1: ").arg(number_) + QString::number(reader_->SetUpBiomax()));
-    site_.outputs().secureChannelChanged(number_, reader_->secureChannel());
+    outputs_.secureChannelChanged(number_, reader_->secureChannel());
 }
 
 void Station::showIdleText()
 {
     // The reader may change what it is given; the name keeps what it left.
-    QString idle = site_.name();
+    QString idle = installation_.name();
     reader_->WriteDisplay(idle);
-    site_.setName(idle);
-    site_.outputs().displayShown(number_, idle);
+    installation_.setName(idle);
+    outputs_.displayShown(number_, idle);
 }
 
 void Station::closePort()
@@ -106,7 +111,7 @@ void Station::showMessage(const QString& text)
 {
     QString shown = text;
     reader_->WriteDisplay(shown);
-    site_.outputs().displayShown(number_, shown);
+    outputs_.displayShown(number_, shown);
     if (!restoreTimer_->isActive())
         restoreTimer_->start();
     messageActive_ = true;
@@ -128,8 +133,8 @@ void Station::restoreIdleText()
 void Station::showLights()
 {
     // The green light is what "online" means, on the page as in the window.
-    site_.outputs().setLights(number_, green_, red_);
-    site_.outputs().secureChannelChanged(number_, reader_->secureChannel());
+    outputs_.setLights(number_, green_, red_);
+    outputs_.secureChannelChanged(number_, reader_->secureChannel());
 }
 
 void Station::resetLights()
@@ -187,7 +192,7 @@ void Station::onTrackRead(const QString& track)
         identified(identity->subscriber, identity->installation);
     });
     if (!finished)
-        site_.outputs().passageCounted(number_, outcome::Error);
+        outputs_.passageCounted(number_, outcome::Error);
 }
 
 void Station::onCardNumberRead(const QString& card)
@@ -204,13 +209,13 @@ void Station::onCardNumberRead(const QString& card)
         identified(holder.subscriber, holder.installation);
     });
     if (!finished)
-        site_.outputs().passageCounted(number_, outcome::Error);
+        outputs_.passageCounted(number_, outcome::Error);
 }
 
 Station::CardHolder Station::lookUpCard(const QString& cardCode)
 {
     // The code is hexadecimal digits made here, and a bound value at that.
-    auto rs = site_.connection()->query(QStringLiteral("SELECT CODINSTALACION,CODIGO FROM ABONADOS WHERE CODTARJETA = ?"),
+    auto rs = database_.connection()->query(QStringLiteral("SELECT CODINSTALACION,CODIGO FROM ABONADOS WHERE CODTARJETA = ?"),
                                         {cardCode});
     if (!rs->hasRow())
         return {};
@@ -240,38 +245,38 @@ void Station::identified(std::int32_t subscriber, std::uint8_t installation)
 
 AccessResult Station::authorize(const AccessFacts& facts)
 {
-    site_.setLastAccessResult(AccessResult::Granted);
-    const AccessResult r = decide(facts, site_.clock().now());
-    site_.setLastAccessResult(r);
+    installation_.setLastAccessResult(AccessResult::Granted);
+    const AccessResult r = decide(facts, clock_.now());
+    installation_.setLastAccessResult(r);
     const char* column = r == AccessResult::SubscriberUnknown ? "MsjIDMal" : refusalMessageColumn(r);
     if (column) {
-        const QString message = site_.readerMessage(column);
+        const QString message = installation_.readerMessage(column);
         showMessage(message);
-        site_.addAccessRow(number_, message, subscriber_);
+        grid_.add(number_, message, subscriber_, installation_.lastAccessResult() != AccessResult::Granted);
     }
     return r;
 }
 
 void Station::admitEntrance()
 {
-    MovementRecorder& recorder = site_.recorder();
+    MovementRecorder& recorder = database_.recorder();
     // One round trip: the free spaces and everything the decision needs.
     const auto decisionStarted = std::chrono::steady_clock::now();
     const AccessFacts facts =
-        loadAccessFacts(*site_.connection(), subscriber_, subscriberInstallation_, site_.installation());
+        loadAccessFacts(*database_.connection(), subscriber_, subscriberInstallation_, installation_.code());
     if (!facts.freeSpaces)
         throw DatabaseError(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
-    site_.setFreeSpaces(toInt16(*facts.freeSpaces));
-    if (site_.freeSpaces() <= 0) {
-        site_.outputs().passageCounted(number_, outcome::Full);
+    installation_.setFreeSpaces(toInt16(*facts.freeSpaces));
+    if (installation_.freeSpaces() <= 0) {
+        outputs_.passageCounted(number_, outcome::Full);
         reader_->signalRefusal();
-        site_.alert(QStringLiteral("NO HAY PLAZAS LIBRES"));
+        outputs_.alert(QStringLiteral("NO HAY PLAZAS LIBRES"), ApplicationTitle, AlertIcon::None);
         return;
     }
     const AccessResult decision = authorize(facts);
-    site_.outputs().decisionTimed(std::chrono::duration<double>(std::chrono::steady_clock::now() - decisionStarted).count());
+    outputs_.decisionTimed(std::chrono::duration<double>(std::chrono::steady_clock::now() - decisionStarted).count());
     if (decision != AccessResult::Granted) {
-        site_.outputs().passageCounted(number_, outcomeName(decision));
+        outputs_.passageCounted(number_, outcomeName(decision));
         reader_->signalRefusal();
         return;
     }
@@ -279,33 +284,33 @@ void Station::admitEntrance()
     // Granted: from here on the subscriber goes in even if the database
     // stops answering; what cannot be written waits in the journal.
     log_.write(QStringLiteral("ID = ") + QString::number(subscriber_));
-    const QString message = site_.readerMessage("MsjOk");
+    const QString message = installation_.readerMessage("MsjOk");
     const auto recorded = recorder.recordEntrance(subscriber_, subscriberInstallation_);
     if (!recorded.kept) {
         // Neither the database nor the journal would know the car is in.
         log_.write(QStringLiteral("ATENCIÓN: la entrada de %1 no se puede registrar ni en la base de datos ni en el "
                                   "diario: no se abre")
                        .arg(subscriber_));
-        site_.outputs().passageCounted(number_, outcome::Error);
+        outputs_.passageCounted(number_, outcome::Error);
         return;
     }
-    site_.showFreeSpaces(recorded.left ? *recorded.left : std::max(0, site_.freeSpaces() - 1));
+    outputs_.setFreeSpacesCaption(recorded.left ? *recorded.left : std::max(0, installation_.freeSpaces() - 1));
     openBarrier();
-    site_.outputs().passageCounted(number_, outcome::Granted);
-    site_.addAccessRow(number_, message, subscriber_);
+    outputs_.passageCounted(number_, outcome::Granted);
+    grid_.add(number_, message, subscriber_, installation_.lastAccessResult() != AccessResult::Granted);
     showMessage(message);
 }
 
 void Station::letOut()
 {
-    MovementRecorder& recorder = site_.recorder();
+    MovementRecorder& recorder = database_.recorder();
     // The exit is never refused, and a car is never kept in: the barrier
     // opens whatever the database says.
     log_.write(QStringLiteral("ID = ") + QString::number(subscriber_));
-    const QString message = fixedText(Thanks, Site::MessageWidth);
+    const QString message = fixedText(Thanks, Installation::MessageWidth);
     const auto recorded = recorder.recordExit(subscriber_, subscriberInstallation_);
     if (recorded.left)
-        site_.showFreeSpaces(*recorded.left);
+        outputs_.setFreeSpacesCaption(*recorded.left);
     if (!recorded.kept) {
         // Trapping a car is worse than losing its exit.
         log_.write(QStringLiteral("ATENCIÓN: la salida de %1 no se puede registrar ni en la base de datos ni en el "
@@ -313,8 +318,8 @@ void Station::letOut()
                        .arg(subscriber_));
     }
     openBarrier();
-    site_.outputs().passageCounted(number_, outcome::Granted);
-    site_.addAccessRow(number_, message, subscriber_);
+    outputs_.passageCounted(number_, outcome::Granted);
+    grid_.add(number_, message, subscriber_, installation_.lastAccessResult() != AccessResult::Granted);
     showMessage(message);
 }
 

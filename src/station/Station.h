@@ -12,7 +12,11 @@
 #include "AccessFacts.h"
 #include "AccessResult.h"
 #include "ReaderControl.h"
-#include "Site.h"
+#include "EventLog.h"
+#include "GridWriter.h"
+#include "Installation.h"
+#include "StationDatabase.h"
+#include "StationView.h"
 #include "StationRole.h"
 #include "Timer.h"
 
@@ -35,7 +39,11 @@ public:
     static constexpr Pulse ManualPulse{0, 100};
 
     // The station owns its reader control, named "KBIOMAXctl" + number.
-    Station(int number, Site& site, TimerSource& timers, ReaderHub* hub = nullptr);
+    // What the station works with, shared with the other station: the
+    // event log, where what it shows goes, the clock, the installation, the
+    // access grid and the database.
+    Station(int number, EventLog& log, StationView& outputs, const Clock& clock, Installation& installation,
+            GridWriter& grid, StationDatabase& database, TimerSource& timers, ReaderHub* hub = nullptr);
     ~Station();
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
@@ -98,8 +106,12 @@ private:
     const int number_;
     const StationRole role_;
     std::unique_ptr<ReaderControl> reader_;
-    Site& site_;
     EventLog& log_;
+    StationView& outputs_;
+    const Clock& clock_;
+    Installation& installation_;
+    GridWriter& grid_;
+    StationDatabase& database_;
     std::unique_ptr<Timer> restoreTimer_;
     bool messageActive_ = false;
     bool green_ = true;

@@ -28,18 +28,21 @@ StationController::StationController(Configuration config, const Clock& workstat
       status_(workstationClock, QCoreApplication::applicationVersion()),
       journal_(config_.journalFile, [this](std::size_t pending) { outputs_.journalPendingChanged(pending); }),
       monitor_(std::move(factory), log_, timers, outputs_),
-      site_(log_, monitor_, workstationClock, config_.installation, status_, outputs_),
+      installation_(config_.installation),
+      grid_(workstationClock, outputs_),
+      database_(monitor_, log_, workstationClock, config_.installation),
       hub_(config_.readerKeyFile),
-      stations_{std::make_unique<Station>(1, site_, timers, &hub_), std::make_unique<Station>(2, site_, timers, &hub_)}
+      stations_{std::make_unique<Station>(1, log_, outputs_, workstationClock, installation_, grid_, database_, timers, &hub_),
+                std::make_unique<Station>(2, log_, outputs_, workstationClock, installation_, grid_, database_, timers, &hub_)}
 {
     outputs_.subscribe(&statusView_);
     // Writes left waiting go to the database as soon as it answers again.
     monitor_.setAfterProbe([this] {
-        if (site_.connected() && site_.recorder().pending())
-            site_.recorder().drain();
+        if (database_.connected() && database_.recorder().pending())
+            database_.recorder().drain();
         // Off the passage path: old keys go in small batches, after a probe.
-        if (site_.connected())
-            site_.recorder().pruneUnitKeys(config_.unitKeyDays);
+        if (database_.connected())
+            database_.recorder().pruneUnitKeys(config_.unitKeyDays);
     });
 }
 
@@ -85,10 +88,10 @@ StationController::StartUp StationController::start()
         return StartUp::Fatal;
     outputs_.databaseOpened();
     journal_.load();
-    site_.connectRecorder(journal_);
+    database_.connectRecorder(journal_);
     // Writes left from an earlier run go to the database first.
-    if (site_.recorder().pending())
-        site_.recorder().drain();
+    if (database_.recorder().pending())
+        database_.recorder().drain();
     try {
         return bringIntoService();
     } catch (const std::bad_alloc&) {
@@ -102,10 +105,10 @@ StationController::StartUp StationController::start()
 StationController::StartUp StationController::bringIntoService()
 {
     // Asked now, so that no passage waits for the catalogue.
-    site_.recorder().lookForUnitsTable();
-    const Parameters code{qlonglong(site_.installation())};
-    site_.setReaderRow(site_.connection()->query(QStringLiteral("SELECT * FROM Lector WHERE CodInstalacion = ?"), code));
-    const Recordset& readerRow = *site_.readerRow();
+    database_.recorder().lookForUnitsTable();
+    const Parameters code{qlonglong(installation_.code())};
+    installation_.setReaderRow(database_.connection()->query(QStringLiteral("SELECT * FROM Lector WHERE CodInstalacion = ?"), code));
+    const Recordset& readerRow = *installation_.readerRow();
     if (!readerRow.hasRow()) {
         closeOnMissingRow(QStringLiteral("Lector"));
         return StartUp::WindowClosed;
@@ -114,17 +117,17 @@ StationController::StartUp StationController::bringIntoService()
     if (!readers.isNull() && toDouble(readers) == 0)
         return StartUp::NoStations;
 
-    auto installation = site_.connection()->query(
+    auto installation = database_.connection()->query(
         QStringLiteral("SELECT Codinstalacion,Nombre,Plazas_Parking,Plazas_Libres FROM Instalaciones WHERE CodInstalacion = ?"),
         code);
     if (!installation->hasRow()) {
         closeOnMissingRow(QStringLiteral("Instalaciones"));
         return StartUp::WindowClosed;
     }
-    site_.setName(toText(installation->field(QStringLiteral("Nombre"))));
-    site_.setFreeSpaces(toInt16(installation->field(QStringLiteral("Plazas_Libres"))));
+    installation_.setName(toText(installation->field(QStringLiteral("Nombre"))));
+    installation_.setFreeSpaces(toInt16(installation->field(QStringLiteral("Plazas_Libres"))));
     const QVariant capacity = installation->field(QStringLiteral("Plazas_Parking"));
-    outputs_.installationRead(site_.name(), capacity.isNull() ? -1 : toInt16(capacity));
+    outputs_.installationRead(installation_.name(), capacity.isNull() ? -1 : toInt16(capacity));
     station(1).openPort(textOrEmpty(readerRow.field(QStringLiteral("PARKING_ENTRADA"))));
     station(2).openPort(textOrEmpty(readerRow.field(QStringLiteral("PARKING_SALIDA"))));
     installation.reset();
@@ -133,9 +136,9 @@ StationController::StartUp StationController::bringIntoService()
     for (auto& s : stations_)
         s->showIdleText();
 
-    site_.showFreeSpaces(site_.freeSpaces());
-    outputs_.setFreeSpacesText(QString::number(site_.freeSpaces()));
-    site_.prepareGrid();
+    outputs_.setFreeSpacesCaption(installation_.freeSpaces());
+    outputs_.setFreeSpacesText(QString::number(installation_.freeSpaces()));
+    grid_.prepare();
     // The exit's restore timer keeps running from start-up: the first
     // message at the exit may stay for less than the full delay.
     station(1).stopRestoreTimer();
@@ -146,7 +149,7 @@ StationController::StartUp StationController::bringIntoService()
 
 void StationController::closeOnMissingRow(const QString& table)
 {
-    log_.write(QStringLiteral("No hay fila de %1 para la instalación %2").arg(table).arg(site_.installation()));
+    log_.write(QStringLiteral("No hay fila de %1 para la instalación %2").arg(table).arg(installation_.code()));
     close();
 }
 
@@ -158,7 +161,7 @@ void StationController::close()
     // Every open line is closed, so a reader's bus is left quiet.
     for (auto& s : stations_)
         s->closePort();
-    site_.setReaderRow(nullptr);
+    installation_.setReaderRow(nullptr);
     monitor_.stopProbing();
     for (auto& s : stations_)
         s->stopRestoreTimer();
@@ -187,14 +190,14 @@ std::optional<std::int16_t> StationController::setFreeSpacesByHand(const QString
         const std::optional<std::int16_t> requested = whole && *whole >= 0 ? whole : std::nullopt;
         if (!requested && !digitsOnly)
             log_.write(QStringLiteral("Plazas no válidas en Actualiza Plazas: |%1|").arg(text));
-        const auto set = requested ? FreeSpaceCounter(*site_.connection(), site_.installation()).set(*requested)
+        const auto set = requested ? FreeSpaceCounter(*database_.connection(), installation_.code()).set(*requested)
                                    : std::nullopt;
         if (set) {
-            site_.showFreeSpaces(*set);
+            outputs_.setFreeSpacesCaption(*set);
             result = set;
             return;
         }
-        site_.alert(QStringLiteral("NO SE PUEDEN ACTUALIZAR LAS PLAZAS"));
+        outputs_.alert(QStringLiteral("NO SE PUEDEN ACTUALIZAR LAS PLAZAS"), ApplicationTitle, AlertIcon::None);
         outputs_.setFreeSpacesText(QString());
     });
     return result;

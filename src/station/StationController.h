@@ -9,7 +9,6 @@
 #include "ConnectionMonitor.h"
 #include "EventLog.h"
 #include "Configuration.h"
-#include "Site.h"
 #include "Station.h"
 #include "StationView.h"
 #include "StatusBoard.h"
@@ -64,8 +63,11 @@ public:
 
     EventLog& log() { return log_; }
     const EventLog& log() const { return log_; }
-    const Site& site() const { return site_; }
-    Site& site() { return site_; }
+    const Installation& installation() const { return installation_; }
+    Installation& installation() { return installation_; }
+    const GridWriter& grid() const { return grid_; }
+    GridWriter& grid() { return grid_; }
+    StationDatabase& database() { return database_; }
     ConnectionMonitor& monitor() { return monitor_; }
     // Safe to read from any thread.
     const StatusBoard& status() const { return status_; }
@@ -88,7 +90,9 @@ private:
     StatusBoardView statusView_{status_};
     WriteJournal journal_;
     ConnectionMonitor monitor_;
-    Site site_;
+    Installation installation_;
+    GridWriter grid_;
+    StationDatabase database_;
     ReaderHub hub_;
     std::array<std::unique_ptr<Station>, 2> stations_;
     bool inService_ = false;

@@ -89,7 +89,7 @@ TEST_F(FullDisk, ExitOpensEntranceIsRefusedAndNothingHalfWrittenIsLeft)
     EXPECT_TRUE(trace.filter(QStringLiteral("> relay 1")).isEmpty()) << "nothing could record this entrance";
     EXPECT_FALSE(trace.filter(QStringLiteral("ATENCIÓN: la entrada de 1234 no se puede registrar")).isEmpty());
     EXPECT_EQ(QFile(journalFile).size(), 0) << "no piece of a write that failed";
-    EXPECT_FALSE(controller->site().recorder().pending());
+    EXPECT_FALSE(controller->database().recorder().pending());
 
     // Room again: the next entrance waits whole in the journal and reaches
     // the database once it answers.
@@ -100,7 +100,7 @@ TEST_F(FullDisk, ExitOpensEntranceIsRefusedAndNothingHalfWrittenIsLeft)
     EXPECT_EQ(trace.filter(QStringLiteral("DIARIO: pendiente")).size(), 2);
     faults->failSql = {};
     controller->monitor().probe();
-    EXPECT_FALSE(controller->site().recorder().pending());
+    EXPECT_FALSE(controller->database().recorder().pending());
     EXPECT_EQ(rows("HORASALIDA IS NULL"), 2) << "the lost exit left its stay open; the new entrance has its row";
     EXPECT_EQ(freeSpaces(), 8);
 }

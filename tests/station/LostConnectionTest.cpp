@@ -88,9 +88,9 @@ protected:
     // Probes until the journal is empty (each probe reconnects if it must).
     bool drained()
     {
-        for (int i = 0; i < 20 && controller->site().recorder().pending(); ++i)
+        for (int i = 0; i < 20 && controller->database().recorder().pending(); ++i)
             controller->monitor().probe();
-        return !controller->site().recorder().pending();
+        return !controller->database().recorder().pending();
     }
 
     FaultProxy proxy;

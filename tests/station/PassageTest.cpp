@@ -59,7 +59,7 @@ TEST_F(Passage, GrantedEntranceAtTheLastFreeSpace)
                    "AND HORAENTRADA = '2026-03-04 10:00:00'"), 1);
     EXPECT_TRUE(controller->station(1).restoreTimerActive());
     EXPECT_TRUE(controller->station(1).messageActive());
-    EXPECT_EQ(controller->site().lastAccessResult(), AccessResult::Granted);
+    EXPECT_EQ(controller->installation().lastAccessResult(), AccessResult::Granted);
     // PostgreSQL takes the movement and the count in one statement.
     const QString movement = db.backend() == Backend::PostgreSQL
                                  ? QStringLiteral("m AS (INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO) SELECT 3,1234,7 FROM u)")
@@ -91,7 +91,7 @@ TEST_P(RefusedEntrance, LeavesTheBarrierShut)
                  << QStringLiteral("> grid 0 1 1234 |") + msg(r.shown) + QStringLiteral("| red");
     }
     EXPECT_EQ(takeTrace(), expected);
-    EXPECT_EQ(static_cast<int>(controller->site().lastAccessResult()), r.code);
+    EXPECT_EQ(static_cast<int>(controller->installation().lastAccessResult()), r.code);
     EXPECT_EQ(freeSpaces(), 10);
     EXPECT_EQ(rows(), 0);
     EXPECT_EQ(controller->station(1).restoreTimerActive(), r.shown != nullptr);
@@ -145,7 +145,7 @@ TEST_F(Passage, FullCarParkRefusesBeforeLookingAtTheSubscriber)
         EXPECT_EQ(takeTrace(), (QStringList{QStringLiteral("Track: ABC07XXXXX01234ZLen: 16"),
                                             QStringLiteral("msId1: 1234 Instalacion:7"),
                                             QStringLiteral("> alert |NO HAY PLAZAS LIBRES|")}));
-        EXPECT_EQ(controller->site().freeSpaces(), free);
+        EXPECT_EQ(controller->installation().freeSpaces(), free);
         EXPECT_EQ(freeSpaces(), free);
         EXPECT_EQ(rows(), 0);
     }
@@ -249,7 +249,7 @@ TEST_F(Passage, ExitOpensWhenTheDatabaseIsGoneAndTheWritesFollowLater)
     controller->monitor().probe();
     EXPECT_EQ(rows("HORASALIDA = '2026-03-04 11:00:00'"), 1);
     EXPECT_EQ(freeSpaces(), 10);
-    EXPECT_FALSE(controller->site().recorder().pending());
+    EXPECT_FALSE(controller->database().recorder().pending());
     controller->monitor().probe(); // nothing written twice
     EXPECT_EQ(freeSpaces(), 10);
 }
@@ -280,7 +280,7 @@ TEST_F(Passage, LiveAndReplayedExitsCloseTheSameStays)
             faults->failEverything = false;
             setClocks(QDateTime(QDate(2026, 3, 4), QTime(13, 0)));
             controller->monitor().probe();
-            ASSERT_FALSE(controller->site().recorder().pending());
+            ASSERT_FALSE(controller->database().recorder().pending());
         }
         EXPECT_EQ(rows("HORASALIDA = '2026-03-04 12:00:00'"), 2) << (replayed ? "replayed" : "live");
         EXPECT_EQ(rows("HORASALIDA IS NULL"), 2) << (replayed ? "replayed" : "live");
@@ -299,11 +299,11 @@ TEST_F(Passage, WritesWhoseAnswerIsLostAreNotWrittenTwice)
     faults->loseAnswer = lost;
     entrance();
     EXPECT_FALSE(takeTrace().filter(QStringLiteral("> relay 1 0 6")).isEmpty());
-    EXPECT_TRUE(controller->site().recorder().pending());
+    EXPECT_TRUE(controller->database().recorder().pending());
     EXPECT_EQ(rows(), 1); // the database has it already
     faults->loseAnswer = nullptr;
     controller->monitor().probe();
-    EXPECT_FALSE(controller->site().recorder().pending());
+    EXPECT_FALSE(controller->database().recorder().pending());
     EXPECT_EQ(rows(), 1);
     EXPECT_EQ(freeSpaces(), 9);
 
@@ -313,7 +313,7 @@ TEST_F(Passage, WritesWhoseAnswerIsLostAreNotWrittenTwice)
     EXPECT_FALSE(takeTrace().filter(QStringLiteral("> relay 2 0 6")).isEmpty());
     faults->loseAnswer = nullptr;
     controller->monitor().probe();
-    EXPECT_FALSE(controller->site().recorder().pending());
+    EXPECT_FALSE(controller->database().recorder().pending());
     EXPECT_EQ(rows("HORASALIDA IS NOT NULL"), 1);
     EXPECT_EQ(freeSpaces(), 10);
     EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM DIARIO_APLICADO")).toInt(), 2);
@@ -466,7 +466,7 @@ TEST_F(Passage, AGrantedEntranceCostsTheServerTwoStatements)
     if (db.backend() != Backend::PostgreSQL)
         GTEST_SKIP() << "counts what the PostgreSQL server logs";
     const QString log = QFileInfo(qEnvironmentVariable("ODBCINI")).dir().filePath(QStringLiteral("server.log"));
-    const int pid = controller->site().connection()->query(QStringLiteral("SELECT pg_backend_pid() PID FROM DUAL"), {})
+    const int pid = controller->database().connection()->query(QStringLiteral("SELECT pg_backend_pid() PID FROM DUAL"), {})
                         ->field(QStringLiteral("PID")).toInt();
     // A first entrance after start-up, and one more: the statements are
     // prepared the first time, the driver asks nothing on its own either time.

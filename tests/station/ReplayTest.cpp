@@ -29,10 +29,10 @@ protected:
     {
         ASSERT_EQ(start(), StationController::StartUp::InService);
         faults->failEverything = true;
-        MovementRecorder& r = controller->site().recorder();
+        MovementRecorder& r = controller->database().recorder();
         EXPECT_FALSE((entrance() ? r.recordEntrance(subscriber(), 7) : r.recordExit(subscriber(), 7)).left);
         faults->failEverything = false;
-        ASSERT_EQ(controller->site().recorder().pending(), true);
+        ASSERT_EQ(controller->database().recorder().pending(), true);
     }
 
     // Started again on the journal as the kill left it: it drains at start.
@@ -41,7 +41,7 @@ protected:
         faults->failSql = {};
         restartController();
         ASSERT_EQ(start(), StationController::StartUp::InService) << point;
-        EXPECT_FALSE(controller->site().recorder().pending()) << point;
+        EXPECT_FALSE(controller->database().recorder().pending()) << point;
         const int free = db.scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES")).toInt();
         EXPECT_EQ(free, entrance() ? 9 : 11) << point;
         if (entrance()) {
@@ -80,7 +80,7 @@ TEST_P(ExactlyOnce, AKillAtAnyStatementOfTheReplay)
             killed = killed || ++statements > survive;
             return statements > survive;
         };
-        controller->site().recorder().drain();
+        controller->database().recorder().drain();
         const bool cut = killed;
         restartAndCheck("killed after statement " + std::to_string(survive));
         if (!cut)
@@ -100,7 +100,7 @@ TEST_P(ExactlyOnce, AKillBeforeOrBetweenTheJournalsMarks)
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         const QByteArray beforeMarks = file.readAll();
         file.close();
-        ASSERT_TRUE(controller->site().recorder().drain());
+        ASSERT_TRUE(controller->database().recorder().drain());
         controller.reset();
         // The journal as the kill left it: no mark, or the first one
         // written as the journal writes it.
@@ -132,7 +132,7 @@ TEST_F(WithoutUnitsTable, ReplaysAsBeforeAndSaysSoOnce)
     seedInstallation();
     db.exec(QStringLiteral("DROP TABLE DIARIO_APLICADO"));
     ASSERT_EQ(start(), StationController::StartUp::InService);
-    MovementRecorder& r = controller->site().recorder();
+    MovementRecorder& r = controller->database().recorder();
     faults->failEverything = true;
     EXPECT_FALSE(r.recordEntrance(7, 7).left);
     EXPECT_FALSE(r.recordEntrance(9, 7).left);
@@ -169,7 +169,7 @@ TEST_F(TornJournal, TheWholeUnitsAreReplayedAndTheTornLineNamed)
     file.close();
     restartController();
     ASSERT_EQ(start(), StationController::StartUp::InService);
-    EXPECT_FALSE(controller->site().recorder().pending());
+    EXPECT_FALSE(controller->database().recorder().pending());
     EXPECT_EQ(db.scalar(QStringLiteral("SELECT COUNT(*) FROM Movimientos_Parking WHERE Codigo = 7")).toInt(), 1);
     EXPECT_EQ(db.scalar(QStringLiteral("SELECT COUNT(*) FROM Movimientos_Parking WHERE Codigo = 9")).toInt(), 0)
         << "half a unit is not a passage: its barrier never opened";

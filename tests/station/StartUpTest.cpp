@@ -19,13 +19,13 @@ TEST_F(StationFixture, StartUpBringsBothStationsIntoService)
         QStringLiteral("> setup 1"), QStringLiteral("SetUpBiomax 1: 0"), QStringLiteral("> setup 2"), QStringLiteral("SetUpBiomax 2: 0"),
         QStringLiteral("> display 1 |") + Idle + QLatin1Char('|'), QStringLiteral("> display 2 |") + Idle + QLatin1Char('|'),
         QStringLiteral("> plazas 10")}));
-    EXPECT_EQ(controller->site().name(), Idle);
-    EXPECT_EQ(controller->site().freeSpaces(), 10);
-    EXPECT_EQ(controller->site().grid().nextRow(), 0);
-    EXPECT_EQ(controller->site().grid().rowCount(), 500);
+    EXPECT_EQ(controller->installation().name(), Idle);
+    EXPECT_EQ(controller->installation().freeSpaces(), 10);
+    EXPECT_EQ(controller->grid().grid().nextRow(), 0);
+    EXPECT_EQ(controller->grid().grid().rowCount(), 500);
     EXPECT_TRUE(controller->station(1).greenVisible() && !controller->station(1).redVisible());
     EXPECT_TRUE(controller->station(2).greenVisible() && !controller->station(2).redVisible());
-    ASSERT_NE(controller->site().readerRow(), nullptr);
+    ASSERT_NE(controller->installation().readerRow(), nullptr);
     EXPECT_TRUE(controller->monitor().probeTimerActive());
     EXPECT_FALSE(controller->station(1).restoreTimerActive()); // switched off at the end of start-up
     EXPECT_TRUE(controller->station(2).restoreTimerActive());  // left running from creation
@@ -42,7 +42,7 @@ TEST_P(InstallationName, IdleTextIsFortyCharacters)
 {
     seedInstallation(true, QStringLiteral("2"), true, QString::fromUtf8(GetParam().name));
     ASSERT_EQ(start(), StationController::StartUp::InService);
-    EXPECT_EQ(controller->site().name(), QString::fromUtf8(GetParam().idle));
+    EXPECT_EQ(controller->installation().name(), QString::fromUtf8(GetParam().idle));
     EXPECT_TRUE(takeTrace().contains(QStringLiteral("> display 1 |%1|").arg(QString::fromUtf8(GetParam().idle))));
 }
 
@@ -63,9 +63,9 @@ TEST_F(StationFixture, LectoresZeroStopsWithoutAMessage)
     seedInstallation(true, QStringLiteral("0"));
     EXPECT_EQ(start(), StationController::StartUp::NoStations);
     EXPECT_EQ(takeTrace(), (QStringList{QStringLiteral("> light 1 green"), QStringLiteral("> light 2 green")}));
-    EXPECT_NE(controller->site().readerRow(), nullptr);          // the row stays loaded
+    EXPECT_NE(controller->installation().readerRow(), nullptr);          // the row stays loaded
     EXPECT_TRUE(controller->station(1).restoreTimerActive());        // never switched off
-    EXPECT_EQ(controller->site().name(), QString(40, QChar(0))); // never set
+    EXPECT_EQ(controller->installation().name(), QString(40, QChar(0))); // never set
 }
 
 struct MissingRow {

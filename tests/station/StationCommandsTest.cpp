@@ -30,10 +30,10 @@ TEST_F(StationCommands, PassageThenManualOpeningLogBothRelayResults)
 
 TEST_F(StationCommands, ManualOpeningTouchesNothingElse)
 {
-    const int rows = controller->site().grid().nextRow();
+    const int rows = controller->grid().grid().nextRow();
     controller->openBarrierByHand(2);
     EXPECT_EQ(takeTrace(), (QStringList{QStringLiteral("> relay 2 0 100"), QStringLiteral("CloseRelay: 0")}));
-    EXPECT_EQ(controller->site().grid().nextRow(), rows);
+    EXPECT_EQ(controller->grid().grid().nextRow(), rows);
     EXPECT_EQ(db.scalar(QStringLiteral("SELECT count(*) FROM Movimientos_Parking")).toInt(), 0);
 }
 
@@ -114,17 +114,16 @@ TEST_F(StationCommands, LightsFollowTheReaders)
 TEST_F(StationCommands, GridWrapsAfterTwentyThreeRows)
 {
     for (int i = 1; i <= 23; ++i)
-        controller->site().addAccessRow(1, QStringLiteral("M"), i);
-    EXPECT_EQ(controller->site().grid().nextRow(), 23);
-    EXPECT_EQ(controller->site().grid().row(22).access.subscriber, 23);
-    EXPECT_EQ(controller->site().grid().rowCount(), 500);
-    controller->site().setLastAccessResult(static_cast<AccessResult>(3));
-    controller->site().addAccessRow(2, QStringLiteral("RED  "), 24);
-    EXPECT_EQ(controller->site().grid().rowCount(), 23);
-    EXPECT_EQ(controller->site().grid().nextRow(), 1);
-    EXPECT_EQ(controller->site().grid().row(0).access.subscriber, 24);
-    EXPECT_TRUE(controller->site().grid().row(0).red);
-    EXPECT_FALSE(controller->site().grid().row(1).written);
+        controller->grid().add(1, QStringLiteral("M"), i, false);
+    EXPECT_EQ(controller->grid().grid().nextRow(), 23);
+    EXPECT_EQ(controller->grid().grid().row(22).access.subscriber, 23);
+    EXPECT_EQ(controller->grid().grid().rowCount(), 500);
+    controller->grid().add(2, QStringLiteral("RED  "), 24, true);
+    EXPECT_EQ(controller->grid().grid().rowCount(), 23);
+    EXPECT_EQ(controller->grid().grid().nextRow(), 1);
+    EXPECT_EQ(controller->grid().grid().row(0).access.subscriber, 24);
+    EXPECT_TRUE(controller->grid().grid().row(0).red);
+    EXPECT_FALSE(controller->grid().grid().row(1).written);
     const QStringList trace = takeTrace();
     EXPECT_EQ(trace.at(22), QStringLiteral("> grid 22 1 23 |M| black"));
     EXPECT_EQ(trace.at(23), QStringLiteral("> grid 0 2 24 |RED  | red"));
@@ -136,7 +135,7 @@ TEST_F(StationCommands, ClosingClosesBothPorts)
     controller->close();
     EXPECT_EQ(takeTrace(), (QStringList{QStringLiteral("> closeport 1"), QStringLiteral("> closeport 2")}));
     EXPECT_EQ(closed.count(), 1);
-    EXPECT_EQ(controller->site().readerRow(), nullptr);
+    EXPECT_EQ(controller->installation().readerRow(), nullptr);
     controller->close(); // the close box after "Salir": nothing more
     EXPECT_TRUE(takeTrace().isEmpty());
 }

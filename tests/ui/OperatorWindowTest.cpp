@@ -108,10 +108,8 @@ TEST_F(OperatorWindowTest, GridHasTheColumnsAndShowsTheStartUpState)
 
 TEST_F(OperatorWindowTest, GridRowsAreColouredByTheLastDecision)
 {
-    controller->site().setLastAccessResult(static_cast<AccessResult>(2));
-    controller->site().addAccessRow(1, QStringLiteral("FUERA DE HORARIO").leftJustified(32), 1234);
-    controller->site().setLastAccessResult(static_cast<AccessResult>(0));
-    controller->site().addAccessRow(2, QStringLiteral("GRACIAS POR SU VISITA").leftJustified(32), 1234);
+    controller->grid().add(1, QStringLiteral("FUERA DE HORARIO").leftJustified(32), 1234, true);
+    controller->grid().add(2, QStringLiteral("GRACIAS POR SU VISITA").leftJustified(32), 1234, false);
     auto* grid = child<QTableWidget>("SGAccesos");
     EXPECT_EQ(grid->item(0, 0)->text(), QStringLiteral("1234"));
     EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("FUERA DE HORARIO").leftJustified(32));

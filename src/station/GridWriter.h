@@ -1,0 +1,27 @@
+#pragma once
+// The access grid and the events that show it: a row per passage at the
+// time it happened, red or black as the caller says.
+#include "AccessGrid.h"
+#include "Clock.h"
+#include "StationView.h"
+
+#include <cstdint>
+
+namespace parking {
+
+class GridWriter {
+public:
+    GridWriter(const Clock& clock, StationView& outputs) : clock_(clock), outputs_(outputs) {}
+
+    // The start-up preparation: blank rows, the next row the first.
+    void prepare();
+    void add(int station, const QString& text, std::int32_t subscriber, bool red);
+    const AccessGrid& grid() const { return grid_; }
+
+private:
+    const Clock& clock_;
+    StationView& outputs_;
+    AccessGrid grid_;
+};
+
+} // namespace parking
