@@ -122,7 +122,7 @@ int main(int argc, char** argv)
     long rssAfterWarmUp = 0;
     for (int i = 0; i < passages; ++i) {
         const std::int32_t code = granted[any(rng)];
-        const QString track = QStringLiteral("%B0") + QStringLiteral("%1").arg(Installation, 2, 10, QLatin1Char('0')) +
+        const QString track = QStringLiteral("%B0") + QStringLiteral("%1").arg(bench::Installation, 2, 10, QLatin1Char('0')) +
                               QStringLiteral("00000") + QStringLiteral("%1").arg(code, 5, 10, QLatin1Char('0')) + QStringLiteral("?");
         const bool entering = i % 2 == 0;
         relayAt = {};
