@@ -139,8 +139,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "start-up failed\n");
         return 1;
     }
-    StatusServer status(station.status());
-    const auto started = status.start({QHostAddress::LocalHost, 0, {}});
+    StatusServer status(station.status(), nullptr);
+    StatusServer::Options options;
+    options.address = QHostAddress::LocalHost;
+    const auto started = status.start(options);
     if (!std::holds_alternative<quint16>(started)) {
         std::fprintf(stderr, "status page: %s\n", qPrintable(std::get<QString>(started)));
         return 1;
@@ -156,7 +158,7 @@ int main(int argc, char** argv)
         auto next = Steady::now();
         for (int i = 0; i < passages / Rounds; ++i) {
             const std::int32_t code = granted[any(rng)];
-            const QString track = QStringLiteral("%B0%1").arg(Installation, 2, 10, QLatin1Char('0')) +
+            const QString track = QStringLiteral("%B0%1").arg(bench::Installation, 2, 10, QLatin1Char('0')) +
                                   QStringLiteral("00000%1?").arg(code, 5, 10, QLatin1Char('0'));
             relayAt = {};
             const auto start = Steady::now();
