@@ -56,18 +56,7 @@ Reply tlsRequest(quint16 port, const QString& certificate, const QByteArray& raw
     if (!socket.waitForEncrypted(10000))
         return {};
     socket.write(raw);
-    QByteArray all;
-    while (socket.waitForReadyRead(5000)) {
-        all += socket.readAll();
-        const qsizetype end = all.indexOf("\r\n\r\n");
-        const qsizetype at = all.left(end).toLower().indexOf("content-length: ");
-        if (end >= 0 && at >= 0 && all.size() - end - 4 >= all.mid(at + 16).split('\r').first().toLongLong())
-            break;
-    }
-    const qsizetype end = all.indexOf("\r\n\r\n");
-    if (end < 0)
-        return {};
-    return {all.mid(9, 3).toInt(), all.left(end), all.mid(end + 4)};
+    return readReply(socket);
 }
 
 QByteArray post(const QByteArray& path, const QByteArray& key, const QByteArray& body,

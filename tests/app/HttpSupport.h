@@ -13,15 +13,10 @@ struct Reply {
     QByteArray body;
 };
 
-// One request on its own connection, read until the server closes it or
-// the body is whole.
-inline Reply request(quint16 port, const QByteArray& raw)
+// The answer on `socket`, read until the server closes it or the body is
+// whole.
+inline Reply readReply(QTcpSocket& socket)
 {
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-    if (!socket.waitForConnected(5000))
-        return {};
-    socket.write(raw);
     QByteArray all;
     while (socket.waitForReadyRead(5000)) {
         all += socket.readAll();
@@ -38,6 +33,17 @@ inline Reply request(quint16 port, const QByteArray& raw)
     if (end < 0)
         return {};
     return {all.mid(9, 3).toInt(), all.left(end), all.mid(end + 4)};
+}
+
+// One request on its own connection.
+inline Reply request(quint16 port, const QByteArray& raw)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write(raw);
+    return readReply(socket);
 }
 
 inline Reply get(quint16 port, const QByteArray& path, const QByteArray& extra = {})
