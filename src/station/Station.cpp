@@ -93,10 +93,8 @@ void Station::setUpReader()
 
 void Station::showIdleText()
 {
-    // The reader may change what it is given; the name keeps what it left.
-    QString idle = installation_.name();
+    const QString& idle = installation_.name();
     reader_->WriteDisplay(idle);
-    installation_.setName(idle);
     outputs_.displayShown(number_, idle);
 }
 
@@ -109,9 +107,8 @@ void Station::closePort()
 
 void Station::showMessage(const QString& text)
 {
-    QString shown = text;
-    reader_->WriteDisplay(shown);
-    outputs_.displayShown(number_, shown);
+    reader_->WriteDisplay(text);
+    outputs_.displayShown(number_, text);
     if (!restoreTimer_->isActive())
         restoreTimer_->start();
     messageActive_ = true;

@@ -18,6 +18,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <variant>
 #include <unistd.h>
 
 using namespace parking::osdp;
@@ -187,24 +188,24 @@ void reportAnswer(EmulatorHost& host, std::uint8_t address, std::uint8_t code, Q
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
-    EmulatorHost host;
+// The command line: the line's kind and the readers, added to `host`.
+// The exit status when the program must end at once (help, a fault).
+struct LineChoice {
     bool tcp = false;
     int tcpPort = 0;
+};
+std::variant<LineChoice, int> parseArguments(const QStringList& args, EmulatorHost& host)
+{
+    LineChoice line;
     int readers = 0;
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
         const QString value = args.value(i + 1);
         if (a == QLatin1String("--pty")) {
-            tcp = false;
+            line.tcp = false;
         } else if (a == QLatin1String("--tcp")) {
-            tcp = true;
-            tcpPort = value.toInt();
+            line.tcp = true;
+            line.tcpPort = value.toInt();
             ++i;
         } else if (a == QLatin1String("--baud")) {
             host.setWireSpeed(value.toInt());
@@ -229,11 +230,24 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "falta --reader\n");
         return 2;
     }
-    if (tcp ? !host.listenTcp(static_cast<quint16>(tcpPort)) : !host.openPseudoTerminal()) {
+    return line;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    EmulatorHost host;
+    const auto parsed = parseArguments(app.arguments().mid(1), host);
+    if (const int* status = std::get_if<int>(&parsed))
+        return *status;
+    const LineChoice& line = std::get<LineChoice>(parsed);
+    if (line.tcp ? !host.listenTcp(static_cast<quint16>(line.tcpPort)) : !host.openPseudoTerminal()) {
         std::fprintf(stderr, "no se puede abrir la línea\n");
         return 1;
     }
-    say(tcp ? QStringLiteral("tcp 127.0.0.1:%1").arg(host.tcpPort()) : QStringLiteral("pty %1").arg(host.slavePath()));
+    say(line.tcp ? QStringLiteral("tcp 127.0.0.1:%1").arg(host.tcpPort()) : QStringLiteral("pty %1").arg(host.slavePath()));
     QStringList shown;
     QObject::connect(&host, &EmulatorHost::answered,
                      [&](std::uint8_t address, std::uint8_t code) { reportAnswer(host, address, code, shown); });
