@@ -58,10 +58,10 @@ protected:
             responder.write(QByteArray("only GET\n"),
                             {{"Content-Type", "text/plain; charset=utf-8"}, {"Allow", "GET"}, {"Cache-Control", "no-store"}},
                             Status::MethodNotAllowed);
-        else if (access(request) == Access::None)
+        else if (const Access granted = access(request); granted == Access::None)
             askForKey(path, responder);
         else
-            serve(path, access(request), responder);
+            serve(path, granted, responder);
         if (closeAfter(request)) {
             // After the answer has gone out: the responder writes it as it goes.
             QMetaObject::invokeMethod(socket, [socket] { socket->disconnectFromHost(); }, Qt::QueuedConnection);

@@ -3,11 +3,10 @@
 // its middle, and after the server carried it out and answered (the answer
 // lost). Whatever the point, the barrier does what the rules say and, once
 // the journal is replayed, the movement and the count are written once.
+#include "IniFile.h"
 #include "StationFixture.h"
 
-#include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 
 using namespace parking;
 using namespace parking::test;
@@ -16,24 +15,11 @@ namespace {
 
 const QString Track1234 = QStringLiteral("ABC07XXXXX01234Z"); // subscriber 1234 of installation 7
 
-// The proxy's port: the [parking_test_proxy] data source in ODBCINI.
-int proxyPort()
+// A data source's port in ODBCINI ([parking_test] is the server itself,
+// [parking_test_proxy] the proxy in front of it).
+int dataSourcePort(const char* name)
 {
-    QFile ini(qEnvironmentVariable("ODBCINI"));
-    if (!ini.open(QIODevice::ReadOnly))
-        return 0;
-    const QString text = QString::fromUtf8(ini.readAll());
-    static const QRegularExpression entry(QStringLiteral("\\[parking_test_proxy\\][^\\[]*Port=(\\d+)"));
-    return entry.match(text).captured(1).toInt();
-}
-
-int serverPort()
-{
-    QFile ini(qEnvironmentVariable("ODBCINI"));
-    if (!ini.open(QIODevice::ReadOnly))
-        return 0;
-    static const QRegularExpression entry(QStringLiteral("\\[parking_test\\][^\\[]*Port=(\\d+)"));
-    return entry.match(QString::fromUtf8(ini.readAll())).captured(1).toInt();
+    return IniFile::load(qEnvironmentVariable("ODBCINI")).value(QLatin1String(name), QStringLiteral("Port")).toInt();
 }
 
 // scripts/fault_proxy.py, ordered through its standard input.
@@ -74,8 +60,8 @@ protected:
     {
         if (db.backend() != Backend::PostgreSQL)
             GTEST_SKIP() << "cuts a real server's connection: the PostgreSQL suite runs it";
-        ASSERT_GT(proxyPort(), 0) << "no [parking_test_proxy] in ODBCINI";
-        ASSERT_TRUE(proxy.start(proxyPort(), serverPort()));
+        ASSERT_GT(dataSourcePort("parking_test_proxy"), 0) << "no [parking_test_proxy] in ODBCINI";
+        ASSERT_TRUE(proxy.start(dataSourcePort("parking_test_proxy"), dataSourcePort("parking_test")));
         // The station speaks to the server through the proxy.
         configPath = writeSiteConfig(db.folder(), QStringLiteral("parking_test_proxy"), 3);
         restartController();
