@@ -28,6 +28,8 @@ install(FILES ${PARKING_MANPAGE_GZ} ${PARKING_EMULATOR_MANPAGE_GZ} DESTINATION $
 # Absolute: the system's own places, whatever the prefix.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/Rivalto.ini DESTINATION /etc/parking-station)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/parking-station.service DESTINATION /lib/systemd/system)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/parking-station-modules.conf DESTINATION /usr/lib/modules-load.d
+        RENAME parking-station.conf)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME parking-station)

@@ -7,6 +7,9 @@
 #
 #   bash scripts/fuzz.sh [SECONDS]
 #   FUZZ_TARGETS="fuzz_journal fuzz_osdp_frame" FUZZ_JOBS=1 bash scripts/fuzz.sh 3600
+#   FUZZ_RUNS=10000000 FUZZ_TARGETS=fuzz_console bash scripts/fuzz.sh 100000
+# FUZZ_RUNS stops each target after that many executions (or SECONDS,
+# whichever comes first); the corpus is kept, so runs add up.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-30}"
@@ -26,7 +29,9 @@ run() {
   local t="$1"
   mkdir -p "build-fuzz/corpus/$t" "fuzz/corpus/$t"
   local log="build-fuzz/$t.log"
-  if build-fuzz/bin/"$t" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+  local limit=()
+  [ -n "${FUZZ_RUNS:-}" ] && limit=(-runs="$FUZZ_RUNS")
+  if build-fuzz/bin/"$t" -max_total_time="$seconds" "${limit[@]}" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
       -artifact_prefix="build-fuzz/crash-$t-" -print_final_stats=1 \
       "build-fuzz/corpus/$t" "fuzz/corpus/$t" >"$log" 2>&1; then
     local runs cov

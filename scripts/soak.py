@@ -324,7 +324,8 @@ def main():
     # The faults' schedule, all from the seed.
     # "both": the journals' disk full while the database is away, when
     # nothing can record a passage (exits open and say so, entrances wait).
-    kinds = ["database", "kill", "reader"] + (["disk", "both"] if tmpfs else []) + (["cut"] if proxy else [])
+    # "slow": A's server 20 to 80 ms away each way for the fault's length.
+    kinds = ["database", "kill", "reader"] + (["disk", "both"] if tmpfs else []) + (["cut", "slow"] if proxy else [])
     schedule = []
     t = 8.0
     while t < seconds - 15:
@@ -357,6 +358,16 @@ def main():
             when = ["before", "during", "after"][int(length * 1000) % 3]
             log(f"{at:6.1f} s: A's connection cut {when} its next passage's write")
             proxy.stdin.write(f"drop {when} ^WITH u AS\n")
+            proxy.stdout.readline()
+        elif kind == "slow":
+            delay = 20 + int(length * 1000) % 61
+            log(f"{at:6.1f} s: A's server {delay} ms away each way for {length:.1f} s")
+            proxy.stdin.write(f"delay {delay}\n")
+            proxy.stdin.flush()
+            proxy.stdout.readline()
+            time.sleep(length)
+            proxy.stdin.write("delay 0\n")
+            proxy.stdin.flush()
             proxy.stdout.readline()
         elif kind in ("disk", "both"):
             log(f"{at:6.1f} s: journals' disk full for {length:.1f} s"

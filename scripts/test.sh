@@ -4,7 +4,8 @@
 # into build-test/ and runs the whole suite; then builds the program without
 # windows (no Qt Widgets at all) into build-headless/ and runs every test
 # that build has, so the layering cannot quietly break; last, the Debian
-# package end to end (scripts/package-test.sh) and the fuzz targets' short
+# package end to end (scripts/package-test.sh), its service under a real
+# systemd (scripts/systemd-test.sh), the fuzz targets' short
 # run (scripts/fuzz.sh 30) and the soak's (scripts/soak.sh 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,6 +31,10 @@ ctest --test-dir build-headless --output-on-failure -j"$(nproc)" -E '^pg\.'
 # The Debian package, built, checked, installed, run and removed (as root
 # only: it installs into the system).
 bash scripts/package-test.sh
+
+# The same package as a service under a real systemd, booted in a container
+# (readiness, watchdog, sandbox, credentials; root only).
+bash scripts/systemd-test.sh "$(ls -t parking-station_*.deb | head -1)"
 
 # Every fuzz target for 30 s (clang, sanitizers), from the committed
 # corpora, which hold every input that ever broke one.

@@ -1,11 +1,9 @@
 #pragma once
 // What the connection routines need of the operator's side: the fatal
-// start-up message, the connection progress window, a report of what failed
-// (for the event log), and letting pending window events run while they wait.
+// start-up message, the connection progress window, and a report of what
+// failed (for the event log).
 // The widgets window and the headless trace each provide one.
 #include <QString>
-
-#include <chrono>
 
 namespace parking {
 
@@ -18,9 +16,6 @@ public:
     virtual void hideProgress() = 0;
     // What failed, for the event log and the log file. Never a password.
     virtual void reportFailure(const QString& what) = 0;
-    // Handles pending events (reader events, timers, clicks), waiting for new
-    // ones for at most `wait`.
-    virtual void pumpEvents(std::chrono::milliseconds wait) = 0;
     // A probe found the database not answering (counted for monitoring).
     virtual void probeFailed() {}
 };

@@ -3,6 +3,10 @@
 #include "ConnectionString.h"
 #include "DatabaseError.h"
 
+#include <QTimer>
+
+#include <utility>
+
 
 namespace parking {
 
@@ -13,6 +17,17 @@ ConnectionOptions options(std::chrono::seconds timeout, const std::optional<Cred
     return {static_cast<int>(timeout.count()), credentials};
 }
 
+QString whatFailed(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("unknown fault");
+    }
+}
+
 } // namespace
 
 Database::Database(ConnectionFactory factory, ConnectionUi& ui)
@@ -20,25 +35,39 @@ Database::Database(ConnectionFactory factory, ConnectionUi& ui)
 {
 }
 
-void Database::waitFor(const std::function<void()>& work, std::chrono::seconds limit, bool handleEvents)
+void Database::waitFor(const std::function<void()>& work, std::chrono::seconds limit)
 {
     const auto outcome = worker_.post(work);
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    // A database that answers does so within a few milliseconds: events are
-    // handled only when the wait goes on longer than that.
-    auto slice = std::chrono::milliseconds(50);
-    for (;;) {
-        if (outcome->waitDone(slice)) {
-            if (auto error = outcome->error())
-                std::rethrow_exception(error);
+    if (!outcome->waitDone(limit))
+        throw DatabaseError(QStringLiteral("The database did not answer within %1 seconds").arg(limit.count()));
+    if (auto error = outcome->error())
+        std::rethrow_exception(error);
+}
+
+void Database::runThen(std::function<void()> work, std::chrono::seconds limit,
+                       std::function<void(std::exception_ptr)> then)
+{
+    const quint64 step = ++step_;
+    auto answer = [this, step, then = std::move(then)](std::exception_ptr error) {
+        if (step != step_)
             return;
+        ++step_;
+        then(error);
+    };
+    // The job only hands its outcome over; `context_` outlives the worker.
+    worker_.post([this, work = std::move(work), answer] {
+        std::exception_ptr error;
+        try {
+            work();
+        } catch (...) {
+            error = std::current_exception();
         }
-        slice = std::chrono::milliseconds(handleEvents ? 0 : 50);
-        if (std::chrono::steady_clock::now() >= deadline)
-            throw DatabaseError(QStringLiteral("The database did not answer within %1 seconds").arg(limit.count()));
-        if (handleEvents)
-            ui_.pumpEvents(std::chrono::milliseconds(20));
-    }
+        QMetaObject::invokeMethod(&context_, [answer, error] { answer(error); }, Qt::QueuedConnection);
+    });
+    QTimer::singleShot(limit, &context_, [answer, limit] {
+        answer(std::make_exception_ptr(
+            DatabaseError(QStringLiteral("The database did not answer within %1 seconds").arg(limit.count()))));
+    });
 }
 
 bool Database::connect(const DatabaseSettings& settings)
@@ -67,7 +96,7 @@ bool Database::connect(const DatabaseSettings& settings)
             [connection, text = connectionString_, o = options(StartUpTimeout, credentials_)] {
                 connection->open(text, o);
             },
-            StartUpTimeout, false);
+            StartUpTimeout);
     } catch (const std::exception& e) {
         if (!connection->isOpen())
             ui_.reportFailure(QString::fromUtf8(e.what()));
@@ -79,39 +108,74 @@ bool Database::connect(const DatabaseSettings& settings)
     return true;
 }
 
-void Database::checkConnection()
+bool Database::startProbe(std::function<void()> restored)
 {
     if (probing_)
-        return;
+        return false;
     probing_ = true;
+    restored_ = std::move(restored);
     reported_.clear();
-    int attempts = 0;
-    bool failing = true;
-    bool progressShown = false;
-    while (failing) {
-        ++attempts;
-        failing = false;
-        try {
-            auto connection = connection_;
-            waitFor([connection] { connection->execute(ProbeStatement); }, ProbeLimit, true);
-        } catch (const std::exception& e) {
-            failing = true;
-            ui_.probeFailed();
-            report(QStringLiteral("Probe failed: ") + QString::fromUtf8(e.what()));
+    attempts_ = 0;
+    progressShown_ = false;
+    probeOnce();
+    return true;
+}
+
+void Database::probeOnce()
+{
+    ++attempts_;
+    auto connection = connection_;
+    runThen([connection] { connection->execute(ProbeStatement); }, ProbeLimit, [this](std::exception_ptr error) {
+        if (!error) {
+            probeEnded();
+            return;
         }
-        if (failing)
-            failing = !reconnect();
-        if (!progressShown && failing) {
-            ui_.showProgress();
-            progressShown = true;
-        }
-        ui_.pumpEvents(failing ? retryPause_ : std::chrono::milliseconds(0));
+        ui_.probeFailed();
+        report(QStringLiteral("Probe failed: ") + whatFailed(error));
+        reconnectOnce();
+    });
+}
+
+void Database::reconnectOnce()
+{
+    std::shared_ptr<Connection> connection;
+    try {
+        connection = factory_(connectionString_);
+    } catch (const std::exception& e) {
+        reconnectFailed(QString::fromUtf8(e.what()));
+        return;
     }
-    if (progressShown)
+    connection_ = connection;
+    runThen([connection, text = connectionString_, o = options(ReconnectTimeout, credentials_)] {
+            connection->open(text, o);
+        },
+        ReconnectTimeout, [this](std::exception_ptr error) {
+            if (error)
+                reconnectFailed(whatFailed(error));
+            else
+                probeEnded();
+        });
+}
+
+void Database::reconnectFailed(const QString& what)
+{
+    report(QStringLiteral("Reconnection failed: ") + what);
+    if (!progressShown_) {
+        ui_.showProgress();
+        progressShown_ = true;
+    }
+    QTimer::singleShot(retryPause_, &context_, [this] { probeOnce(); });
+}
+
+void Database::probeEnded()
+{
+    if (progressShown_)
         ui_.hideProgress();
     if (!reported_.isEmpty())
-        ui_.reportFailure(QStringLiteral("Connection restored after %1 reconnection attempts").arg(attempts));
+        ui_.reportFailure(QStringLiteral("Connection restored after %1 reconnection attempts").arg(attempts_));
     probing_ = false;
+    if (auto restored = std::exchange(restored_, {}))
+        restored();
 }
 
 void Database::report(const QString& failure)
@@ -122,41 +186,6 @@ void Database::report(const QString& failure)
         return;
     reported_.insert(failure);
     ui_.reportFailure(failure);
-}
-
-bool Database::reconnect()
-{
-    try {
-        connection_ = factory_(connectionString_);
-        auto connection = connection_;
-        waitFor([connection, text = connectionString_, o = options(ReconnectTimeout, credentials_)] {
-                connection->open(text, o);
-            },
-                ReconnectTimeout, true);
-        return true;
-    } catch (const std::exception& e) {
-        report(QStringLiteral("Reconnection failed: ") + QString::fromUtf8(e.what()));
-        return false;
-    }
-}
-
-} // namespace parking
-
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
-
-namespace parking {
-
-void pumpQtEvents(std::chrono::milliseconds wait)
-{
-    if (wait.count() <= 0) {
-        QCoreApplication::processEvents();
-        return;
-    }
-    QEventLoop loop;
-    QTimer::singleShot(wait, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 } // namespace parking

@@ -1,26 +1,28 @@
 #pragma once
 // The program's one database connection: opened at start-up by connect(),
-// probed by checkConnection() every few seconds, replaced by reconnect()
-// while the database is out of reach. Whoever queries takes the connection
-// as a shared_ptr for the whole of its work: a reconnection replaces the
-// pointer for later work and never pulls a connection from under a handler
-// that is using it (nested event loops run other handlers during waits).
+// probed by startProbe() every few seconds and replaced while the database
+// is out of reach. Whoever queries takes the connection as a shared_ptr for
+// the whole of its work: a reconnection replaces the pointer for later work
+// and never pulls a connection from under a handler that is using it.
 //
-// Waiting for the database during operation (the probe, reconnections)
-// happens off the user-interface thread while events keep being handled, so
-// the window never freezes for an outage; no wait lasts longer than the
-// connection timeout, even with a server that never answers. The start-up
-// connection waits without handling events: no window is up yet.
+// The probe and the reconnections run on the worker thread and report back
+// through the caller's event loop: startProbe() returns at once, so nothing
+// else runs inside it and the window never freezes for an outage (no event
+// loop is nested in a handler). No step waits longer than its timeout, even
+// with a server that never answers. The start-up connection waits without
+// handling events: no window is up yet, nothing else may run before it.
 // Everything else runs on the calling thread.
 #include "Connection.h"
 #include "ConnectionUi.h"
 #include "DatabaseWorker.h"
 #include "Configuration.h"
 
+#include <QObject>
 #include <QSet>
 #include <QString>
 
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <memory>
 
@@ -47,30 +49,35 @@ public:
     // program has to end: the reason was shown through ConnectionUi::showFatal.
     bool connect(const DatabaseSettings& settings);
 
-    // Probes the connection and, while it fails, reconnects until it works.
-    // A call made while a probe is running (a timer tick handled during the
-    // wait) returns at once: there is one probe loop at a time.
-    void checkConnection();
-
-    // Replaces the connection with a new one; true when it opened.
-    bool reconnect();
+    // Starts probing the connection and, while it fails, reconnecting until
+    // it works; returns at once. `restored` runs on this thread, from its
+    // event loop, once the database answers. False (and nothing done) while
+    // a probe runs: there is one at a time.
+    bool startProbe(std::function<void()> restored = {});
 
     // Null before connect().
     std::shared_ptr<Connection> connection() const { return connection_; }
     const QString& connectionString() const { return connectionString_; }
     bool probing() const { return probing_; }
 
-    // The least time between two failed reconnection attempts, during which
-    // events keep being handled (so a server that refuses at once is not
-    // hammered, nor a core burnt).
+    // The least time between two failed reconnection attempts (so a server
+    // that refuses at once is not hammered, nor a core burnt).
     void setRetryPause(std::chrono::milliseconds pause) { retryPause_ = pause; }
 
 private:
-    // Runs `work` on another thread and waits for it, handling events
-    // meanwhile when `handleEvents`; rethrows what it threw. After `limit`
-    // it stops waiting and fails: the database did not answer.
-    void waitFor(const std::function<void()>& work, std::chrono::seconds limit, bool handleEvents);
+    // Runs `work` on the worker thread and waits for it; rethrows what it
+    // threw. After `limit` it stops waiting and fails: no answer.
+    void waitFor(const std::function<void()>& work, std::chrono::seconds limit);
+    // Runs `work` on the worker thread; `then` gets what it threw (or null)
+    // on this thread, or a timeout after `limit`, whichever comes first.
+    void runThen(std::function<void()> work, std::chrono::seconds limit,
+                 std::function<void(std::exception_ptr)> then);
 
+    // The probe's steps: probe, then reconnect while it fails.
+    void probeOnce();
+    void reconnectOnce();
+    void reconnectFailed(const QString& what);
+    void probeEnded();
     void report(const QString& failure);
 
     ConnectionFactory factory_;
@@ -80,14 +87,17 @@ private:
     QString connectionString_;
     std::optional<Credentials> credentials_;
     bool probing_ = false;
+    int attempts_ = 0;
+    bool progressShown_ = false;
+    std::function<void()> restored_;
     std::chrono::milliseconds retryPause_{1000};
+    // Which step's answer is awaited: a late answer (after its timeout) or
+    // a late timeout (after its answer) is told apart and dropped.
+    quint64 step_ = 0;
+    // Receives the worker's answers on this thread; outlives the worker.
+    QObject context_;
     // Last member: destroyed (joined) first, while everything above exists.
     DatabaseWorker worker_;
 };
 
-} // namespace parking
-
-namespace parking {
-// Handles pending Qt events, waiting for new ones for at most `wait`.
-void pumpQtEvents(std::chrono::milliseconds wait);
 } // namespace parking

@@ -20,9 +20,10 @@ void ConnectionMonitor::probe()
 {
     if (!probeTimer_->isActive() || database_.probing())
         return;
-    database_.checkConnection();
-    if (afterProbe_ && probeTimer_->isActive())
-        afterProbe_();
+    database_.startProbe([this] {
+        if (afterProbe_ && probeTimer_->isActive())
+            afterProbe_();
+    });
 }
 
 void ConnectionMonitor::showFatal(const QString& text, const QString& title)
@@ -49,11 +50,6 @@ void ConnectionMonitor::reportFailure(const QString& what)
 void ConnectionMonitor::probeFailed()
 {
     outputs_.probeFailed();
-}
-
-void ConnectionMonitor::pumpEvents(std::chrono::milliseconds wait)
-{
-    pumpQtEvents(wait);
 }
 
 } // namespace parking

@@ -33,7 +33,8 @@ public:
     void startProbing() { probeTimer_->start(); }
     void stopProbing() { probeTimer_->stop(); }
     bool probeTimerActive() const { return probeTimer_->isActive(); }
-    // One probe (the timer's tick); returns at once while one is running.
+    // Starts one probe (the timer's tick) unless one runs; returns at once.
+    // What waits in the journal is handed over once the database answers.
     void probe();
 
     // The connection for one handler's work; null before connect().
@@ -45,7 +46,6 @@ public:
     void showProgress() override;
     void hideProgress() override;
     void reportFailure(const QString& what) override;
-    void pumpEvents(std::chrono::milliseconds wait) override;
     void probeFailed() override;
 
 private:

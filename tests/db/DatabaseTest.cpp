@@ -3,6 +3,7 @@
 #include "Database.h"
 #include "DatabaseError.h"
 #include "TestSupport.h"
+#include "WaitFor.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -36,6 +37,15 @@ protected:
     // [Conexion] as the configuration gives it: the data source as its
     // 100-character field.
     DatabaseSettings settings(const QString& sid) { return {fixedText(sid, 100), {}, db.folder()}; }
+
+    // One probe carried to its end; the test's loop handles the events.
+    void probe()
+    {
+        bool restored = false;
+        ASSERT_TRUE(database.startProbe([&] { restored = true; }));
+        WAIT_FOR(restored, 60000);
+        EXPECT_FALSE(database.probing());
+    }
 
     void connect()
     {
@@ -79,7 +89,7 @@ TEST_F(DatabaseProbe, UnreachableDatabaseEndsWithTheConnectionMessage)
 TEST_F(DatabaseProbe, HealthyProbeSendsOneStatementAndShowsNothing)
 {
     connect();
-    database.checkConnection();
+    probe();
     EXPECT_EQ(faults->executed, QStringList{Probe});
     EXPECT_EQ(faults->opens, 0);
     EXPECT_TRUE(ui.events.isEmpty());
@@ -101,13 +111,12 @@ TEST_P(ProbeSequence, ReconnectsUntilTheDatabaseAnswers)
     connect();
     faults->probeFailures = o.probeFailures;
     faults->openFailures = o.openFailures;
-    database.checkConnection();
+    probe();
     EXPECT_EQ(faults->opens, o.expectedOpens);
     const QStringList expected = o.windowShown ? QStringList{QStringLiteral("progress show"), QStringLiteral("progress hide")}
                                                : QStringList{};
     EXPECT_EQ(ui.events, expected);
     EXPECT_TRUE(database.connection()->isOpen());
-    EXPECT_FALSE(database.probing());
     // A failed probe followed by a good reconnection does not probe again.
     EXPECT_EQ(faults->executed.count(Probe), o.probeFailures > 0 ? 1 + o.openFailures : 1);
 }
@@ -124,12 +133,17 @@ TEST_F(DatabaseProbe, TickDuringAProbeIsIgnored)
     connect();
     faults->probeFailures = 1;
     faults->openFailures = 3;
-    int nested = 0;
-    ui.onPump = [&] {
-        if (nested++ < 2)
-            database.checkConnection(); // a Timer1 tick handled while waiting
-    };
-    database.checkConnection();
+    int restored = 0;
+    ASSERT_TRUE(database.startProbe([&] { ++restored; }));
+    int ticks = 0;
+    while (database.probing()) {
+        // Timer ticks while the probe runs start nothing of their own.
+        if (ticks++ < 3) {
+            EXPECT_FALSE(database.startProbe([&] { restored += 10; }));
+        }
+        QTest::qWait(10);
+    }
+    EXPECT_EQ(restored, 1);
     EXPECT_EQ(ui.events, (QStringList{QStringLiteral("progress show"), QStringLiteral("progress hide")}));
     EXPECT_EQ(faults->opens, 4);
 }
@@ -139,7 +153,7 @@ TEST_F(DatabaseProbe, ALongOutageIsReportedOnceNotOnceASecond)
     connect();
     faults->probeFailures = 1;
     faults->openFailures = 30;
-    database.checkConnection();
+    probe();
     EXPECT_EQ(ui.failures, (QStringList{
         QStringLiteral("Probe failed: ORA-03113: end-of-file on communication channel"),
         QStringLiteral("Reconnection failed: ORA-12541: TNS:no listener"),
@@ -151,10 +165,10 @@ TEST_F(DatabaseProbe, SecondOutageShowsTheWindowAgain)
     connect();
     faults->probeFailures = 1;
     faults->openFailures = 1;
-    database.checkConnection();
+    probe();
     faults->probeFailures = 1;
     faults->openFailures = 2;
-    database.checkConnection();
+    probe();
     EXPECT_EQ(ui.events.count(QStringLiteral("progress show")), 2);
     EXPECT_EQ(ui.events.count(QStringLiteral("progress hide")), 2);
 }
@@ -165,14 +179,16 @@ TEST_F(DatabaseProbe, DuringAReconnectionOtherWorkFailsAtOnce)
     faults->probeFailures = 1;
     faults->openFailures = 2;
     int failedQueries = 0;
-    ui.onPump = [&] {
+    // What a station's handler does between the probe's steps.
+    ASSERT_TRUE(database.startProbe());
+    while (database.probing()) {
         try {
             database.connection()->query(QStringLiteral("SELECT * FROM Lector"), {});
         } catch (const DatabaseError&) {
             ++failedQueries;
         }
-    };
-    database.checkConnection();
+        QTest::qWait(1);
+    }
     EXPECT_GT(failedQueries, 0);
     EXPECT_NO_THROW(database.connection()->query(QStringLiteral("SELECT * FROM Lector"), {}));
 }
@@ -212,7 +228,7 @@ private:
     std::atomic<bool> open_{false};
 };
 
-TEST(DatabaseWait, EventsKeepBeingHandledWhileTheServerTakesItsTime)
+TEST(DatabaseWait, TheProbeReturnsAtOnceAndEventsRunWhileTheServerTakesItsTime)
 {
     auto gate = std::make_shared<Gate>();
     RecordingConnectionUi ui;
@@ -221,27 +237,22 @@ TEST(DatabaseWait, EventsKeepBeingHandledWhileTheServerTakesItsTime)
     QTemporaryDir dir;
     ASSERT_TRUE(database.connect({fixedText(QStringLiteral("slow"), 100), {}, dir.path()}));
 
-    // A chain of queued events, each posting the next; the server answers
-    // only once three of them have been handled during the probe. A window
-    // frozen for the probe would handle none, and the probe would fail.
+    // An event queued before the probe starts: a probe that ran an event
+    // loop of its own (or waited in the call) would handle it, or block on
+    // the closed gate, inside startProbe().
     gate->set(false);
     int handled = 0;
-    std::function<void()> post = [&] {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [&] {
-                if (++handled < 3)
-                    post();
-            },
-            Qt::QueuedConnection);
-    };
-    post();
-    ui.onPump = [&] {
-        if (handled >= 3)
-            gate->set(true);
-    };
-    database.checkConnection();
-    EXPECT_EQ(handled, 3);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [&] { ++handled; }, Qt::QueuedConnection);
+    bool restored = false;
+    ASSERT_TRUE(database.startProbe([&] { restored = true; }));
+    EXPECT_EQ(handled, 0) << "an event handled inside the probe's call";
+    EXPECT_TRUE(database.probing());
+
+    // The caller's loop goes on while the server takes its time.
+    WAIT_FOR(handled == 1, 10000);
+    EXPECT_FALSE(restored);
+    gate->set(true);
+    WAIT_FOR(restored, 10000);
     EXPECT_TRUE(ui.events.isEmpty()) << ui.events.join(QLatin1Char(',')).toStdString();
     EXPECT_TRUE(ui.failures.isEmpty());
 }

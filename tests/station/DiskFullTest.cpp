@@ -99,7 +99,7 @@ TEST_F(FullDisk, ExitOpensEntranceIsRefusedAndNothingHalfWrittenIsLeft)
     EXPECT_FALSE(trace.filter(QStringLiteral("> relay 1 0 6")).isEmpty());
     EXPECT_EQ(trace.filter(QStringLiteral("DIARIO: pendiente")).size(), 2);
     faults->failSql = {};
-    controller->monitor().probe();
+    probe();
     EXPECT_FALSE(controller->database().recorder().pending());
     EXPECT_EQ(rows("HORASALIDA IS NULL"), 2) << "the lost exit left its stay open; the new entrance has its row";
     EXPECT_EQ(freeSpaces(), 8);

@@ -75,7 +75,7 @@ protected:
     bool drained()
     {
         for (int i = 0; i < 20 && controller->database().recorder().pending(); ++i)
-            controller->monitor().probe();
+            probe();
         return !controller->database().recorder().pending();
     }
 

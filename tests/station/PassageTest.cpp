@@ -246,11 +246,11 @@ TEST_F(Passage, ExitOpensWhenTheDatabaseIsGoneAndTheWritesFollowLater)
     // The database comes back an hour later: the row gets the exit's time.
     faults->failEverything = false;
     setClocks(QDateTime(QDate(2026, 3, 4), QTime(12, 0)));
-    controller->monitor().probe();
+    probe();
     EXPECT_EQ(rows("HORASALIDA = '2026-03-04 11:00:00'"), 1);
     EXPECT_EQ(freeSpaces(), 10);
     EXPECT_FALSE(controller->database().recorder().pending());
-    controller->monitor().probe(); // nothing written twice
+    probe(); // nothing written twice
     EXPECT_EQ(freeSpaces(), 10);
 }
 
@@ -279,7 +279,7 @@ TEST_F(Passage, LiveAndReplayedExitsCloseTheSameStays)
             EXPECT_EQ(rows("HORASALIDA IS NULL"), 4) << "nothing written during the outage";
             faults->failEverything = false;
             setClocks(QDateTime(QDate(2026, 3, 4), QTime(13, 0)));
-            controller->monitor().probe();
+            probe();
             ASSERT_FALSE(controller->database().recorder().pending());
         }
         EXPECT_EQ(rows("HORASALIDA = '2026-03-04 12:00:00'"), 2) << (replayed ? "replayed" : "live");
@@ -302,7 +302,7 @@ TEST_F(Passage, WritesWhoseAnswerIsLostAreNotWrittenTwice)
     EXPECT_TRUE(controller->database().recorder().pending());
     EXPECT_EQ(rows(), 1); // the database has it already
     faults->loseAnswer = nullptr;
-    controller->monitor().probe();
+    probe();
     EXPECT_FALSE(controller->database().recorder().pending());
     EXPECT_EQ(rows(), 1);
     EXPECT_EQ(freeSpaces(), 9);
@@ -312,7 +312,7 @@ TEST_F(Passage, WritesWhoseAnswerIsLostAreNotWrittenTwice)
     exit();
     EXPECT_FALSE(takeTrace().filter(QStringLiteral("> relay 2 0 6")).isEmpty());
     faults->loseAnswer = nullptr;
-    controller->monitor().probe();
+    probe();
     EXPECT_FALSE(controller->database().recorder().pending());
     EXPECT_EQ(rows("HORASALIDA IS NOT NULL"), 1);
     EXPECT_EQ(freeSpaces(), 10);
@@ -328,19 +328,19 @@ TEST_F(Passage, OldPassageKeysGoInBatchesAfterProbes)
     db.exec(QStringLiteral("INSERT INTO DIARIO_APLICADO (UNIDAD, FECHA) VALUES ('new', '2026-03-03 10:00:00')"));
     db.exec(QStringLiteral("COMMIT"));
     const auto keys = [this] { return db.scalar(QStringLiteral("SELECT count(*) FROM DIARIO_APLICADO")).toInt(); };
-    controller->monitor().probe();
+    probe();
     EXPECT_EQ(keys(), 701);
-    controller->monitor().probe();
-    controller->monitor().probe();
+    probe();
+    probe();
     EXPECT_EQ(keys(), 1);
     EXPECT_EQ(db.scalar(QStringLiteral("SELECT UNIDAD FROM DIARIO_APLICADO")).toString(), QStringLiteral("new"));
 
     // A database that refuses is told once, and the stations go on.
     faults->failSql = [](const QString& sql) { return sql.startsWith(QLatin1String("DELETE FROM DIARIO_APLICADO")); };
     setClocks(QDateTime(QDate(2026, 6, 10), QTime(12, 0)));
-    controller->monitor().probe();
+    probe();
     setClocks(QDateTime(QDate(2026, 6, 10), QTime(14, 0)));
-    controller->monitor().probe();
+    probe();
     EXPECT_EQ(takeTrace().filter(QStringLiteral("DIARIO: no se pueden borrar las claves antiguas")).size(), 1);
     faults->failSql = nullptr;
     entrance();
@@ -363,7 +363,7 @@ TEST_F(Passage, GrantedEntranceWhoseWritesFailStillGoesIn)
     exit();
     EXPECT_EQ(rows(), 0);
     faults->failSql = nullptr;
-    controller->monitor().probe();
+    probe();
     EXPECT_EQ(rows("HORAENTRADA = '2026-03-04 10:00:00' AND HORASALIDA = '2026-03-04 10:30:00'"), 1);
     EXPECT_EQ(freeSpaces(), 10);
 }

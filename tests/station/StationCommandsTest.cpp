@@ -142,7 +142,7 @@ TEST_F(StationCommands, ClosingClosesBothPorts)
 
 TEST_F(StationCommands, ProbeTickOnAHealthyDatabaseShowsNothing)
 {
-    controller->monitor().probe();
+    probe();
     EXPECT_TRUE(takeTrace().isEmpty());
 }
 

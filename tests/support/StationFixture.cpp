@@ -1,4 +1,5 @@
 #include "StationFixture.h"
+#include "WaitFor.h"
 
 namespace parking::test {
 
@@ -51,6 +52,12 @@ void StationFixture::seedInstallation(bool lectorRow, const QString& lectores, b
 StationController::StartUp StationFixture::start()
 {
     return controller->start();
+}
+
+void StationFixture::probe()
+{
+    controller->monitor().probe();
+    WAIT_FOR(!controller->monitor().database().probing(), 60000);
 }
 
 QStringList StationFixture::takeTrace()

@@ -21,6 +21,9 @@ protected:
                           bool installationRow = true, const QString& name = QStringLiteral("PISCINA CUBIERTA"),
                           int freeSpaces = 10, int capacity = 20);
     StationController::StartUp start();
+    // One probe, as the timer's tick starts it, carried to its end (the
+    // journal handed over if the database answers).
+    void probe();
     // A new controller on the same database and files, as after the
     // program was stopped (or killed) and started again; not started.
     void restartController();

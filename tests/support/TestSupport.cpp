@@ -229,14 +229,6 @@ void FaultyConnection::commit()
         throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
 }
 
-void RecordingConnectionUi::pumpEvents(std::chrono::milliseconds)
-{
-    ++pumps;
-    QCoreApplication::processEvents();
-    if (onPump)
-        onPump();
-}
-
 void writeFile(const QString& path, const QString& text)
 {
     QFile f(path);

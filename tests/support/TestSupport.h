@@ -131,18 +131,15 @@ private:
     bool open_ = false;
 };
 
-// Records what the connection routines show; pumps real Qt events.
+// Records what the connection routines show.
 class RecordingConnectionUi final : public ConnectionUi {
 public:
     void showFatal(const QString& text, const QString& title) override { events << QStringLiteral("fatal|%1|%2").arg(title, text); }
     void showProgress() override { events << QStringLiteral("progress show"); }
     void hideProgress() override { events << QStringLiteral("progress hide"); }
     void reportFailure(const QString& what) override { failures << what; }
-    void pumpEvents(std::chrono::milliseconds) override;
     QStringList events;
     QStringList failures;
-    int pumps = 0;
-    std::function<void()> onPump;
 };
 
 // Writes `text` to `path`.

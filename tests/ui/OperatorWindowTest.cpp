@@ -4,6 +4,7 @@
 #include "OperatorWindow.h"
 
 #include <QGroupBox>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -58,8 +59,8 @@ protected:
 
 TEST_F(OperatorWindowTest, EveryControlIsThereVisibleWithItsCaption)
 {
-    const QString out = QDir::current().filePath(QStringLiteral("OperatorWindow.png"));
-    ASSERT_TRUE(window->grab().save(out));
+    QTemporaryDir shots;
+    ASSERT_TRUE(window->grab().save(shots.filePath(QStringLiteral("OperatorWindow.png"))));
     EXPECT_EQ(window->size(), QSize(738, 410));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Parking"));
     for (const ControlPlacement& p : OperatorWindow::layout()) {

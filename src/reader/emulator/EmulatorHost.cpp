@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -41,6 +42,11 @@ bool EmulatorHost::openPseudoTerminal()
     notifier_ = std::make_unique<QSocketNotifier>(master_, QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { readPseudoTerminal(); });
     return true;
+}
+
+bool EmulatorHost::releaseLine()
+{
+    return slave_ >= 0 && ::ioctl(slave_, TIOCNXCL) == 0;
 }
 
 bool EmulatorHost::listenTcp(quint16 port)

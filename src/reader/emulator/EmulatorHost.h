@@ -31,6 +31,11 @@ public:
     // A pseudo-terminal pair; the slave's path is what the controller opens.
     bool openPseudoTerminal();
     QString slavePath() const { return slavePath_; }
+    // Ends a controller's exclusive use of the pseudo-terminal. A serial
+    // port's own line loses it when its last user closes it, a killed
+    // controller included; a pseudo-terminal's does not while this side
+    // holds it, so a controller started again would find it busy.
+    bool releaseLine();
     // A TCP server on 127.0.0.1 (port 0: any free one); its port is what
     // the controller connects to.
     bool listenTcp(quint16 port = 0);

@@ -29,7 +29,7 @@ const char* const ControlCommands =
     "card ADDR NUMBER | raw ADDR BITS HEX | track ADDR TEXT | keys ADDR DIGITS | tamper ADDR on|off | "
     "power ADDR ok|lost | input ADDR N on|off | silent ADDR on|off | restart ADDR | busy ADDR COUNT | "
     "nak ADDR COUNT CODE | lose ADDR COUNT [CODE] | plainkeyset ADDR on|off | maconly ADDR on|off | "
-    "forge ADDR on|off | show ADDR | quit";
+    "forge ADDR on|off | show ADDR | release | quit";
 
 void say(const QString& line)
 {
@@ -107,6 +107,8 @@ QString control(EmulatorHost& host, const QString& line)
         QCoreApplication::quit();
         return QStringLiteral("ok");
     }
+    if (w[0] == QLatin1String("release"))
+        return host.releaseLine() ? QStringLiteral("ok") : QStringLiteral("error: no hay pseudoterminal");
     bool ok = false;
     const int address = w.value(1).toInt(&ok);
     PeripheralEmulator* r = ok && address >= 0 && address <= MaxAddress ? host.reader(static_cast<std::uint8_t>(address)) : nullptr;

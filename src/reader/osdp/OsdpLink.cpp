@@ -1,4 +1,5 @@
 #include "OsdpLink.h"
+#include "SerialOpenFault.h"
 
 #include <QFile>
 #include <QSerialPort>
@@ -26,21 +27,6 @@ TimePoint steadyNow()
 
 // The longest the thread sleeps without a reason (a reader added, say).
 constexpr milliseconds LongestSleep{1000};
-
-QString openFault(QSerialPort::SerialPortError error, const QString& text)
-{
-    switch (error) {
-    case QSerialPort::PermissionError:
-        return QStringLiteral("permiso denegado (¿está el usuario en el grupo dialout, o el servicio no tiene permitido "
-                              "el dispositivo?): %1").arg(text);
-    case QSerialPort::DeviceNotFoundError:
-        return QStringLiteral("no existe el dispositivo (¿adaptador desenchufado o nombre equivocado?): %1").arg(text);
-    case QSerialPort::OpenError:
-        return QStringLiteral("el dispositivo está en uso por otro programa: %1").arg(text);
-    default:
-        return text;
-    }
-}
 
 } // namespace
 
@@ -150,7 +136,7 @@ private:
         serial->setStopBits(QSerialPort::OneStop);
         serial->setFlowControl(QSerialPort::NoFlowControl);
         if (!serial->open(QIODevice::ReadWrite)) {
-            const QString fault = openFault(serial->error(), serial->errorString());
+            const QString fault = describeOpenFault(serial->error(), serial->errorString(), deviceAccess(line.device));
             serial_.reset();
             link_.setLineOpen(false, fault);
             return;
