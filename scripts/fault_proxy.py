@@ -172,9 +172,15 @@ async def serve(client_reader, client_writer, target, orders):
                 to_client.put_nowait((loop.time() + orders.delay, message))
         to_client.put_nowait(None)
 
-    await asyncio.gather(from_client(), from_server(), return_exceptions=True)
+    # Either side gone (closed, reset, or cut): the other goes too, as a
+    # network connection does. Waiting for both would leave a client that
+    # waits for an answer hanging on a connection whose server is gone.
+    readers = [asyncio.create_task(from_client()), asyncio.create_task(from_server())]
+    await asyncio.wait(readers, return_when=asyncio.FIRST_COMPLETED)
     cut_quietly(state, to_server, to_client)
-    await asyncio.gather(*writers, return_exceptions=True)
+    for task in readers:
+        task.cancel()
+    await asyncio.gather(*readers, *writers, return_exceptions=True)
 
 
 def cut_quietly(state, to_server, to_client):
