@@ -389,8 +389,11 @@ def main():
             fault = next(f for f in reader_faults if f[0] == at)
             log(f"{at:6.1f} s: reader {fault[1]} of A: {fault[2]}")
     a_end = a.resources()
-    status_a = a.wait(seconds + 60)
-    status_b = b.wait(seconds + 60)
+    # Their scripts end at `seconds`; a workstation still running a minute
+    # after that is hung, killed, and fails the run.
+    left = max(0.0, seconds - (time.monotonic() - began)) + 60
+    status_a = a.wait(left)
+    status_b = b.wait(max(0.0, seconds - (time.monotonic() - began)) + 60)
     # Each started once more: whatever waits in a journal goes in first.
     for w in (a, b):
         w.process = subprocess.Popen(w.command(w.script(2, [])[0]), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
