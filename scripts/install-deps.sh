@@ -7,7 +7,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev libqt6sql6 libsqlite3-dev sqlite3 qt6-serialport-dev libssl-dev
   qt6-httpserver-dev qt6-websockets-dev libsystemd-dev
-  dpkg-dev lintian systemd prometheus chromium curl
+  dpkg-dev lintian systemd systemd-container debootstrap prometheus chromium curl
   clang libclang-rt-14-dev python3
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-liberation

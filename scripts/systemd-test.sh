@@ -31,10 +31,7 @@ elif [ -f /sys/fs/cgroup/unified/cgroup.procs ]; then
 else
   skip "no cgroup2 hierarchy on this machine"
 fi
-if ! command -v debootstrap >/dev/null || ! command -v systemd-nspawn >/dev/null; then
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap systemd-container >/dev/null \
-    || skip "debootstrap and systemd-nspawn cannot be installed"
-fi
+bash scripts/install-deps.sh # debootstrap and systemd-nspawn among them
 
 deb="${1:-}"
 [ -n "$deb" ] || deb=$(bash scripts/package.sh | tail -1)
