@@ -17,6 +17,11 @@ ConnectionOptions options(std::chrono::seconds timeout, const std::optional<Cred
     return {static_cast<int>(timeout.count()), credentials};
 }
 
+DatabaseError noAnswer(std::chrono::seconds limit)
+{
+    return DatabaseError(QStringLiteral("The database did not answer within %1 seconds").arg(limit.count()));
+}
+
 QString whatFailed(const std::exception_ptr& error)
 {
     try {
@@ -39,7 +44,7 @@ void Database::waitFor(const std::function<void()>& work, std::chrono::seconds l
 {
     const auto outcome = worker_.post(work);
     if (!outcome->waitDone(limit))
-        throw DatabaseError(QStringLiteral("The database did not answer within %1 seconds").arg(limit.count()));
+        throw noAnswer(limit);
     if (auto error = outcome->error())
         std::rethrow_exception(error);
 }
@@ -65,8 +70,7 @@ void Database::runThen(std::function<void()> work, std::chrono::seconds limit,
         QMetaObject::invokeMethod(&context_, [answer, error] { answer(error); }, Qt::QueuedConnection);
     });
     QTimer::singleShot(limit, &context_, [answer, limit] {
-        answer(std::make_exception_ptr(
-            DatabaseError(QStringLiteral("The database did not answer within %1 seconds").arg(limit.count()))));
+        answer(std::make_exception_ptr(noAnswer(limit)));
     });
 }
 
