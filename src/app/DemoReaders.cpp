@@ -29,8 +29,11 @@ constexpr int StartMs = 5000;
 QString portTexts(const QString& slavePath)
 {
     const QString port = QStringLiteral("osdp:") + slavePath;
-    return QStringLiteral("UPDATE Lector SET PARKING_ENTRADA = '%1?addr=1&sc=install', "
-                          "PARKING_SALIDA = '%1?addr=2&sc=install'")
+    // 115200, as an installer would set a reader that can: at 9600 the
+    // line's idle gap after each reply is long enough that the line's
+    // thread goes to sleep for it.
+    return QStringLiteral("UPDATE Lector SET PARKING_ENTRADA = '%1?addr=1&sc=install&baud=115200', "
+                          "PARKING_SALIDA = '%1?addr=2&sc=install&baud=115200'")
         .arg(port);
 }
 

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
 #include <ctime>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
@@ -114,8 +115,8 @@ private:
         TimePoint now = steadyNow();
         TimePoint due = bus_->nextWakeUp(now);
         for (int spun = 0; spun < MostSpinsInARow && due > now && due - now <= LongestSpin; ++spun) {
-            while ((now = steadyNow()) < due) {
-            }
+            std::this_thread::sleep_until(due);
+            now = steadyNow();
             bus_->tick(now);
             due = bus_->nextWakeUp(now);
         }
