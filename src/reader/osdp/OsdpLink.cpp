@@ -29,11 +29,11 @@ TimePoint steadyNow()
 // The longest the thread sleeps without a reason (a reader added, say).
 constexpr milliseconds LongestSleep{1000};
 
-// Waits this short are spun out rather than slept (see schedule()); the
-// count bounds the spinning should the bus ask for one short wait after
-// another.
-constexpr std::chrono::microseconds LongestSpin{250};
-constexpr int MostSpinsInARow = 2;
+// Waits this short are slept on the spot rather than through the event
+// loop's timer (see schedule()); the count bounds it should the bus ask for
+// one short wait after another.
+constexpr std::chrono::microseconds LongestShortSleep{250};
+constexpr int MostShortSleepsInARow = 2;
 
 } // namespace
 
@@ -102,19 +102,20 @@ private:
     }
 
     // Sleeps until the bus's next thing to do, in whole milliseconds
-    // (rounded up: waking early would only mean waking twice). A wait
-    // shorter than one sleep and wake of this thread costs is spun out on
-    // the spot instead: that is the idle gap after a reply at high speed
-    // (174 µs at 115200, less the time the reply took to handle), after
-    // which the round's next reader is polled; it saves one of the four
-    // wakes of a two-reader round (docs/performance.md, "Idle readers").
+    // (rounded up: waking early would only mean waking twice). A wait under
+    // a quarter of a millisecond is slept on the spot instead: that is the
+    // idle gap after a reply at high speed (174 µs at 115200, less the time
+    // the reply took to handle), after which the round's next reader is
+    // polled. The timer would round it up to 1 ms, long enough for a
+    // virtual machine's processor to halt, and waking a halted one is the
+    // dearest part of an idle reader there (docs/performance.md).
     void schedule()
     {
         if (!bus_ || !wake_)
             return;
         TimePoint now = steadyNow();
         TimePoint due = bus_->nextWakeUp(now);
-        for (int spun = 0; spun < MostSpinsInARow && due > now && due - now <= LongestSpin; ++spun) {
+        for (int slept = 0; slept < MostShortSleepsInARow && due > now && due - now <= LongestShortSleep; ++slept) {
             std::this_thread::sleep_until(due);
             now = steadyNow();
             bus_->tick(now);
