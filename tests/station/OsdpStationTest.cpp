@@ -359,3 +359,23 @@ TEST_F(OsdpStations, ALineThatCannotBeOpenedSaysWhyAndRs485OnAPseudoTerminalIsSa
 }
 
 } // namespace
+
+// At 115200 the idle gap after a reply is short enough to be slept on the
+// line's thread itself rather than through its timer: both readers of the
+// line keep being polled in turn, and a card still opens.
+TEST_F(OsdpStations, AtHighSpeedBothReadersOfOneLineArePolledInTurnAndACardOpens)
+{
+    seed(QStringLiteral("sc=install&baud=115200"), QStringLiteral("sc=install&baud=115200"));
+    ASSERT_EQ(start(), StationController::StartUp::InService);
+    WAIT_FOR(bothSecure(), 10000);
+    const int polls1 = host.reader(1)->commandsSeen(command::Poll);
+    const int polls2 = host.reader(2)->commandsSeen(command::Poll);
+    WAIT_FOR(host.reader(1)->commandsSeen(command::Poll) > polls1 + 20 &&
+                 host.reader(2)->commandsSeen(command::Poll) > polls2 + 20, 5000);
+
+    host.reader(1)->presentCardNumber(123456);
+    WAIT_FOR(!host.reader(1)->relays().empty(), 5000);
+    EXPECT_TRUE(traced(QStringLiteral("msId1: 1234 Instalacion:7")));
+    EXPECT_TRUE(bothSecure());
+    EXPECT_EQ(host.reader(2)->relays().size(), 0u);
+}
