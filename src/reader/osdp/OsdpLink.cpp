@@ -10,10 +10,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <thread>
 #include <ctime>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <thread>
 
 namespace parking::osdp {
 
