@@ -62,7 +62,7 @@ IniFile IniFile::fromText(const QString& text)
             continue;
         const QString key = section + QLatin1Char('\n') + fold(line.left(eq));
         if (!ini.values_.contains(key))
-            ini.values_.insert(key, line.mid(eq + 1).trimmed().left(MaxValueLength));
+            ini.values_.insert(key, line.mid(eq + 1).trimmed().left(MaxValueLength).trimmed());
     }
     return ini;
 }

@@ -46,6 +46,10 @@ TEST(IniFile, ValueIsCutAt254Characters)
     const QString longValue(300, QLatin1Char('x'));
     const IniFile ini = IniFile::fromText(QStringLiteral("[A]\nk=") + longValue + QStringLiteral("\n"));
     EXPECT_EQ(ini.value(QStringLiteral("A"), QStringLiteral("k")), QString(254, QLatin1Char('x')));
+    // A cut that falls among blanks leaves none at the value's end.
+    const IniFile blanks = IniFile::fromText(QStringLiteral("[A]\nk=") + QString(250, QLatin1Char('x')) +
+                                             QString(10, QLatin1Char(' ')) + QStringLiteral("y\n"));
+    EXPECT_EQ(blanks.value(QStringLiteral("A"), QStringLiteral("k")), QString(250, QLatin1Char('x')));
 }
 
 TEST(IniFile, MissingFileReadsAsEmpty)
