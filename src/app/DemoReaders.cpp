@@ -225,11 +225,10 @@ QList<SimulatedCard> demoCards(StationController& controller)
 {
     QList<SimulatedCard> cards;
     try {
-        auto connection = controller.monitor().connection();
-        if (!connection)
-            return cards;
-        auto rs = connection->query(
-            QStringLiteral("SELECT Codigo, CodInstalacion, Nombre, CODTARJETA FROM ABONADOS ORDER BY Codigo"), {});
+        const auto rs = controller.database().call(DatabaseCall::StartUp, [](Connection& c) {
+            return c.query(QStringLiteral("SELECT Codigo, CodInstalacion, Nombre, CODTARJETA FROM ABONADOS ORDER BY Codigo"),
+                           {});
+        });
         for (std::size_t row = 0; row < rs->size(); ++row) {
             const QVariant card = rs->field(QStringLiteral("CODTARJETA"), row);
             cards.append({toInt32(rs->field(QStringLiteral("Codigo"), row)),

@@ -37,6 +37,16 @@ std::variant<std::int16_t, QString> wholeValue(const IniFile& ini, const QString
         .arg(why, QLatin1String(k.section), QLatin1String(k.key), path);
 }
 
+// Milliseconds of a wait key: a whole number in range, else the default.
+std::chrono::milliseconds waitValue(const QString& raw, std::chrono::milliseconds otherwise)
+{
+    bool ok = false;
+    const qlonglong ms = raw.toLongLong(&ok);
+    if (!ok || ms < DatabaseSettings::ShortestWait.count() || ms > DatabaseSettings::LongestWait.count())
+        return otherwise;
+    return std::chrono::milliseconds(ms);
+}
+
 } // namespace
 
 QString defaultConfigPath(const QString& programFolder)
@@ -62,7 +72,11 @@ Configuration loadConfiguration(const QString& path)
         if (QLatin1String(k.key) == QLatin1String("Instalacion"))
             c.installation = std::get<std::int16_t>(value);
     }
-    c.database = {fixedText(text("Conexion", "SID"), 100), text("Conexion", "Credenciales"), folder.absolutePath()};
+    c.database.dataSource = fixedText(text("Conexion", "SID"), 100);
+    c.database.credentialsFile = text("Conexion", "Credenciales");
+    c.database.configFolder = folder.absolutePath();
+    c.database.readWait = waitValue(text("Conexion", "Espera"), DatabaseSettings::DefaultReadWait);
+    c.database.writeWait = waitValue(text("Conexion", "EsperaEscritura"), DatabaseSettings::DefaultWriteWait);
     auto beside = [&](const QString& given, const QString& otherwise) {
         return folder.absoluteFilePath(given.isEmpty() ? otherwise : given);
     };

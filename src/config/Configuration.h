@@ -4,6 +4,7 @@
 // keep the names existing files use; the file-reading rules are IniFile's.
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 
 namespace parking {
@@ -13,6 +14,18 @@ struct DatabaseSettings {
     QString dataSource;      // SID=, as the 100-character field it always was
     QString credentialsFile; // Credenciales=, as written (empty: the built-in account)
     QString configFolder;    // what a relative credentials file is relative to
+    // Espera=, EsperaEscritura=: how long a passage waits for the database
+    // to answer a read (the decision's facts, a card) and a write (the
+    // passage's rows), in milliseconds; past it the passage goes on as in
+    // an outage.
+    std::chrono::milliseconds readWait = DefaultReadWait;
+    std::chrono::milliseconds writeWait = DefaultWriteWait;
+    static constexpr std::chrono::milliseconds DefaultReadWait{1000};
+    static constexpr std::chrono::milliseconds DefaultWriteWait{2000};
+    // The range a wait may be set in; a value outside it, or no whole
+    // number, leaves the default.
+    static constexpr std::chrono::milliseconds ShortestWait{100};
+    static constexpr std::chrono::milliseconds LongestWait{30000};
 };
 
 // [Estado]: the status page, as written; the status server checks them.

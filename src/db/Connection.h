@@ -71,6 +71,12 @@ public:
     virtual void begin() = 0;
     virtual void commit() = 0;
     virtual void rollback() = 0;
+    // Ends a call that another thread is waiting on in this connection, as
+    // soon as the backend can (a server that stopped answering): that call
+    // then fails with a DatabaseError. Safe from any thread and at any
+    // time; the connection is of no use afterwards. A backend that cannot
+    // do this leaves the call to its own time limit.
+    virtual void abort() {}
 };
 
 } // namespace parking

@@ -5,10 +5,12 @@
 
 #include <QTimer>
 
+#include <thread>
 #include <utility>
 
-
 namespace parking {
+
+const QString Database::NotAnswering = QStringLiteral("The database is not answering");
 
 namespace {
 
@@ -17,9 +19,9 @@ ConnectionOptions options(std::chrono::seconds timeout, const std::optional<Cred
     return {static_cast<int>(timeout.count()), credentials};
 }
 
-DatabaseError noAnswer(std::chrono::seconds limit)
+DatabaseError noAnswer(std::chrono::milliseconds limit)
 {
-    return DatabaseError(QStringLiteral("The database did not answer within %1 seconds").arg(limit.count()));
+    return DatabaseError(QStringLiteral("The database did not answer within %1 ms").arg(limit.count()));
 }
 
 QString whatFailed(const std::exception_ptr& error)
@@ -40,37 +42,148 @@ Database::Database(ConnectionFactory factory, ConnectionUi& ui)
 {
 }
 
-void Database::waitFor(const std::function<void()>& work, std::chrono::seconds limit)
+Database::~Database()
 {
-    const auto outcome = worker_.post(work);
-    if (!outcome->waitDone(limit))
-        throw noAnswer(limit);
-    if (auto error = outcome->error())
-        std::rethrow_exception(error);
+    std::vector<std::unique_ptr<DatabaseSession>> all = std::move(setAside_);
+    all.push_back(std::move(current_));
+    all.push_back(std::move(connecting_));
+    // A call that runs gets a moment to end; past it, a server that stopped
+    // answering would hold the exit, so the call is ended from here.
+    const auto until = std::chrono::steady_clock::now() + ExitGrace;
+    for (const auto& s : all) {
+        while (s && s->busy() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    for (const auto& s : all) {
+        if (s && s->busy())
+            s->abort();
+    }
+    all.clear(); // joins every session's thread
 }
 
-void Database::runThen(std::function<void()> work, std::chrono::seconds limit,
-                       std::function<void(std::exception_ptr)> then)
+std::unique_ptr<DatabaseSession> Database::newSession(const QString& connectionString)
+{
+    // The late answer is reported on this thread; `context_` outlives every
+    // session, and a queued call to it is dropped if it goes first.
+    return std::make_unique<DatabaseSession>(factory_(connectionString), [this](const std::shared_ptr<PendingCall>& call) {
+        QMetaObject::invokeMethod(&context_, [this, call] { lateAnswer(*call); }, Qt::QueuedConnection);
+    });
+}
+
+std::chrono::milliseconds Database::deadline(DatabaseCall kind) const
+{
+    switch (kind) {
+    case DatabaseCall::Decision:
+    case DatabaseCall::CardLookUp:
+        return readWait_;
+    case DatabaseCall::PassageWrite:
+    case DatabaseCall::Replay:
+    case DatabaseCall::FreeSpaces:
+        return writeWait_;
+    case DatabaseCall::StartUp:
+        return StartUpLimit;
+    case DatabaseCall::Probe:
+        return ProbeLimit;
+    case DatabaseCall::Reconnection:
+        return ReconnectLimit;
+    }
+    return readWait_;
+}
+
+void Database::wait(DatabaseCall kind, DatabaseSession::Work work)
+{
+    reapSetAside();
+    if (!connected_)
+        throw DatabaseError(QStringLiteral("The station is not connected"));
+    if (!answering_ || !current_)
+        throw DatabaseError(NotAnswering);
+    const std::chrono::milliseconds limit = deadline(kind);
+    const auto call = current_->post(kind, std::move(work));
+    // giveUp() fails when the call ended at the very moment: it stands.
+    if (call->waitDone(limit) || !call->giveUp()) {
+        if (const auto error = call->error())
+            std::rethrow_exception(error);
+        return;
+    }
+    deadlinePassed(kind);
+    throw noAnswer(limit);
+}
+
+void Database::deadlinePassed(DatabaseCall kind)
+{
+    ui_.deadlineExceeded(kind);
+    setAside(std::move(current_));
+    setAnswering(false);
+    ui_.stalled();
+}
+
+void Database::setAside(std::unique_ptr<DatabaseSession> session)
+{
+    if (!session)
+        return;
+    if (!session->busy())
+        return; // nothing runs on it: its thread ends and its connection closes here
+    session->setAsideAt = std::chrono::steady_clock::now();
+    setAside_.push_back(std::move(session));
+}
+
+void Database::reapSetAside()
+{
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(setAside_, [&](const std::unique_ptr<DatabaseSession>& s) {
+        if (!s->busy())
+            return true;
+        if (!s->aborted() && now - s->setAsideAt >= AbandonAfter)
+            s->abort();
+        return false;
+    });
+}
+
+void Database::setAnswering(bool answering)
+{
+    if (answering == answering_)
+        return;
+    answering_ = answering;
+    ui_.answeringChanged(answering);
+}
+
+void Database::lateAnswer(const PendingCall& call)
+{
+    const QString what = QStringLiteral("Respuesta tardía de la base de datos (%1) tras %2 ms: no se usa")
+                             .arg(callWords(call.kind()))
+                             .arg(call.ran().count());
+    const auto error = call.error();
+    ui_.note(error ? what + QStringLiteral(" (") + whatFailed(error) + QLatin1Char(')') : what);
+    reapSetAside();
+}
+
+void Database::runStep(DatabaseSession& session, DatabaseCall kind, std::chrono::milliseconds limit,
+                       DatabaseSession::Work work, std::function<void(std::exception_ptr, bool)> then)
 {
     const quint64 step = ++step_;
-    auto answer = [this, step, then = std::move(then)](std::exception_ptr error) {
+    auto answer = [this, step, then = std::move(then)](std::exception_ptr error, bool timedOut) {
         if (step != step_)
             return;
         ++step_;
-        then(error);
+        then(error, timedOut);
     };
-    // The job only hands its outcome over; `context_` outlives the worker.
-    worker_.post([this, work = std::move(work), answer] {
+    const auto call = session.post(kind, [this, work = std::move(work), answer](Connection& c) {
         std::exception_ptr error;
         try {
-            work();
+            work(c);
         } catch (...) {
             error = std::current_exception();
         }
-        QMetaObject::invokeMethod(&context_, [answer, error] { answer(error); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&context_, [answer, error] { answer(error, false); }, Qt::QueuedConnection);
+        if (error)
+            std::rethrow_exception(error);
     });
-    QTimer::singleShot(limit, &context_, [answer, limit] {
-        answer(std::make_exception_ptr(noAnswer(limit)));
+    QTimer::singleShot(limit, &context_, [this, answer, call, limit, kind] {
+        // A call that ended just now has its answer on the way.
+        if (!call->giveUp())
+            return;
+        ui_.deadlineExceeded(kind);
+        answer(std::make_exception_ptr(noAnswer(limit)), true);
     });
 }
 
@@ -80,6 +193,8 @@ bool Database::connect(const DatabaseSettings& settings)
         ui_.showFatal(QStringLiteral("Hay que definir SID dentro de [Conexion]"), ApplicationTitle);
         return false;
     }
+    readWait_ = settings.readWait;
+    writeWait_ = settings.writeWait;
     const QString credentialsFile = credentialsPath(settings.credentialsFile, settings.configFolder);
     if (!credentialsFile.isEmpty()) {
         auto loaded = loadCredentials(credentialsFile);
@@ -91,24 +206,31 @@ bool Database::connect(const DatabaseSettings& settings)
         credentials_ = std::get<Credentials>(std::move(loaded));
     }
     connectionString_ = buildConnectionString(settings.dataSource);
-    connection_ = factory_(connectionString_);
-    auto connection = connection_;
-    // No window is up yet during start-up: the wait blocks, and no timer or
-    // reader event can run before the connection exists.
+    std::unique_ptr<DatabaseSession> session;
     try {
-        waitFor(
-            [connection, text = connectionString_, o = options(StartUpTimeout, credentials_)] {
-                connection->open(text, o);
-            },
-            StartUpTimeout);
+        session = newSession(connectionString_);
     } catch (const std::exception& e) {
-        if (!connection->isOpen())
-            ui_.reportFailure(QString::fromUtf8(e.what()));
-    }
-    if (!connection->isOpen()) {
+        ui_.reportFailure(QString::fromUtf8(e.what()));
         ui_.showFatal(QStringLiteral("No hay Conexión a la Base de Datos"), QStringLiteral("Error"));
         return false;
     }
+    // No window is up yet during start-up: the wait blocks, and no timer or
+    // reader event can run before the connection exists.
+    const auto call = session->post(DatabaseCall::Reconnection,
+                                    [text = connectionString_, o = options(StartUpTimeout, credentials_)](Connection& c) {
+                                        c.open(text, o);
+                                    });
+    const bool ended = call->waitDone(StartUpLimit) || !call->giveUp();
+    const auto error = ended ? call->error() : std::make_exception_ptr(noAnswer(StartUpLimit));
+    if (error) {
+        ui_.reportFailure(whatFailed(error));
+        setAside(std::move(session));
+        ui_.showFatal(QStringLiteral("No hay Conexión a la Base de Datos"), QStringLiteral("Error"));
+        return false;
+    }
+    current_ = std::move(session);
+    connected_ = true;
+    answering_ = true;
     return true;
 }
 
@@ -127,38 +249,52 @@ bool Database::startProbe(std::function<void()> restored)
 
 void Database::probeOnce()
 {
+    reapSetAside();
     ++attempts_;
-    auto connection = connection_;
-    runThen([connection] { connection->execute(ProbeStatement); }, ProbeLimit, [this](std::exception_ptr error) {
-        if (!error) {
-            probeEnded();
-            return;
-        }
-        ui_.probeFailed();
-        report(QStringLiteral("Probe failed: ") + whatFailed(error));
+    if (!current_) {
+        // Set aside (a call's deadline passed): straight to a fresh one.
         reconnectOnce();
-    });
+        return;
+    }
+    DatabaseSession* probed = current_.get();
+    runStep(*current_, DatabaseCall::Probe, ProbeLimit, [](Connection& c) { c.execute(ProbeStatement); },
+            [this, probed](std::exception_ptr error, bool) {
+                if (!error && current_.get() == probed) {
+                    probeEnded();
+                    return;
+                }
+                ui_.probeFailed();
+                if (error)
+                    report(QStringLiteral("Probe failed: ") + whatFailed(error));
+                // The connection failed, or was set aside meanwhile: a
+                // fresh one, and nothing more for this one.
+                if (current_.get() == probed)
+                    setAside(std::move(current_));
+                setAnswering(false);
+                reconnectOnce();
+            });
 }
 
 void Database::reconnectOnce()
 {
-    std::shared_ptr<Connection> connection;
     try {
-        connection = factory_(connectionString_);
+        connecting_ = newSession(connectionString_);
     } catch (const std::exception& e) {
         reconnectFailed(QString::fromUtf8(e.what()));
         return;
     }
-    connection_ = connection;
-    runThen([connection, text = connectionString_, o = options(ReconnectTimeout, credentials_)] {
-            connection->open(text, o);
-        },
-        ReconnectTimeout, [this](std::exception_ptr error) {
-            if (error)
-                reconnectFailed(whatFailed(error));
-            else
+    runStep(*connecting_, DatabaseCall::Reconnection, ReconnectLimit,
+            [text = connectionString_, o = options(ReconnectTimeout, credentials_)](Connection& c) { c.open(text, o); },
+            [this](std::exception_ptr error, bool) {
+                if (error) {
+                    setAside(std::move(connecting_));
+                    reconnectFailed(whatFailed(error));
+                    return;
+                }
+                current_ = std::move(connecting_);
+                setAnswering(true);
                 probeEnded();
-        });
+            });
 }
 
 void Database::reconnectFailed(const QString& what)

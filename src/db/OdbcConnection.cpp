@@ -161,6 +161,7 @@ void OdbcConnection::open(const QString& connectionString, const ConnectionOptio
 
     const QString dsn = describeDataSource(connectionString);
     const QByteArray odbc = driverConnectionString(connectionString, options);
+    const std::vector<SocketId> socketsBefore = connectedStreamSockets();
     SQLCHAR out[1024];
     SQLSMALLINT outLength = 0;
     const SQLRETURN rc = SQLDriverConnect(h->dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(odbc.constData())),
@@ -185,8 +186,21 @@ void OdbcConnection::open(const QString& connectionString, const ConnectionOptio
         Statement s;
         prepareStatement(*h, s, QStringLiteral("SET statement_timeout = %1").arg(QueryTimeoutSeconds * 1000));
     }
-    std::lock_guard lock(handles_->mutex);
-    handles_.swap(h);
+    const std::optional<SocketId> socket =
+        h->postgres ? newDatabaseSocket(socketsBefore, dataSourcePort(dsn)) : std::nullopt;
+    {
+        std::lock_guard lock(handles_->mutex);
+        handles_.swap(h);
+    }
+    std::lock_guard lock(socketMutex_);
+    socket_ = socket;
+}
+
+void OdbcConnection::abort()
+{
+    std::lock_guard lock(socketMutex_);
+    if (socket_)
+        shutDownSocket(*socket_);
 }
 
 bool OdbcConnection::isOpen() const

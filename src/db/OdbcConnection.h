@@ -8,9 +8,13 @@
 // becomes the call SYSDATE(), a function the PostgreSQL schema defines.
 //
 // The connection serves one caller at a time. A call made while another
-// thread is using it (the probe) waits for it at most 200 ms and then fails,
-// so a server that does not answer never holds the window up.
+// thread is using it waits for it at most 200 ms and then fails, so a
+// server that does not answer never holds a second caller up. On
+// PostgreSQL, abort() shuts the connection's socket down, which ends a
+// call that a stopped server would never answer; other servers' calls end
+// at their own time limit.
 #include "Connection.h"
+#include "DriverSocket.h"
 
 #include <QString>
 
@@ -18,6 +22,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace parking {
 
@@ -45,11 +50,15 @@ public:
     void begin() override;
     void commit() override;
     void rollback() override;
+    void abort() override;
 
     struct Handles;
 
 private:
     std::shared_ptr<Handles> handles_;
+    // The PostgreSQL connection's socket, when it could be told apart.
+    std::mutex socketMutex_;
+    std::optional<SocketId> socket_;
 };
 
 } // namespace parking

@@ -196,4 +196,13 @@ bool dataSourceHasUser(const QString& dsn)
     return false;
 }
 
+int dataSourcePort(const QString& dsn)
+{
+    char value[32] = {};
+    SQLGetPrivateProfileString(dsn.toUtf8().constData(), "Port", "", value, sizeof value, "odbc.ini");
+    bool ok = false;
+    const int port = QByteArray(value).trimmed().toInt(&ok);
+    return ok && port > 0 && port < 65536 ? port : 5432;
+}
+
 } // namespace parking::odbc

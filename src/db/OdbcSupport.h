@@ -50,4 +50,8 @@ void bindParameters(SQLHSTMT stmt, const Parameters& params, std::vector<Bound>&
 // (UID=, Username= or User=).
 bool dataSourceHasUser(const QString& dsn);
 
+// The TCP port the ODBC data source `dsn` names in odbc.ini (Port=), or
+// PostgreSQL's 5432 when it names none.
+int dataSourcePort(const QString& dsn);
+
 } // namespace parking::odbc

@@ -87,6 +87,10 @@ SqliteConnection::~SqliteConnection()
 
 void SqliteConnection::Handle::close()
 {
+    {
+        std::lock_guard lock(interruptMutex);
+        interruptible = nullptr;
+    }
     for (auto& [sql, stmt] : prepared)
         sqlite3_finalize(stmt);
     prepared.clear();
@@ -149,6 +153,15 @@ void SqliteConnection::open(const QString& connectionString, const ConnectionOpt
     std::lock_guard lock(handle_->mutex);
     handle_->close();
     handle_->db = db;
+    std::lock_guard interruptLock(handle_->interruptMutex);
+    handle_->interruptible = db;
+}
+
+void SqliteConnection::abort()
+{
+    std::lock_guard lock(handle_->interruptMutex);
+    if (handle_->interruptible)
+        sqlite3_interrupt(handle_->interruptible);
 }
 
 bool SqliteConnection::isOpen() const

@@ -40,6 +40,9 @@ public:
     void begin() override;
     void commit() override;
     void rollback() override;
+    // Interrupts the statement that runs (sqlite3_interrupt); a wait for
+    // another program's lock still ends at the busy timeout.
+    void abort() override;
 
     // Creates an empty database file with the whole schema; fails if the
     // file exists already.
@@ -59,6 +62,10 @@ public:
         std::map<QString, sqlite3_stmt*> prepared;
         sqlite3* get() const; // the open handle; fails when closed
         void close();         // finalises the statements, closes the handle
+        // The handle abort() may interrupt, under its own lock: `mutex` is
+        // held by the call that abort() has to end.
+        std::mutex interruptMutex;
+        sqlite3* interruptible = nullptr;
         ~Handle() { close(); }
     };
 

@@ -52,4 +52,26 @@ void ConnectionMonitor::probeFailed()
     outputs_.probeFailed();
 }
 
+void ConnectionMonitor::note(const QString& line)
+{
+    log_.write(line);
+}
+
+void ConnectionMonitor::deadlineExceeded(DatabaseCall call)
+{
+    outputs_.databaseDeadlineExceeded(call);
+}
+
+void ConnectionMonitor::answeringChanged(bool answering)
+{
+    outputs_.databaseAnswering(answering);
+}
+
+void ConnectionMonitor::stalled()
+{
+    // A fresh connection is looked for now: the passages meanwhile take
+    // the outage path at once.
+    probe();
+}
+
 } // namespace parking

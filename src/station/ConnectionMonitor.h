@@ -37,8 +37,6 @@ public:
     // What waits in the journal is handed over once the database answers.
     void probe();
 
-    // The connection for one handler's work; null before connect().
-    std::shared_ptr<Connection> connection() const { return database_.connection(); }
     Database& database() { return database_; }
 
     // ConnectionUi
@@ -47,6 +45,10 @@ public:
     void hideProgress() override;
     void reportFailure(const QString& what) override;
     void probeFailed() override;
+    void note(const QString& line) override;
+    void deadlineExceeded(DatabaseCall call) override;
+    void answeringChanged(bool answering) override;
+    void stalled() override;
 
 private:
     EventLog& log_;

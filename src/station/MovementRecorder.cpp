@@ -1,47 +1,10 @@
 #include "MovementRecorder.h"
 
-#include "DatabaseError.h"
-#include "FieldValue.h"
-#include "FreeSpaceCounter.h"
+#include "PassageRecords.h"
 
 #include <QRandomGenerator>
 
 namespace parking {
-
-namespace {
-
-// Whether the table of applied units is there, in each server's catalogue.
-QString unitsTableQuestion(Dialect dialect)
-{
-    switch (dialect) {
-    case Dialect::Embedded:
-        return QStringLiteral("SELECT count(*) N FROM sqlite_master WHERE type = 'table' AND upper(name) = 'DIARIO_APLICADO'");
-    case Dialect::Oracle:
-        return QStringLiteral("SELECT COUNT(*) N FROM ALL_TABLES WHERE TABLE_NAME = 'DIARIO_APLICADO'");
-    case Dialect::PostgreSQL:
-        return QStringLiteral("SELECT count(*) N FROM information_schema.tables WHERE upper(table_name) = 'DIARIO_APLICADO' "
-                              "AND table_schema = ANY (current_schemas(false))");
-    case Dialect::Other:
-        break;
-    }
-    return QStringLiteral("SELECT COUNT(*) N FROM INFORMATION_SCHEMA.TABLES WHERE UPPER(TABLE_NAME) = 'DIARIO_APLICADO'");
-}
-
-// An exit closes the subscriber's stays that began on the exit's day, no
-// later than the exit, and are still open; the exit's time is the bound
-// date (a journalled exit's), or the server's clock for a live one (bound
-// as a null date). One rule, live and on replay.
-const QString CloseStays = QStringLiteral(
-    "UPDATE MOVIMIENTOS_PARKING SET HORASALIDA = COALESCE(?, SYSDATE) WHERE CODINSTALACION = ? AND CODIGO = ? "
-    "AND HORAENTRADA >= TRUNC(COALESCE(?, SYSDATE)) AND HORAENTRADA <= COALESCE(?, SYSDATE) AND HORASALIDA IS NULL");
-
-// `at`: the exit's time; invalid for the server's clock.
-Parameters closeStaysParameters(std::int16_t installation, std::int32_t subscriber, const QDateTime& at)
-{
-    return {at, qlonglong(installation), qlonglong(subscriber), at, at};
-}
-
-} // namespace
 
 MovementRecorder::MovementRecorder(Database& database, std::int16_t installation, WriteJournal& journal,
                                    const Clock& clock, std::function<void(const QString&)> log)
@@ -49,70 +12,21 @@ MovementRecorder::MovementRecorder(Database& database, std::int16_t installation
 {
 }
 
-void MovementRecorder::writeMovement(Connection& c, std::int32_t subscriber, std::uint8_t subscriberInstallation,
-                                     Kind movement)
+void MovementRecorder::unitsTableFound(bool found)
 {
-    if (movement == Kind::Entrance) {
-        c.run(QStringLiteral("INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO) VALUES (?,?,?)"),
-              {qlonglong(installation_), qlonglong(subscriber), qlonglong(subscriberInstallation)});
+    if (unitsTable_)
         return;
-    }
-    c.run(CloseStays, closeStaysParameters(installation_, subscriber, QDateTime()));
-}
-
-// The unit's key goes in with its writes, where the database keeps keys: a
-// commit whose answer was lost then shows in the table, and the journalled
-// copy of the unit is only marked done.
-std::int16_t MovementRecorder::writePassage(Connection& c, Kind movement, std::int32_t subscriber,
-                                           std::uint8_t installation, const QString& unit)
-{
-    const bool keyed = unitsRecorded(c);
-    if (c.dialect() == Dialect::PostgreSQL)
-        return writePassageAtOnce(c, movement, subscriber, installation, keyed ? unit : QString());
-    c.begin();
-    try {
-        writeMovement(c, subscriber, installation, movement);
-        FreeSpaceCounter counter(c, installation_);
-        const std::int16_t left = movement == Kind::Entrance ? counter.decrement() : counter.increment();
-        if (keyed)
-            c.run(QStringLiteral("INSERT INTO DIARIO_APLICADO (UNIDAD, FECHA) VALUES (?, SYSDATE)"), {unit});
-        c.commit();
-        return left;
-    } catch (...) {
-        c.rollback();
-        throw;
+    unitsTable_ = found;
+    if (!found) {
+        log_(QStringLiteral("DIARIO: la base de datos no tiene la tabla DIARIO_APLICADO; una repetición del diario "
+                            "cortada a medias puede escribirse dos veces"));
     }
 }
 
-// One statement, so one round trip and no transaction to open and close:
-// the count's change and the movement together, the movement only where
-// the count's row was there to change, and the new count read back.
-std::int16_t MovementRecorder::writePassageAtOnce(Connection& c, Kind movement, std::int32_t subscriber,
-                                                 std::uint8_t installation, const QString& unit)
+void MovementRecorder::lookForUnitsTable(DatabaseCall kind)
 {
-    const bool entrance = movement == Kind::Entrance;
-    const QString count =
-        QStringLiteral("WITH u AS (UPDATE INSTALACIONES SET PLAZAS_LIBRES = %1 WHERE CodInstalacion = ? RETURNING PLAZAS_LIBRES), ")
-            .arg(entrance ? FreeSpaceCounter::takeOne() : FreeSpaceCounter::giveOne());
-    const QString move =
-        entrance ? QStringLiteral("m AS (INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO) "
-                                  "SELECT ?,?,? FROM u) ")
-                 : QStringLiteral("m AS (") + CloseStays + QStringLiteral(" AND EXISTS (SELECT 1 FROM u)) ");
-    const QString key =
-        unit.isEmpty() ? QString() : QStringLiteral(", k AS (INSERT INTO DIARIO_APLICADO (UNIDAD, FECHA) SELECT ?, SYSDATE FROM u) ");
-    Parameters params{qlonglong(installation_)};
-    if (entrance) {
-        params.insert(params.end(), {qlonglong(installation_), qlonglong(subscriber), qlonglong(installation)});
-    } else {
-        const Parameters close = closeStaysParameters(installation_, subscriber, QDateTime());
-        params.insert(params.end(), close.begin(), close.end());
-    }
-    if (!unit.isEmpty())
-        params.emplace_back(unit);
-    auto row = c.query(count + move + key + QStringLiteral("SELECT PLAZAS_LIBRES FROM u"), params);
-    if (!row->hasRow())
-        throw DatabaseError(QStringLiteral("There is no installation %1").arg(installation_));
-    return toInt16(row->field(QStringLiteral("Plazas_Libres")));
+    if (!unitsTable_)
+        unitsTableFound(database_.call(kind, [](Connection& c) { return records::hasUnitsTable(c); }));
 }
 
 MovementRecorder::Recorded MovementRecorder::recordPassage(Kind movement, std::int32_t subscriber,
@@ -123,13 +37,25 @@ MovementRecorder::Recorded MovementRecorder::recordPassage(Kind movement, std::i
     // One key for the unit, whichever way it reaches the database.
     const QByteArray unit =
         QByteArray::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, '0');
+    const auto started = std::chrono::steady_clock::now();
+    const auto budget = database_.deadline(DatabaseCall::PassageWrite);
     if (!journal_.empty())
-        drain();
-    if (journal_.empty()) {
+        drainFor(budget);
+    if (journal_.empty() && std::chrono::steady_clock::now() - started < budget) {
         try {
-            return Recorded{writePassage(*database_.connection(), movement, subscriber, installation,
-                                         QString::fromLatin1(unit)),
-                            true};
+            // The catalogue is asked at start-up; should that have failed,
+            // here, in the same call.
+            const records::Passage passage{movement == Kind::Entrance, installation_, subscriber, installation,
+                                           QString::fromLatin1(unit)};
+            const auto written = database_.call(DatabaseCall::PassageWrite, [passage, known = unitsTable_](Connection& c) {
+                const bool keyed = known ? *known : records::hasUnitsTable(c);
+                records::Passage p = passage;
+                if (!keyed)
+                    p.unit.clear();
+                return std::pair{records::writePassage(c, p), keyed};
+            });
+            unitsTableFound(written.second);
+            return Recorded{written.first, true};
         } catch (const std::exception& e) {
             log_(QStringLiteral("ERROR al escribir en la base de datos: ") + QString::fromUtf8(e.what()));
         }
@@ -158,76 +84,20 @@ MovementRecorder::Recorded MovementRecorder::recordExit(std::int32_t subscriber,
     return recordPassage(Kind::Exit, subscriber, subscriberInstallation);
 }
 
-void MovementRecorder::replay(Connection& c, const WriteJournal::Entry& e)
-{
-    const qlonglong inst = installation_;
-    const qlonglong code = e.subscriber;
-    switch (e.kind) {
-    case Kind::Entrance:
-        // The row keeps the time of the passage; one already written (the
-        // replay was cut short after the write) is not written again.
-        c.run(QStringLiteral("INSERT INTO Movimientos_Parking (CodInstalacion,Codigo,INSTALACIONABONADO,HORAENTRADA) "
-                             "SELECT ?,?,?,? FROM DUAL WHERE NOT EXISTS (SELECT 1 FROM Movimientos_Parking "
-                             "WHERE CodInstalacion = ? AND Codigo = ? AND HORAENTRADA = ?)"),
-              {inst, code, qlonglong(e.installation), e.when, inst, code, e.when});
-        break;
-    case Kind::Exit:
-        // What the exit closed at its own time.
-        c.run(CloseStays, closeStaysParameters(installation_, e.subscriber, e.when));
-        break;
-    case Kind::TakeSpace:
-        FreeSpaceCounter(c, installation_).decrement();
-        break;
-    case Kind::GiveSpace:
-        FreeSpaceCounter(c, installation_).increment();
-        break;
-    }
-}
-
-namespace {
-
-// One batch of keys older than a date, in each server's words for "at most
-// N rows".
-QString pruneStatement(Dialect dialect)
-{
-    const QString older = QStringLiteral("FECHA < TO_DATE(?, 'YYYY-MM-DD HH24:MI:SS')");
-    const QString batch = QString::number(MovementRecorder::UnitKeyBatch);
-    switch (dialect) {
-    case Dialect::Oracle:
-        return QStringLiteral("DELETE FROM DIARIO_APLICADO WHERE %1 AND ROWNUM <= %2").arg(older, batch);
-    case Dialect::Embedded:
-    case Dialect::PostgreSQL:
-        return QStringLiteral("DELETE FROM DIARIO_APLICADO WHERE UNIDAD IN (SELECT UNIDAD FROM DIARIO_APLICADO WHERE %1 "
-                              "LIMIT %2)").arg(older, batch);
-    case Dialect::Other:
-        break;
-    }
-    return QStringLiteral("DELETE FROM DIARIO_APLICADO WHERE UNIDAD IN (SELECT UNIDAD FROM DIARIO_APLICADO WHERE %1 "
-                          "FETCH FIRST %2 ROWS ONLY)").arg(older, batch);
-}
-
-} // namespace
-
 void MovementRecorder::pruneUnitKeys(int days)
 {
     const QDateTime now = clock_.now();
     if (nextPrune_.isValid() && now < nextPrune_)
         return;
     try {
-        const auto connection = database_.connection();
-        Connection& c = *connection;
-        if (!unitsRecorded(c))
+        lookForUnitsTable(DatabaseCall::Replay);
+        if (!*unitsTable_)
             return;
-        const QString before = now.addDays(-days).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        const auto count = [&] {
-            return toDouble(c.query(QStringLiteral("SELECT COUNT(*) N FROM DIARIO_APLICADO WHERE FECHA < "
-                                                   "TO_DATE(?, 'YYYY-MM-DD HH24:MI:SS')"),
-                                    {before})
-                                ->field(QStringLiteral("N")));
-        };
-        c.run(pruneStatement(c.dialect()), {before});
+        const bool more = database_.call(DatabaseCall::Replay, [before = now.addDays(-days)](Connection& c) {
+            return records::pruneUnitKeys(c, before);
+        });
         // Another batch at the next probe while old keys are left.
-        nextPrune_ = count() > 0 ? QDateTime() : now.addSecs(3600);
+        nextPrune_ = more ? QDateTime() : now.addSecs(3600);
         pruneFailing_ = false;
     } catch (const std::exception& e) {
         if (!pruneFailing_)
@@ -238,51 +108,28 @@ void MovementRecorder::pruneUnitKeys(int days)
     }
 }
 
-bool MovementRecorder::unitsRecorded(Connection& c)
-{
-    if (unitsTable_)
-        return *unitsTable_;
-    // The server's catalogue, asked once: a fault here is the database's,
-    // and goes up.
-    unitsTable_ = toDouble(c.query(unitsTableQuestion(c.dialect()), {})->field(QStringLiteral("N"))) > 0;
-    if (!*unitsTable_) {
-        log_(QStringLiteral("DIARIO: la base de datos no tiene la tabla DIARIO_APLICADO; una repetición del diario "
-                            "cortada a medias puede escribirse dos veces"));
-    }
-    return *unitsTable_;
-}
-
 void MovementRecorder::replayUnit(const std::vector<WriteJournal::Entry>& entries)
 {
-    const auto connection = database_.connection();
-    Connection& c = *connection;
-    const QByteArray& unit = entries.front().unit;
-    if (unit.isEmpty() || !unitsRecorded(c)) {
-        for (const WriteJournal::Entry& e : entries)
-            replay(c, e);
-        return;
-    }
-    // The unit's rows and its key in one transaction: a unit whose key is
-    // there was written whole, by this workstation before it was stopped.
-    c.begin();
-    try {
-        const QString key = QString::fromLatin1(unit);
-        if (!c.query(QStringLiteral("SELECT UNIDAD FROM DIARIO_APLICADO WHERE UNIDAD = ?"), {key})->hasRow()) {
-            for (const WriteJournal::Entry& e : entries)
-                replay(c, e);
-            c.run(QStringLiteral("INSERT INTO DIARIO_APLICADO (UNIDAD, FECHA) VALUES (?, SYSDATE)"), {key});
-        }
-        c.commit();
-    } catch (...) {
-        c.rollback();
-        throw;
-    }
+    lookForUnitsTable(DatabaseCall::Replay);
+    std::vector<records::JournalledWrite> writes;
+    for (const WriteJournal::Entry& e : entries)
+        writes.push_back({e.kind, e.subscriber, e.installation, e.when});
+    const QString unit = *unitsTable_ ? QString::fromLatin1(entries.front().unit) : QString();
+    database_.call(DatabaseCall::Replay, [site = installation_, writes = std::move(writes), unit](Connection& c) {
+        records::replayUnit(c, site, writes, unit);
+    });
 }
 
-bool MovementRecorder::drain()
+MovementRecorder::Drained MovementRecorder::drainFor(std::optional<std::chrono::milliseconds> budget)
 {
+    const auto started = std::chrono::steady_clock::now();
     int written = 0;
+    Drained outcome = Drained::All;
     while (!journal_.empty()) {
+        if (budget && written > 0 && std::chrono::steady_clock::now() - started >= *budget) {
+            outcome = Drained::Paused;
+            break;
+        }
         // The oldest write and those after it of the same unit.
         std::vector<WriteJournal::Entry> unit{journal_.pending().front()};
         while (!unit.front().unit.isEmpty() && unit.size() < journal_.pending().size() &&
@@ -296,6 +143,7 @@ bool MovementRecorder::drain()
                          .arg(journal_.pending().size())
                          .arg(QString::fromUtf8(e.what())));
             drainFailing_ = true;
+            outcome = Drained::Failed;
             break;
         }
         bool marked = true;
@@ -303,6 +151,7 @@ bool MovementRecorder::drain()
             marked = journal_.markOldestDone();
         if (!marked) {
             log_(QStringLiteral("ERROR: no se puede anotar en el diario %1").arg(journal_.path()));
+            outcome = Drained::Failed;
             break;
         }
         written += static_cast<int>(unit.size());
@@ -311,7 +160,7 @@ bool MovementRecorder::drain()
         drainFailing_ = false;
         log_(QStringLiteral("DIARIO: %1 escrituras pendientes guardadas en la base de datos").arg(written));
     }
-    return journal_.empty();
+    return outcome;
 }
 
 } // namespace parking

@@ -1,16 +1,21 @@
 #pragma once
 // Writes what a passage leaves in the database: the stay's row in
 // Movimientos_Parking and the free-space count. Once the barrier is to
-// open, a write that fails does not stop it: the write goes to the journal
-// and is replayed, in order and once, when the database answers again: a
-// passage's two writes are one unit, written in one transaction together
-// with the unit's key in DIARIO_APLICADO, so that a replay cut short after
-// its commit is not written again.
+// open, a write that fails (or is not answered within its deadline) does
+// not stop it: the write goes to the journal and is replayed, in order and
+// once, when the database answers again: a passage's two writes are one
+// unit, written in one transaction together with the unit's key in
+// DIARIO_APLICADO, so that a replay cut short after its commit, or a write
+// given up that committed all the same, is not written again.
 // While anything waits in the journal, later writes queue behind it.
+//
+// The statements are the records layer's; every one runs through
+// Database::call, within its deadline.
 #include "Clock.h"
 #include "Database.h"
 #include "WriteJournal.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -26,6 +31,9 @@ public:
     // A passage's writes: the movement row (an entrance's insert, an exit's
     // closing of the stay) and the free-space change, in one transaction
     // (one flush on the embedded database), or else both in the journal.
+    // What waits in the journal is replayed first, for as long as the
+    // write's own deadline allows; what is left of it then keeps the
+    // passage behind it, in the journal.
     struct Recorded {
         std::optional<std::int16_t> left; // the new count; nullopt: not in the database
         bool kept = true;                 // false: neither the database nor the journal has it
@@ -33,38 +41,30 @@ public:
     Recorded recordEntrance(std::int32_t subscriber, std::uint8_t subscriberInstallation);
     Recorded recordExit(std::int32_t subscriber, std::uint8_t subscriberInstallation);
 
-    // Replays what waits in the journal, oldest first, until one fails.
-    // True when the journal is empty afterwards.
-    bool drain();
+    // Replays what waits in the journal, oldest first, until one fails or,
+    // with a `budget`, until that much time has gone (between two units).
+    enum class Drained { All, Failed, Paused };
+    Drained drainFor(std::optional<std::chrono::milliseconds> budget);
+    // All of it; true when the journal is empty afterwards.
+    bool drain() { return drainFor(std::nullopt) == Drained::All; }
 
     // Whether the database keeps passage keys (DIARIO_APLICADO), asked of
-    // its catalogue once; a database fault goes up.
-    void lookForUnitsTable() { unitsRecorded(*database_.connection()); }
+    // its catalogue once, as a call of `kind`; a database fault goes up.
+    void lookForUnitsTable(DatabaseCall kind = DatabaseCall::StartUp);
 
     // Deletes at most one batch of passage keys older than `days` from
     // DIARIO_APLICADO, at most once an hour until none is left that old.
     // A database that refuses is told once in the log and asked again an
     // hour later; nothing is thrown.
     void pruneUnitKeys(int days);
-    static constexpr int UnitKeyBatch = 500;
     bool pending() const { return !journal_.empty(); }
 
 private:
     using Kind = WriteJournal::Kind;
     Recorded recordPassage(Kind movement, std::int32_t subscriber, std::uint8_t installation);
-    void writeMovement(Connection& c, std::int32_t subscriber, std::uint8_t subscriberInstallation, Kind movement);
-    // The passage's movement and the count's change together; the new count.
-    std::int16_t writePassage(Connection& c, Kind movement, std::int32_t subscriber, std::uint8_t installation,
-                              const QString& unit);
-    std::int16_t writePassageAtOnce(Connection& c, Kind movement, std::int32_t subscriber, std::uint8_t installation,
-                                    const QString& unit);
-    // One journalled write's statements.
-    void replay(Connection& c, const WriteJournal::Entry& e);
-    // A unit's writes, once: with its key in DIARIO_APLICADO when the
-    // database has that table, else as before (each write on its own).
+    // A unit's writes, once, through the records layer.
     void replayUnit(const std::vector<WriteJournal::Entry>& entries);
-    // Whether the database has DIARIO_APLICADO (asked once; said once).
-    bool unitsRecorded(Connection& c);
+    void unitsTableFound(bool found);
 
     Database& database_;
     std::int16_t installation_;

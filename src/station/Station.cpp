@@ -201,29 +201,41 @@ void Station::onCardNumberRead(const QString& card)
             return;
         }
         const QString code = cardCodeText(*number);
-        const CardHolder holder = lookUpCard(code);
+        const auto holder = lookUpCard(code);
+        if (!holder)
+            return;
         log_.write(QStringLiteral("Track: ") + code + QStringLiteral("Len: ") + QString::number(code.size()));
-        identified(holder.subscriber, holder.installation);
+        identified(holder->subscriber, holder->installation);
     });
     if (!finished)
         outputs_.passageCounted(number_, outcome::Error);
 }
 
-Station::CardHolder Station::lookUpCard(const QString& cardCode)
+std::optional<records::CardHolder> Station::lookUpCard(const QString& cardCode)
 {
-    // The code is hexadecimal digits made here, and a bound value at that.
-    auto rs = database_.connection()->query(QStringLiteral("SELECT CODINSTALACION,CODIGO FROM ABONADOS WHERE CODTARJETA = ?"),
-                                        {cardCode});
-    if (!rs->hasRow())
-        return {};
-    // A row whose code or installation cannot be used counts as a card
-    // held by nobody.
+    records::CardLookUp found;
     try {
-        return {toInt32(rs->field(QStringLiteral("Codigo"))), toByte(rs->field(QStringLiteral("CodInstalacion")))};
+        // The code is hexadecimal digits made here, and a bound value at that.
+        found = database_.call(DatabaseCall::CardLookUp,
+                               [cardCode](Connection& c) { return records::lookUpCard(c, cardCode); });
     } catch (const DatabaseError& e) {
-        log_.write(QStringLiteral("Tarjeta %1 con datos no válidos en ABONADOS: %2").arg(cardCode, e.message()));
-        return {};
+        // The exit is never refused: a card the database cannot name now
+        // goes out as a card held by nobody. At the entrance it is a card
+        // not read.
+        if (role_ == StationRole::Exit) {
+            log_.write(QStringLiteral("Tarjeta %1 sin buscar en el lector %2 (%3): sale como tarjeta desconocida")
+                           .arg(cardCode)
+                           .arg(number_)
+                           .arg(e.message()));
+            return records::CardHolder{};
+        }
+        log_.write(QStringLiteral("Tarjeta %1 no leída en el lector %2: %3").arg(cardCode).arg(number_).arg(e.message()));
+        outputs_.passageCounted(number_, outcome::Error);
+        return std::nullopt;
     }
+    if (!found.fault.isEmpty())
+        log_.write(QStringLiteral("Tarjeta %1 con datos no válidos en ABONADOS: %2").arg(cardCode, found.fault));
+    return found.holder;
 }
 
 void Station::identified(std::int32_t subscriber, std::uint8_t installation)
@@ -259,8 +271,11 @@ void Station::admitEntrance()
     MovementRecorder& recorder = database_.recorder();
     // One round trip: the free spaces and everything the decision needs.
     const auto decisionStarted = std::chrono::steady_clock::now();
-    const AccessFacts facts =
-        loadAccessFacts(*database_.connection(), subscriber_, subscriberInstallation_, installation_.code());
+    const AccessFacts facts = database_.call(
+        DatabaseCall::Decision,
+        [subscriber = subscriber_, installation = subscriberInstallation_, site = installation_.code()](Connection& c) {
+            return loadAccessFacts(c, subscriber, installation, site);
+        });
     if (!facts.freeSpaces)
         throw DatabaseError(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
     installation_.setFreeSpaces(toInt16(*facts.freeSpaces));

@@ -11,6 +11,7 @@
 // when the database cannot be written: the writes wait in the journal.
 #include "AccessFacts.h"
 #include "AccessResult.h"
+#include "CardRecords.h"
 #include "ReaderControl.h"
 #include "EventLog.h"
 #include "GridWriter.h"
@@ -22,6 +23,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace parking {
 
@@ -88,11 +90,9 @@ public:
     std::uint8_t subscriberInstallation() const { return subscriberInstallation_; }
 
 private:
-    struct CardHolder {
-        std::int32_t subscriber = 0;
-        std::uint8_t installation = 0;
-    };
-    CardHolder lookUpCard(const QString& cardCode);
+    // The card's holder; nullopt when the card cannot be looked up now (it
+    // goes no further; the log says why).
+    std::optional<records::CardHolder> lookUpCard(const QString& cardCode);
     void identified(std::int32_t subscriber, std::uint8_t installation);
     // The subscriber's rights at the entrance; a refusal is shown and
     // written to the grid here.

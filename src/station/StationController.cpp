@@ -5,6 +5,7 @@
 #include "WholeNumber.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -38,8 +39,7 @@ StationController::StationController(Configuration config, const Clock& workstat
     outputs_.subscribe(&statusView_);
     // Writes left waiting go to the database as soon as it answers again.
     monitor_.setAfterProbe([this] {
-        if (database_.connected() && database_.recorder().pending())
-            database_.recorder().drain();
+        drainSlice();
         // Off the passage path: old keys go in small batches, after a probe.
         if (database_.connected())
             database_.recorder().pruneUnitKeys(config_.unitKeyDays);
@@ -47,6 +47,16 @@ StationController::StationController(Configuration config, const Clock& workstat
 }
 
 StationController::~StationController() = default;
+
+void StationController::drainSlice()
+{
+    if (!database_.connected() || !database_.recorder().pending())
+        return;
+    // A long journal goes in slices, with the event loop in between: a read
+    // that arrives meanwhile waits for one slice, not for the whole backlog.
+    if (database_.recorder().drainFor(DrainSlice) == MovementRecorder::Drained::Paused && !closed_)
+        QTimer::singleShot(0, this, [this] { drainSlice(); });
+}
 
 void StationController::setView(StationView* view)
 {
@@ -107,7 +117,9 @@ StationController::StartUp StationController::bringIntoService()
     // Asked now, so that no passage waits for the catalogue.
     database_.recorder().lookForUnitsTable();
     const Parameters code{qlonglong(installation_.code())};
-    installation_.setReaderRow(database_.connection()->query(QStringLiteral("SELECT * FROM Lector WHERE CodInstalacion = ?"), code));
+    installation_.setReaderRow(database_.call(DatabaseCall::StartUp, [code](Connection& c) {
+        return c.query(QStringLiteral("SELECT * FROM Lector WHERE CodInstalacion = ?"), code);
+    }));
     const Recordset& readerRow = *installation_.readerRow();
     if (!readerRow.hasRow()) {
         closeOnMissingRow(QStringLiteral("Lector"));
@@ -117,9 +129,11 @@ StationController::StartUp StationController::bringIntoService()
     if (!readers.isNull() && toDouble(readers) == 0)
         return StartUp::NoStations;
 
-    auto installation = database_.connection()->query(
-        QStringLiteral("SELECT Codinstalacion,Nombre,Plazas_Parking,Plazas_Libres FROM Instalaciones WHERE CodInstalacion = ?"),
-        code);
+    auto installation = database_.call(DatabaseCall::StartUp, [code](Connection& c) {
+        return c.query(
+            QStringLiteral("SELECT Codinstalacion,Nombre,Plazas_Parking,Plazas_Libres FROM Instalaciones WHERE CodInstalacion = ?"),
+            code);
+    });
     if (!installation->hasRow()) {
         closeOnMissingRow(QStringLiteral("Instalaciones"));
         return StartUp::WindowClosed;
@@ -190,7 +204,10 @@ std::optional<std::int16_t> StationController::setFreeSpacesByHand(const QString
         const std::optional<std::int16_t> requested = whole && *whole >= 0 ? whole : std::nullopt;
         if (!requested && !digitsOnly)
             log_.write(QStringLiteral("Plazas no válidas en Actualiza Plazas: |%1|").arg(text));
-        const auto set = requested ? FreeSpaceCounter(*database_.connection(), installation_.code()).set(*requested)
+        const auto set = requested ? database_.call(DatabaseCall::FreeSpaces,
+                                                    [site = installation_.code(), n = *requested](Connection& c) {
+                                                        return FreeSpaceCounter(c, site).set(n);
+                                                    })
                                    : std::nullopt;
         if (set) {
             outputs_.setFreeSpacesCaption(*set);

@@ -73,12 +73,16 @@ public:
     const StatusBoard& status() const { return status_; }
     bool inService() const { return inService_; }
 
+    // How long one slice of the journal's replay after a probe may take.
+    static constexpr std::chrono::milliseconds DrainSlice{200};
+
 signals:
     // The window has gone; the program ends.
     void closed();
 
 private:
     StartUp bringIntoService();
+    void drainSlice();
     void closeOnMissingRow(const QString& table);
 
     const Configuration config_;

@@ -4,14 +4,6 @@
 
 namespace parking {
 
-std::shared_ptr<Connection> StationDatabase::connection() const
-{
-    auto c = monitor_.connection();
-    if (!c)
-        throw DatabaseError(QStringLiteral("The station is not connected"));
-    return c;
-}
-
 void StationDatabase::connectRecorder(WriteJournal& journal)
 {
     for (const QByteArray& raw : journal.takeDamagedLines())

@@ -1,6 +1,6 @@
 #pragma once
-// The stations' way to the database: the connection for one handler's
-// work, and the movement recorder once the database is connected.
+// The stations' way to the database: a call within its deadline for one
+// handler's work, and the movement recorder once the database is connected.
 #include "Clock.h"
 #include "ConnectionMonitor.h"
 #include "EventLog.h"
@@ -18,9 +18,14 @@ public:
     {
     }
 
-    // The connection for one handler's work. Throws DatabaseError when
-    // there is none.
-    std::shared_ptr<Connection> connection() const;
+    // Runs `work` on the connection within the deadline of `kind`
+    // (Database::call): throws DatabaseError when there is no connection,
+    // when the database does not answer, or past the deadline.
+    template <typename Work>
+    auto call(DatabaseCall kind, Work work)
+    {
+        return monitor_.database().call(kind, std::move(work));
+    }
 
     // The recorder exists once the database is connected; recorder() throws
     // DatabaseError before.

@@ -105,6 +105,16 @@ void StationOutputs::probeFailed()
     tell([](StationView& v) { v.probeFailed(); });
 }
 
+void StationOutputs::databaseAnswering(bool answering)
+{
+    tell([answering](StationView& v) { v.databaseAnswering(answering); });
+}
+
+void StationOutputs::databaseDeadlineExceeded(DatabaseCall call)
+{
+    tell([call](StationView& v) { v.databaseDeadlineExceeded(call); });
+}
+
 void TraceView::setLights(int station, bool greenVisible, bool)
 {
     shown(QStringLiteral("light %1 %2").arg(station).arg(greenVisible ? QStringLiteral("green") : QStringLiteral("red")));

@@ -1,7 +1,9 @@
 #pragma once
 // What the station logic reports, and the subscribers that render it. The
 // logic never touches a widget.
+#include "DatabaseCall.h"
 #include "StationRole.h"
+
 #include <QString>
 #include <QTime>
 
@@ -70,6 +72,11 @@ public:
     // The database answered at start-up; a probe found it not answering.
     virtual void databaseOpened() {}
     virtual void probeFailed() {}
+    // The database answers again (true), or stopped answering (false: a
+    // call's deadline passed or a probe failed).
+    virtual void databaseAnswering(bool /*answering*/) {}
+    // A call on the database was not answered within its deadline.
+    virtual void databaseDeadlineExceeded(DatabaseCall /*call*/) {}
 };
 
 // Every event to each subscriber, in the order they subscribed.
@@ -101,6 +108,8 @@ public:
     void journalPendingChanged(std::size_t pending) override;
     void databaseOpened() override;
     void probeFailed() override;
+    void databaseAnswering(bool answering) override;
+    void databaseDeadlineExceeded(DatabaseCall call) override;
 
 private:
     // To a copy of the list: a subscriber may come or go while one is told.

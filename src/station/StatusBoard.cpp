@@ -61,6 +61,8 @@ StatusBoard::StatusBoard(const Clock& clock, QString version) : clock_(clock)
         s_.stations[1].passages[name] = 0;
     for (StationStatus& st : s_.stations)
         st.secureChannel = QStringLiteral("none");
+    for (DatabaseCall call : AllDatabaseCalls)
+        s_.deadlinesExceeded[call] = 0;
 }
 
 StatusSnapshot StatusBoard::snapshot() const
@@ -157,6 +159,12 @@ void StatusBoard::probeFailed()
 {
     const std::lock_guard lock(mutex_);
     ++s_.probeFailures;
+}
+
+void StatusBoard::deadlineExceeded(DatabaseCall call)
+{
+    const std::lock_guard lock(mutex_);
+    ++s_.deadlinesExceeded[call];
 }
 
 void StatusBoard::setJournalPending(std::size_t pending)

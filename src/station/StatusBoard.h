@@ -67,6 +67,7 @@ struct StatusSnapshot {
     bool databaseConnected = false;
     QDateTime outageSince; // invalid: no outage now
     std::uint64_t probeFailures = 0;
+    std::map<DatabaseCall, std::uint64_t> deadlinesExceeded; // every kind, from zero
     double pastOutageSeconds = 0; // of the outages that ended
     std::size_t journalPending = 0;
     std::deque<StatusGridRow> grid; // newest first
@@ -108,6 +109,7 @@ public:
 
     void setDatabaseConnected(bool connected);
     void probeFailed();
+    void deadlineExceeded(DatabaseCall call);
     void setJournalPending(std::size_t pending);
     void addGridRow(const StatusGridRow& row);
 
@@ -130,8 +132,6 @@ public:
     {
         board_.addGridRow({a.time, a.station, a.subscriber, a.text, red});
     }
-    void showProgress() override { board_.setDatabaseConnected(false); }
-    void hideProgress() override { board_.setDatabaseConnected(true); }
     void displayShown(int station, const QString& text) override { board_.setDisplay(station, text); }
     void secureChannelChanged(int station, const QString& state) override { board_.setSecureChannel(station, state); }
     void readerConditionChanged(int station, std::optional<bool> tamper, std::optional<bool> powerOk,
@@ -146,6 +146,8 @@ public:
     void journalPendingChanged(std::size_t pending) override { board_.setJournalPending(pending); }
     void databaseOpened() override { board_.setDatabaseConnected(true); }
     void probeFailed() override { board_.probeFailed(); }
+    void databaseAnswering(bool answering) override { board_.setDatabaseConnected(answering); }
+    void databaseDeadlineExceeded(DatabaseCall call) override { board_.deadlineExceeded(call); }
 
 private:
     StatusBoard& board_;

@@ -145,10 +145,14 @@ QByteArray statusJson(const StatusSnapshot& s, const QDateTime& now)
                                 {QStringLiteral("text"), row.text},
                                 {QStringLiteral("colour"), row.red ? QStringLiteral("red") : QStringLiteral("black")}});
     }
+    QJsonObject deadlines;
+    for (const auto& [call, n] : s.deadlinesExceeded)
+        deadlines.insert(callLabel(call), static_cast<qint64>(n));
     const QJsonObject database{{QStringLiteral("connected"), s.databaseConnected},
                                {QStringLiteral("outageSince"), instant(s.outageSince)},
                                {QStringLiteral("outageSeconds"), s.outageSeconds(now)},
                                {QStringLiteral("probeFailures"), static_cast<qint64>(s.probeFailures)},
+                               {QStringLiteral("deadlinesExceeded"), deadlines},
                                {QStringLiteral("journalPending"), static_cast<qint64>(s.journalPending)}};
     const QJsonObject root{
         {QStringLiteral("installation"), s.installation},
@@ -176,6 +180,11 @@ QByteArray statusMetrics(const StatusSnapshot& s, const QDateTime& now)
     e.sample("parking_database_probe_failures_total", {}, static_cast<double>(s.probeFailures));
     e.family("parking_database_outage_seconds_total", "counter", "Seconds spent in database outages.");
     e.sample("parking_database_outage_seconds_total", {}, s.outageSeconds(now));
+    e.family("parking_database_deadline_exceeded_total", "counter",
+             "Calls on the database not answered within their deadline, by call.");
+    for (const auto& [call, n] : s.deadlinesExceeded)
+        e.sample("parking_database_deadline_exceeded_total", "call=\"" + labelValue(callLabel(call)) + '"',
+                 static_cast<double>(n));
     writeReaders(e, s);
     e.family("parking_journal_pending_writes", "gauge", "Writes waiting in the journal for the database.");
     e.sample("parking_journal_pending_writes", {}, static_cast<double>(s.journalPending));

@@ -14,6 +14,8 @@
 // writes it is set aside (damagedLines) and never replayed. Lines of the
 // earlier formats (no unit; no checksum) are still read, as strictly; one
 // without a checksum only before the first line with one.
+#include "PassageRecords.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QString>
@@ -30,7 +32,7 @@ namespace parking {
 
 class WriteJournal {
 public:
-    enum class Kind { Entrance, Exit, TakeSpace, GiveSpace };
+    using Kind = records::WriteKind;
     struct Entry {
         qint64 seq = 0;
         Kind kind = Kind::Entrance;

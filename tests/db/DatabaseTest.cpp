@@ -63,7 +63,7 @@ protected:
 TEST_F(DatabaseProbe, StartUpOpensAndSendsNothingOfItsOwn)
 {
     ASSERT_TRUE(database.connect(settings(QStringLiteral(" sqlite:test.db "))));
-    EXPECT_TRUE(database.connection()->isOpen());
+    EXPECT_TRUE(database.call(DatabaseCall::StartUp, [](Connection& c) { return c.isOpen(); }));
     EXPECT_TRUE(faults->executed.isEmpty()) << faults->executed.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(ui.events.isEmpty());
     EXPECT_EQ(database.connectionString().size(), 200);
@@ -116,9 +116,11 @@ TEST_P(ProbeSequence, ReconnectsUntilTheDatabaseAnswers)
     const QStringList expected = o.windowShown ? QStringList{QStringLiteral("progress show"), QStringLiteral("progress hide")}
                                                : QStringList{};
     EXPECT_EQ(ui.events, expected);
-    EXPECT_TRUE(database.connection()->isOpen());
-    // A failed probe followed by a good reconnection does not probe again.
-    EXPECT_EQ(faults->executed.count(Probe), o.probeFailures > 0 ? 1 + o.openFailures : 1);
+    EXPECT_TRUE(database.answering());
+    EXPECT_TRUE(database.call(DatabaseCall::StartUp, [](Connection& c) { return c.isOpen(); }));
+    // A connection that opens answers: the probe is not sent to it, nor to
+    // one that failed to open.
+    EXPECT_EQ(faults->executed.count(Probe), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ProbeSequence, ::testing::Values(
@@ -183,14 +185,16 @@ TEST_F(DatabaseProbe, DuringAReconnectionOtherWorkFailsAtOnce)
     ASSERT_TRUE(database.startProbe());
     while (database.probing()) {
         try {
-            database.connection()->query(QStringLiteral("SELECT * FROM Lector"), {});
-        } catch (const DatabaseError&) {
+            database.call(DatabaseCall::Decision, [](Connection& c) { c.query(QStringLiteral("SELECT * FROM Lector"), {}); });
+        } catch (const DatabaseError& e) {
+            EXPECT_EQ(e.message(), Database::NotAnswering);
             ++failedQueries;
         }
         QTest::qWait(1);
     }
     EXPECT_GT(failedQueries, 0);
-    EXPECT_NO_THROW(database.connection()->query(QStringLiteral("SELECT * FROM Lector"), {}));
+    EXPECT_NO_THROW(database.call(DatabaseCall::Decision,
+                                  [](Connection& c) { c.query(QStringLiteral("SELECT * FROM Lector"), {}); }));
 }
 
 // A server that answers a statement only once the test lets it.

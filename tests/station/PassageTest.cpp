@@ -466,8 +466,9 @@ TEST_F(Passage, AGrantedEntranceCostsTheServerTwoStatements)
     if (db.backend() != Backend::PostgreSQL)
         GTEST_SKIP() << "counts what the PostgreSQL server logs";
     const QString log = QFileInfo(qEnvironmentVariable("ODBCINI")).dir().filePath(QStringLiteral("server.log"));
-    const int pid = controller->database().connection()->query(QStringLiteral("SELECT pg_backend_pid() PID FROM DUAL"), {})
-                        ->field(QStringLiteral("PID")).toInt();
+    const int pid = controller->database().call(DatabaseCall::StartUp, [](Connection& c) {
+        return c.query(QStringLiteral("SELECT pg_backend_pid() PID FROM DUAL"), {})->field(QStringLiteral("PID")).toInt();
+    });
     // A first entrance after start-up, and one more: the statements are
     // prepared the first time, the driver asks nothing on its own either time.
     for (int entrances = 0; entrances < 2; ++entrances) {

@@ -1,0 +1,103 @@
+#pragma once
+// One database connection and the one thread that talks to it. Every call
+// on the connection runs on that thread, one at a time and in order, so
+// whoever waits for a call can stop waiting at its deadline: a server that
+// stopped answering holds this thread, never the caller's.
+//
+// A session whose call outlived its caller's deadline is set aside by its
+// owner: it is given nothing more, its call runs to its end (or is ended by
+// abort()), and its connection is released on its own thread. The
+// destructor drops the calls that have not started, waits for the one that
+// runs and joins the thread: nothing is left running once the owner is
+// gone. Calls own what they work on, never a reference into their caller.
+#include "Connection.h"
+#include "DatabaseCall.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace parking {
+
+// One call as its caller and the session's thread both see it: whether it
+// has ended, what it threw, and whether its caller stopped waiting first.
+class PendingCall {
+public:
+    explicit PendingCall(DatabaseCall kind) : kind_(kind) {}
+    DatabaseCall kind() const { return kind_; }
+    // True once the call has ended; waits at most `wait` for it.
+    bool waitDone(std::chrono::milliseconds wait);
+    // The caller stops waiting: true when the call had not ended (its
+    // answer, when it comes, is late and changes nothing); false when it
+    // ended just now, and its outcome stands.
+    bool giveUp();
+    // What the call threw, or null.
+    std::exception_ptr error() const;
+    // The session's thread: the call has ended. True when its caller had
+    // already given up on it.
+    bool finish(std::exception_ptr error);
+    // How long the call ran (from its start on the session's thread).
+    std::chrono::milliseconds ran() const;
+    void started();
+
+private:
+    const DatabaseCall kind_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool done_ = false;
+    bool givenUp_ = false;
+    std::exception_ptr error_;
+    std::chrono::steady_clock::time_point started_{};
+    std::chrono::steady_clock::time_point ended_{};
+};
+
+class DatabaseSession {
+public:
+    using Work = std::function<void(Connection&)>;
+    // Runs on the session's thread when a call ends after its caller gave
+    // up on it: the owner learns of late answers through it.
+    using Late = std::function<void(const std::shared_ptr<PendingCall>&)>;
+
+    DatabaseSession(std::shared_ptr<Connection> connection, Late late);
+    ~DatabaseSession();
+    DatabaseSession(const DatabaseSession&) = delete;
+    DatabaseSession& operator=(const DatabaseSession&) = delete;
+
+    // Queues `work`; its outcome is in the returned record.
+    std::shared_ptr<PendingCall> post(DatabaseCall kind, Work work);
+    // Whether a call runs or waits.
+    bool busy() const;
+    // Asks the connection to end the call that runs, from any thread; the
+    // connection is of no further use afterwards.
+    void abort();
+    bool aborted() const { return aborted_; }
+
+    // When the session was set aside (the owner's note); zero while in use.
+    std::chrono::steady_clock::time_point setAsideAt{};
+
+private:
+    struct Job {
+        Work work;
+        std::shared_ptr<PendingCall> call;
+    };
+    void run();
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Job> jobs_;
+    bool running_ = false;
+    bool stopping_ = false;
+    bool aborted_ = false;
+    // Taken away by the thread as it ends, under mutex_, so that abort()
+    // never reaches a connection being released.
+    std::shared_ptr<Connection> connection_;
+    Late late_;
+    std::thread thread_;
+};
+
+} // namespace parking
