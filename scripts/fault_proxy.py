@@ -15,6 +15,14 @@ one order a line, answered "ok":
                                during  (half of it reaches the server)
                                after   (the server ran it and answered; the
                                         answer never reaches the client)
+    hold SECONDS PATTERN
+                        the server's answer to the next statement matching
+                        PATTERN reaches the client SECONDS later (the server
+                        ran it at once: a write commits, its answer is late)
+    stall PATTERN       the next statement matching PATTERN is kept from the
+                        server until "release"; "stalled" is printed when it
+                        arrives (a test stops the server meanwhile)
+    release             sends the stalled statement on
     count               prints "cuts N": how many cuts have happened
     quit
 
@@ -34,6 +42,9 @@ class Orders:
     def __init__(self, delay):
         self.delay = delay / 1000.0
         self.drop = None  # (when, compiled pattern)
+        self.hold = None  # (seconds, compiled pattern)
+        self.stall = None  # compiled pattern
+        self.released = None  # an asyncio.Event while a statement is stalled
         self.cuts = 0
 
 
@@ -107,7 +118,7 @@ async def serve(client_reader, client_writer, target, orders):
     to_server, to_client = asyncio.Queue(), asyncio.Queue()
     writers = [asyncio.create_task(pipe_later(to_server, server_writer)),
                asyncio.create_task(pipe_later(to_client, client_writer))]
-    state = {"cut_after_answer": False, "closed": False, "bare_replies": 0, "raw": False}
+    state = {"cut_after_answer": False, "closed": False, "bare_replies": 0, "raw": False, "hold": 0.0}
 
     def cut():
         if not state["closed"]:
@@ -130,6 +141,16 @@ async def serve(client_reader, client_writer, target, orders):
                 if kind is None and len(message) == 8:
                     state["bare_replies"] += 1  # an SSL or GSS request: one byte comes back
                 text = statement_text(kind, message, prepared)
+                hold = orders.hold
+                if text is not None and hold and hold[1].search(text):
+                    orders.hold = None
+                    state["hold"] = hold[0]
+                if text is not None and orders.stall and orders.stall.search(text):
+                    orders.stall = None
+                    orders.released = asyncio.Event()
+                    print("stalled", flush=True)
+                    await orders.released.wait()
+                    orders.released = None
                 drop = orders.drop
                 if text is not None and drop and drop[1].search(text):
                     orders.drop = None
@@ -169,7 +190,11 @@ async def serve(client_reader, client_writer, target, orders):
                     # answer goes on.
                     cut()
                     return
-                to_client.put_nowait((loop.time() + orders.delay, message))
+                # A held answer: its messages, up to the server's "ready",
+                # wait; what follows queues behind them.
+                to_client.put_nowait((loop.time() + orders.delay + state["hold"], message))
+                if kind == "Z":
+                    state["hold"] = 0.0
         to_client.put_nowait(None)
 
     # Either side gone (closed, reset, or cut): the other goes too, as a
@@ -212,6 +237,13 @@ async def main():
             orders.delay = float(words[1]) / 1000.0
         elif words[0] == "drop" and len(words) == 3 and words[1] in ("before", "during", "after"):
             orders.drop = (words[1], re.compile(words[2], re.IGNORECASE))
+        elif words[0] == "hold" and len(words) == 3:
+            orders.hold = (float(words[1]), re.compile(words[2], re.IGNORECASE))
+        elif words[0] == "stall" and len(words) >= 2:
+            orders.stall = re.compile(line.split(" ", 1)[1], re.IGNORECASE)
+        elif words[0] == "release" and len(words) == 1:
+            if orders.released:
+                orders.released.set()
         elif words[0] == "count":
             print(f"cuts {orders.cuts}", flush=True)
             continue

@@ -5,6 +5,8 @@
 #   pg-test-server.sh start DIR [PORT]   # creates DIR/data, DIR/odbc.ini; prints nothing on success
 #   pg-test-server.sh stop DIR
 #   pg-test-server.sh resume DIR [PORT]  # start again a server stopped with stop, data kept
+#   pg-test-server.sh freeze DIR         # SIGSTOP every server process: connections stay, nothing answers
+#   pg-test-server.sh thaw DIR           # SIGCONT them: the server goes on where it stopped
 set -euo pipefail
 cmd="$1"; dir="$(realpath -m "$2")"
 # The port: given, or the one this server was started on.
@@ -71,6 +73,15 @@ resume)
   run "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
       -o "-c listen_addresses=127.0.0.1 -p $port -k $dir $speed" start >/dev/null
   ;;
+freeze|thaw)
+  main="$(run head -1 "$dir/data/postmaster.pid")"
+  signal=STOP; if [ "$cmd" = thaw ]; then signal=CONT; fi
+  # The postmaster first when freezing (it forks no new process while
+  # stopped), last when thawing.
+  if [ "$cmd" = freeze ]; then kill -STOP "$main"; fi
+  for child in $(pgrep -P "$main"); do kill -"$signal" "$child"; done
+  if [ "$cmd" = thaw ]; then kill -CONT "$main"; fi
+  ;;
 *)
-  echo "usage: $0 start|stop|resume DIR [PORT]" >&2; exit 2 ;;
+  echo "usage: $0 start|stop|resume|freeze|thaw DIR [PORT]" >&2; exit 2 ;;
 esac

@@ -83,7 +83,7 @@ std::chrono::milliseconds Database::deadline(DatabaseCall kind) const
     case DatabaseCall::StartUp:
         return StartUpLimit;
     case DatabaseCall::Probe:
-        return ProbeLimit;
+        return probeLimit_;
     case DatabaseCall::Reconnection:
         return ReconnectLimit;
     }
@@ -257,7 +257,7 @@ void Database::probeOnce()
         return;
     }
     DatabaseSession* probed = current_.get();
-    runStep(*current_, DatabaseCall::Probe, ProbeLimit, [](Connection& c) { c.execute(ProbeStatement); },
+    runStep(*current_, DatabaseCall::Probe, probeLimit_, [](Connection& c) { c.execute(ProbeStatement); },
             [this, probed](std::exception_ptr error, bool) {
                 if (!error && current_.get() == probed) {
                     probeEnded();

@@ -113,6 +113,8 @@ public:
     // The least time between two failed reconnection attempts (so a server
     // that refuses at once is not hammered, nor a core burnt).
     void setRetryPause(std::chrono::milliseconds pause) { retryPause_ = pause; }
+    // How long the probe's statement is waited for (ProbeLimit).
+    void setProbeLimit(std::chrono::milliseconds limit) { probeLimit_ = limit; }
 
     // The message of a call made while the database does not answer.
     static const QString NotAnswering;
@@ -158,6 +160,7 @@ private:
     bool progressShown_ = false;
     std::function<void()> restored_;
     std::chrono::milliseconds retryPause_{1000};
+    std::chrono::milliseconds probeLimit_ = ProbeLimit;
     // Which step's answer is awaited: a late answer (after its timeout) or
     // a late timeout (after its answer) is told apart and dropped.
     quint64 step_ = 0;

@@ -162,6 +162,20 @@ void OdbcConnection::open(const QString& connectionString, const ConnectionOptio
     const QString dsn = describeDataSource(connectionString);
     const QByteArray odbc = driverConnectionString(connectionString, options);
     const std::vector<SocketId> socketsBefore = connectedStreamSockets();
+    {
+        std::lock_guard lock(socketMutex_);
+        socketsBeforeLogin_ = socketsBefore;
+        port_ = dataSourcePort(dsn);
+    }
+    // However the login ends, abort() stops looking for its socket.
+    struct LoginEnds {
+        OdbcConnection& c;
+        ~LoginEnds()
+        {
+            std::lock_guard lock(c.socketMutex_);
+            c.socketsBeforeLogin_.reset();
+        }
+    } loginEnds{*this};
     SQLCHAR out[1024];
     SQLSMALLINT outLength = 0;
     const SQLRETURN rc = SQLDriverConnect(h->dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(odbc.constData())),
@@ -186,8 +200,7 @@ void OdbcConnection::open(const QString& connectionString, const ConnectionOptio
         Statement s;
         prepareStatement(*h, s, QStringLiteral("SET statement_timeout = %1").arg(QueryTimeoutSeconds * 1000));
     }
-    const std::optional<SocketId> socket =
-        h->postgres ? newDatabaseSocket(socketsBefore, dataSourcePort(dsn)) : std::nullopt;
+    const std::optional<SocketId> socket = h->postgres ? newDatabaseSocket(socketsBefore, port_) : std::nullopt;
     {
         std::lock_guard lock(handles_->mutex);
         handles_.swap(h);
@@ -199,6 +212,9 @@ void OdbcConnection::open(const QString& connectionString, const ConnectionOptio
 void OdbcConnection::abort()
 {
     std::lock_guard lock(socketMutex_);
+    // A login that a stopped server never answers has its socket already.
+    if (!socket_ && socketsBeforeLogin_)
+        socket_ = newDatabaseSocket(*socketsBeforeLogin_, port_);
     if (socket_)
         shutDownSocket(*socket_);
 }

@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace parking {
 
@@ -56,9 +57,13 @@ public:
 
 private:
     std::shared_ptr<Handles> handles_;
-    // The PostgreSQL connection's socket, when it could be told apart.
+    // The PostgreSQL connection's socket, when it could be told apart;
+    // while a login runs, the sockets there were before it and the data
+    // source's port, so that abort() can find the login's socket too.
     std::mutex socketMutex_;
     std::optional<SocketId> socket_;
+    std::optional<std::vector<SocketId>> socketsBeforeLogin_;
+    int port_ = 0;
 };
 
 } // namespace parking

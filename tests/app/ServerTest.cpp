@@ -4,6 +4,7 @@
 #include "QtPrinters.h"
 #include "HttpSupport.h"
 #include "ProcessSupport.h"
+#include "ServerSupport.h"
 #include "SiteConfig.h"
 #include "TestSupport.h"
 
@@ -19,16 +20,6 @@ using namespace parking;
 using namespace parking::test;
 
 namespace {
-
-QString configFor(const QString& folder, const QString& sid, const QString& name = QStringLiteral("Rivalto.ini"))
-{
-    return test::writeSiteConfig(folder, sid, 3, QStringLiteral("[Registro]\nDiario=%1.journal\n").arg(name), name);
-}
-
-QString track(int subscriber)
-{
-    return QStringLiteral("ABC07XXXXX%1Z").arg(subscriber, 5, 10, QLatin1Char('0'));
-}
 
 TEST(Server, StartUpEndsWhenTheServerNeverAnswers)
 {
@@ -47,37 +38,6 @@ TEST(Server, StartUpEndsWhenTheServerNeverAnswers)
     EXPECT_TRUE(r.out.contains(QStringLiteral("> alert |No hay Conexión a la Base de Datos|"))) << r.out.toStdString();
     // runStation's own limit (40 s) catches a program that waits forever.
 }
-
-// The PostgreSQL test server's folder (scripts/pg-test-server.sh).
-QString serverFolder()
-{
-    return QFileInfo(qEnvironmentVariable("ODBCINI")).absolutePath();
-}
-
-void serverCommand(const char* command)
-{
-    QProcess p;
-    p.start(QStringLiteral(PARKING_SOURCE_DIR "/scripts/pg-test-server.sh"), {QLatin1String(command), serverFolder()});
-    ASSERT_TRUE(p.waitForFinished(60000));
-    ASSERT_EQ(p.exitCode(), 0) << QString::fromUtf8(p.readAllStandardError()).toStdString();
-}
-
-class OnPostgres : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (testBackend() != Backend::PostgreSQL)
-            GTEST_SKIP() << "needs the PostgreSQL test server";
-        db = std::make_unique<TempDatabase>(QDateTime::currentDateTime(), Backend::PostgreSQL);
-        db->exec(QStringLiteral("INSERT INTO Lector VALUES (3, 2, 'sim:in', 'sim:out', 'BIENVENIDO', 'TARJETA NO VALIDA', "
-                                "'FUERA DE HORARIO', 'RECIBOS PENDIENTES', 'CUOTA NO VIGENTE')"));
-        for (int code = 1; code <= 200; ++code)
-            db->exec(QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista) VALUES (7,%1,2)").arg(code));
-    }
-    int scalar(const QString& sql) { return db->scalar(sql).toInt(); }
-    std::unique_ptr<TempDatabase> db;
-    QTemporaryDir dir;
-};
 
 TEST_F(OnPostgres, OutageWithTrafficAtBothReaders)
 {

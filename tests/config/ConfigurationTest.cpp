@@ -81,6 +81,26 @@ TEST_F(ConfigurationFile, DaysOfPassageKeysOutsideTheirRangeAreTheDefault)
     }
 }
 
+TEST_F(ConfigurationFile, TheDatabaseWaitsAreMillisecondsInTheirRangeElseTheDefault)
+{
+    const struct {
+        const char* text;
+        int readMs;  // Espera=
+        int writeMs; // EsperaEscritura=
+    } cases[] = {{"250", 250, 250},     {"100", 100, 100},   {"30000", 30000, 30000}, {"99", 1000, 2000},
+                 {"30001", 1000, 2000}, {"0", 1000, 2000},   {"-500", 1000, 2000},    {"1.5", 1000, 2000},
+                 {"1s", 1000, 2000},    {"", 1000, 2000}};
+    for (const auto& k : cases) {
+        const QString path = write(QStringLiteral("[Conexion]\nSID=x\nEspera=%1\nEsperaEscritura=%1\n"
+                                                  "[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=3\n")
+                                       .arg(QLatin1String(k.text)));
+        const Configuration c = loadConfiguration(path);
+        EXPECT_EQ(c.fault, QString()) << k.text;
+        EXPECT_EQ(c.database.readWait.count(), k.readMs) << k.text;
+        EXPECT_EQ(c.database.writeWait.count(), k.writeMs) << k.text;
+    }
+}
+
 TEST_F(ConfigurationFile, FileInADeepFolderIsReadWhole)
 {
     const QString deep = QStringLiteral("a-rather-long-folder-name/another-long-folder-name/and-one-more-level/Rivalto.ini");

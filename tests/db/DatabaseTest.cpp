@@ -116,6 +116,9 @@ TEST_P(ProbeSequence, ReconnectsUntilTheDatabaseAnswers)
     const QStringList expected = o.windowShown ? QStringList{QStringLiteral("progress show"), QStringLiteral("progress hide")}
                                                : QStringList{};
     EXPECT_EQ(ui.events, expected);
+    const QStringList states = o.probeFailures > 0 ? QStringList{QStringLiteral("not answering"), QStringLiteral("answering")}
+                                                   : QStringList{};
+    EXPECT_EQ(ui.states, states) << "not answering from the failed probe until a connection opens";
     EXPECT_TRUE(database.answering());
     EXPECT_TRUE(database.call(DatabaseCall::StartUp, [](Connection& c) { return c.isOpen(); }));
     // A connection that opens answers: the probe is not sent to it, nor to

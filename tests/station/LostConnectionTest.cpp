@@ -3,9 +3,10 @@
 // its middle, and after the server carried it out and answered (the answer
 // lost). Whatever the point, the barrier does what the rules say and, once
 // the journal is replayed, the movement and the count are written once.
-#include "IniFile.h"
+#include "FaultProxy.h"
 #include "StationFixture.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 
 using namespace parking;
@@ -14,45 +15,6 @@ using namespace parking::test;
 namespace {
 
 const QString Track1234 = QStringLiteral("ABC07XXXXX01234Z"); // subscriber 1234 of installation 7
-
-// A data source's port in ODBCINI ([parking_test] is the server itself,
-// [parking_test_proxy] the proxy in front of it).
-int dataSourcePort(const char* name)
-{
-    return IniFile::load(qEnvironmentVariable("ODBCINI")).value(QLatin1String(name), QStringLiteral("Port")).toInt();
-}
-
-// scripts/fault_proxy.py, ordered through its standard input.
-class FaultProxy {
-public:
-    bool start(int listen, int target)
-    {
-        process_.start(QStringLiteral("python3"),
-                       {QStringLiteral(PARKING_SOURCE_DIR "/scripts/fault_proxy.py"), QStringLiteral("--target"),
-                        QStringLiteral("127.0.0.1:%1").arg(target), QStringLiteral("--listen"), QString::number(listen)});
-        return process_.waitForStarted(10000) && line().startsWith(QLatin1String("listening"));
-    }
-    QString order(const QString& text)
-    {
-        process_.write(text.toUtf8() + '\n');
-        return line();
-    }
-    ~FaultProxy()
-    {
-        process_.closeWriteChannel();
-        if (!process_.waitForFinished(5000))
-            process_.kill();
-    }
-
-private:
-    QString line()
-    {
-        while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
-        }
-        return QString::fromUtf8(process_.readLine()).trimmed();
-    }
-    QProcess process_;
-};
 
 class LostConnection : public StationFixture {
 protected:

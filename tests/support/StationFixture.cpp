@@ -26,6 +26,8 @@ Configuration StationFixture::configuration(const QString& journal, bool logs) c
 {
     Configuration config = loadConfiguration(configPath);
     config.journalFile = journal;
+    config.database.readWait = readWait;
+    config.database.writeWait = writeWait;
     if (!logs)
         config.logFolder.clear();
     return config;

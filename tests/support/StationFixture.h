@@ -32,6 +32,9 @@ protected:
     // journal and, unless `logs`, no log file.
     Configuration configuration(const QString& journal, bool logs = true) const;
     QString journalFile; // empty: parking.journal beside the database
+    // [Conexion] Espera= and EsperaEscritura= of the next controller.
+    std::chrono::milliseconds readWait = DatabaseSettings::DefaultReadWait;
+    std::chrono::milliseconds writeWait = DatabaseSettings::DefaultWriteWait;
     // The trace lines since the last call.
     QStringList takeTrace();
 

@@ -179,7 +179,50 @@ void FaultyConnection::execute(const QString& sql)
         --faults_->probeFailures;
         throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
     }
+    if (faults_->hold)
+        faults_->hold->pass(sql);
     inner_->execute(sql);
+}
+
+void StatementHold::pass(const QString& sql)
+{
+    std::unique_lock lock(mutex_);
+    if (!armed_ || !sql.contains(pattern_))
+        return;
+    armed_ = false;
+    held_ = true;
+    changed_.wait(lock, [this] { return released_ || aborted_; });
+    held_ = false;
+    if (aborted_)
+        throw DatabaseError(QStringLiteral("server closed the connection unexpectedly"));
+}
+
+void StatementHold::release()
+{
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+}
+
+void StatementHold::abort()
+{
+    std::lock_guard lock(mutex_);
+    aborted_ = true;
+    changed_.notify_all();
+}
+
+bool StatementHold::holding() const
+{
+    std::lock_guard lock(mutex_);
+    return held_;
+}
+
+void FaultyConnection::abort()
+{
+    ++faults_->aborts;
+    if (faults_->hold)
+        faults_->hold->abort();
+    inner_->abort();
 }
 
 QString FaultyConnection::admit(const QString& sql, const Parameters& params)
@@ -188,6 +231,8 @@ QString FaultyConnection::admit(const QString& sql, const Parameters& params)
     faults_->executed << shown;
     if (!open_ || faults_->failEverything)
         throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
+    if (faults_->hold)
+        faults_->hold->pass(shown);
     if (faults_->failSql && faults_->failSql(shown))
         throw DatabaseError(QStringLiteral("ORA-01013: user requested cancel of current operation"));
     return shown;
@@ -222,6 +267,8 @@ void FaultyConnection::begin()
 void FaultyConnection::commit()
 {
     faults_->executed << QStringLiteral("COMMIT");
+    if (faults_->hold)
+        faults_->hold->pass(QStringLiteral("COMMIT"));
     if (!open_ || faults_->failEverything || (faults_->failSql && faults_->failSql(QStringLiteral("COMMIT"))))
         throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
     inner_->commit();

@@ -10,6 +10,9 @@
 
 #include <QStringList>
 
+#include <condition_variable>
+#include <mutex>
+
 #include <functional>
 #include <QTemporaryDir>
 
@@ -83,11 +86,36 @@ public:
     void begin() override { inner_->begin(); }
     void commit() override { inner_->commit(); }
     void rollback() override { inner_->rollback(); }
+    void abort() override { inner_->abort(); }
     std::vector<RecordedCall> calls;
     QStringList statements() const;
 
 private:
     std::shared_ptr<Connection> inner_;
+};
+
+// A server that does not answer one statement until the test lets it: the
+// first statement whose text (values written in) contains `pattern` waits
+// in the connection, on the connection's own thread, until release() (then
+// it runs, late) or the connection's abort() (then it fails).
+class StatementHold {
+public:
+    explicit StatementHold(QString pattern) : pattern_(std::move(pattern)) {}
+    // The connection's side: waits here if `sql` is the statement to hold.
+    void pass(const QString& sql);
+    void release();
+    void abort();
+    // Whether the statement has come and is waiting now.
+    bool holding() const;
+
+private:
+    const QString pattern_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool armed_ = true;
+    bool held_ = false;
+    bool released_ = false;
+    bool aborted_ = false;
 };
 
 // The faults to inject, shared by every connection a FaultyFactory makes.
@@ -105,6 +133,9 @@ struct Faults {
     // is lost on the way back (the connection drops after the server's
     // reply left it).
     std::function<bool(const QString& sql)> loseAnswer;
+    // One statement the server does not answer until released.
+    std::shared_ptr<StatementHold> hold;
+    int aborts = 0; // abort() calls on any connection
 };
 
 class FaultyConnection final : public Connection {
@@ -120,6 +151,7 @@ public:
     void begin() override;
     void commit() override;
     void rollback() override { inner_->rollback(); }
+    void abort() override;
 
 private:
     // Records the statement and throws the fault it meets, if any; the
@@ -138,8 +170,17 @@ public:
     void showProgress() override { events << QStringLiteral("progress show"); }
     void hideProgress() override { events << QStringLiteral("progress hide"); }
     void reportFailure(const QString& what) override { failures << what; }
-    QStringList events;
+    void note(const QString& line) override { notes << line; }
+    void deadlineExceeded(DatabaseCall call) override { states << QStringLiteral("deadline ") + callLabel(call); }
+    void answeringChanged(bool answering) override
+    {
+        states << (answering ? QStringLiteral("answering") : QStringLiteral("not answering"));
+    }
+    void stalled() override { states << QStringLiteral("stalled"); }
+    QStringList events; // the fatal message and the progress window
     QStringList failures;
+    QStringList notes;
+    QStringList states; // deadlines passed, answering or not
 };
 
 // Writes `text` to `path`.
