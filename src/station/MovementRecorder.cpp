@@ -108,19 +108,19 @@ void MovementRecorder::pruneUnitKeys(int days)
     }
 }
 
-void MovementRecorder::replayUnit(const std::vector<WriteJournal::Entry>& entries)
+void MovementRecorder::replayUnit(const std::vector<WriteJournal::Entry>& entries, DatabaseCall kind)
 {
-    lookForUnitsTable(DatabaseCall::Replay);
+    lookForUnitsTable(kind);
     std::vector<records::JournalledWrite> writes;
     for (const WriteJournal::Entry& e : entries)
         writes.push_back({e.kind, e.subscriber, e.installation, e.when});
     const QString unit = *unitsTable_ ? QString::fromLatin1(entries.front().unit) : QString();
-    database_.call(DatabaseCall::Replay, [site = installation_, writes = std::move(writes), unit](Connection& c) {
+    database_.call(kind, [site = installation_, writes = std::move(writes), unit](Connection& c) {
         records::replayUnit(c, site, writes, unit);
     });
 }
 
-MovementRecorder::Drained MovementRecorder::drainFor(std::optional<std::chrono::milliseconds> budget)
+MovementRecorder::Drained MovementRecorder::drainFor(std::optional<std::chrono::milliseconds> budget, DatabaseCall kind)
 {
     const auto started = std::chrono::steady_clock::now();
     int written = 0;
@@ -136,7 +136,7 @@ MovementRecorder::Drained MovementRecorder::drainFor(std::optional<std::chrono::
                journal_.pending()[unit.size()].unit == unit.front().unit)
             unit.push_back(journal_.pending()[unit.size()]);
         try {
-            replayUnit(unit);
+            replayUnit(unit, kind);
         } catch (const std::exception& e) {
             if (!drainFailing_)
                 log_(QStringLiteral("DIARIO: %1 pendientes; la base de datos no responde: %2")

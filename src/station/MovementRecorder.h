@@ -43,10 +43,11 @@ public:
 
     // Replays what waits in the journal, oldest first, until one fails or,
     // with a `budget`, until that much time has gone (between two units).
+    // Each unit is a call of `kind` (start-up's replay may wait longer).
     enum class Drained { All, Failed, Paused };
-    Drained drainFor(std::optional<std::chrono::milliseconds> budget);
+    Drained drainFor(std::optional<std::chrono::milliseconds> budget, DatabaseCall kind = DatabaseCall::Replay);
     // All of it; true when the journal is empty afterwards.
-    bool drain() { return drainFor(std::nullopt) == Drained::All; }
+    bool drain(DatabaseCall kind = DatabaseCall::Replay) { return drainFor(std::nullopt, kind) == Drained::All; }
 
     // Whether the database keeps passage keys (DIARIO_APLICADO), asked of
     // its catalogue once, as a call of `kind`; a database fault goes up.
@@ -63,7 +64,7 @@ private:
     using Kind = WriteJournal::Kind;
     Recorded recordPassage(Kind movement, std::int32_t subscriber, std::uint8_t installation);
     // A unit's writes, once, through the records layer.
-    void replayUnit(const std::vector<WriteJournal::Entry>& entries);
+    void replayUnit(const std::vector<WriteJournal::Entry>& entries, DatabaseCall kind);
     void unitsTableFound(bool found);
 
     Database& database_;

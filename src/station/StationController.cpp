@@ -99,9 +99,10 @@ StationController::StartUp StationController::start()
     outputs_.databaseOpened();
     journal_.load();
     database_.connectRecorder(journal_);
-    // Writes left from an earlier run go to the database first.
+    // Writes left from an earlier run go to the database first; nothing
+    // waits on start-up yet, so each may take start-up's time.
     if (database_.recorder().pending())
-        database_.recorder().drain();
+        database_.recorder().drain(DatabaseCall::StartUp);
     try {
         return bringIntoService();
     } catch (const std::bad_alloc&) {
