@@ -98,10 +98,18 @@ void Database::wait(DatabaseCall kind, DatabaseSession::Work work)
     if (!answering_ || !current_)
         throw DatabaseError(NotAnswering);
     const std::chrono::milliseconds limit = deadline(kind);
+    auto& typical = typical_[static_cast<std::size_t>(kind)];
+    const auto posted = std::chrono::steady_clock::now();
     const auto call = current_->post(kind, std::move(work));
     // giveUp() fails when the call ended at the very moment: it stands.
-    if (call->waitDone(limit) || !call->giveUp()) {
-        if (const auto error = call->error())
+    if (call->waitDone(limit, typical) || !call->giveUp()) {
+        const auto error = call->error();
+        if (!error) {
+            const auto took =
+                std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - posted);
+            typical = typical.count() == 0 ? took : (typical * 7 + took) / 8;
+        }
+        if (error)
             std::rethrow_exception(error);
         return;
     }

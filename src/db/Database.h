@@ -27,6 +27,7 @@
 #include <QSet>
 #include <QString>
 
+#include <array>
 #include <chrono>
 #include <exception>
 #include <functional>
@@ -161,6 +162,9 @@ private:
     std::function<void()> restored_;
     std::chrono::milliseconds retryPause_{1000};
     std::chrono::milliseconds probeLimit_ = ProbeLimit;
+    // How long calls of each kind have taken lately (a moving average), so
+    // that a caller is awake when the next answer is due.
+    std::array<std::chrono::microseconds, AllDatabaseCalls.size()> typical_{};
     // Which step's answer is awaited: a late answer (after its timeout) or
     // a late timeout (after its answer) is told apart and dropped.
     quint64 step_ = 0;

@@ -1,11 +1,45 @@
 #include "DatabaseSession.h"
 
+#include <thread>
+
 namespace parking {
 
-bool PendingCall::waitDone(std::chrono::milliseconds wait)
+namespace {
+
+// Looks at `flag` until it is set or `spin` has gone; whether it was set.
+// It yields between looks: on a machine of few processors the server, or
+// the thread that will set the flag, gets the processor first.
+bool spinUntil(const std::atomic<bool>& flag, std::chrono::microseconds spin)
 {
+    const auto until = std::chrono::steady_clock::now() + spin;
+    while (!flag.load(std::memory_order_acquire)) {
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+} // namespace
+
+bool PendingCall::waitDone(std::chrono::milliseconds wait, std::chrono::microseconds expected)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const auto until = start + wait;
+    if (spinUntil(ended_, std::min<std::chrono::microseconds>(SpinFor, wait)))
+        return true;
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, wait, [this] { return done_; });
+    const auto due = start + expected - WakeEarly;
+    if (expected > SpinFor + WakeEarly && due < until) {
+        if (changed_.wait_until(lock, due, [this] { return done_; }))
+            return true;
+        lock.unlock();
+        if (spinUntil(ended_, std::min<std::chrono::microseconds>(
+                                  SpinLate, std::chrono::duration_cast<std::chrono::microseconds>(until - due))))
+            return true;
+        lock.lock();
+    }
+    return changed_.wait_until(lock, until, [this] { return done_; });
 }
 
 bool PendingCall::giveUp()
@@ -28,7 +62,8 @@ bool PendingCall::finish(std::exception_ptr error)
     std::lock_guard lock(mutex_);
     done_ = true;
     error_ = std::move(error);
-    ended_ = std::chrono::steady_clock::now();
+    endedAt_ = std::chrono::steady_clock::now();
+    ended_.store(true, std::memory_order_release);
     changed_.notify_all();
     return givenUp_;
 }
@@ -42,7 +77,7 @@ void PendingCall::started()
 std::chrono::milliseconds PendingCall::ran() const
 {
     std::lock_guard lock(mutex_);
-    return std::chrono::duration_cast<std::chrono::milliseconds>(ended_ - started_);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(endedAt_ - started_);
 }
 
 DatabaseSession::DatabaseSession(std::shared_ptr<Connection> connection, Late late)
@@ -67,6 +102,7 @@ std::shared_ptr<PendingCall> DatabaseSession::post(DatabaseCall kind, Work work)
     {
         std::lock_guard lock(mutex_);
         jobs_.push_back({std::move(work), call});
+        queued_.store(true, std::memory_order_release);
     }
     wake_.notify_one();
     return call;
@@ -88,9 +124,13 @@ void DatabaseSession::abort()
 
 void DatabaseSession::run()
 {
+    bool lingering = false;
     for (;;) {
         Job job;
         std::shared_ptr<Connection> connection;
+        // Right after a call the next one is looked for before sleeping.
+        if (lingering)
+            spinUntil(queued_, LingerFor);
         {
             std::unique_lock lock(mutex_);
             wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
@@ -98,9 +138,11 @@ void DatabaseSession::run()
                 break;
             job = std::move(jobs_.front());
             jobs_.pop_front();
+            queued_.store(!jobs_.empty(), std::memory_order_release);
             running_ = true;
             connection = connection_;
         }
+        lingering = true;
         job.call->started();
         std::exception_ptr error;
         try {

@@ -13,6 +13,7 @@
 #include "Connection.h"
 #include "DatabaseCall.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -30,8 +31,16 @@ class PendingCall {
 public:
     explicit PendingCall(DatabaseCall kind) : kind_(kind) {}
     DatabaseCall kind() const { return kind_; }
-    // True once the call has ended; waits at most `wait` for it.
-    bool waitDone(std::chrono::milliseconds wait);
+    // True once the call has ended; waits at most `wait` for it. Waking a
+    // thread that sleeps costs a few hundred microseconds on a virtual
+    // machine, so the caller looks rather than sleeps around the moment the
+    // answer is due: for the first SpinFor (a server nearby answers within
+    // it), and, for a call `expected` to take longer (a distant server, as
+    // its recent calls took), from a little before that time on.
+    bool waitDone(std::chrono::milliseconds wait, std::chrono::microseconds expected = {});
+    static constexpr std::chrono::microseconds SpinFor{2000};
+    static constexpr std::chrono::microseconds WakeEarly{2000};
+    static constexpr std::chrono::microseconds SpinLate{4000};
     // The caller stops waiting: true when the call had not ended (its
     // answer, when it comes, is late and changes nothing); false when it
     // ended just now, and its outcome stands.
@@ -50,10 +59,11 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     bool done_ = false;
+    std::atomic<bool> ended_{false}; // done_, for looking without the lock
     bool givenUp_ = false;
     std::exception_ptr error_;
     std::chrono::steady_clock::time_point started_{};
-    std::chrono::steady_clock::time_point ended_{};
+    std::chrono::steady_clock::time_point endedAt_{};
 };
 
 class DatabaseSession {
@@ -86,8 +96,12 @@ private:
         std::shared_ptr<PendingCall> call;
     };
     void run();
+    // After a call, the thread looks for the next one this long before it
+    // sleeps: a passage's write follows its decision within that time.
+    static constexpr std::chrono::microseconds LingerFor{1000};
 
     mutable std::mutex mutex_;
+    std::atomic<bool> queued_{false}; // jobs_ is not empty, for looking without the lock
     std::condition_variable wake_;
     std::deque<Job> jobs_;
     bool running_ = false;
