@@ -2,6 +2,7 @@
 // What the passage benchmarks share: the subscribers the rights check lets
 // in, and a configuration for the station on the benchmark's database.
 #include "AccessDecision.h"
+#include "AccessFactsRecords.h"
 #include "Clock.h"
 #include "Configuration.h"
 #include "LargeSite.h"
@@ -21,7 +22,7 @@ inline std::vector<std::int32_t> grantedSubscribers(Connection& c, const Clock& 
 {
     std::vector<std::int32_t> granted;
     for (const SubscriberSample& s : subscribers) {
-        if (s.kind == 2 && granted.size() < 2000 && checkAccess(c, s.code, Installation, clock.now()) == AccessResult::Granted)
+        if (s.kind == 2 && granted.size() < 2000 && decide(records::loadAccessFacts(c, s.code, Installation, Installation), clock.now()) == AccessResult::Granted)
             granted.push_back(s.code);
     }
     return granted;

@@ -7,6 +7,7 @@
 // With odbc:DSN the subscriber lives on that server (its schema is made
 // anew: use a throwaway database, as scripts/bench-postgres.sh does).
 #include "AccessDecision.h"
+#include "AccessFactsRecords.h"
 #include "BenchSupport.h"
 #include "Clock.h"
 #include "OdbcConnection.h"
@@ -91,7 +92,7 @@ int main(int argc, char** argv)
         std::vector<double> us;
         for (int i = 0; i < decisions; ++i) {
             const auto start = std::chrono::steady_clock::now();
-            const AccessResult r = checkAccess(c, 1 + i % 2, 7, clock.now());
+            const AccessResult r = decide(records::loadAccessFacts(c, 1 + i % 2, 7, 7), clock.now());
             us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
             if (r != AccessResult::Granted) {
                 std::fprintf(stderr, "unexpected refusal %d\n", int(r));

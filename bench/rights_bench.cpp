@@ -10,6 +10,7 @@
 #include "BenchSupport.h"
 #include "LargeSite.h"
 #include "AccessDecision.h"
+#include "AccessFactsRecords.h"
 #include "Clock.h"
 #include "OdbcConnection.h"
 #include "OracleDialect.h"
@@ -60,7 +61,7 @@ int main(int argc, char** argv)
     long results[8] = {};
     // Warm the cache the way a station does after a few minutes of service.
     for (int i = 0; i < 2000; ++i)
-        checkAccess(counting, subscribers[any(rng)].code, Installation, workstation.now());
+        decide(records::loadAccessFacts(counting, subscribers[any(rng)].code, Installation, Installation), workstation.now());
     counting.statements = 0;
     for (int i = 0; i < decisions; ++i) {
         const SubscriberSample& s = subscribers[any(rng)];
@@ -68,7 +69,7 @@ int main(int argc, char** argv)
         workstation.set(BenchNow.addSecs(-10 * 3600 + (i * 86399LL / decisions)));
         setServerClock(workstation.now());
         const auto start = std::chrono::steady_clock::now();
-        const AccessResult r = checkAccess(counting, s.code, Installation, workstation.now());
+        const AccessResult r = decide(records::loadAccessFacts(counting, s.code, Installation, Installation), workstation.now());
         const double us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
         all.push_back(us);
         byKind[s.kind].push_back(us);

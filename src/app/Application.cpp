@@ -9,6 +9,7 @@
 #include "FieldValue.h"
 #include "ScriptPlayer.h"
 #include "Service.h"
+#include "StatusPage.h"
 #include "Configuration.h"
 #include "SqliteConnection.h"
 #include "StationController.h"

@@ -1,6 +1,8 @@
 #include "DemoReaders.h"
 
 #include "DatabaseError.h"
+#include "DemoSite.h"
+#include "SiteRecords.h"
 #include "SqliteConnection.h"
 
 #if PARKING_GUI
@@ -26,15 +28,13 @@ namespace {
 
 constexpr int StartMs = 5000;
 
-QString portTexts(const QString& slavePath)
+// The port text of the emulated reader at `address` on the line at
+// `slavePath`: 115200, as an installer would set a reader that can (at
+// 9600 the line's idle gap after each reply is long enough that the line's
+// thread goes to sleep for it).
+QString portText(const QString& slavePath, int address)
 {
-    const QString port = QStringLiteral("osdp:") + slavePath;
-    // 115200, as an installer would set a reader that can: at 9600 the
-    // line's idle gap after each reply is long enough that the line's
-    // thread goes to sleep for it.
-    return QStringLiteral("UPDATE Lector SET PARKING_ENTRADA = '%1?addr=1&sc=install&baud=115200', "
-                          "PARKING_SALIDA = '%1?addr=2&sc=install&baud=115200'")
-        .arg(port);
+    return QStringLiteral("osdp:%1?addr=%2&sc=install&baud=115200").arg(slavePath).arg(address);
 }
 
 } // namespace
@@ -70,7 +70,8 @@ std::variant<std::unique_ptr<DemoReaders>, QString> DemoReaders::start(const QSt
         return QStringLiteral("%1 gave no line").arg(emulator);
     SqliteConnection connection(serverClock, QFileInfo(databasePath).absolutePath());
     connection.open(QStringLiteral("Data Source=sqlite:") + databasePath, {});
-    connection.execute(portTexts(first.section(QLatin1Char(' '), 1)));
+    const QString line = first.section(QLatin1Char(' '), 1);
+    records::setReaderPorts(connection, DemoSite::Installation, portText(line, 1), portText(line, 2));
     DemoReaders* self = readers.get();
     QObject::connect(&p, &QProcess::readyReadStandardOutput, self, &DemoReaders::readOutput);
     self->readOutput();
@@ -225,16 +226,10 @@ QList<SimulatedCard> demoCards(StationController& controller)
 {
     QList<SimulatedCard> cards;
     try {
-        const auto rs = controller.database().call(DatabaseCall::StartUp, [](Connection& c) {
-            return c.query(QStringLiteral("SELECT Codigo, CodInstalacion, Nombre, CODTARJETA FROM ABONADOS ORDER BY Codigo"),
-                           {});
-        });
-        for (std::size_t row = 0; row < rs->size(); ++row) {
-            const QVariant card = rs->field(QStringLiteral("CODTARJETA"), row);
-            cards.append({toInt32(rs->field(QStringLiteral("Codigo"), row)),
-                          toInt32(rs->field(QStringLiteral("CodInstalacion"), row)),
-                          rs->field(QStringLiteral("Nombre"), row).toString(), card.isNull() ? QString() : toText(card)});
-        }
+        const auto found =
+            controller.database().call(DatabaseCall::StartUp, [](Connection& c) { return records::loadSubscriberCards(c); });
+        for (const records::SubscriberCard& s : found)
+            cards.append({s.code, s.installation, s.name, s.card});
     } catch (const std::exception& e) {
         controller.log().write(QStringLiteral("ERROR en el simulador: ") + QString::fromUtf8(e.what()));
     }

@@ -4,11 +4,15 @@
 // entrance. Created anew (reset) each time.
 #include <QString>
 
+#include <cstdint>
+
 namespace parking {
 
 class Clock;
 
 struct DemoSite {
+    // The demo's one installation (its configuration's Instalacion=).
+    static constexpr std::int16_t Installation = 1;
     QString folder;
     QString configPath;
     QString databasePath;

@@ -42,14 +42,3 @@ QTime shiftedTime(const QTime& time, int seconds);
 
 } // namespace parking
 
-namespace parking {
-
-// The whole check in one round trip: the facts of the subscriber's own
-// installation, then the decision.
-inline AccessResult checkAccess(Connection& connection, std::int32_t subscriber, std::int32_t installation,
-                                const QDateTime& now)
-{
-    return decide(loadAccessFacts(connection, subscriber, installation, installation), now);
-}
-
-} // namespace parking

@@ -1,9 +1,10 @@
 #pragma once
-// Everything the rights decision needs about one subscriber, read in one
-// statement (one round trip to a distant server): the subscriber's row,
-// blocks, unpaid receipts, the last entry, today's and this month's
-// entries, the current fee rows with their definitions, the current course
-// enrolments with their courses, and the station's free spaces.
+// Everything the rights decision needs about one subscriber, as the
+// records layer reads it in one statement (records::loadAccessFacts): the
+// subscriber's row, blocks, unpaid receipts, the last entry, today's and
+// this month's entries, the current fee rows with their definitions, the
+// current course enrolments with their courses, and the station's free
+// spaces.
 //
 // Values that the decision converts (and that a damaged row may hold in
 // the wrong type) are kept as read, so a bad value fails the decision
@@ -11,11 +12,9 @@
 // server gave them: the first current fee row and the first enrolment
 // decide.
 //
-// SQL filters (today, this month, current, blocked since) use the database
-// server's date; the decision's timetables use the workstation's clock.
-// A database error reaches the caller unchanged.
-#include "Connection.h"
-
+// The statement's filters (today, this month, current, blocked since) use
+// the database server's date; the decision's timetables use the
+// workstation's clock.
 #include <QDateTime>
 #include <QVariant>
 
@@ -58,13 +57,5 @@ struct AccessFacts {
     // The Cuotas row of a fee code; nullptr when there is none.
     const FeeDefinition* fee(double code) const;
 };
-
-// `siteInstallation`: the station's own installation (its free spaces).
-AccessFacts loadAccessFacts(Connection& connection, std::int32_t subscriber, std::int32_t installation,
-                            std::int32_t siteInstallation);
-
-// The one statement, as the server is sent it (values as "?"), for the
-// tests that check it.
-QString accessFactsStatement();
 
 } // namespace parking

@@ -1,15 +1,15 @@
 #pragma once
 // The installation this program serves, as both stations share it: its
 // code, its name (both displays' idle text), its free-space count as last
-// read or written, the reader configuration row with the display messages,
-// and the last entrance decision (the grid's colour follows it). It
-// decides nothing; the stations do.
+// read or written, the reader row's display messages (read once at
+// start-up), and the last entrance decision (the grid's colour follows
+// it). It decides nothing; the stations do.
 #include "AccessResult.h"
-#include "Connection.h"
 #include "FixedText.h"
+#include "SiteRecords.h"
 
 #include <cstdint>
-#include <memory>
+#include <optional>
 
 namespace parking {
 
@@ -29,12 +29,14 @@ public:
     std::int16_t freeSpaces() const { return freeSpaces_; }
     void setFreeSpaces(std::int16_t value) { freeSpaces_ = value; }
 
-    void setReaderRow(std::unique_ptr<Recordset> row) { readerRow_ = std::move(row); }
-    const Recordset* readerRow() const { return readerRow_.get(); }
-    // A display message from a column of the reader row, MessageWidth
-    // characters; an empty column shows blanks. Throws DatabaseError when
-    // there is no row.
-    QString readerMessage(const char* column) const;
+    void setMessages(const records::ReaderMessages& messages) { messages_ = messages; }
+    bool messagesRead() const { return messages_.has_value(); }
+    // The message the reader shows for a passage granted, and for a
+    // refusal that shows one (nullopt for a silent refusal): MessageWidth
+    // characters, an empty column blanks. Throws DatabaseError before the
+    // reader row was read.
+    QString grantedMessage() const;
+    std::optional<QString> refusalMessage(AccessResult refusal) const;
 
     // The colour of every grid row, exit rows included, follows the last
     // entrance decision.
@@ -45,7 +47,7 @@ private:
     const std::int16_t code_;
     FixedText<NameWidth> name_;
     std::int16_t freeSpaces_ = 0;
-    std::unique_ptr<Recordset> readerRow_;
+    std::optional<records::ReaderMessages> messages_;
     AccessResult lastAccessResult_ = AccessResult::Granted;
 };
 

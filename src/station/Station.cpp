@@ -1,9 +1,11 @@
 #include "Station.h"
 
 #include "AccessDecision.h"
+#include "AccessFactsRecords.h"
 #include "DatabaseError.h"
 #include "FieldValue.h"
 #include "Identification.h"
+#include "SpaceRules.h"
 
 #include <algorithm>
 #include <chrono>
@@ -14,22 +16,6 @@ namespace parking {
 namespace {
 
 const QString Thanks = QStringLiteral("GRACIAS POR SU VISITA");
-
-// The reader row's column with the display message of a refusal; null for
-// a refusal shown on no display.
-const char* refusalMessageColumn(AccessResult r)
-{
-    switch (r) {
-    case AccessResult::OutsideTimetable:
-        return "MsjHorarioMal";
-    case AccessResult::ReceiptsUnpaid:
-        return "MsjImpagado";
-    case AccessResult::FeeNotCurrent:
-        return "MsjBaja";
-    default:
-        return nullptr;
-    }
-}
 
 } // namespace
 
@@ -257,11 +243,9 @@ AccessResult Station::authorize(const AccessFacts& facts)
     installation_.setLastAccessResult(AccessResult::Granted);
     const AccessResult r = decide(facts, clock_.now());
     installation_.setLastAccessResult(r);
-    const char* column = r == AccessResult::SubscriberUnknown ? "MsjIDMal" : refusalMessageColumn(r);
-    if (column) {
-        const QString message = installation_.readerMessage(column);
-        showMessage(message);
-        grid_.add(number_, message, subscriber_, installation_.lastAccessResult() != AccessResult::Granted);
+    if (const auto message = installation_.refusalMessage(r)) {
+        showMessage(*message);
+        grid_.add(number_, *message, subscriber_, installation_.lastAccessResult() != AccessResult::Granted);
     }
     return r;
 }
@@ -274,7 +258,7 @@ void Station::admitEntrance()
     const AccessFacts facts = database_.call(
         DatabaseCall::Decision,
         [subscriber = subscriber_, installation = subscriberInstallation_, site = installation_.code()](Connection& c) {
-            return loadAccessFacts(c, subscriber, installation, site);
+            return records::loadAccessFacts(c, subscriber, installation, site);
         });
     if (!facts.freeSpaces)
         throw DatabaseError(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
@@ -296,7 +280,7 @@ void Station::admitEntrance()
     // Granted: from here on the subscriber goes in even if the database
     // stops answering; what cannot be written waits in the journal.
     log_.write(QStringLiteral("ID = ") + QString::number(subscriber_));
-    const QString message = installation_.readerMessage("MsjOk");
+    const QString message = installation_.grantedMessage();
     const auto recorded = recorder.recordEntrance(subscriber_, subscriberInstallation_);
     if (!recorded.kept) {
         // Neither the database nor the journal would know the car is in.
@@ -306,7 +290,7 @@ void Station::admitEntrance()
         outputs_.passageCounted(number_, outcome::Error);
         return;
     }
-    outputs_.setFreeSpacesCaption(recorded.left ? *recorded.left : std::max(0, installation_.freeSpaces() - 1));
+    outputs_.setFreeSpacesCaption(recorded.left ? *recorded.left : spaces::afterEntrance(installation_.freeSpaces()));
     openBarrier();
     outputs_.passageCounted(number_, outcome::Granted);
     grid_.add(number_, message, subscriber_, installation_.lastAccessResult() != AccessResult::Granted);

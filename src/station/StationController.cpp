@@ -1,8 +1,8 @@
 #include "StationController.h"
 
-#include "FieldValue.h"
 #include "FreeSpaceCounter.h"
-#include "WholeNumber.h"
+#include "SiteRecords.h"
+#include "SpaceRules.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -10,16 +10,6 @@
 #include <algorithm>
 
 namespace parking {
-
-namespace {
-
-// A text column that may be Null: Null reads as the empty text.
-QString textOrEmpty(const QVariant& value)
-{
-    return value.isNull() ? QString() : toText(value);
-}
-
-} // namespace
 
 StationController::StationController(Configuration config, const Clock& workstationClock, ConnectionFactory factory,
                                      TimerSource& timers, QObject* parent)
@@ -117,35 +107,29 @@ StationController::StartUp StationController::bringIntoService()
 {
     // Asked now, so that no passage waits for the catalogue.
     database_.recorder().lookForUnitsTable();
-    const Parameters code{qlonglong(installation_.code())};
-    installation_.setReaderRow(database_.call(DatabaseCall::StartUp, [code](Connection& c) {
-        return c.query(QStringLiteral("SELECT * FROM Lector WHERE CodInstalacion = ?"), code);
-    }));
-    const Recordset& readerRow = *installation_.readerRow();
-    if (!readerRow.hasRow()) {
+    const auto readerRow = database_.call(DatabaseCall::StartUp, [code = installation_.code()](Connection& c) {
+        return records::loadReaderRow(c, code);
+    });
+    if (!readerRow) {
         closeOnMissingRow(QStringLiteral("Lector"));
         return StartUp::WindowClosed;
     }
-    const QVariant readers = readerRow.field(QStringLiteral("Lectores"));
-    if (!readers.isNull() && toDouble(readers) == 0)
+    installation_.setMessages(readerRow->messages);
+    if (readerRow->readers && *readerRow->readers == 0)
         return StartUp::NoStations;
 
-    auto installation = database_.call(DatabaseCall::StartUp, [code](Connection& c) {
-        return c.query(
-            QStringLiteral("SELECT Codinstalacion,Nombre,Plazas_Parking,Plazas_Libres FROM Instalaciones WHERE CodInstalacion = ?"),
-            code);
+    const auto site = database_.call(DatabaseCall::StartUp, [code = installation_.code()](Connection& c) {
+        return records::loadSiteRow(c, code);
     });
-    if (!installation->hasRow()) {
+    if (!site) {
         closeOnMissingRow(QStringLiteral("Instalaciones"));
         return StartUp::WindowClosed;
     }
-    installation_.setName(toText(installation->field(QStringLiteral("Nombre"))));
-    installation_.setFreeSpaces(toInt16(installation->field(QStringLiteral("Plazas_Libres"))));
-    const QVariant capacity = installation->field(QStringLiteral("Plazas_Parking"));
-    outputs_.installationRead(installation_.name(), capacity.isNull() ? -1 : toInt16(capacity));
-    station(1).openPort(textOrEmpty(readerRow.field(QStringLiteral("PARKING_ENTRADA"))));
-    station(2).openPort(textOrEmpty(readerRow.field(QStringLiteral("PARKING_SALIDA"))));
-    installation.reset();
+    installation_.setName(site->name);
+    installation_.setFreeSpaces(site->freeSpaces);
+    outputs_.installationRead(installation_.name(), site->capacity ? *site->capacity : -1);
+    station(1).openPort(readerRow->entrancePort);
+    station(2).openPort(readerRow->exitPort);
     for (auto& s : stations_)
         s->setUpReader();
     for (auto& s : stations_)
@@ -176,7 +160,6 @@ void StationController::close()
     // Every open line is closed, so a reader's bus is left quiet.
     for (auto& s : stations_)
         s->closePort();
-    installation_.setReaderRow(nullptr);
     monitor_.stopProbing();
     for (auto& s : stations_)
         s->stopRestoreTimer();
@@ -197,17 +180,14 @@ std::optional<std::int16_t> StationController::setFreeSpacesByHand(const QString
 {
     std::optional<std::int16_t> result;
     log_.guard(QStringLiteral("Actualiza"), [this, &result, &text] {
-        // Only a whole number from 0 up reaches the database. An empty box
-        // holds nothing to set, and digits beyond any count are above the
-        // capacity: both are refused like any count above it.
-        const auto whole = toWhole16(text);
-        const bool digitsOnly = std::all_of(text.begin(), text.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
-        const std::optional<std::int16_t> requested = whole && *whole >= 0 ? whole : std::nullopt;
-        if (!requested && !digitsOnly)
+        // Only a whole number from 0 up reaches the database.
+        const spaces::Typed typed = spaces::readTypedCount(text);
+        const std::optional<std::int16_t> requested = typed.count;
+        if (typed.malformed)
             log_.write(QStringLiteral("Plazas no válidas en Actualiza Plazas: |%1|").arg(text));
         const auto set = requested ? database_.call(DatabaseCall::FreeSpaces,
                                                     [site = installation_.code(), n = *requested](Connection& c) {
-                                                        return FreeSpaceCounter(c, site).set(n);
+                                                        return records::FreeSpaceCounter(c, site).set(n);
                                                     })
                                    : std::nullopt;
         if (set) {

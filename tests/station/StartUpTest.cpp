@@ -25,7 +25,7 @@ TEST_F(StationFixture, StartUpBringsBothStationsIntoService)
     EXPECT_EQ(controller->grid().grid().rowCount(), 500);
     EXPECT_TRUE(controller->station(1).greenVisible() && !controller->station(1).redVisible());
     EXPECT_TRUE(controller->station(2).greenVisible() && !controller->station(2).redVisible());
-    ASSERT_NE(controller->installation().readerRow(), nullptr);
+    ASSERT_TRUE(controller->installation().messagesRead());
     EXPECT_TRUE(controller->monitor().probeTimerActive());
     EXPECT_FALSE(controller->station(1).restoreTimerActive()); // switched off at the end of start-up
     EXPECT_TRUE(controller->station(2).restoreTimerActive());  // left running from creation
@@ -63,7 +63,7 @@ TEST_F(StationFixture, LectoresZeroStopsWithoutAMessage)
     seedInstallation(true, QStringLiteral("0"));
     EXPECT_EQ(start(), StationController::StartUp::NoStations);
     EXPECT_EQ(takeTrace(), (QStringList{QStringLiteral("> light 1 green"), QStringLiteral("> light 2 green")}));
-    EXPECT_NE(controller->installation().readerRow(), nullptr);          // the row stays loaded
+    EXPECT_TRUE(controller->installation().messagesRead());          // the row was read
     EXPECT_TRUE(controller->station(1).restoreTimerActive());        // never switched off
     EXPECT_EQ(controller->installation().name(), QString(40, QChar(0))); // never set
 }

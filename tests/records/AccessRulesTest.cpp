@@ -5,6 +5,7 @@
 #include "FieldValue.h"
 #include "OracleDialect.h"
 #include "AccessDecision.h"
+#include "AccessFactsRecords.h"
 #include "ReferenceRules.h"
 #include "TestSupport.h"
 
@@ -101,7 +102,7 @@ TEST_P(RightsDecision, GivesTheExpectedCode)
     for (const QString& sql : s.rows)
         db.exec(sql);
     RecordingConnection recording(db.connection());
-    EXPECT_EQ(decide(loadAccessFacts(recording, 1234, 7, 7), at(s.now)), s.expected);
+    EXPECT_EQ(decide(records::loadAccessFacts(recording, 1234, 7, 7), at(s.now)), s.expected);
     // One round trip, whatever the path.
     EXPECT_EQ(recording.calls.size(), 1u) << recording.statements().join(QLatin1Char('\n')).toStdString();
     // The statements it replaced agree.
@@ -217,7 +218,7 @@ protected:
         for (const QString& sql : rows)
             db.exec(sql);
     }
-    AccessFacts facts(std::int32_t installation = 7) { return loadAccessFacts(*db.connection(), 1234, installation, 7); }
+    AccessFacts facts(std::int32_t installation = 7) { return records::loadAccessFacts(*db.connection(), 1234, installation, 7); }
     bool tooRecent(std::int32_t installation = 7) { return entryTooRecent(facts(installation).lastEntry, now); }
     int today() { return toInt16(facts().entriesToday); }
     bool allowanceLeft(int allowance) { return toDouble(facts().entriesThisMonth) < allowance; }
@@ -232,7 +233,7 @@ TEST(EntryCounts, AreNotReadForSomeoneWhoCannotNeedThem)
     db.exec(FeeHolder);
     db.exec(CurrentFee10);
     db.exec(entry("'2026-03-04 08:00:00'"));
-    const AccessFacts facts = loadAccessFacts(*db.connection(), 1234, 7, 7);
+    const AccessFacts facts = records::loadAccessFacts(*db.connection(), 1234, 7, 7);
     EXPECT_TRUE(facts.entriesToday.isNull());
     EXPECT_TRUE(facts.entriesThisMonth.isNull());
     EXPECT_FALSE(facts.lastEntry.isNull()); // the spacing rule needs it from everyone
@@ -300,14 +301,14 @@ TEST(RightsStatements, OneStatementWithEveryValueBound)
     for (const QString& sql : {CourseHolder, QStringLiteral("UPDATE ABONADOS SET CodigoRelacion = 77"), enrol("5"), course(5, "'18:00:00'", "'19:00:00'")})
         db.exec(sql);
     RecordingConnection recording(db.connection());
-    EXPECT_EQ(decide(loadAccessFacts(recording, 1234, 7, 3), at("2026-03-04 18:00:00")), AccessResult::Granted);
+    EXPECT_EQ(decide(records::loadAccessFacts(recording, 1234, 7, 3), at("2026-03-04 18:00:00")), AccessResult::Granted);
     ASSERT_EQ(recording.calls.size(), 1u);
     const QString sent = recording.calls[0].sql;
     // The subscriber, the installations and nothing else, all as values.
     EXPECT_EQ(sent.count(QStringLiteral("= 1234")), 12) << sent.toStdString();
     EXPECT_EQ(sent.count(QStringLiteral("= 7")), 13) << sent.toStdString();
     EXPECT_TRUE(sent.endsWith(QStringLiteral("FROM INSTALACIONES WHERE CodInstalacion = 3"))) << sent.toStdString();
-    EXPECT_FALSE(accessFactsStatement().contains(QStringLiteral("1234")));
+    EXPECT_FALSE(records::accessFactsStatement().contains(QStringLiteral("1234")));
 }
 
 TEST(RightsStatements, DatabaseErrorReachesTheCaller)
@@ -315,7 +316,7 @@ TEST(RightsStatements, DatabaseErrorReachesTheCaller)
     TempDatabase db(at("2026-03-04 10:00:00"));
     db.exec(subscriber("0"));
     db.exec(QStringLiteral("DROP TABLE Recibos"));
-    EXPECT_THROW(loadAccessFacts(*db.connection(), 1234, 7, 7), DatabaseError);
+    EXPECT_THROW(records::loadAccessFacts(*db.connection(), 1234, 7, 7), DatabaseError);
 }
 
 TEST(RightsStatements, GarbageTimeIsAnErrorNotAMissingBound)
@@ -325,7 +326,7 @@ TEST(RightsStatements, GarbageTimeIsAnErrorNotAMissingBound)
         GTEST_SKIP() << "a time column of the server cannot hold anything but a time";
     for (const QString& sql : {FeeHolder, CurrentFee10, fee("10", "'nine'", "'14:00:00'")})
         db.exec(sql);
-    const AccessFacts facts = loadAccessFacts(*db.connection(), 1234, 7, 7);
+    const AccessFacts facts = records::loadAccessFacts(*db.connection(), 1234, 7, 7);
     EXPECT_THROW(decide(facts, at("2026-03-04 03:00:00")), DatabaseError);
 }
 
@@ -382,7 +383,7 @@ TEST_P(DaylightSaving, EntriesAtUnusualHoursAreReadAsWritten)
     db.exec(subscriber("2"));
     db.exec(enrol("5"));
     db.exec(entry(c.entry));
-    const AccessFacts facts = loadAccessFacts(*db.connection(), 1234, 7, 7);
+    const AccessFacts facts = records::loadAccessFacts(*db.connection(), 1234, 7, 7);
     EXPECT_EQ(entryTooRecent(facts.lastEntry, at(c.now)), c.tooRecent == 1);
     EXPECT_EQ(toInt16(facts.entriesToday), 1);
     EXPECT_TRUE(parseDateText(QString::fromLatin1(c.entry).mid(1, 19)).isValid());

@@ -4,6 +4,7 @@
 // the tests run on. The two-current-fee-rows case is in the population, so
 // the first row the server gives must be the same in both forms.
 #include "AccessDecision.h"
+#include "AccessFactsRecords.h"
 #include "QtPrinters.h"
 #include "ReferenceRules.h"
 #include "TestSupport.h"
@@ -104,7 +105,7 @@ TEST(AccessEquivalence, SameDecisionAsTheStatementsItReplaced)
         ReferenceRules reference(*db.connection(), clock);
         for (int s = 1; s <= Subscribers; ++s) {
             const AccessResult expected = reference.check(s, 7);
-            const AccessResult got = decide(loadAccessFacts(*db.connection(), s, 7, 7), workstation);
+            const AccessResult got = decide(records::loadAccessFacts(*db.connection(), s, 7, 7), workstation);
             ASSERT_EQ(got, expected) << "subscriber " << s << " at " << workstation.toString(Qt::ISODate).toStdString()
                                      << " (server " << server.toString(Qt::ISODate).toStdString() << ")";
             ++decisions;

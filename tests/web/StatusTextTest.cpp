@@ -125,4 +125,23 @@ TEST(StatusMetrics, EveryOutcomeHasASeriesFromTheStartAndLabelsAreEscaped)
     EXPECT_TRUE(text.contains("parking_build_info{version=\"1.0 \\\"x\\\"\\\\\\n\"} 1\n")) << text.toStdString();
 }
 
+TEST(StatusMetrics, AReadersStateShowsOnlyOnceSaidAndEveryDeadlineKindFromZero)
+{
+    ManualClock clock(at("2026-12-08 10:00:00"));
+    StatusBoard board(clock, QStringLiteral("1.0"));
+    QByteArray text = statusMetrics(board.snapshot(), clock.now());
+    EXPECT_FALSE(text.contains("parking_reader_tamper{")) << "unknown until the reader says";
+    for (const char* call : {"decision", "card", "passage", "replay", "spaces", "startup", "probe", "connect"})
+        EXPECT_TRUE(text.contains(QByteArray(QByteArray("parking_database_deadline_exceeded_total{call=\"") + call + "\"} 0\n")))
+            << call;
+    board.setReaderCondition(1, true, false, false);
+    board.deadlineExceeded(DatabaseCall::PassageWrite);
+    text = statusMetrics(board.snapshot(), clock.now());
+    EXPECT_TRUE(text.contains("parking_reader_tamper{station=\"1\"} 1\n"));
+    EXPECT_TRUE(text.contains("parking_reader_power_ok{station=\"1\"} 0\n"));
+    EXPECT_FALSE(text.contains("parking_reader_tamper{station=\"2\"}"));
+    EXPECT_TRUE(text.contains("parking_database_deadline_exceeded_total{call=\"passage\"} 1\n"));
+    EXPECT_EQ(json(board)[QStringLiteral("database")].toObject()[QStringLiteral("deadlinesExceeded")].toObject()[QStringLiteral("passage")].toInt(), 1);
+}
+
 } // namespace

@@ -1,8 +1,8 @@
 #pragma once
-// The installation's free-space count (INSTALACIONES.PLAZAS_LIBRES): one
-// space taken at each granted entrance, never below 0; one given back at
-// each exit, never above the capacity; set by the operator up to the
-// capacity.
+// The statements of the installation's free-space count
+// (INSTALACIONES.PLAZAS_LIBRES), by the rules of spaces::: one space taken
+// at each granted entrance, never below 0; one given back at each exit,
+// never above the capacity; set by the operator up to the capacity.
 //
 // Each change is one UPDATE that computes the new count from the one in the
 // row, keeping its bounds, so two workstations changing it at once can
@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace parking {
+namespace parking::records {
 
 class FreeSpaceCounter {
 public:
@@ -45,4 +45,4 @@ private:
     std::int16_t installation_;
 };
 
-} // namespace parking
+} // namespace parking::records

@@ -3,7 +3,7 @@
 #include "DatabaseError.h"
 #include "FieldValue.h"
 
-namespace parking {
+namespace parking::records {
 
 std::int16_t FreeSpaceCounter::change(const QString& newValue)
 {
@@ -52,4 +52,4 @@ std::optional<std::int16_t> FreeSpaceCounter::set(std::int16_t requested)
     return toInt16(now->field(QStringLiteral("Plazas_Libres")));
 }
 
-} // namespace parking
+} // namespace parking::records

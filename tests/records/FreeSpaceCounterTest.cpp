@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 using namespace parking;
+using namespace parking::records;
 using namespace parking::test;
 
 namespace {
