@@ -38,7 +38,7 @@ inline QString writeStationConfig(const QString& folder, const QString& sid)
 // no log file, the readers' keys in `keyFile` when given.
 inline Configuration benchConfiguration(const QString& configFile, const QString& folder, const QString& keyFile = {})
 {
-    Configuration config = loadConfiguration(configFile);
+    Configuration config = readConfiguration(loadConfiguration(configFile));
     config.logFolder.clear();
     config.journalFile = QDir(folder).filePath(QStringLiteral("journal"));
     if (!keyFile.isEmpty())

@@ -8,13 +8,14 @@ using namespace parking::osdp;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const auto parsed = parsePortText(text(data, size));
-    if (const auto* port = std::get_if<PortText>(&parsed)) {
+    if (parsed) {
+        const PortText* port = &*parsed;
         require(port->address <= 126, "address 0..126");
         require(port->rows > 0 && port->columns > 0 && port->rows * port->columns <= 100000, "a display of some size");
         require(!port->device.isEmpty(), "a device");
         require(!port->tcp() || port->tcpPort > 0, "a TCP port");
     } else {
-        require(!std::get<QString>(parsed).isEmpty(), "a refusal says why");
+        require(!parsed.error().isEmpty(), "a refusal says why");
     }
     return 0;
 }

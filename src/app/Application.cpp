@@ -146,11 +146,11 @@ int readerCheck(const CommandLine& options, const QString& keyFile, std::chrono:
     auto check = readerCheckOptions({options.readerCheck, keyFile, options.pulse, options.rekey, {}, {}, options.capture,
                                      readFor},
                                     options.setAddress, options.setBaud);
-    if (const auto* fault = std::get_if<QString>(&check)) {
-        std::printf("%s\n", fault->toUtf8().constData());
+    if (!check) {
+        std::printf("%s\n", check.error().toUtf8().constData());
         return 2;
     }
-    return runReaderCheck(std::get<ReaderCheckOptions>(check));
+    return runReaderCheck(*check);
 }
 
 // The workstation's clock and the embedded database's, set together.
@@ -176,11 +176,11 @@ std::optional<std::vector<ScriptItem>> loadScript(const QString& path)
         return std::nullopt;
     }
     auto parsed = parseScript(QString::fromUtf8(file.readAll()));
-    if (auto* error = std::get_if<ScriptError>(&parsed)) {
-        printError(QStringLiteral("%1: %2").arg(file.fileName(), error->message));
+    if (!parsed) {
+        printError(QStringLiteral("%1: %2").arg(file.fileName(), parsed.error().message));
         return std::nullopt;
     }
-    return std::get<std::vector<ScriptItem>>(std::move(parsed));
+    return std::move(*parsed);
 }
 
 // SIGTERM or SIGINT (systemd's stop, Ctrl+C) closes the stations as
@@ -208,7 +208,7 @@ std::unique_ptr<ReaderSimulatorWindow> showSimulator(StationController& controll
     std::array<std::unique_ptr<SimulatedReader>, 2> readers;
     for (int station : {1, 2}) {
         readers[stationIndex(station)] =
-            demoReaders ? emulatorReader(*demoReaders, station) : simulatedControl(controller.reader(station));
+            demoReaders ? emulatorReader(*demoReaders, station) : simulatedControl(controller.reader(station), station);
     }
     auto simulator = std::make_unique<ReaderSimulatorWindow>(std::move(readers), demoCards(controller));
     simulator->move(window.geometry().left(), window.frameGeometry().bottom() + 10);
@@ -219,9 +219,10 @@ std::unique_ptr<ReaderSimulatorWindow> showSimulator(StationController& controll
 
 // Runs the stations until they close; the program's exit status.
 // `demoReaders`: the demo's emulated readers, if any.
-int runStations(const CommandLine& options, Clocks& clocks, const Configuration& config,
+int runStations(const CommandLine& options, Clocks& clocks, const Result<Configuration, ConfigurationFault>& loaded,
                 std::vector<ScriptItem> script, DemoReaders* demoReaders)
 {
+    const Configuration& config = readConfiguration(loaded);
     // A stop asked for during start-up is carried out once the stations run
     // (its byte waits in the pipe).
     // Without a pipe (no descriptor left) the signals keep their default:
@@ -247,7 +248,7 @@ int runStations(const CommandLine& options, Clocks& clocks, const Configuration&
     QObject::connect(&controller, &StationController::closed, QCoreApplication::instance(), &QCoreApplication::quit,
                      Qt::QueuedConnection);
 
-    const StationController::StartUp started = controller.start();
+    const StationController::StartUp started = controller.start(loaded ? QString() : loaded.error().reason);
     // A connection attempt that never came back is waited for (within its
     // login timeout) as the controller goes.
     if (started == StationController::StartUp::Fatal || started == StationController::StartUp::WindowClosed)
@@ -347,7 +348,8 @@ int runApplication(int argc, char** argv)
         const int seconds = qEnvironmentVariableIsSet("PARKING_READER_CHECK_SECONDS")
                                 ? qEnvironmentVariableIntValue("PARKING_READER_CHECK_SECONDS")
                                 : 30;
-        return readerCheck(options, loadConfiguration(configPath).readerKeyFile, std::chrono::seconds(seconds));
+        return readerCheck(options, readConfiguration(loadConfiguration(configPath)).readerKeyFile,
+                           std::chrono::seconds(seconds));
     }
     std::unique_ptr<DemoReaders> demoReaders;
     if (options.demo) {

@@ -48,12 +48,11 @@ QString findReaderEmulator(const QString& programFolder)
     return QStandardPaths::findExecutable(name);
 }
 
-std::variant<std::unique_ptr<DemoReaders>, QString> DemoReaders::start(const QString& emulator,
-                                                                      const QString& databasePath,
-                                                                      const Clock& serverClock)
+Result<std::unique_ptr<DemoReaders>> DemoReaders::start(const QString& emulator, const QString& databasePath,
+                                                        const Clock& serverClock)
 {
     if (emulator.isEmpty())
-        return QStringLiteral("no parking-reader-emulator beside the program or on the PATH");
+        return failure(QStringLiteral("no parking-reader-emulator beside the program or on the PATH"));
     std::unique_ptr<DemoReaders> readers(new DemoReaders);
     QProcess& p = readers->process_;
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -61,13 +60,13 @@ std::variant<std::unique_ptr<DemoReaders>, QString> DemoReaders::start(const QSt
     p.start(emulator, {QStringLiteral("--pty"), QStringLiteral("--reader"), QStringLiteral("1"),
                        QStringLiteral("--reader"), QStringLiteral("2")});
     if (!p.waitForStarted(StartMs))
-        return QStringLiteral("%1 did not start: %2").arg(emulator, p.errorString());
+        return failure(QStringLiteral("%1 did not start: %2").arg(emulator, p.errorString()));
     // The first line says where the readers are: "pty /dev/pts/N".
     while (!p.canReadLine() && p.waitForReadyRead(StartMs)) {
     }
     const QString first = QString::fromUtf8(p.readLine()).trimmed();
     if (!first.startsWith(QLatin1String("pty /")))
-        return QStringLiteral("%1 gave no line").arg(emulator);
+        return failure(QStringLiteral("%1 gave no line").arg(emulator));
     SqliteConnection connection(serverClock, QFileInfo(databasePath).absolutePath());
     connection.open(QStringLiteral("Data Source=sqlite:") + databasePath, {});
     const QString line = first.section(QLatin1Char(' '), 1);
@@ -82,9 +81,9 @@ std::unique_ptr<DemoReaders> startDemoReaders(const QString& programFolder, cons
                                               const Clock& serverClock)
 {
     auto started = DemoReaders::start(findReaderEmulator(programFolder), databasePath, serverClock);
-    if (auto* readers = std::get_if<std::unique_ptr<DemoReaders>>(&started))
-        return std::move(*readers);
-    std::fprintf(stderr, "Demo without emulated readers: %s\n", std::get<QString>(started).toLocal8Bit().constData());
+    if (started)
+        return std::move(*started);
+    std::fprintf(stderr, "Demo without emulated readers: %s\n", started.error().toLocal8Bit().constData());
     return nullptr;
 }
 

@@ -5,6 +5,8 @@
 // the real protocol to them, Secure Channel included (keys set by
 // sc=install at start). The emulator runs as a child process, spoken to
 // over its control lines, so none of it is linked into the controller.
+#include "Result.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -13,7 +15,6 @@
 
 #include <array>
 #include <memory>
-#include <variant>
 
 namespace parking {
 
@@ -45,9 +46,8 @@ public:
     // Starts `emulator` and rewrites the demo's port texts to its line;
     // the reason when the program cannot be started or gives no line.
     // Throws DatabaseError when the database cannot be changed.
-    static std::variant<std::unique_ptr<DemoReaders>, QString> start(const QString& emulator,
-                                                                     const QString& databasePath,
-                                                                     const Clock& serverClock);
+    static Result<std::unique_ptr<DemoReaders>> start(const QString& emulator, const QString& databasePath,
+                                                      const Clock& serverClock);
     ~DemoReaders() override;
 
     // One control line ("card 1 4660", "silent 2 on"...).

@@ -42,20 +42,20 @@ void pump(std::chrono::milliseconds wait)
 // A reader control whose every event is printed as the installer reads it.
 class CheckedReader {
 public:
-    CheckedReader(ReaderHub& hub) : reader_(QStringLiteral("lector"), 1, &hub)
+    CheckedReader(ReaderHub& hub) : reader_(QStringLiteral("lector"), &hub)
     {
         QObject::connect(&reader_, &ReaderControl::logged, [](const QString& line) { say(line); });
-        QObject::connect(&reader_, &ReaderControl::AnsHotReset, [this] { online_ = true; });
-        QObject::connect(&reader_, &ReaderControl::ReaderDown, [this] { online_ = false; });
-        QObject::connect(&reader_, &ReaderControl::TrackRead, [](const QString&, const QString&, const QString& track) {
+        QObject::connect(&reader_, &ReaderControl::hotReset, [this] { online_ = true; });
+        QObject::connect(&reader_, &ReaderControl::readerDown, [this] { online_ = false; });
+        QObject::connect(&reader_, &ReaderControl::trackRead, [](const QString& track) {
             say(QStringLiteral("pista: |%1|").arg(track));
         });
-        QObject::connect(&reader_, &ReaderControl::CardNumberRead, [](const QString& card) {
+        QObject::connect(&reader_, &ReaderControl::cardNumberRead, [](const QString& card) {
             const auto number = cardNumber(card);
             say(number ? QStringLiteral("tarjeta: |%1| -> código %2").arg(card, cardCodeText(*number))
                        : QStringLiteral("tarjeta: |%1| -> no válida").arg(card));
         });
-        QObject::connect(&reader_, &ReaderControl::StatusMessage,
+        QObject::connect(&reader_, &ReaderControl::statusMessage,
                          [](const QString& keys) { say(QStringLiteral("teclado: %1").arg(keys)); });
         QObject::connect(&reader_, &ReaderControl::conditionChanged, [](const ReaderCondition& c) {
             if (c.known) {
@@ -69,19 +69,21 @@ public:
     // 0 when online; otherwise the check's exit status, said.
     int bringOnline(const QString& portText)
     {
-        const std::uint8_t opened = reader_.OpenPortRem(portText);
-        if (opened == ReaderControl::BadPortText) {
+        const auto opened = reader_.open(portText);
+        if (!opened && opened.error().status == ReaderStatus::BadPortText) {
             say(QStringLiteral("El texto del puerto no vale: vea el motivo arriba."));
             return 2;
         }
-        if (opened != 0) {
-            say(QStringLiteral("No se puede abrir la línea (estado %1): %2").arg(opened).arg(reader_.openFault()));
+        if (!opened) {
+            say(QStringLiteral("No se puede abrir la línea (estado %1): %2")
+                    .arg(statusNumber(opened.error().status))
+                    .arg(opened.error().reason));
             return 3;
         }
         QElapsedTimer waited;
         waited.start();
         while (!online_ && waited.elapsed() < std::chrono::milliseconds(OnlineWait).count())
-            online_ = reader_.SetUpBiomax() == 0;
+            online_ = reader_.setUp() == ReaderStatus::Ok;
         pump(std::chrono::milliseconds(100)); // what the reader said, printed
         if (!online_) {
             say(QStringLiteral("El lector no se ha puesto en línea en %1 s.").arg(OnlineWait.count()));
@@ -120,8 +122,8 @@ int changeSetting(ReaderHub& hub, std::unique_ptr<CheckedReader>& reader, const 
     const int baud = options.newBaud.value_or(port.baud);
     // The key goes with the address, before the reader answers at it.
     if (address != port.address) {
-        if (const auto fault = osdp::ReaderKeyFile::move(options.keyFile, port.device, port.address, address)) {
-            say(QStringLiteral("No se puede pasar la clave a la dirección nueva: %1").arg(*fault));
+        if (const auto moved = osdp::ReaderKeyFile::move(options.keyFile, port.device, port.address, address); !moved) {
+            say(QStringLiteral("No se puede pasar la clave a la dirección nueva: %1").arg(moved.error()));
             return 5;
         }
     }
@@ -136,7 +138,7 @@ int changeSetting(ReaderHub& hub, std::unique_ptr<CheckedReader>& reader, const 
     say(QStringLiteral("Enviado osdp_COMSET: dirección %1, %2 baudios.").arg(address).arg(baud));
     pump(ComSetAnswer);
     link.reset();
-    reader->control().ClosePort();
+    reader->control().close();
     reader.reset(); // the line closes: it is opened again at the new setting
     reader = std::make_unique<CheckedReader>(hub);
     const QString next = withSetting(options.portText, address, baud);
@@ -162,20 +164,19 @@ std::optional<int> plainDigits(const QString& text)
 
 } // namespace
 
-std::variant<ReaderCheckOptions, QString> readerCheckOptions(ReaderCheckOptions base, const QString& setAddress,
-                                                             const QString& setBaud)
+Result<ReaderCheckOptions> readerCheckOptions(ReaderCheckOptions base, const QString& setAddress, const QString& setBaud)
 {
     if (!setAddress.isEmpty()) {
         const auto address = plainDigits(setAddress);
         if (!address || *address > osdp::MaxAddress)
-            return QStringLiteral("--set-address necesita una dirección de 0 a 126, no %1").arg(setAddress);
+            return failure(QStringLiteral("--set-address necesita una dirección de 0 a 126, no %1").arg(setAddress));
         base.newAddress = *address;
     }
     if (!setBaud.isEmpty()) {
         const auto baud = plainDigits(setBaud);
         const std::array allowed{9600, 19200, 38400, 57600, 115200, 230400};
         if (!baud || std::find(allowed.begin(), allowed.end(), *baud) == allowed.end())
-            return QStringLiteral("--set-baud necesita 9600, 19200, 38400, 57600, 115200 o 230400, no %1").arg(setBaud);
+            return failure(QStringLiteral("--set-baud necesita 9600, 19200, 38400, 57600, 115200 o 230400, no %1").arg(setBaud));
         base.newBaud = *baud;
     }
     return base;
@@ -183,12 +184,12 @@ std::variant<ReaderCheckOptions, QString> readerCheckOptions(ReaderCheckOptions 
 
 int runReaderCheck(const ReaderCheckOptions& options)
 {
-    auto parsed = osdp::parsePortText(options.portText);
-    if (auto* fault = std::get_if<QString>(&parsed)) {
-        say(QStringLiteral("El texto del puerto no vale: %1").arg(*fault));
+    const auto parsed = osdp::parsePortText(options.portText);
+    if (!parsed) {
+        say(QStringLiteral("El texto del puerto no vale: %1").arg(parsed.error()));
         return 2;
     }
-    const osdp::PortText port = std::get<osdp::PortText>(parsed);
+    const osdp::PortText& port = *parsed;
     if (options.newBaud && port.tcp()) {
         say(QStringLiteral("--set-baud no se aplica a una línea TCP: la velocidad del bus se pone en el convertidor."));
         return 2;
@@ -202,14 +203,15 @@ int runReaderCheck(const ReaderCheckOptions& options)
     hub.setRekey(false);
     if (options.newAddress || options.newBaud) {
         const int status = changeSetting(hub, reader, options, port);
-        reader->control().ClosePort();
+        reader->control().close();
         return status;
     }
     if (options.pulse)
-        say(QStringLiteral("Pulso en la salida 0: estado %1").arg(reader->control().CloseRelay(0, Station::PassagePulse.tenths)));
+        say(QStringLiteral("Pulso en la salida 0: estado %1")
+                .arg(statusNumber(reader->control().pulseRelay(0, Station::PassagePulse.tenths))));
     say(QStringLiteral("En línea. Pase tarjetas durante %1 s.").arg(options.readFor.count()));
     pump(options.readFor);
-    reader->control().ClosePort();
+    reader->control().close();
     return 0;
 }
 

@@ -10,11 +10,12 @@
 // --set-address/--set-baud send osdp_COMSET, then reach the reader at the
 // new setting and say so (the stored key follows the address). --capture
 // writes every packet both ways in the osdpcap format.
+#include "Result.h"
+
 #include <QString>
 
 #include <chrono>
 #include <optional>
-#include <variant>
 
 namespace parking {
 
@@ -31,8 +32,7 @@ struct ReaderCheckOptions {
 
 // `base` with --set-address and --set-baud's words (empty: not given),
 // read strictly; the fault otherwise.
-std::variant<ReaderCheckOptions, QString> readerCheckOptions(ReaderCheckOptions base, const QString& setAddress,
-                                                             const QString& setBaud);
+Result<ReaderCheckOptions> readerCheckOptions(ReaderCheckOptions base, const QString& setAddress, const QString& setBaud);
 
 // The exit status: 0 when the reader came online (and took the new
 // setting); 2 a bad port text or option, 3 the line cannot be opened, 4 the

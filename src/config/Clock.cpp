@@ -4,6 +4,21 @@ namespace parking {
 
 namespace {
 
+class SystemSteadyClock final : public SteadyClock {
+public:
+    TimePoint now() const override { return std::chrono::steady_clock::now(); }
+};
+
+} // namespace
+
+const SteadyClock& systemSteadyClock()
+{
+    static const SystemSteadyClock clock;
+    return clock;
+}
+
+namespace {
+
 // Digits at [from, from + count) of `text`, as a number; -1 if any is not one.
 int digits(const QString& text, int from, int count)
 {

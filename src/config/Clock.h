@@ -6,6 +6,7 @@
 #include <QDateTime>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 
 namespace parking {
@@ -48,6 +49,28 @@ private:
     std::atomic<qint64> offsetMs_{0};
     mutable std::atomic<qint64> zoneOffsetMs_{0};
     mutable std::atomic<qint64> zoneCheckedAtMs_{-1};
+};
+
+// Where elapsed time comes from (how long a decision took, how long a read
+// waited, how long a light still shows): the system's monotonic clock in
+// the program, one a test moves by hand.
+class SteadyClock {
+public:
+    using TimePoint = std::chrono::steady_clock::time_point;
+    virtual ~SteadyClock() = default;
+    virtual TimePoint now() const = 0;
+};
+
+// The system's steady clock; one for the whole program, safe from any thread.
+const SteadyClock& systemSteadyClock();
+
+class ManualSteadyClock final : public SteadyClock {
+public:
+    TimePoint now() const override { return now_; }
+    void advance(std::chrono::nanoseconds by) { now_ += by; }
+
+private:
+    TimePoint now_{};
 };
 
 // Stands still at the instant it was given until moved; for tests.

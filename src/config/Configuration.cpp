@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <variant>
 
 namespace parking {
 
@@ -25,7 +24,7 @@ constexpr WholeKey CheckedKeys[] = {{"Form", "Left"}, {"Form", "Top"}, {"Form", 
                                     {"Impresoras", "Instalacion"}};
 
 // The whole number, or why not.
-std::variant<std::int16_t, QString> wholeValue(const IniFile& ini, const QString& path, const WholeKey& k)
+Result<std::int16_t> wholeValue(const IniFile& ini, const QString& path, const WholeKey& k)
 {
     const QString raw = ini.value(QLatin1String(k.section), QLatin1String(k.key));
     if (const auto number = toWhole16(raw))
@@ -33,8 +32,8 @@ std::variant<std::int16_t, QString> wholeValue(const IniFile& ini, const QString
     const QString why = !ini.exists()  ? QStringLiteral("no se puede leer el fichero")
                         : raw.isEmpty() ? QStringLiteral("falta el valor")
                                         : QStringLiteral("\"%1\" no es un número entero entre -32768 y 32767").arg(raw);
-    return QStringLiteral("Configuración no válida: %1 en [%2] %3 del fichero %4")
-        .arg(why, QLatin1String(k.section), QLatin1String(k.key), path);
+    return failure(QStringLiteral("Configuración no válida: %1 en [%2] %3 del fichero %4")
+                       .arg(why, QLatin1String(k.section), QLatin1String(k.key), path));
 }
 
 // Milliseconds of a wait key: a whole number in range, else the default.
@@ -54,7 +53,7 @@ QString defaultConfigPath(const QString& programFolder)
     return QDir(programFolder).filePath(QStringLiteral("Rivalto.ini"));
 }
 
-Configuration loadConfiguration(const QString& path)
+Result<Configuration, ConfigurationFault> loadConfiguration(const QString& path)
 {
     const IniFile ini = IniFile::load(path);
     auto text = [&](const char* section, const char* key) {
@@ -63,14 +62,15 @@ Configuration loadConfiguration(const QString& path)
     Configuration c;
     c.file = QFileInfo(path).absoluteFilePath();
     const QDir folder = QFileInfo(c.file).absoluteDir();
+    QString fault;
     for (const WholeKey& k : CheckedKeys) {
         const auto value = wholeValue(ini, path, k);
-        if (const auto* fault = std::get_if<QString>(&value)) {
-            c.fault = *fault;
+        if (!value) {
+            fault = value.error();
             break;
         }
         if (QLatin1String(k.key) == QLatin1String("Instalacion"))
-            c.installation = std::get<std::int16_t>(value);
+            c.installation = *value;
     }
     c.database.dataSource = fixedText(text("Conexion", "SID"), 100);
     c.database.credentialsFile = text("Conexion", "Credenciales");
@@ -87,7 +87,14 @@ Configuration loadConfiguration(const QString& path)
     c.unitKeyDays = days && *days >= 1 && *days <= 3650 ? *days : 90;
     c.status = {text("Estado", "Puerto"),        text("Estado", "Direccion"),   text("Estado", "Clave"),
                 text("Estado", "ClaveOperador"), text("Estado", "Certificado"), text("Estado", "ClavePrivada")};
+    if (!fault.isEmpty())
+        return failureOf(ConfigurationFault{fault, c});
     return c;
+}
+
+const Configuration& readConfiguration(const Result<Configuration, ConfigurationFault>& loaded)
+{
+    return loaded ? *loaded : loaded.error().readAnyway;
 }
 
 } // namespace parking

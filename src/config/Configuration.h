@@ -2,6 +2,8 @@
 // Everything the program reads from its configuration file ("Rivalto.ini"),
 // read once at start-up and handed to each part as what it needs. The keys
 // keep the names existing files use; the file-reading rules are IniFile's.
+#include "Result.h"
+
 #include <QString>
 
 #include <chrono>
@@ -51,16 +53,22 @@ struct Configuration {
     // DIARIO_APLICADO, 1 to 3650, else 90.
     int unitKeyDays = 90;
     StatusSettings status;
-    // Why the file cannot be used (a whole-number key missing, empty or out
-    // of range, or no file at all); empty when it can. The rest is filled
-    // in either way, so the log still goes where the file says.
-    QString fault;
+};
+
+// Why the file cannot be used (a whole-number key missing, empty or out of
+// range, or no file at all), and what was read of it all the same, so the
+// log still goes where the file says.
+struct ConfigurationFault {
+    QString reason;
+    Configuration readAnyway;
 };
 
 // The configuration file "Rivalto.ini" in `programFolder`.
 QString defaultConfigPath(const QString& programFolder);
 
-// Reads the file at `path`. Never fails: a fault is said in `fault`.
-Configuration loadConfiguration(const QString& path);
+// Reads the file at `path`.
+Result<Configuration, ConfigurationFault> loadConfiguration(const QString& path);
+// What was read, whether or not the file can be used.
+const Configuration& readConfiguration(const Result<Configuration, ConfigurationFault>& loaded);
 
 } // namespace parking

@@ -10,13 +10,13 @@
 
 namespace parking {
 
-std::variant<Credentials, QString> loadCredentials(const QString& path)
+Result<Credentials> loadCredentials(const QString& path)
 {
-    if (auto fault = readableByOthers(path, QStringLiteral("el fichero de credenciales")))
-        return *fault;
+    if (const auto allowed = checkPrivate(path, QStringLiteral("el fichero de credenciales")); !allowed)
+        return failure(allowed.error());
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("no se puede leer el fichero de credenciales %1").arg(path);
+        return failure(QStringLiteral("no se puede leer el fichero de credenciales %1").arg(path));
     Credentials c;
     const QStringList lines = QString::fromUtf8(file.read(64 * 1024)).split(QLatin1Char('\n'));
     for (int i = 0; i < lines.size(); ++i) {
@@ -32,10 +32,10 @@ std::variant<Credentials, QString> loadCredentials(const QString& path)
         else if (eq > 0 && key == QLatin1String("clave"))
             c.password = value;
         else
-            return QStringLiteral("fichero de credenciales %1, línea %2: se espera usuario=... o clave=...").arg(path).arg(i + 1);
+            return failure(QStringLiteral("fichero de credenciales %1, línea %2: se espera usuario=... o clave=...").arg(path).arg(i + 1));
     }
     if (c.user.isEmpty())
-        return QStringLiteral("fichero de credenciales %1: falta usuario=").arg(path);
+        return failure(QStringLiteral("fichero de credenciales %1: falta usuario=").arg(path));
     return c;
 }
 

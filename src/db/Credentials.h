@@ -8,10 +8,9 @@
 //
 // The password never reaches a log line, a message or the trace: nothing
 // here puts it in any text but the driver's connection string.
-#include <QString>
+#include "Result.h"
 
-#include <optional>
-#include <variant>
+#include <QString>
 
 namespace parking {
 
@@ -24,7 +23,7 @@ struct Credentials {
 // comment line). The fault names the file and what is wrong, never the
 // password: unsafe permissions (group or others may read it), unreadable,
 // or a line that is neither.
-std::variant<Credentials, QString> loadCredentials(const QString& path);
+Result<Credentials> loadCredentials(const QString& path);
 
 // Where the credentials file is: `configured` (relative to `configFolder`),
 // else systemd's credential "parking-db" when the service was given one;

@@ -37,8 +37,8 @@ QString whatFailed(const std::exception_ptr& error)
 
 } // namespace
 
-Database::Database(ConnectionFactory factory, ConnectionUi& ui)
-    : factory_(std::move(factory)), ui_(ui)
+Database::Database(ConnectionFactory factory, DatabaseEvents& events)
+    : factory_(std::move(factory)), events_(events)
 {
 }
 
@@ -95,7 +95,7 @@ void Database::wait(DatabaseCall kind, DatabaseSession::Work work)
     reapSetAside();
     if (!connected_)
         throw DatabaseError(QStringLiteral("The station is not connected"));
-    if (!answering_ || !current_)
+    if (!answering() || !current_)
         throw DatabaseError(NotAnswering);
     const std::chrono::milliseconds limit = deadline(kind);
     auto& typical = typical_[static_cast<std::size_t>(kind)];
@@ -119,10 +119,9 @@ void Database::wait(DatabaseCall kind, DatabaseSession::Work work)
 
 void Database::deadlinePassed(DatabaseCall kind)
 {
-    ui_.deadlineExceeded(kind);
+    events_.deadlineExceeded(kind);
     setAside(std::move(current_));
-    setAnswering(false);
-    ui_.stalled();
+    setState(DatabaseState::NotAnswering);
 }
 
 void Database::setAside(std::unique_ptr<DatabaseSession> session)
@@ -147,21 +146,20 @@ void Database::reapSetAside()
     });
 }
 
-void Database::setAnswering(bool answering)
+void Database::setState(DatabaseState state)
 {
-    if (answering == answering_)
+    // Reconnecting says more than not answering: it is not taken back by
+    // a later probe's failure.
+    if (state == state_ || (state == DatabaseState::NotAnswering && state_ == DatabaseState::Reconnecting))
         return;
-    answering_ = answering;
-    ui_.answeringChanged(answering);
+    state_ = state;
+    events_.stateChanged(state);
 }
 
 void Database::lateAnswer(const PendingCall& call)
 {
-    const QString what = QStringLiteral("Respuesta tardía de la base de datos (%1) tras %2 ms: no se usa")
-                             .arg(callWords(call.kind()))
-                             .arg(call.ran().count());
     const auto error = call.error();
-    ui_.note(error ? what + QStringLiteral(" (") + whatFailed(error) + QLatin1Char(')') : what);
+    events_.lateAnswer(call.kind(), call.ran(), error ? whatFailed(error) : QString());
     reapSetAside();
 }
 
@@ -190,7 +188,7 @@ void Database::runStep(DatabaseSession& session, DatabaseCall kind, std::chrono:
         // A call that ended just now has its answer on the way.
         if (!call->giveUp())
             return;
-        ui_.deadlineExceeded(kind);
+        events_.deadlineExceeded(kind);
         answer(std::make_exception_ptr(noAnswer(limit)), true);
     });
 }
@@ -198,7 +196,7 @@ void Database::runStep(DatabaseSession& session, DatabaseCall kind, std::chrono:
 bool Database::connect(const DatabaseSettings& settings)
 {
     if (settings.dataSource.trimmed().isEmpty()) {
-        ui_.showFatal(QStringLiteral("Hay que definir SID dentro de [Conexion]"), ApplicationTitle);
+        events_.startUpFailed(StartUpFailure::NoDataSource);
         return false;
     }
     readWait_ = settings.readWait;
@@ -206,20 +204,20 @@ bool Database::connect(const DatabaseSettings& settings)
     const QString credentialsFile = credentialsPath(settings.credentialsFile, settings.configFolder);
     if (!credentialsFile.isEmpty()) {
         auto loaded = loadCredentials(credentialsFile);
-        if (const auto* fault = std::get_if<QString>(&loaded)) {
-            ui_.reportFailure(*fault);
-            ui_.showFatal(QStringLiteral("No hay Conexión a la Base de Datos"), QStringLiteral("Error"));
+        if (!loaded) {
+            events_.failed(loaded.error());
+            events_.startUpFailed(StartUpFailure::NoDatabase);
             return false;
         }
-        credentials_ = std::get<Credentials>(std::move(loaded));
+        credentials_ = std::move(*loaded);
     }
     connectionString_ = buildConnectionString(settings.dataSource);
     std::unique_ptr<DatabaseSession> session;
     try {
         session = newSession(connectionString_);
     } catch (const std::exception& e) {
-        ui_.reportFailure(QString::fromUtf8(e.what()));
-        ui_.showFatal(QStringLiteral("No hay Conexión a la Base de Datos"), QStringLiteral("Error"));
+        events_.failed(QString::fromUtf8(e.what()));
+        events_.startUpFailed(StartUpFailure::NoDatabase);
         return false;
     }
     // No window is up yet during start-up: the wait blocks, and no timer or
@@ -231,14 +229,14 @@ bool Database::connect(const DatabaseSettings& settings)
     const bool ended = call->waitDone(StartUpLimit) || !call->giveUp();
     const auto error = ended ? call->error() : std::make_exception_ptr(noAnswer(StartUpLimit));
     if (error) {
-        ui_.reportFailure(whatFailed(error));
+        events_.failed(whatFailed(error));
         setAside(std::move(session));
-        ui_.showFatal(QStringLiteral("No hay Conexión a la Base de Datos"), QStringLiteral("Error"));
+        events_.startUpFailed(StartUpFailure::NoDatabase);
         return false;
     }
     current_ = std::move(session);
     connected_ = true;
-    answering_ = true;
+    state_ = DatabaseState::Answering;
     return true;
 }
 
@@ -250,7 +248,6 @@ bool Database::startProbe(std::function<void()> restored)
     restored_ = std::move(restored);
     reported_.clear();
     attempts_ = 0;
-    progressShown_ = false;
     probeOnce();
     return true;
 }
@@ -271,14 +268,14 @@ void Database::probeOnce()
                     probeEnded();
                     return;
                 }
-                ui_.probeFailed();
+                events_.probeFailed();
                 if (error)
                     report(QStringLiteral("Probe failed: ") + whatFailed(error));
                 // The connection failed, or was set aside meanwhile: a
                 // fresh one, and nothing more for this one.
                 if (current_.get() == probed)
                     setAside(std::move(current_));
-                setAnswering(false);
+                setState(DatabaseState::NotAnswering);
                 reconnectOnce();
             });
 }
@@ -300,7 +297,6 @@ void Database::reconnectOnce()
                     return;
                 }
                 current_ = std::move(connecting_);
-                setAnswering(true);
                 probeEnded();
             });
 }
@@ -308,19 +304,15 @@ void Database::reconnectOnce()
 void Database::reconnectFailed(const QString& what)
 {
     report(QStringLiteral("Reconnection failed: ") + what);
-    if (!progressShown_) {
-        ui_.showProgress();
-        progressShown_ = true;
-    }
+    setState(DatabaseState::Reconnecting);
     QTimer::singleShot(retryPause_, &context_, [this] { probeOnce(); });
 }
 
 void Database::probeEnded()
 {
-    if (progressShown_)
-        ui_.hideProgress();
+    setState(DatabaseState::Answering);
     if (!reported_.isEmpty())
-        ui_.reportFailure(QStringLiteral("Connection restored after %1 reconnection attempts").arg(attempts_));
+        events_.failed(QStringLiteral("Connection restored after %1 reconnection attempts").arg(attempts_));
     probing_ = false;
     if (auto restored = std::exchange(restored_, {}))
         restored();
@@ -333,7 +325,7 @@ void Database::report(const QString& failure)
     if (reported_.contains(failure))
         return;
     reported_.insert(failure);
-    ui_.reportFailure(failure);
+    events_.failed(failure);
 }
 
 } // namespace parking

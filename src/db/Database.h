@@ -19,7 +19,7 @@
 // start-up connection waits without handling events: no window is up yet.
 #include "Configuration.h"
 #include "Connection.h"
-#include "ConnectionUi.h"
+#include "DatabaseEvents.h"
 #include "DatabaseCall.h"
 #include "DatabaseSession.h"
 
@@ -41,11 +41,9 @@ namespace parking {
 // Makes a new, closed connection object for a connection string.
 using ConnectionFactory = std::function<std::shared_ptr<Connection>(const QString& connectionString)>;
 
-inline const QString ApplicationTitle = QStringLiteral("Parking");
-
 class Database {
 public:
-    Database(ConnectionFactory factory, ConnectionUi& ui);
+    Database(ConnectionFactory factory, DatabaseEvents& events);
     // Calls still running get ExitGrace to end, then are aborted; every
     // session's thread is joined.
     ~Database();
@@ -71,7 +69,7 @@ public:
 
     // Builds the connection string and opens the connection; the deadlines
     // are the settings'. False when the program has to end: the reason was
-    // shown through ConnectionUi::showFatal.
+    // told as startUpFailed (and what failed, as failed).
     bool connect(const DatabaseSettings& settings);
 
     // Starts probing the connection and, while it fails, reconnecting until
@@ -105,7 +103,8 @@ public:
     bool connected() const { return connected_; }
     // From connect() on, until a call's deadline passes or a probe fails,
     // and again once a fresh connection answers.
-    bool answering() const { return answering_; }
+    bool answering() const { return state_ == DatabaseState::Answering; }
+    DatabaseState state() const { return state_; }
     const QString& connectionString() const { return connectionString_; }
     bool probing() const { return probing_; }
     // Connections set aside whose call has not ended yet.
@@ -133,7 +132,7 @@ private:
     // The session in use stops being used: kept until its call ends, or
     // gone at once when it has none.
     void setAside(std::unique_ptr<DatabaseSession> session);
-    void setAnswering(bool answering);
+    void setState(DatabaseState state);
     void deadlinePassed(DatabaseCall kind);
     // Sessions set aside: those whose call ended go, those past
     // AbandonAfter are aborted.
@@ -148,17 +147,16 @@ private:
     void report(const QString& failure);
 
     ConnectionFactory factory_;
-    ConnectionUi& ui_;
+    DatabaseEvents& events_;
     QSet<QString> reported_;
     QString connectionString_;
     std::optional<Credentials> credentials_;
     std::chrono::milliseconds readWait_ = DatabaseSettings::DefaultReadWait;
     std::chrono::milliseconds writeWait_ = DatabaseSettings::DefaultWriteWait;
     bool connected_ = false;
-    bool answering_ = false;
+    DatabaseState state_ = DatabaseState::NotAnswering;
     bool probing_ = false;
     int attempts_ = 0;
-    bool progressShown_ = false;
     std::function<void()> restored_;
     std::chrono::milliseconds retryPause_{1000};
     std::chrono::milliseconds probeLimit_ = ProbeLimit;

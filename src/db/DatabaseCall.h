@@ -46,28 +46,4 @@ inline QString callLabel(DatabaseCall call)
     return QStringLiteral("other");
 }
 
-// The event log's words for it.
-inline QString callWords(DatabaseCall call)
-{
-    switch (call) {
-    case DatabaseCall::Decision:
-        return QStringLiteral("decisión de entrada");
-    case DatabaseCall::CardLookUp:
-        return QStringLiteral("búsqueda de tarjeta");
-    case DatabaseCall::PassageWrite:
-        return QStringLiteral("escritura del paso");
-    case DatabaseCall::Replay:
-        return QStringLiteral("diario");
-    case DatabaseCall::FreeSpaces:
-        return QStringLiteral("plazas");
-    case DatabaseCall::StartUp:
-        return QStringLiteral("arranque");
-    case DatabaseCall::Probe:
-        return QStringLiteral("sondeo");
-    case DatabaseCall::Reconnection:
-        return QStringLiteral("conexión");
-    }
-    return QString();
-}
-
 } // namespace parking

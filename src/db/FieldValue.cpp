@@ -15,7 +15,7 @@ namespace {
 double wholeNumber(const QVariant& value, double low, double high)
 {
     if (value.isNull())
-        throw DatabaseError(QStringLiteral("Invalid use of Null"));
+        throw DatabaseError(DatabaseFault::NullValue);
     const double d = toDouble(value);
     const double r = std::nearbyint(d);
     if (!std::isfinite(r) || r < low || r > high)
@@ -51,7 +51,7 @@ bool isNumber(const QVariant& value)
 double toDouble(const QVariant& value)
 {
     if (value.isNull())
-        throw DatabaseError(QStringLiteral("Invalid use of Null"));
+        throw DatabaseError(DatabaseFault::NullValue);
     bool ok = false;
     const double d = value.toString().trimmed().toDouble(&ok);
     if (value.typeId() == QMetaType::QString && !ok)
@@ -83,7 +83,7 @@ std::uint8_t toByte(const QVariant& value)
 QString toText(const QVariant& value)
 {
     if (value.isNull())
-        throw DatabaseError(QStringLiteral("Invalid use of Null"));
+        throw DatabaseError(DatabaseFault::NullValue);
     if (value.typeId() == QMetaType::Double) {
         const double d = value.toDouble();
         if (d == std::floor(d) && std::fabs(d) < 1e15)
@@ -103,12 +103,6 @@ QDateTime toDateTime(const QVariant& value)
     if (value.typeId() == QMetaType::QTime)
         return wallTime(QDate(1899, 12, 30), value.toTime());
     return parseDateText(value.toString());
-}
-
-QString timeOfDayText(const QVariant& value)
-{
-    const QDateTime t = toDateTime(value);
-    return t.isValid() ? t.time().toString(QStringLiteral("HH:mm:ss")) : QString();
 }
 
 } // namespace parking

@@ -22,7 +22,5 @@ double toDouble(const QVariant& value);
 QString toText(const QVariant& value);
 // A date-time value or a date text; invalid for Null or anything else.
 QDateTime toDateTime(const QVariant& value);
-// Null, or a value that is not a date, gives the empty text.
-QString timeOfDayText(const QVariant& value);
 
 } // namespace parking

@@ -27,7 +27,7 @@ QVariant MemoryRecordset::at(std::size_t row, std::size_t column) const
 {
     // The words the program has always logged for a read past the rows.
     if (row >= rows_.size())
-        throw DatabaseError(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
+        throw DatabaseError(DatabaseFault::NoCurrentRow);
     if (column >= rows_[row].size())
         throw DatabaseError(QStringLiteral("Item cannot be found in the collection: %1").arg(column));
     return rows_[row][column];

@@ -66,7 +66,7 @@ std::unique_lock<std::timed_mutex> claim(OdbcConnection::Handles& h)
     if (!lock.owns_lock())
         throw DatabaseError(QStringLiteral("The connection is busy waiting for the server"));
     if (!h.open)
-        throw DatabaseError(QStringLiteral("Operation is not allowed when the object is closed"));
+        throw DatabaseError(DatabaseFault::Closed);
     return lock;
 }
 

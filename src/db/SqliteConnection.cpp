@@ -173,7 +173,7 @@ bool SqliteConnection::isOpen() const
 sqlite3* SqliteConnection::Handle::get() const
 {
     if (!db)
-        throw DatabaseError(QStringLiteral("Operation is not allowed when the object is closed"));
+        throw DatabaseError(DatabaseFault::Closed);
     return db;
 }
 

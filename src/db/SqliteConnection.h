@@ -52,8 +52,7 @@ public:
     static QString databasePath(const QString& dataSource, const QString& baseFolder);
 
 public:
-    // The open handle, shared with the row sets that may update through it
-    // after the connection object is gone; then they find it closed.
+    // The open handle and its prepared statements.
     struct Handle {
         std::mutex mutex;
         sqlite3* db = nullptr;

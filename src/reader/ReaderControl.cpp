@@ -2,58 +2,62 @@
 
 namespace parking {
 
-ReaderControl::ReaderControl(QString name, int station, ReaderHub* hub, QObject* parent)
-    : QObject(parent), name_(std::move(name)), station_(station), hub_(hub)
+ReaderControl::ReaderControl(QString name, ReaderHub* hub, QObject* parent)
+    : QObject(parent), name_(std::move(name)), hub_(hub)
 {
     setObjectName(name_);
 }
 
 ReaderControl::~ReaderControl() = default;
 
-std::uint8_t ReaderControl::OpenPortRem(const QString& port)
+Result<void, OpenFailure> ReaderControl::open(const QString& port)
 {
-    trace(QStringLiteral("port %1 |%2|").arg(station_).arg(port));
+    emit acted({ReaderAction::Kind::PortOpened, port});
     if (!transport_ && port.startsWith(QLatin1String("sim:")))
         transport_ = std::make_unique<SimulatedTransport>();
     if (!transport_ && hub_ && port.startsWith(QLatin1String("osdp:"))) {
         auto opened = hub_->openOsdp(port, name_, *this);
-        if (auto* fault = std::get_if<QString>(&opened)) {
-            log(QStringLiteral("puerto no válido |%1|: %2").arg(port, *fault));
-            return BadPortText;
+        if (!opened) {
+            reportLog(QStringLiteral("puerto no válido |%1|: %2").arg(port, opened.error()));
+            return failureOf(OpenFailure{ReaderStatus::BadPortText, opened.error()});
         }
-        transport_ = std::get<std::unique_ptr<ReaderTransport>>(std::move(opened));
+        transport_ = std::move(*opened);
     }
-    return transport_ ? transport_->open() : NoReader;
+    if (!transport_)
+        return failureOf(OpenFailure{ReaderStatus::NoReader, {}});
+    if (const auto opened = transport_->open(); !opened)
+        return failureOf(OpenFailure{ReaderStatus::LineNotOpened, opened.error()});
+    return {};
 }
 
-std::uint8_t ReaderControl::SetUpBiomax()
+ReaderStatus ReaderControl::setUp()
 {
-    trace(QStringLiteral("setup %1").arg(station_));
-    return transport_ ? transport_->setUp() : NoReader;
+    emit acted({ReaderAction::Kind::SetUp});
+    return transport_ ? transport_->setUp() : ReaderStatus::NoReader;
 }
 
-std::uint8_t ReaderControl::CloseRelay(std::uint8_t first, std::uint8_t second)
+ReaderStatus ReaderControl::pulseRelay(std::uint8_t output, std::uint8_t tenths)
 {
-    trace(QStringLiteral("relay %1 %2 %3").arg(station_).arg(first).arg(second));
-    return transport_ ? transport_->closeRelay(first, second) : NoReader;
+    emit acted({ReaderAction::Kind::RelayPulsed, {}, output, tenths});
+    return transport_ ? transport_->pulseRelay(output, tenths) : ReaderStatus::NoReader;
 }
 
-void ReaderControl::WriteDisplay(const QString& text)
+void ReaderControl::show(const QString& text)
 {
-    trace(QStringLiteral("display %1 |%2|").arg(station_).arg(text));
+    emit acted({ReaderAction::Kind::Shown, text});
     if (transport_)
-        transport_->writeDisplay(text);
+        transport_->show(text);
 }
 
 void ReaderControl::signalRefusal()
 {
     if (transport_ && transport_->signalRefusal())
-        trace(QStringLiteral("refusal %1").arg(station_));
+        emit acted({ReaderAction::Kind::RefusalShown});
 }
 
-void ReaderControl::ClosePort()
+void ReaderControl::close()
 {
-    trace(QStringLiteral("closeport %1").arg(station_));
+    emit acted({ReaderAction::Kind::PortClosed});
     if (transport_)
         transport_->close();
 }

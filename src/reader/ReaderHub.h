@@ -7,13 +7,13 @@
 // would silently take the first one's settings. Owned by the station
 // controller; it must outlive the reader controls.
 #include "ReaderTransport.h"
+#include "Result.h"
 
 #include <QString>
 
 #include <map>
 #include <memory>
 #include <mutex>
-#include <variant>
 
 namespace parking {
 
@@ -29,8 +29,7 @@ public:
     // The transport of an "osdp:" port text for the reader control
     // `owner`, or the fault in the text. Trouble with the key file is
     // logged through `events`.
-    std::variant<std::unique_ptr<ReaderTransport>, QString> openOsdp(const QString& portText, const QString& owner,
-                                                                     ReaderEvents& events);
+    Result<std::unique_ptr<ReaderTransport>> openOsdp(const QString& portText, const QString& owner, ReaderEvents& events);
 
     const QString& keyFile() const { return keyFile_; }
     // The readers opened from now on are given a new key once (the

@@ -130,12 +130,12 @@ AccessResult decide(const AccessFacts& facts, const QDateTime& now)
     if (facts.receiptsUnpaid)
         return AccessResult::ReceiptsUnpaid;
     const double kind = facts.courseHolder.isNull() ? -1 : toDouble(facts.courseHolder);
-    if (kind == 0) {
+    if (kind == rights::FeeHolder) {
         if (facts.currentFeeCodes.empty())
             return AccessResult::FeeNotCurrent;
         return feeTimetable(facts, facts.currentFeeCodes.front(), now);
     }
-    if (kind == 1)
+    if (kind == rights::CourseHolder)
         return courseTimetable(facts, now);
     return AccessResult::Granted;
 }

@@ -25,6 +25,10 @@ constexpr int CourseLateSeconds = 300;
 constexpr int CourseAfterEndSeconds = 1200;
 // A second entry within this many seconds of the last one is refused.
 constexpr int EntrySpacingSeconds = 300;
+// ABONADOS.Cursillista: a fee holder, a course holder; any other value is
+// neither (let in once past blocks, spacing and receipts).
+constexpr int FeeHolder = 0;
+constexpr int CourseHolder = 1;
 // Fees with a monthly allowance of entries outside their timetable.
 constexpr int AllowanceFeeCodes[] = {33, 34, 35};
 } // namespace rights

@@ -2,7 +2,7 @@
 // The access grid's contents: a fixed number of rows written in turn. It
 // starts with 500 blank rows; once 23 rows have been written it empties to
 // 23 blank rows and writes from the top again.
-#include "StationView.h"
+#include "StationEvents.h"
 
 #include <vector>
 

@@ -1,16 +1,17 @@
 #pragma once
 // Keeps the station's database connection alive: opens it at start-up,
-// probes it on a timer, shows the progress window while it reconnects, and
-// once the database answers again hands the writes waiting in the journal
-// to whoever drains them (afterProbe). The waiting itself happens on the
-// Database's one worker thread, owned and joined there.
+// probes it on a timer, and once the database answers again hands the
+// writes waiting in the journal to whoever drains them (afterProbe). The
+// waiting itself happens on the connection's own thread, owned and joined
+// by the Database.
 //
-// What the connection routines show goes to the view and the trace; what
-// failed goes to the event log. Never a password.
-#include "ConnectionUi.h"
+// What the connection says happened becomes the stations' facts (the
+// database's state, with since when; an alert at start-up) and event-log
+// lines (what failed, an answer that came late). Never a password.
+#include "Clock.h"
 #include "Database.h"
+#include "DatabaseEvents.h"
 #include "EventLog.h"
-#include "StatusBoard.h"
 #include "Timer.h"
 
 #include <functional>
@@ -18,13 +19,14 @@
 
 namespace parking {
 
-class StationView;
+class StationEvents;
 
-class ConnectionMonitor final : public ConnectionUi {
+class ConnectionMonitor final : public DatabaseEvents {
 public:
     static constexpr std::chrono::milliseconds ProbeInterval{4000};
 
-    ConnectionMonitor(ConnectionFactory factory, EventLog& log, TimerSource& timers, StationView& outputs);
+    ConnectionMonitor(ConnectionFactory factory, EventLog& log, const Clock& clock, TimerSource& timers,
+                      StationEvents& outputs);
 
     // Called after every probe that found the database answering.
     void setAfterProbe(std::function<void()> afterProbe) { afterProbe_ = std::move(afterProbe); }
@@ -39,23 +41,21 @@ public:
 
     Database& database() { return database_; }
 
-    // ConnectionUi
-    void showFatal(const QString& text, const QString& title) override;
-    void showProgress() override;
-    void hideProgress() override;
-    void reportFailure(const QString& what) override;
+    // DatabaseEvents
+    void startUpFailed(StartUpFailure why) override;
+    void failed(const QString& what) override;
+    void stateChanged(DatabaseState state) override;
     void probeFailed() override;
-    void note(const QString& line) override;
     void deadlineExceeded(DatabaseCall call) override;
-    void answeringChanged(bool answering) override;
-    void stalled() override;
+    void lateAnswer(DatabaseCall call, std::chrono::milliseconds after, const QString& error) override;
 
 private:
     EventLog& log_;
-    StationView& outputs_;
+    const Clock& clock_;
+    StationEvents& outputs_;
     std::function<void()> afterProbe_;
     std::unique_ptr<Timer> probeTimer_;
-    // Last: its worker thread is joined before the rest goes.
+    // Last: its sessions' threads are joined before the rest goes.
     Database database_;
 };
 

@@ -1,12 +1,12 @@
 #include "EventLog.h"
 
-#include "StationView.h"
+#include "StationEvents.h"
 
 #include <new>
 
 namespace parking {
 
-EventLog::EventLog(QString logFolder, const Clock& clock, StationView& outputs)
+EventLog::EventLog(QString logFolder, const Clock& clock, StationEvents& outputs)
     : clock_(clock), file_(std::move(logFolder)), outputs_(outputs)
 {
 }

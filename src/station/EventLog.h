@@ -14,11 +14,11 @@
 
 namespace parking {
 
-class StationView;
+class StationEvents;
 
 class EventLog {
 public:
-    EventLog(QString logFolder, const Clock& clock, StationView& outputs);
+    EventLog(QString logFolder, const Clock& clock, StationEvents& outputs);
 
     void write(const QString& line);
 
@@ -30,7 +30,7 @@ private:
     const Clock& clock_;
     LogFile file_;
     bool fileFailing_ = false;
-    StationView& outputs_;
+    StationEvents& outputs_;
 };
 
 } // namespace parking

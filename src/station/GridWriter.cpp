@@ -8,7 +8,7 @@ void GridWriter::prepare()
     outputs_.gridReset(grid_.rowCount());
 }
 
-void GridWriter::add(int station, const QString& text, std::int32_t subscriber, bool red)
+void GridWriter::add(StationRole station, const QString& text, std::int32_t subscriber, bool red)
 {
     const AccessRow access{subscriber, text, clock_.now().time(), station};
     const AccessGrid::Written written = grid_.write(access, red);

@@ -3,7 +3,7 @@
 // time it happened, red or black as the caller says.
 #include "AccessGrid.h"
 #include "Clock.h"
-#include "StationView.h"
+#include "StationEvents.h"
 
 #include <cstdint>
 
@@ -11,16 +11,16 @@ namespace parking {
 
 class GridWriter {
 public:
-    GridWriter(const Clock& clock, StationView& outputs) : clock_(clock), outputs_(outputs) {}
+    GridWriter(const Clock& clock, StationEvents& outputs) : clock_(clock), outputs_(outputs) {}
 
     // The start-up preparation: blank rows, the next row the first.
     void prepare();
-    void add(int station, const QString& text, std::int32_t subscriber, bool red);
+    void add(StationRole station, const QString& text, std::int32_t subscriber, bool red);
     const AccessGrid& grid() const { return grid_; }
 
 private:
     const Clock& clock_;
-    StationView& outputs_;
+    StationEvents& outputs_;
     AccessGrid grid_;
 };
 

@@ -1,18 +1,31 @@
 #include "Identification.h"
 
-#include "StationRole.h"
-
 #include <cmath>
 
 namespace parking {
 
-int trackStart(int station, qsizetype length)
+namespace {
+
+// Where the subscriber's five characters start (1-based), by the track's
+// length: the readers at the two stations write tracks of 17 and other
+// lengths differently; a 16-character track is the same at both.
+constexpr qsizetype CommonLength = 16;
+constexpr int CommonStart = 11;
+constexpr qsizetype ShortLength = 17;
+constexpr int EntranceShortStart = 12;
+constexpr int EntranceOtherStart = 13;
+constexpr int ExitShortStart = 13;
+constexpr int ExitOtherStart = 10;
+
+} // namespace
+
+int trackStart(StationRole station, qsizetype length)
 {
-    if (length == 16)
-        return 11;
-    if (roleOf(station) == StationRole::Entrance)
-        return length == 17 ? 12 : 13;
-    return length == 17 ? 13 : 10;
+    if (length == CommonLength)
+        return CommonStart;
+    if (station == StationRole::Entrance)
+        return length == ShortLength ? EntranceShortStart : EntranceOtherStart;
+    return length == ShortLength ? ExitShortStart : ExitOtherStart;
 }
 
 std::optional<std::int32_t> lenientWholeNumber(const QString& text)
@@ -61,7 +74,7 @@ std::optional<std::int32_t> lenientWholeNumber(const QString& text)
     return static_cast<std::int32_t>(value);
 }
 
-std::optional<TrackIdentity> decodeTrack(int station, const QString& track)
+std::optional<TrackIdentity> decodeTrack(StationRole station, const QString& track)
 {
     const int start = trackStart(station, track.size());
     const auto subscriber = lenientWholeNumber(track.mid(start - 1, 5));

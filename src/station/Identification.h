@@ -2,6 +2,8 @@
 // Reading what a reader reports: a track holds the subscriber code and the
 // subscriber's installation at fixed places; a card number is turned into
 // the card code looked up in ABONADOS.
+#include "StationRole.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -15,8 +17,8 @@ struct TrackIdentity {
 };
 
 // 1-based position of the five subscriber characters for a track of
-// `length` characters read at `station` (1 entrance, 2 exit).
-int trackStart(int station, qsizetype length);
+// `length` characters read at `station`.
+int trackStart(StationRole station, qsizetype length);
 
 // The leading number of `text`, read leniently: blanks, tabs and line feeds
 // anywhere are skipped; a sign, digits, one decimal point and an exponent
@@ -26,7 +28,7 @@ std::optional<std::int32_t> lenientWholeNumber(const QString& text);
 
 // The track's identity; nullopt when characters 4 and 5 are not a whole
 // number from 0 to 255 (or the subscriber field is out of range).
-std::optional<TrackIdentity> decodeTrack(int station, const QString& track);
+std::optional<TrackIdentity> decodeTrack(StationRole station, const QString& track);
 
 // The card number of characters 2 to 14 of a card text; nullopt when they
 // are not decimal digits (blanks around them are allowed).

@@ -43,53 +43,53 @@ Split takeWord(const QString& line)
 
 // The item of one script line ("SECONDS KIND [STATION] [TEXT]"), or the
 // reason it is none.
-std::variant<ScriptItem, QString> parseItem(const QString& line)
+Result<ScriptItem> parseItem(const QString& line)
 {
     const Split seconds = takeWord(line);
     bool ok = false;
     const double s = seconds.word.toDouble(&ok);
     if (!ok || !std::isfinite(s) || s < 0 || s > 1e7)
-        return QStringLiteral("\"%1\" is not a number of seconds").arg(seconds.word);
+        return failure(QStringLiteral("\"%1\" is not a number of seconds").arg(seconds.word));
     Split next = takeWord(seconds.rest);
     const QString kindWord = next.word;
     const auto kind = std::find_if(std::begin(Kinds), std::end(Kinds),
                                    [&](const KindName& k) { return kindWord == QLatin1String(k.name); });
     if (kind == std::end(Kinds))
-        return QStringLiteral("unknown item \"%1\"").arg(kindWord);
+        return failure(QStringLiteral("unknown item \"%1\"").arg(kindWord));
     ScriptItem item;
     item.atMs = std::llround(s * 1000);
     item.kind = kind->kind;
     if (kind->station) {
         next = takeWord(next.rest);
         if (next.word != QLatin1String("1") && next.word != QLatin1String("2"))
-            return QStringLiteral("the station must be 1 or 2, not \"%1\"").arg(next.word);
+            return failure(QStringLiteral("the station must be 1 or 2, not \"%1\"").arg(next.word));
         item.station = next.word.toInt();
         if (!kind->text && next.hadBlank)
-            return QStringLiteral("unexpected text after the station");
+            return failure(QStringLiteral("unexpected text after the station"));
         if (kind->text && !next.hadBlank)
-            return QStringLiteral("the item needs a text after the station");
+            return failure(QStringLiteral("the item needs a text after the station"));
     } else if (!kind->text && next.hadBlank) {
-        return QStringLiteral("unexpected text after \"%1\"").arg(kindWord);
+        return failure(QStringLiteral("unexpected text after \"%1\"").arg(kindWord));
     }
     if (kind->text)
         item.text = next.rest;
     if (item.kind == ScriptItem::Kind::Spaces) {
         for (QChar c : std::as_const(item.text)) {
             if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return QStringLiteral("spaces takes digits only, not \"%1\"").arg(item.text);
+                return failure(QStringLiteral("spaces takes digits only, not \"%1\"").arg(item.text));
         }
     }
     if (item.kind == ScriptItem::Kind::Clock) {
         item.instant = parseIsoInstant(item.text);
         if (!item.instant.isValid())
-            return QStringLiteral("clock needs \"YYYY-MM-DD hh:mm:ss\", not \"%1\"").arg(item.text);
+            return failure(QStringLiteral("clock needs \"YYYY-MM-DD hh:mm:ss\", not \"%1\"").arg(item.text));
     }
     return item;
 }
 
 } // namespace
 
-std::variant<std::vector<ScriptItem>, ScriptError> parseScript(const QString& text)
+Result<std::vector<ScriptItem>, ScriptError> parseScript(const QString& text)
 {
     std::vector<ScriptItem> items;
     const QStringList lines = text.split(QLatin1Char('\n'));
@@ -100,9 +100,9 @@ std::variant<std::vector<ScriptItem>, ScriptError> parseScript(const QString& te
         if (line.trimmed().isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
         auto parsed = parseItem(line);
-        if (auto* why = std::get_if<QString>(&parsed))
-            return ScriptError{QStringLiteral("line %1: %2").arg(i + 1).arg(*why)};
-        ScriptItem item = std::get<ScriptItem>(std::move(parsed));
+        if (!parsed)
+            return failureOf(ScriptError{QStringLiteral("line %1: %2").arg(i + 1).arg(parsed.error())});
+        ScriptItem item = std::move(*parsed);
         item.line = i + 1;
         items.push_back(item);
     }

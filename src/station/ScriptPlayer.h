@@ -3,6 +3,8 @@
 // line ("SECONDS KIND [STATION] [TEXT]"), timed from the moment it starts.
 // Blank lines and lines starting with "#" are ignored. Items of the same
 // second run in the order they are written.
+#include "Result.h"
+
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
@@ -11,7 +13,6 @@
 
 #include <functional>
 #include <optional>
-#include <variant>
 #include <vector>
 
 namespace parking {
@@ -43,7 +44,7 @@ struct ScriptError {
 };
 
 // Parses the whole script; the first malformed line is an error.
-std::variant<std::vector<ScriptItem>, ScriptError> parseScript(const QString& text);
+Result<std::vector<ScriptItem>, ScriptError> parseScript(const QString& text);
 
 class ScriptPlayer : public QObject {
     Q_OBJECT

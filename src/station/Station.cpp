@@ -32,69 +32,69 @@ QString cardCodeText(double number)
     return result;
 }
 
-Station::Station(int number, EventLog& log, StationView& outputs, const Clock& clock, Installation& installation,
-                 GridWriter& grid, StationDatabase& database, TimerSource& timers, ReaderHub* hub)
-    : number_(number),
-      role_(roleOf(number)),
-      reader_(std::make_unique<ReaderControl>(QStringLiteral("KBIOMAXctl%1").arg(number), number, hub)),
+Station::Station(StationRole role, EventLog& log, StationEvents& outputs, const Clock& clock,
+                 const SteadyClock& steadyClock, Installation& installation, GridWriter& grid, StationDatabase& database,
+                 TimerSource& timers, ReaderHub* hub)
+    : number_(stationNumber(role)),
+      role_(role),
+      reader_(std::make_unique<ReaderControl>(QStringLiteral("KBIOMAXctl%1").arg(stationNumber(role)), hub)),
       log_(log),
       outputs_(outputs),
       clock_(clock),
+      steadyClock_(steadyClock),
       installation_(installation),
       grid_(grid),
       database_(database),
       restoreTimer_(timers.make(DisplayRestoreDelay, [this] { restoreIdleText(); }))
 {
     ReaderControl* r = reader_.get();
-    QObject::connect(r, &ReaderControl::traced, r, [this](const QString& what) { outputs_.readerTraced(what); });
+    QObject::connect(r, &ReaderControl::acted, r, [this](const ReaderAction& a) { outputs_.readerActed(role_, a); });
     QObject::connect(r, &ReaderControl::logged, r, [this](const QString& line) { log_.write(line); });
-    QObject::connect(r, &ReaderControl::ReaderDown, r, [this] { onReaderDown(); });
-    QObject::connect(r, &ReaderControl::AnsHotReset, r, [this] { onHotReset(); });
-    QObject::connect(r, &ReaderControl::TrackRead, r,
-                     [this](const QString&, const QString&, const QString& track) { onTrackRead(track); });
-    QObject::connect(r, &ReaderControl::CardNumberRead, r, [this](const QString& card) { onCardNumberRead(card); });
-    QObject::connect(r, &ReaderControl::conditionChanged, r, [this](const ReaderCondition& c) {
-        outputs_.readerConditionChanged(number_, c.known ? std::optional(c.tamper) : std::nullopt,
-                                                c.known ? std::optional(c.powerOk) : std::nullopt, c.installKeyOnly);
-    });
+    QObject::connect(r, &ReaderControl::readerDown, r, [this] { onReaderDown(); });
+    QObject::connect(r, &ReaderControl::hotReset, r, [this] { onHotReset(); });
+    QObject::connect(r, &ReaderControl::trackRead, r, [this](const QString& track) { onTrackRead(track); });
+    QObject::connect(r, &ReaderControl::cardNumberRead, r, [this](const QString& card) { onCardNumberRead(card); });
+    QObject::connect(r, &ReaderControl::conditionChanged, r,
+                     [this](const ReaderCondition& c) { outputs_.readerConditionChanged(role_, c); });
 }
 
 Station::~Station() = default;
 
 // ---- start-up and closing ---------------------------------------------------
 
+// The reader device's own names for the operations stay in the log
+// lines, as installers know them.
 void Station::openPort(const QString& portText)
 {
     log_.write(reader_->name() + QStringLiteral(".OpenPortRem(") + portText + QStringLiteral(")"));
-    log_.write(QStringLiteral("OpenPort %1: ").arg(number_) + QString::number(reader_->OpenPortRem(portText)));
-    if (const QString why = reader_->openFault(); !why.isEmpty())
-        log_.write(reader_->name() + QStringLiteral(": no se puede abrir la línea: ") + why);
+    const auto opened = reader_->open(portText);
+    const ReaderStatus status = opened ? ReaderStatus::Ok : opened.error().status;
+    log_.write(QStringLiteral("OpenPort %1: ").arg(number_) + QString::number(statusNumber(status)));
+    if (status == ReaderStatus::LineNotOpened)
+        log_.write(reader_->name() + QStringLiteral(": no se puede abrir la línea: ") + opened.error().reason);
 }
 
 void Station::setUpReader()
 {
-    log_.write(QStringLiteral("SetUpBiomax %1: ").arg(number_) + QString::number(reader_->SetUpBiomax()));
-    outputs_.secureChannelChanged(number_, reader_->secureChannel());
+    log_.write(QStringLiteral("SetUpBiomax %1: ").arg(number_) + QString::number(statusNumber(reader_->setUp())));
+    outputs_.secureChannelChanged(role_, reader_->secureChannel());
 }
 
 void Station::showIdleText()
 {
-    const QString& idle = installation_.name();
-    reader_->WriteDisplay(idle);
-    outputs_.displayShown(number_, idle);
+    reader_->show(installation_.name());
 }
 
 void Station::closePort()
 {
-    log_.guard(QStringLiteral("el cierre"), [this] { reader_->ClosePort(); });
+    log_.guard(QStringLiteral("el cierre"), [this] { reader_->close(); });
 }
 
 // ---- display ------------------------------------------------------------------
 
 void Station::showMessage(const QString& text)
 {
-    reader_->WriteDisplay(text);
-    outputs_.displayShown(number_, text);
+    reader_->show(text);
     if (!restoreTimer_->isActive())
         restoreTimer_->start();
     messageActive_ = true;
@@ -113,32 +113,28 @@ void Station::restoreIdleText()
 
 // ---- lights -------------------------------------------------------------------
 
-void Station::showLights()
+void Station::reportReaderState()
 {
-    // The green light is what "online" means, on the page as in the window.
-    outputs_.setLights(number_, green_, red_);
-    outputs_.secureChannelChanged(number_, reader_->secureChannel());
+    outputs_.readerOnline(role_, readerOnline_);
+    outputs_.secureChannelChanged(role_, reader_->secureChannel());
 }
 
-void Station::resetLights()
+void Station::resetReaderState()
 {
-    red_ = false;
-    green_ = true;
-    showLights();
+    readerOnline_ = true;
+    reportReaderState();
 }
 
 void Station::onReaderDown()
 {
-    red_ = true;
-    green_ = false;
-    showLights();
+    readerOnline_ = false;
+    reportReaderState();
 }
 
 void Station::onHotReset()
 {
-    // The red light stays under the green one.
-    green_ = true;
-    showLights();
+    readerOnline_ = true;
+    reportReaderState();
     log_.write(QStringLiteral("/AnsHotReset "));
 }
 
@@ -146,7 +142,7 @@ void Station::onHotReset()
 
 void Station::pulseRelay(Pulse pulse)
 {
-    log_.write(QStringLiteral("CloseRelay: ") + QString::number(reader_->CloseRelay(pulse.output, pulse.tenths)));
+    log_.write(QStringLiteral("CloseRelay: ") + QString::number(statusNumber(reader_->pulseRelay(pulse.output, pulse.tenths))));
 }
 
 void Station::openBarrier()
@@ -165,7 +161,7 @@ void Station::openBarrierByHand()
 void Station::onTrackRead(const QString& track)
 {
     const bool finished = log_.guard(QStringLiteral("la lectura del lector %1").arg(number_), [&] {
-        const auto identity = decodeTrack(number_, track);
+        const auto identity = decodeTrack(role_, track);
         if (!identity) {
             // Nothing to identify: the read is kept as it came, nothing opens.
             log_.write(QStringLiteral("Lectura no válida en el lector %1: |%2|").arg(number_).arg(track));
@@ -175,7 +171,7 @@ void Station::onTrackRead(const QString& track)
         identified(identity->subscriber, identity->installation);
     });
     if (!finished)
-        outputs_.passageCounted(number_, outcome::Error);
+        outputs_.passageEnded(role_, Outcome::Error);
 }
 
 void Station::onCardNumberRead(const QString& card)
@@ -194,12 +190,12 @@ void Station::onCardNumberRead(const QString& card)
         identified(holder->subscriber, holder->installation);
     });
     if (!finished)
-        outputs_.passageCounted(number_, outcome::Error);
+        outputs_.passageEnded(role_, Outcome::Error);
 }
 
 std::optional<records::CardHolder> Station::lookUpCard(const QString& cardCode)
 {
-    records::CardLookUp found;
+    Result<records::CardHolder> found = records::CardHolder{};
     try {
         // The code is hexadecimal digits made here, and a bound value at that.
         found = database_.call(DatabaseCall::CardLookUp,
@@ -216,12 +212,16 @@ std::optional<records::CardHolder> Station::lookUpCard(const QString& cardCode)
             return records::CardHolder{};
         }
         log_.write(QStringLiteral("Tarjeta %1 no leída en el lector %2: %3").arg(cardCode).arg(number_).arg(e.message()));
-        outputs_.passageCounted(number_, outcome::Error);
+        outputs_.passageEnded(role_, Outcome::Error);
         return std::nullopt;
     }
-    if (!found.fault.isEmpty())
-        log_.write(QStringLiteral("Tarjeta %1 con datos no válidos en ABONADOS: %2").arg(cardCode, found.fault));
-    return found.holder;
+    // A row whose code or installation cannot be used counts as a card
+    // held by nobody.
+    if (!found) {
+        log_.write(QStringLiteral("Tarjeta %1 con datos no válidos en ABONADOS: %2").arg(cardCode, found.error()));
+        return records::CardHolder{};
+    }
+    return *found;
 }
 
 void Station::identified(std::int32_t subscriber, std::uint8_t installation)
@@ -245,7 +245,7 @@ AccessResult Station::authorize(const AccessFacts& facts)
     installation_.setLastAccessResult(r);
     if (const auto message = installation_.refusalMessage(r)) {
         showMessage(*message);
-        grid_.add(number_, *message, subscriber_, installation_.lastAccessResult() != AccessResult::Granted);
+        grid_.add(role_, *message, subscriber_, installation_.lastAccessResult() != AccessResult::Granted);
     }
     return r;
 }
@@ -254,25 +254,25 @@ void Station::admitEntrance()
 {
     MovementRecorder& recorder = database_.recorder();
     // One round trip: the free spaces and everything the decision needs.
-    const auto decisionStarted = std::chrono::steady_clock::now();
+    const auto decisionStarted = steadyClock_.now();
     const AccessFacts facts = database_.call(
         DatabaseCall::Decision,
         [subscriber = subscriber_, installation = subscriberInstallation_, site = installation_.code()](Connection& c) {
             return records::loadAccessFacts(c, subscriber, installation, site);
         });
     if (!facts.freeSpaces)
-        throw DatabaseError(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted"));
+        throw DatabaseError(DatabaseFault::NoCurrentRow);
     installation_.setFreeSpaces(toInt16(*facts.freeSpaces));
     if (installation_.freeSpaces() <= 0) {
-        outputs_.passageCounted(number_, outcome::Full);
+        outputs_.passageEnded(role_, Outcome::Full);
         reader_->signalRefusal();
-        outputs_.alert(QStringLiteral("NO HAY PLAZAS LIBRES"), ApplicationTitle, AlertIcon::None);
+        outputs_.alerted({Alert::Kind::CarParkFull, QStringLiteral("NO HAY PLAZAS LIBRES")});
         return;
     }
     const AccessResult decision = authorize(facts);
-    outputs_.decisionTimed(std::chrono::duration<double>(std::chrono::steady_clock::now() - decisionStarted).count());
+    outputs_.decisionMade(steadyClock_.now() - decisionStarted);
     if (decision != AccessResult::Granted) {
-        outputs_.passageCounted(number_, outcomeName(decision));
+        outputs_.passageEnded(role_, outcomeOf(decision));
         reader_->signalRefusal();
         return;
     }
@@ -287,13 +287,13 @@ void Station::admitEntrance()
         log_.write(QStringLiteral("ATENCIÓN: la entrada de %1 no se puede registrar ni en la base de datos ni en el "
                                   "diario: no se abre")
                        .arg(subscriber_));
-        outputs_.passageCounted(number_, outcome::Error);
+        outputs_.passageEnded(role_, Outcome::Error);
         return;
     }
-    outputs_.setFreeSpacesCaption(recorded.left ? *recorded.left : spaces::afterEntrance(installation_.freeSpaces()));
+    outputs_.freeSpacesChanged(recorded.left ? *recorded.left : spaces::afterEntrance(installation_.freeSpaces()));
     openBarrier();
-    outputs_.passageCounted(number_, outcome::Granted);
-    grid_.add(number_, message, subscriber_, installation_.lastAccessResult() != AccessResult::Granted);
+    outputs_.passageEnded(role_, Outcome::Granted);
+    grid_.add(role_, message, subscriber_, installation_.lastAccessResult() != AccessResult::Granted);
     showMessage(message);
 }
 
@@ -306,7 +306,7 @@ void Station::letOut()
     const QString message = fixedText(Thanks, Installation::MessageWidth);
     const auto recorded = recorder.recordExit(subscriber_, subscriberInstallation_);
     if (recorded.left)
-        outputs_.setFreeSpacesCaption(*recorded.left);
+        outputs_.freeSpacesChanged(*recorded.left);
     if (!recorded.kept) {
         // Trapping a car is worse than losing its exit.
         log_.write(QStringLiteral("ATENCIÓN: la salida de %1 no se puede registrar ni en la base de datos ni en el "
@@ -314,8 +314,8 @@ void Station::letOut()
                        .arg(subscriber_));
     }
     openBarrier();
-    outputs_.passageCounted(number_, outcome::Granted);
-    grid_.add(number_, message, subscriber_, installation_.lastAccessResult() != AccessResult::Granted);
+    outputs_.passageEnded(role_, Outcome::Granted);
+    grid_.add(role_, message, subscriber_, installation_.lastAccessResult() != AccessResult::Granted);
     showMessage(message);
 }
 

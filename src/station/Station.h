@@ -17,7 +17,7 @@
 #include "GridWriter.h"
 #include "Installation.h"
 #include "StationDatabase.h"
-#include "StationView.h"
+#include "StationEvents.h"
 #include "StationRole.h"
 #include "Timer.h"
 
@@ -40,12 +40,13 @@ public:
     static constexpr Pulse PassagePulse{0, 6};
     static constexpr Pulse ManualPulse{0, 100};
 
-    // The station owns its reader control, named "KBIOMAXctl" + number.
+    // The station owns its reader control, named "KBIOMAXctl" + its number.
     // What the station works with, shared with the other station: the
-    // event log, where what it shows goes, the clock, the installation, the
+    // event log, where its facts go, the clocks, the installation, the
     // access grid and the database.
-    Station(int number, EventLog& log, StationView& outputs, const Clock& clock, Installation& installation,
-            GridWriter& grid, StationDatabase& database, TimerSource& timers, ReaderHub* hub = nullptr);
+    Station(StationRole role, EventLog& log, StationEvents& outputs, const Clock& clock, const SteadyClock& steadyClock,
+            Installation& installation, GridWriter& grid, StationDatabase& database, TimerSource& timers,
+            ReaderHub* hub = nullptr);
     ~Station();
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
@@ -73,11 +74,10 @@ public:
     bool restoreTimerActive() const { return restoreTimer_->isActive(); }
     bool messageActive() const { return messageActive_; }
 
-    // The light: green while the reader answers, red once it went down.
-    void showLights();
-    bool greenVisible() const { return green_; }
-    bool redVisible() const { return red_; }
-    void resetLights();
+    // Whether the reader answers, as it last said (at start-up: yes).
+    void reportReaderState();
+    bool readerOnline() const { return readerOnline_; }
+    void resetReaderState();
 
     void openBarrier();
     void openBarrierByHand();
@@ -107,15 +107,15 @@ private:
     const StationRole role_;
     std::unique_ptr<ReaderControl> reader_;
     EventLog& log_;
-    StationView& outputs_;
+    StationEvents& outputs_;
     const Clock& clock_;
+    const SteadyClock& steadyClock_;
     Installation& installation_;
     GridWriter& grid_;
     StationDatabase& database_;
     std::unique_ptr<Timer> restoreTimer_;
     bool messageActive_ = false;
-    bool green_ = true;
-    bool red_ = true;
+    bool readerOnline_ = true;
     std::int32_t subscriber_ = 0;
     std::uint8_t subscriberInstallation_ = 0;
 };

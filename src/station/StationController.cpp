@@ -12,19 +12,21 @@
 namespace parking {
 
 StationController::StationController(Configuration config, const Clock& workstationClock, ConnectionFactory factory,
-                                     TimerSource& timers, QObject* parent)
+                                     TimerSource& timers, QObject* parent, const SteadyClock& steadyClock)
     : QObject(parent),
       config_(std::move(config)),
       log_(config_.logFolder, workstationClock, outputs_),
       status_(workstationClock, QCoreApplication::applicationVersion()),
       journal_(config_.journalFile, [this](std::size_t pending) { outputs_.journalPendingChanged(pending); }),
-      monitor_(std::move(factory), log_, timers, outputs_),
+      monitor_(std::move(factory), log_, workstationClock, timers, outputs_),
       installation_(config_.installation),
       grid_(workstationClock, outputs_),
       database_(monitor_, log_, workstationClock, config_.installation),
       hub_(config_.readerKeyFile),
-      stations_{std::make_unique<Station>(1, log_, outputs_, workstationClock, installation_, grid_, database_, timers, &hub_),
-                std::make_unique<Station>(2, log_, outputs_, workstationClock, installation_, grid_, database_, timers, &hub_)}
+      stations_{std::make_unique<Station>(StationRole::Entrance, log_, outputs_, workstationClock, steadyClock,
+                                          installation_, grid_, database_, timers, &hub_),
+                std::make_unique<Station>(StationRole::Exit, log_, outputs_, workstationClock, steadyClock,
+                                          installation_, grid_, database_, timers, &hub_)}
 {
     outputs_.subscribe(&statusView_);
     // Writes left waiting go to the database as soon as it answers again.
@@ -48,7 +50,7 @@ void StationController::drainSlice()
         QTimer::singleShot(0, this, [this] { drainSlice(); });
 }
 
-void StationController::setView(StationView* view)
+void StationController::setView(StationEvents* view)
 {
     outputs_.unsubscribe(view_);
     view_ = view;
@@ -70,7 +72,7 @@ void StationController::setTraceSink(std::function<void(const QString&)> sink)
 
 // ---- start-up and closing -------------------------------------------------
 
-StationController::StartUp StationController::start()
+StationController::StartUp StationController::start(const QString& configurationFault)
 {
     // The probe and both display-restore timers run from the moment the
     // window exists.
@@ -78,15 +80,14 @@ StationController::StartUp StationController::start()
     for (auto& s : stations_)
         s->startRestoreTimer();
     for (auto& s : stations_)
-        s->resetLights();
+        s->resetReaderState();
 
-    if (!config_.fault.isEmpty()) {
-        monitor_.showFatal(config_.fault, QStringLiteral("Error"));
+    if (!configurationFault.isEmpty()) {
+        outputs_.alerted({Alert::Kind::BadConfiguration, configurationFault});
         return StartUp::Fatal;
     }
     if (!monitor_.connect(config_.database))
         return StartUp::Fatal;
-    outputs_.databaseOpened();
     journal_.load();
     database_.connectRecorder(journal_);
     // Writes left from an earlier run go to the database first; nothing
@@ -127,20 +128,19 @@ StationController::StartUp StationController::bringIntoService()
     }
     installation_.setName(site->name);
     installation_.setFreeSpaces(site->freeSpaces);
-    outputs_.installationRead(installation_.name(), site->capacity ? *site->capacity : -1);
-    station(1).openPort(readerRow->entrancePort);
-    station(2).openPort(readerRow->exitPort);
+    outputs_.installationRead(installation_.name(), site->capacity ? *site->capacity : -1, installation_.freeSpaces());
+    station(StationRole::Entrance).openPort(readerRow->entrancePort);
+    station(StationRole::Exit).openPort(readerRow->exitPort);
     for (auto& s : stations_)
         s->setUpReader();
     for (auto& s : stations_)
         s->showIdleText();
 
-    outputs_.setFreeSpacesCaption(installation_.freeSpaces());
-    outputs_.setFreeSpacesText(QString::number(installation_.freeSpaces()));
+    outputs_.freeSpacesChanged(installation_.freeSpaces());
     grid_.prepare();
     // The exit's restore timer keeps running from start-up: the first
     // message at the exit may stay for less than the full delay.
-    station(1).stopRestoreTimer();
+    station(StationRole::Entrance).stopRestoreTimer();
     inService_ = true;
     outputs_.inServiceChanged(true);
     return StartUp::InService;
@@ -165,15 +165,15 @@ void StationController::close()
         s->stopRestoreTimer();
     inService_ = false;
     outputs_.inServiceChanged(false);
-    outputs_.closeWindow();
+    outputs_.stationsClosed();
     emit closed();
 }
 
 // ---- the operator's actions -------------------------------------------------
 
-void StationController::openBarrierByHand(int number)
+void StationController::openBarrierByHand(StationRole role)
 {
-    station(number).openBarrierByHand();
+    station(role).openBarrierByHand();
 }
 
 std::optional<std::int16_t> StationController::setFreeSpacesByHand(const QString& text)
@@ -191,12 +191,12 @@ std::optional<std::int16_t> StationController::setFreeSpacesByHand(const QString
                                                     })
                                    : std::nullopt;
         if (set) {
-            outputs_.setFreeSpacesCaption(*set);
+            outputs_.freeSpacesChanged(*set);
             result = set;
             return;
         }
-        outputs_.alert(QStringLiteral("NO SE PUEDEN ACTUALIZAR LAS PLAZAS"), ApplicationTitle, AlertIcon::None);
-        outputs_.setFreeSpacesText(QString());
+        outputs_.alerted({Alert::Kind::SpacesNotUpdated, QStringLiteral("NO SE PUEDEN ACTUALIZAR LAS PLAZAS")});
+        outputs_.freeSpacesSettingRefused();
     });
     return result;
 }

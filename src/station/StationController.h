@@ -4,13 +4,13 @@
 // (start-up reads the configuration, the database's reader and
 // installation rows, opens both readers), closes them, and carries out the
 // operator's actions: a barrier opened by hand and the free-space setting.
-// The widgets window and the headless run both drive one of these; what it
-// shows goes to a StationView.
+// The widgets window and the headless run both drive one of these; what
+// happens goes as facts to the StationEvents listening.
 #include "ConnectionMonitor.h"
 #include "EventLog.h"
 #include "Configuration.h"
 #include "Station.h"
-#include "StationView.h"
+#include "StationEvents.h"
 #include "StatusBoard.h"
 #include "ReaderHub.h"
 #include "Timer.h"
@@ -35,30 +35,36 @@ public:
 
     // `config`: what the configuration file says; a fault in it ends start().
     StationController(Configuration config, const Clock& workstationClock, ConnectionFactory factory,
-                      TimerSource& timers, QObject* parent = nullptr);
+                      TimerSource& timers, QObject* parent = nullptr,
+                      const SteadyClock& steadyClock = systemSteadyClock());
     ~StationController() override;
 
-    void setView(StationView* view);
+    // The window: it hears every fact, after the trace and the status board.
+    void setView(StationEvents* view);
     // The ordered stream of everything the stations did: every event-log
     // line as written, and a "> " line for each command or thing shown.
     void setTraceSink(std::function<void(const QString&)> sink);
 
-    // Brings both stations into service.
-    StartUp start();
+    // Brings both stations into service. `configurationFault`: why the
+    // configuration file cannot be used (the program ends, saying so).
+    StartUp start(const QString& configurationFault = {});
     // "Salir" or the close box; once.
     void close();
 
     // The operator's actions.
-    void openBarrierByHand(int station);
+    void openBarrierByHand(StationRole station);
+    void openBarrierByHand(int station) { openBarrierByHand(roleOf(station)); }
     // "Actualiza": sets the count to the whole number in `text` (the
     // free-space box's text, as the operator typed it); the count set, or
     // nullopt when it was refused (the alert said so, and the box is
     // emptied).
     std::optional<std::int16_t> setFreeSpacesByHand(const QString& text);
 
+    Station& station(StationRole role) { return *stations_[roleIndex(role)]; }
+    const Station& station(StationRole role) const { return *stations_[roleIndex(role)]; }
     // Station 1 is the entrance; any other number is the exit.
-    Station& station(int number) { return *stations_[stationIndex(number)]; }
-    const Station& station(int number) const { return *stations_[stationIndex(number)]; }
+    Station& station(int number) { return station(roleOf(number)); }
+    const Station& station(int number) const { return station(roleOf(number)); }
     ReaderControl& reader(int number) { return station(number).reader(); }
 
     EventLog& log() { return log_; }
@@ -88,7 +94,7 @@ private:
     const Configuration config_;
     StationOutputs outputs_;
     std::unique_ptr<TraceView> trace_;
-    StationView* view_ = nullptr;
+    StationEvents* view_ = nullptr;
     EventLog log_;
     StatusBoard status_;
     StatusBoardView statusView_{status_};

@@ -1,6 +1,5 @@
 #include "StatusBoard.h"
 
-#include "StationView.h"
 
 namespace parking {
 
@@ -24,27 +23,13 @@ double StatusSnapshot::outageSeconds(const QDateTime& now) const
     return seconds;
 }
 
-QString outcomeName(AccessResult result)
+std::vector<Outcome> outcomesOf(StationRole station)
 {
-    switch (result) {
-    case AccessResult::Granted:
-        return outcome::Granted;
-    case AccessResult::SubscriberUnknown:
-        return QStringLiteral("unknown_subscriber");
-    case AccessResult::OutsideTimetable:
-        return QStringLiteral("outside_timetable");
-    case AccessResult::ReceiptsUnpaid:
-        return QStringLiteral("receipts_unpaid");
-    case AccessResult::FeeNotCurrent:
-        return QStringLiteral("fee_not_current");
-    case AccessResult::SubscriberBlocked:
-        return QStringLiteral("blocked");
-    case AccessResult::OutsideFeeHours:
-        return QStringLiteral("outside_fee_hours");
-    case AccessResult::EntryTooSoon:
-        return QStringLiteral("entry_too_soon");
-    }
-    return QStringLiteral("refused_%1").arg(static_cast<int>(result));
+    if (station == StationRole::Exit)
+        return {Outcome::Granted, Outcome::Error};
+    return {Outcome::Granted,          Outcome::Full,           Outcome::Error,          Outcome::SubscriberUnknown,
+            Outcome::OutsideTimetable, Outcome::ReceiptsUnpaid, Outcome::FeeNotCurrent,  Outcome::SubscriberBlocked,
+            Outcome::OutsideFeeHours,  Outcome::EntryTooSoon};
 }
 
 StatusBoard::StatusBoard(const Clock& clock, QString version) : clock_(clock)
@@ -53,14 +38,10 @@ StatusBoard::StatusBoard(const Clock& clock, QString version) : clock_(clock)
     s_.startedAt = clock.now();
     // Every outcome a station can have is there from the start, at zero, so
     // a rate or an alert on it has a series before the first passage.
-    for (const QString& name : {outcome::Granted, outcome::Full, outcome::Error})
-        s_.stations[0].passages[name] = 0;
-    for (int code = int(AccessResult::SubscriberUnknown); code <= int(AccessResult::EntryTooSoon); ++code)
-        s_.stations[0].passages[outcomeName(static_cast<AccessResult>(code))] = 0;
-    for (const QString& name : {outcome::Granted, outcome::Error})
-        s_.stations[1].passages[name] = 0;
-    for (StationStatus& st : s_.stations)
-        st.secureChannel = QStringLiteral("none");
+    for (StationRole role : BothStations) {
+        for (Outcome o : outcomesOf(role))
+            station(role).passages[o] = 0;
+    }
     for (DatabaseCall call : AllDatabaseCalls)
         s_.deadlinesExceeded[call] = 0;
 }
@@ -69,11 +50,6 @@ StatusSnapshot StatusBoard::snapshot() const
 {
     const std::lock_guard lock(mutex_);
     return s_;
-}
-
-StationStatus& StatusBoard::station(int number)
-{
-    return s_.stations[stationIndex(number)];
 }
 
 void StatusBoard::setInstallation(const QString& name, int capacity)
@@ -95,7 +71,7 @@ void StatusBoard::setInService(bool inService)
     s_.inService = inService;
 }
 
-void StatusBoard::setReaderOnline(int number, bool online)
+void StatusBoard::setReaderOnline(StationRole number, bool online)
 {
     const QDateTime now = clock_.now();
     const std::lock_guard lock(mutex_);
@@ -108,13 +84,13 @@ void StatusBoard::setReaderOnline(int number, bool online)
     st.readerSince = now;
 }
 
-void StatusBoard::setSecureChannel(int number, const QString& state)
+void StatusBoard::setSecureChannel(StationRole number, SecureChannelState state)
 {
     const std::lock_guard lock(mutex_);
     station(number).secureChannel = state;
 }
 
-void StatusBoard::setReaderCondition(int number, std::optional<bool> tamper, std::optional<bool> powerOk,
+void StatusBoard::setReaderCondition(StationRole number, std::optional<bool> tamper, std::optional<bool> powerOk,
                                      bool installKeyOnly)
 {
     std::lock_guard lock(mutex_);
@@ -124,16 +100,16 @@ void StatusBoard::setReaderCondition(int number, std::optional<bool> tamper, std
     st.installKeyOnly = installKeyOnly;
 }
 
-void StatusBoard::setDisplay(int number, const QString& text)
+void StatusBoard::setDisplay(StationRole number, const QString& text)
 {
     const std::lock_guard lock(mutex_);
     station(number).display = text;
 }
 
-void StatusBoard::countPassage(int number, const QString& outcomeName)
+void StatusBoard::countPassage(StationRole number, Outcome outcome)
 {
     const std::lock_guard lock(mutex_);
-    ++station(number).passages[outcomeName];
+    ++station(number).passages[outcome];
 }
 
 void StatusBoard::decisionTook(double seconds)
@@ -142,9 +118,9 @@ void StatusBoard::decisionTook(double seconds)
     s_.decisions.add(seconds);
 }
 
-void StatusBoard::setDatabaseConnected(bool connected)
+void StatusBoard::setDatabaseConnected(bool connected, const QDateTime& since)
 {
-    const QDateTime now = clock_.now();
+    const QDateTime now = since.isValid() ? since : clock_.now();
     const std::lock_guard lock(mutex_);
     if (connected && s_.outageSince.isValid()) {
         s_.pastOutageSeconds = s_.outageSeconds(now);

@@ -1,16 +1,16 @@
 #pragma once
 // What the status page and the metrics show: a snapshot of the stations,
-// the database and the count, kept current by the stations as things
-// happen (on the user-interface thread) and copied whole by whoever serves
-// it (on another thread). Reading it never waits on the database or on a
-// passage: the lock is held only for a copy or a small change.
+// the database and the count, kept current from the stations' facts as
+// they happen (on the user-interface thread) and copied whole by whoever
+// serves it (on another thread). Reading it never waits on the database or
+// on a passage: the lock is held only for a copy or a small change.
 //
 // Nothing here can open a barrier or change the count; it only watches.
 // Of a subscriber it keeps what the access grid shows: the code and the
-// display message, never a name.
-#include "AccessResult.h"
-#include "StationView.h"
+// display message, never a name. How any of it is written out (JSON, the
+// metrics' names) is the web front end's business.
 #include "Clock.h"
+#include "StationEvents.h"
 
 #include <QDateTime>
 #include <QString>
@@ -22,12 +22,13 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace parking {
 
 struct StatusGridRow {
     QTime time;
-    int station = 0;
+    StationRole station = StationRole::Entrance;
     std::int32_t subscriber = 0;
     QString text;
     bool red = false;
@@ -35,16 +36,19 @@ struct StatusGridRow {
 
 struct StationStatus {
     bool readerOnline = false;
-    QDateTime readerSince;  // when it last went online or offline; invalid before the first
-    QString secureChannel;  // "none", "off", "established", "waiting"
-    QString display;        // what the display was last given
+    QDateTime readerSince; // when it last went online or offline; invalid before the first
+    SecureChannelState secureChannel = SecureChannelState::None;
+    QString display; // what the display was last given
     std::uint64_t offlineTransitions = 0;
     // What a supervised reader says of itself (unknown: none said yet).
     std::optional<bool> tamper;
     std::optional<bool> powerOk;
-    bool installKeyOnly = false; // answers only the install key while a key is stored
-    std::map<QString, std::uint64_t> passages; // outcome -> count
+    bool installKeyOnly = false;            // answers only the install key while a key is stored
+    std::map<Outcome, std::uint64_t> passages; // every outcome the station can have, from zero
 };
+
+// The outcomes a station can have: at the exit only Granted and Error.
+std::vector<Outcome> outcomesOf(StationRole station);
 
 // The rights decision's latency, in Prometheus's histogram buckets.
 struct DecisionHistogram {
@@ -63,28 +67,20 @@ struct StatusSnapshot {
     int capacity = -1;   // -1: not read yet
     int freeSpaces = -1; // -1: not read yet
     bool inService = false;
-    std::array<StationStatus, 2> stations;
-    bool databaseConnected = false;
-    QDateTime outageSince; // invalid: no outage now
+    std::array<StationStatus, 2> stations; // by roleIndex
+    bool databaseConnected = false;        // the database answers
+    QDateTime outageSince;                 // invalid: no outage now
     std::uint64_t probeFailures = 0;
-    std::map<DatabaseCall, std::uint64_t> deadlinesExceeded; // every kind, from zero
     double pastOutageSeconds = 0; // of the outages that ended
+    std::map<DatabaseCall, std::uint64_t> deadlinesExceeded; // every kind, from zero
     std::size_t journalPending = 0;
     std::deque<StatusGridRow> grid; // newest first
     DecisionHistogram decisions;
 
+    const StationStatus& station(StationRole role) const { return stations[roleIndex(role)]; }
     // Every outage's seconds, the one going on included.
     double outageSeconds(const QDateTime& now) const;
 };
-
-// The outcome names of passages, as the metrics label them.
-namespace outcome {
-inline const QString Granted = QStringLiteral("granted");
-inline const QString Full = QStringLiteral("full");
-inline const QString Error = QStringLiteral("error");
-} // namespace outcome
-// "granted", or the refusal's name ("unknown_subscriber", ...).
-QString outcomeName(AccessResult result);
 
 class StatusBoard {
 public:
@@ -100,54 +96,65 @@ public:
     void setFreeSpaces(int value);
     void setInService(bool inService);
 
-    void setReaderOnline(int station, bool online);
-    void setSecureChannel(int station, const QString& state);
-    void setDisplay(int station, const QString& text);
-    void setReaderCondition(int station, std::optional<bool> tamper, std::optional<bool> powerOk, bool installKeyOnly);
-    void countPassage(int station, const QString& outcomeName);
+    void setReaderOnline(StationRole station, bool online);
+    void setSecureChannel(StationRole station, SecureChannelState state);
+    void setDisplay(StationRole station, const QString& text);
+    void setReaderCondition(StationRole station, std::optional<bool> tamper, std::optional<bool> powerOk,
+                            bool installKeyOnly);
+    void countPassage(StationRole station, Outcome outcome);
     void decisionTook(double seconds);
 
-    void setDatabaseConnected(bool connected);
+    // Whether the database answers, since `since` (the clock's now when
+    // not given).
+    void setDatabaseConnected(bool connected, const QDateTime& since = {});
     void probeFailed();
     void deadlineExceeded(DatabaseCall call);
     void setJournalPending(std::size_t pending);
     void addGridRow(const StatusGridRow& row);
 
 private:
-    StationStatus& station(int number);
+    StationStatus& station(StationRole role) { return s_.stations[roleIndex(role)]; }
 
     const Clock& clock_;
     mutable std::mutex mutex_;
     StatusSnapshot s_;
 };
 
-// The status board as a subscriber of the stations' events: the lights,
-// the count, the grid and the database's state as they are shown.
-class StatusBoardView final : public StationView {
+// The status board as a listener of the stations' facts.
+class StatusBoardView final : public StationEvents {
 public:
     explicit StatusBoardView(StatusBoard& board) : board_(board) {}
-    void setLights(int station, bool greenVisible, bool) override { board_.setReaderOnline(station, greenVisible); }
-    void setFreeSpacesCaption(int freeSpaces) override { board_.setFreeSpaces(freeSpaces); }
+    void readerOnline(StationRole station, bool online) override { board_.setReaderOnline(station, online); }
+    void secureChannelChanged(StationRole station, SecureChannelState state) override
+    {
+        board_.setSecureChannel(station, state);
+    }
+    void readerConditionChanged(StationRole station, const ReaderCondition& c) override
+    {
+        board_.setReaderCondition(station, c.known ? std::optional(c.tamper) : std::nullopt,
+                                  c.known ? std::optional(c.powerOk) : std::nullopt, c.installKeyOnly);
+    }
+    void readerActed(StationRole station, const ReaderAction& action) override
+    {
+        if (action.kind == ReaderAction::Kind::Shown)
+            board_.setDisplay(station, action.text);
+    }
+    void passageEnded(StationRole station, Outcome outcome) override { board_.countPassage(station, outcome); }
+    void decisionMade(std::chrono::duration<double> time) override { board_.decisionTook(time.count()); }
+    void freeSpacesChanged(int freeSpaces) override { board_.setFreeSpaces(freeSpaces); }
+    void installationRead(const QString& name, int capacity, int) override { board_.setInstallation(name, capacity); }
+    void inServiceChanged(bool inService) override { board_.setInService(inService); }
     void gridRowWritten(int, const AccessRow& a, bool red) override
     {
         board_.addGridRow({a.time, a.station, a.subscriber, a.text, red});
     }
-    void displayShown(int station, const QString& text) override { board_.setDisplay(station, text); }
-    void secureChannelChanged(int station, const QString& state) override { board_.setSecureChannel(station, state); }
-    void readerConditionChanged(int station, std::optional<bool> tamper, std::optional<bool> powerOk,
-                                bool installKeyOnly) override
+    void databaseStateChanged(DatabaseState state, const QDateTime& since) override
     {
-        board_.setReaderCondition(station, tamper, powerOk, installKeyOnly);
+        board_.setDatabaseConnected(state == DatabaseState::Answering, since);
     }
-    void passageCounted(int station, const QString& outcome) override { board_.countPassage(station, outcome); }
-    void decisionTimed(double seconds) override { board_.decisionTook(seconds); }
-    void installationRead(const QString& name, int capacity) override { board_.setInstallation(name, capacity); }
-    void inServiceChanged(bool inService) override { board_.setInService(inService); }
-    void journalPendingChanged(std::size_t pending) override { board_.setJournalPending(pending); }
-    void databaseOpened() override { board_.setDatabaseConnected(true); }
     void probeFailed() override { board_.probeFailed(); }
-    void databaseAnswering(bool answering) override { board_.setDatabaseConnected(answering); }
     void databaseDeadlineExceeded(DatabaseCall call) override { board_.deadlineExceeded(call); }
+    void journalPendingChanged(std::size_t pending) override { board_.setJournalPending(pending); }
 
 private:
     StatusBoard& board_;

@@ -105,7 +105,7 @@ OperatorWindow::~OperatorWindow()
 void OperatorWindow::build()
 {
     setObjectName(QStringLiteral("OperatorWindow"));
-    setWindowTitle(QStringLiteral("Parking"));
+    setWindowTitle(Title);
     setWindowIcon(programIcon());
     setFixedSize(11070 / 15, 6150 / 15);
     buildTabs();
@@ -170,7 +170,7 @@ void OperatorWindow::placeControls()
     controlsOf(2).openButton = place<QPushButton>(this, "cmdAbrirPuerta2");
 
     // Each light is two images in one place; the green one, on top, shows
-    // while the reader answers.
+    // while the reader answers; the red one from the reader's first fall.
     const char* const frames[] = {"Frame1", "Frame2"};
     const char* const reds[] = {"ImgRojo1", "ImgRojo2"};
     const char* const greens[] = {"ImgVerde1", "ImgVerde2"};
@@ -180,6 +180,7 @@ void OperatorWindow::placeControls()
         controls.red = place<QLabel>(frame, reds[i]);
         controls.red->setPixmap(redLight());
         controls.red->setScaledContents(true);
+        controls.red->hide();
         controls.green = place<QLabel>(frame, greens[i]);
         controls.green->setPixmap(greenLight());
         controls.green->setScaledContents(true);
@@ -250,20 +251,29 @@ bool OperatorWindow::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void OperatorWindow::setLights(int station, bool greenVisible, bool redVisible)
+// Two lamps a station: the green one while the reader answers, the red
+// one from its first fall on, left under the green one once it answers
+// again.
+void OperatorWindow::readerOnline(StationRole station, bool online)
 {
-    controlsOf(station).green->setVisible(greenVisible);
-    controlsOf(station).red->setVisible(redVisible);
+    controlsOf(station).green->setVisible(online);
+    if (!online)
+        controlsOf(station).red->setVisible(true);
 }
 
-void OperatorWindow::setFreeSpacesCaption(int freeSpaces)
+void OperatorWindow::freeSpacesChanged(int freeSpaces)
 {
     freeSpacesCaption_->setText(QString::number(freeSpaces));
 }
 
-void OperatorWindow::setFreeSpacesText(const QString& text)
+void OperatorWindow::freeSpacesSettingRefused()
 {
-    freeSpacesBox_->setText(text);
+    freeSpacesBox_->clear();
+}
+
+void OperatorWindow::installationRead(const QString&, int, int freeSpaces)
+{
+    freeSpacesBox_->setText(QString::number(freeSpaces));
 }
 
 bool OperatorWindow::acceptsFreeSpacesKey(QChar key)
@@ -305,7 +315,7 @@ void OperatorWindow::gridReset(int rowCount)
 void OperatorWindow::gridRowWritten(int row, const AccessRow& access, bool red)
 {
     const QString cells[] = {QString::number(access.subscriber), access.text,
-                             access.time.toString(QStringLiteral("HH:mm:ss")), QString::number(access.station)};
+                             access.time.toString(QStringLiteral("HH:mm:ss")), QString::number(stationNumber(access.station))};
     for (int c = 0; c < 4; ++c) {
         auto* item = new QTableWidgetItem(cells[c]);
         item->setForeground(red ? QColor(255, 0, 0) : QColor(0, 0, 0));
@@ -316,10 +326,26 @@ void OperatorWindow::gridRowWritten(int row, const AccessRow& access, bool red)
 
 // Shown without waiting for it: the handler that raised it ends now, and
 // the next reader event is handled after it, never inside it.
-void OperatorWindow::alert(const QString& text, const QString& title, AlertIcon icon)
+void OperatorWindow::alerted(const Alert& alert)
 {
-    auto* box = new QMessageBox(icon == AlertIcon::Critical ? QMessageBox::Critical : QMessageBox::NoIcon, title, text,
-                                QMessageBox::Ok, isVisible() ? this : nullptr);
+    // A start-up that ends the program has the stop icon; its title says
+    // which part failed, the window's for a missing data source.
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString title = Title;
+    switch (alert.kind) {
+    case Alert::Kind::CarParkFull:
+    case Alert::Kind::SpacesNotUpdated:
+        break;
+    case Alert::Kind::NoDataSource:
+        icon = QMessageBox::Critical;
+        break;
+    case Alert::Kind::NoDatabase:
+    case Alert::Kind::BadConfiguration:
+        icon = QMessageBox::Critical;
+        title = QStringLiteral("Error");
+        break;
+    }
+    auto* box = new QMessageBox(icon, title, alert.text, QMessageBox::Ok, isVisible() ? this : nullptr);
     box->setObjectName(QStringLiteral("alert"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
@@ -333,19 +359,19 @@ void OperatorWindow::beep()
     QApplication::beep();
 }
 
-void OperatorWindow::showProgress()
+// The progress window while a reconnection runs after one has failed.
+void OperatorWindow::databaseStateChanged(DatabaseState state, const QDateTime&)
 {
+    if (state != DatabaseState::Reconnecting) {
+        delete progress_;
+        return;
+    }
     delete progress_;
     progress_ = new ConnectionProgressDialog;
     progress_->show();
 }
 
-void OperatorWindow::hideProgress()
-{
-    delete progress_;
-}
-
-void OperatorWindow::closeWindow()
+void OperatorWindow::stationsClosed()
 {
     if (!closing_) {
         closing_ = true;

@@ -7,7 +7,7 @@
 // control.
 #include "ConnectionProgressDialog.h"
 #include "ScriptPlayer.h"
-#include "StationView.h"
+#include "StationEvents.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -35,7 +35,7 @@ struct ControlPlacement {
     const char* frame;   // nullptr: placed on the window (or the tab control's page)
 };
 
-class OperatorWindow : public QWidget, public StationView, public OperatorActions {
+class OperatorWindow : public QWidget, public StationEvents, public OperatorActions {
     Q_OBJECT
 public:
     explicit OperatorWindow(StationController& controller, QWidget* parent = nullptr);
@@ -52,18 +52,20 @@ public:
     QString logText() const;
     QString freeSpacesText() const;
 
-    // StationView
-    void setLights(int station, bool greenVisible, bool redVisible) override;
-    void setFreeSpacesCaption(int freeSpaces) override;
-    void setFreeSpacesText(const QString& text) override;
+    // The window's title, and the one its message boxes carry.
+    static inline const QString Title = QStringLiteral("Parking");
+
+    // StationEvents: what the window shows of them.
+    void readerOnline(StationRole station, bool online) override;
+    void freeSpacesChanged(int freeSpaces) override;
+    void freeSpacesSettingRefused() override;
+    void installationRead(const QString& name, int capacity, int freeSpaces) override;
     void logWritten(const QString& line) override;
     void gridReset(int rowCount) override;
     void gridRowWritten(int row, const AccessRow& access, bool red) override;
-    void alert(const QString& text, const QString& title, AlertIcon icon) override;
-    void beep() override;
-    void showProgress() override;
-    void hideProgress() override;
-    void closeWindow() override;
+    void alerted(const Alert& alert) override;
+    void databaseStateChanged(DatabaseState state, const QDateTime& since) override;
+    void stationsClosed() override;
 
     // OperatorActions: the script clicks the real buttons.
     void openBarrier(int station) override;
@@ -92,6 +94,8 @@ private:
     void connectControls();
     void showTab(int index);
     StationControls& controlsOf(int station) { return stations_[stationIndex(station)]; }
+    StationControls& controlsOf(StationRole station) { return stations_[roleIndex(station)]; }
+    void beep();
 
     StationController& controller_;
     QTabBar* tabs_ = nullptr;

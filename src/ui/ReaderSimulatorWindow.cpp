@@ -1,7 +1,8 @@
 #include "ReaderSimulatorWindow.h"
 
+#include "StationRole.h"
+
 #include "ReaderControl.h"
-#include "StationView.h"
 
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -33,8 +34,8 @@ namespace {
 
 class ControlReader final : public SimulatedReader {
 public:
-    explicit ControlReader(ReaderControl& r) : reader_(r) {}
-    int station() const override { return reader_.station(); }
+    ControlReader(ReaderControl& r, int station) : reader_(r), station_(station) {}
+    int station() const override { return station_; }
     void presentTrack(const QString& track) override { reader_.raiseTrackRead(track); }
     void presentCard(const QString& code) override { reader_.raiseCardNumberRead(simulatedCardText(code)); }
     void unplug() override { reader_.raiseReaderDown(); }
@@ -42,13 +43,14 @@ public:
 
 private:
     ReaderControl& reader_;
+    int station_;
 };
 
 } // namespace
 
-std::unique_ptr<SimulatedReader> simulatedControl(ReaderControl& reader)
+std::unique_ptr<SimulatedReader> simulatedControl(ReaderControl& reader, int station)
 {
-    return std::make_unique<ControlReader>(reader);
+    return std::make_unique<ControlReader>(reader, station);
 }
 
 ReaderSimulatorWindow::ReaderSimulatorWindow(std::array<std::unique_ptr<SimulatedReader>, 2> readers,

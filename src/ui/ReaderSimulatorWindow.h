@@ -47,7 +47,7 @@ public:
 };
 
 // Raises the reader control's events directly (scripts, tests).
-std::unique_ptr<SimulatedReader> simulatedControl(ReaderControl& reader);
+std::unique_ptr<SimulatedReader> simulatedControl(ReaderControl& reader, int station);
 
 class ReaderSimulatorWindow : public QWidget {
     Q_OBJECT

@@ -30,13 +30,13 @@ void ConsoleGuard::remember(const QByteArray& key, const Answer& answer, Time no
         answers_.insert(key, {now, answer});
 }
 
-bool ConsoleGuard::allow(int station, Time now)
+bool ConsoleGuard::allow(std::optional<StationRole> barrier, Time now)
 {
     forgetOld(now);
     if (static_cast<int>(recent_.size()) >= ActionsPerMinute)
         return false;
-    if (station == 1 || station == 2) {
-        std::optional<Time>& last = lastOpening_[station - 1];
+    if (barrier) {
+        std::optional<Time>& last = lastOpening_[roleIndex(*barrier)];
         if (last && now - *last < OpeningGap)
             return false;
         last = now;

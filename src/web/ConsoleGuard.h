@@ -4,6 +4,8 @@
 // operator key), and a request retried with the same Idempotency-Key
 // within a minute answered with the first answer instead of acting again.
 // Time is handed in, so the rules run under test without waiting.
+#include "StationRole.h"
+
 #include <QByteArray>
 #include <QHash>
 
@@ -35,8 +37,8 @@ public:
     void remember(const QByteArray& key, const Answer& answer, Time now);
 
     // Whether one more action may go now; counts it when it may.
-    // `station`: 1 or 2 for an opening, 0 for anything else.
-    bool allow(int station, Time now);
+    // `barrier`: the one an opening opens; nullopt for anything else.
+    bool allow(std::optional<StationRole> barrier, Time now);
 
 private:
     void forgetOld(Time now);

@@ -93,12 +93,13 @@ std::pair<ConsoleGuard::Answer, bool> RemoteConsole::act(const QByteArray& actio
     const auto object = jsonObject(request.body);
     if (!object)
         return {counted(action, "bad_request", refusal(400, QStringLiteral("the body is not a JSON object"))), false};
-    int station = 0;
+    std::optional<StationRole> station;
     std::optional<QString> value;
     if (action == "open") {
         const QJsonValue given = object->value(QStringLiteral("station"));
-        station = given.isDouble() && (given.toDouble() == 1 || given.toDouble() == 2) ? given.toInt() : 0;
-        if (station == 0)
+        if (given.isDouble() && given.toDouble() == given.toInt())
+            station = strictRoleOf(given.toInt());
+        if (!station)
             return {counted(action, "bad_request", refusal(400, QStringLiteral("\"station\" must be 1 or 2"))), false};
     } else {
         value = countText(object->value(QStringLiteral("value")));
@@ -110,14 +111,14 @@ std::pair<ConsoleGuard::Answer, bool> RemoteConsole::act(const QByteArray& actio
         return {counted(action, "rate_limited", refusal(429, QStringLiteral("too many actions; wait and try again"))), false};
     }
     const ConsoleActions::Outcome outcome =
-        station ? actions_.openBarrier(station, request.from) : actions_.setFreeSpaces(*value, request.from);
+        station ? actions_.openBarrier(*station, request.from) : actions_.setFreeSpaces(*value, request.from);
     // A count the box's rules refuse is the request's fault; a barrier that
     // cannot open now is the stations' state.
     if (!outcome.done)
         return {counted(action, "refused", refusal(station ? 409 : 400, outcome.reason)), true};
     QJsonObject body;
     if (station)
-        body.insert(QStringLiteral("station"), station);
+        body.insert(QStringLiteral("station"), stationNumber(*station));
     return {counted(action, "done", done(outcome, body)), true};
 }
 

@@ -6,6 +6,7 @@
 // do the work where the stations live; the answer is JSON saying what was
 // done or why not. Who may ask (the operator key) is the server's check.
 #include "ConsoleGuard.h"
+#include "StationRole.h"
 
 #include <QByteArray>
 #include <QString>
@@ -28,7 +29,7 @@ public:
     };
     virtual ~ConsoleActions() = default;
     // `from`: the client's address, for the audit line.
-    virtual Outcome openBarrier(int station, const QString& from) = 0;
+    virtual Outcome openBarrier(StationRole station, const QString& from) = 0;
     // `value`: the count as text, checked by the same rules as the window's box.
     virtual Outcome setFreeSpaces(const QString& value, const QString& from) = 0;
     // A line for the event log (a refusal worth knowing about).

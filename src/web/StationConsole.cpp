@@ -52,12 +52,12 @@ ConsoleActions::Outcome StationConsole::onStations(std::function<Outcome()> work
     return handover->outcome;
 }
 
-ConsoleActions::Outcome StationConsole::openBarrier(int station, const QString& from)
+ConsoleActions::Outcome StationConsole::openBarrier(StationRole station, const QString& from)
 {
     return onStations([this, station, from]() -> Outcome {
         if (!controller_.inService())
             return {false, QStringLiteral("the stations are not in service"), std::nullopt};
-        const bool entrance = roleOf(station) == StationRole::Entrance;
+        const bool entrance = station == StationRole::Entrance;
         controller_.log().write(QStringLiteral("Apertura manual remota: %1 (desde %2)")
                                     .arg(entrance ? QStringLiteral("entrada") : QStringLiteral("salida"), from));
         controller_.openBarrierByHand(station);

@@ -21,7 +21,7 @@ public:
     // Lives on the stations' thread; `controller` outlives it.
     explicit StationConsole(StationController& controller) : controller_(controller) {}
 
-    Outcome openBarrier(int station, const QString& from) override;
+    Outcome openBarrier(StationRole station, const QString& from) override;
     Outcome setFreeSpaces(const QString& value, const QString& from) override;
     void note(const QString& line) override;
 

@@ -15,24 +15,24 @@ namespace parking {
 namespace {
 
 // The certificate chain and its private key (PEM; RSA or EC), or why not.
-std::variant<QSslConfiguration, QString> loadTls(const QString& certificateFile, const QString& keyFile)
+Result<QSslConfiguration> loadTls(const QString& certificateFile, const QString& keyFile)
 {
     if (certificateFile.isEmpty() != keyFile.isEmpty())
-        return QStringLiteral("[Estado] Certificado y ClavePrivada van juntos");
-    if (auto fault = readableByOthers(keyFile, QStringLiteral("la clave privada")))
-        return *fault;
+        return failure(QStringLiteral("[Estado] Certificado y ClavePrivada van juntos"));
+    if (const auto allowed = checkPrivate(keyFile, QStringLiteral("la clave privada")); !allowed)
+        return failure(allowed.error());
     const QList<QSslCertificate> chain = QSslCertificate::fromPath(certificateFile, QSsl::Pem);
     if (chain.isEmpty() || chain.front().isNull())
-        return QStringLiteral("[Estado] Certificado no se puede leer como PEM: %1").arg(certificateFile);
+        return failure(QStringLiteral("[Estado] Certificado no se puede leer como PEM: %1").arg(certificateFile));
     QFile file(keyFile);
     if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("[Estado] ClavePrivada no se puede leer: %1").arg(keyFile);
+        return failure(QStringLiteral("[Estado] ClavePrivada no se puede leer: %1").arg(keyFile));
     const QByteArray pem = file.readAll();
     QSslKey key(pem, QSsl::Rsa, QSsl::Pem);
     if (key.isNull())
         key = QSslKey(pem, QSsl::Ec, QSsl::Pem);
     if (key.isNull())
-        return QStringLiteral("[Estado] ClavePrivada no es una clave RSA o EC en PEM: %1").arg(keyFile);
+        return failure(QStringLiteral("[Estado] ClavePrivada no es una clave RSA o EC en PEM: %1").arg(keyFile));
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.setLocalCertificateChain(chain);
     tls.setPrivateKey(key);
@@ -43,43 +43,43 @@ std::variant<QSslConfiguration, QString> loadTls(const QString& certificateFile,
 
 } // namespace
 
-std::variant<StatusServer::Off, StatusServer::Options, QString> StatusServer::fromConfig(const StatusSettings& settings)
+Result<std::optional<StatusServer::Options>> StatusServer::fromConfig(const StatusSettings& settings)
 {
     const QString& portText = settings.port;
     if (portText.isEmpty())
-        return Off{};
+        return std::optional<Options>();
     bool ok = false;
     const uint port = portText.toUInt(&ok);
     const bool digits = std::all_of(portText.begin(), portText.end(), [](QChar c) { return c.isDigit(); });
     if (!ok || !digits || port > 65535)
-        return QStringLiteral("[Estado] Puerto no válido: |%1|").arg(portText);
+        return failure(QStringLiteral("[Estado] Puerto no válido: |%1|").arg(portText));
     if (port == 0)
-        return Off{};
+        return std::optional<Options>();
     Options options;
     options.port = static_cast<quint16>(port);
     const QString& address = settings.address;
     options.address = QHostAddress(address.isEmpty() ? QStringLiteral("127.0.0.1") : address);
     if (options.address.isNull())
-        return QStringLiteral("[Estado] Direccion no válida: |%1|").arg(address);
+        return failure(QStringLiteral("[Estado] Direccion no válida: |%1|").arg(address));
     options.key = settings.key.toUtf8();
     options.operatorKey = settings.operatorKey.toUtf8();
     if (!options.address.isLoopback() && options.key.isEmpty())
-        return QStringLiteral("[Estado] Direccion=%1 no es local y falta [Estado] Clave").arg(options.address.toString());
+        return failure(QStringLiteral("[Estado] Direccion=%1 no es local y falta [Estado] Clave").arg(options.address.toString()));
     if (!options.operatorKey.isEmpty() && options.operatorKey.size() < OperatorKeyMinimum)
-        return QStringLiteral("[Estado] ClaveOperador tiene menos de %1 caracteres").arg(OperatorKeyMinimum);
+        return failure(QStringLiteral("[Estado] ClaveOperador tiene menos de %1 caracteres").arg(OperatorKeyMinimum));
     if (!options.operatorKey.isEmpty() && options.operatorKey == options.key)
-        return QStringLiteral("[Estado] ClaveOperador es igual que Clave");
+        return failure(QStringLiteral("[Estado] ClaveOperador es igual que Clave"));
     if (!settings.certificate.isEmpty() || !settings.privateKey.isEmpty()) {
         auto tls = loadTls(settings.certificate, settings.privateKey);
-        if (const auto* fault = std::get_if<QString>(&tls))
-            return *fault;
-        options.tls = std::get<QSslConfiguration>(std::move(tls));
+        if (!tls)
+            return failure(tls.error());
+        options.tls = std::move(*tls);
     }
     if (!options.address.isLoopback() && !options.operatorKey.isEmpty() && !options.tls)
-        return QStringLiteral("[Estado] Direccion=%1 no es local: con ClaveOperador hace falta [Estado] Certificado "
+        return failure(QStringLiteral("[Estado] Direccion=%1 no es local: con ClaveOperador hace falta [Estado] Certificado "
                               "y ClavePrivada")
-            .arg(options.address.toString());
-    return options;
+            .arg(options.address.toString()));
+    return std::optional<Options>(std::move(options));
 }
 
 } // namespace parking

@@ -215,9 +215,9 @@ StatusServer::~StatusServer()
     thread_.wait();
 }
 
-std::variant<quint16, QString> StatusServer::start(const Options& options)
+Result<quint16> StatusServer::start(const Options& options)
 {
-    std::variant<quint16, QString> result = QString();
+    Result<quint16> result = failure(QString());
     QMetaObject::invokeMethod(
         context_.get(),
         [&] {
@@ -230,7 +230,7 @@ std::variant<quint16, QString> StatusServer::start(const Options& options)
             limits.idle = IdleLimit;
             auto* tcp = new GuardedTcpServer(limits, options.tls, http_);
             if (!tcp->listen(options.address, options.port)) {
-                result = tcp->errorString();
+                result = failure(tcp->errorString());
                 delete std::exchange(http_, nullptr);
                 return;
             }

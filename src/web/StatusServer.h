@@ -15,6 +15,7 @@
 #include "Configuration.h"
 #include "GuardedTcpServer.h"
 #include "RemoteConsole.h"
+#include "Result.h"
 #include "StatusBoard.h"
 
 #include <QByteArray>
@@ -45,9 +46,9 @@ public:
         QByteArray operatorKey; // empty: no console
         std::optional<QSslConfiguration> tls;
     };
-    struct Off {};
-    // The [Estado] section: Off, the options, or why it cannot start.
-    static std::variant<Off, Options, QString> fromConfig(const StatusSettings& settings);
+    // The [Estado] section's options (nullopt: no status page), or why it
+    // cannot start.
+    static Result<std::optional<Options>> fromConfig(const StatusSettings& settings);
 
     // `actions`: what the console's actions do; needed with an operator key.
     StatusServer(const StatusBoard& board, ConsoleActions* actions);
@@ -56,7 +57,7 @@ public:
     StatusServer& operator=(const StatusServer&) = delete;
 
     // Listens; the port it listens on, or why it could not.
-    std::variant<quint16, QString> start(const Options& options);
+    Result<quint16> start(const Options& options);
 
 private:
     class Http;

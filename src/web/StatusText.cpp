@@ -19,16 +19,16 @@ QJsonValue count(int value)
     return value < 0 ? QJsonValue() : QJsonValue(value);
 }
 
-QJsonObject stationJson(int number, const StationStatus& st)
+QJsonObject stationJson(StationRole role, const StationStatus& st)
 {
     QJsonObject passages;
-    for (const auto& [name, n] : st.passages)
-        passages.insert(name, static_cast<qint64>(n));
-    return {{QStringLiteral("number"), number},
-            {QStringLiteral("role"), roleOf(number) == StationRole::Entrance ? QStringLiteral("entrance") : QStringLiteral("exit")},
+    for (const auto& [o, n] : st.passages)
+        passages.insert(outcomeLabel(o), static_cast<qint64>(n));
+    return {{QStringLiteral("number"), stationNumber(role)},
+            {QStringLiteral("role"), role == StationRole::Entrance ? QStringLiteral("entrance") : QStringLiteral("exit")},
             {QStringLiteral("readerOnline"), st.readerOnline},
             {QStringLiteral("readerSince"), instant(st.readerSince)},
-            {QStringLiteral("secureChannel"), st.secureChannel},
+            {QStringLiteral("secureChannel"), secureChannelLabel(st.secureChannel)},
             {QStringLiteral("display"), st.display},
             {QStringLiteral("offlineTransitions"), static_cast<qint64>(st.offlineTransitions)},
             {QStringLiteral("tamper"), st.tamper ? QJsonValue(*st.tamper) : QJsonValue()},
@@ -77,17 +77,17 @@ private:
     QByteArray out_;
 };
 
-QByteArray stationLabel(int number)
+QByteArray stationLabel(StationRole role)
 {
-    return "station=\"" + QByteArray::number(number) + '"';
+    return "station=\"" + QByteArray::number(stationNumber(role)) + '"';
 }
 
 void writePassages(Exposition& e, const StatusSnapshot& s)
 {
     e.family("parking_passages_total", "counter", "Identified passages by station and outcome.");
-    for (int number : {1, 2}) {
-        for (const auto& [name, n] : s.stations[stationIndex(number)].passages)
-            e.sample("parking_passages_total", stationLabel(number) + ",outcome=\"" + labelValue(name) + '"',
+    for (StationRole role : BothStations) {
+        for (const auto& [o, n] : s.station(role).passages)
+            e.sample("parking_passages_total", stationLabel(role) + ",outcome=\"" + labelValue(outcomeLabel(o)) + '"',
                      static_cast<double>(n));
     }
 }
@@ -109,38 +109,80 @@ void writeDecisions(Exposition& e, const DecisionHistogram& h)
 void writeReaders(Exposition& e, const StatusSnapshot& s)
 {
     e.family("parking_reader_up", "gauge", "Whether the station's reader answers (1) or not (0).");
-    for (int number : {1, 2})
-        e.sample("parking_reader_up", stationLabel(number), s.stations[stationIndex(number)].readerOnline ? 1 : 0);
+    for (StationRole role : BothStations)
+        e.sample("parking_reader_up", stationLabel(role), s.station(role).readerOnline ? 1 : 0);
     e.family("parking_reader_offline_transitions_total", "counter", "Times the station's reader went offline.");
-    for (int number : {1, 2})
-        e.sample("parking_reader_offline_transitions_total", stationLabel(number),
-                 static_cast<double>(s.stations[stationIndex(number)].offlineTransitions));
+    for (StationRole role : BothStations)
+        e.sample("parking_reader_offline_transitions_total", stationLabel(role),
+                 static_cast<double>(s.station(role).offlineTransitions));
     // Only readers that said their state: an absent sample is "unknown", not "fine".
     e.family("parking_reader_tamper", "gauge", "Whether the station's reader reports its case open (1) or closed (0).");
-    for (int number : {1, 2}) {
-        if (const auto tamper = s.stations[stationIndex(number)].tamper)
-            e.sample("parking_reader_tamper", stationLabel(number), *tamper ? 1 : 0);
+    for (StationRole role : BothStations) {
+        if (const auto tamper = s.station(role).tamper)
+            e.sample("parking_reader_tamper", stationLabel(role), *tamper ? 1 : 0);
     }
     e.family("parking_reader_power_ok", "gauge", "Whether the station's reader reports its power normal (1) or failing (0).");
-    for (int number : {1, 2}) {
-        if (const auto ok = s.stations[stationIndex(number)].powerOk)
-            e.sample("parking_reader_power_ok", stationLabel(number), *ok ? 1 : 0);
+    for (StationRole role : BothStations) {
+        if (const auto ok = s.station(role).powerOk)
+            e.sample("parking_reader_power_ok", stationLabel(role), *ok ? 1 : 0);
     }
     e.family("parking_reader_install_key_only", "gauge",
              "Whether the station's reader answers only the install key while a key is stored (1: swapped or reset).");
-    for (int number : {1, 2})
-        e.sample("parking_reader_install_key_only", stationLabel(number),
-                 s.stations[stationIndex(number)].installKeyOnly ? 1 : 0);
+    for (StationRole role : BothStations)
+        e.sample("parking_reader_install_key_only", stationLabel(role),
+                 s.station(role).installKeyOnly ? 1 : 0);
 }
 
 } // namespace
+
+QString outcomeLabel(Outcome o)
+{
+    switch (o) {
+    case Outcome::Granted:
+        return QStringLiteral("granted");
+    case Outcome::Full:
+        return QStringLiteral("full");
+    case Outcome::Error:
+        return QStringLiteral("error");
+    case Outcome::SubscriberUnknown:
+        return QStringLiteral("unknown_subscriber");
+    case Outcome::OutsideTimetable:
+        return QStringLiteral("outside_timetable");
+    case Outcome::ReceiptsUnpaid:
+        return QStringLiteral("receipts_unpaid");
+    case Outcome::FeeNotCurrent:
+        return QStringLiteral("fee_not_current");
+    case Outcome::SubscriberBlocked:
+        return QStringLiteral("blocked");
+    case Outcome::OutsideFeeHours:
+        return QStringLiteral("outside_fee_hours");
+    case Outcome::EntryTooSoon:
+        return QStringLiteral("entry_too_soon");
+    }
+    return QStringLiteral("other");
+}
+
+QString secureChannelLabel(SecureChannelState state)
+{
+    switch (state) {
+    case SecureChannelState::None:
+        return QStringLiteral("none");
+    case SecureChannelState::Off:
+        return QStringLiteral("off");
+    case SecureChannelState::Waiting:
+        return QStringLiteral("waiting");
+    case SecureChannelState::Established:
+        return QStringLiteral("established");
+    }
+    return QStringLiteral("none");
+}
 
 QByteArray statusJson(const StatusSnapshot& s, const QDateTime& now)
 {
     QJsonArray grid;
     for (const StatusGridRow& row : s.grid) {
         grid.append(QJsonObject{{QStringLiteral("time"), row.time.toString(QStringLiteral("HH:mm:ss"))},
-                                {QStringLiteral("station"), row.station},
+                                {QStringLiteral("station"), stationNumber(row.station)},
                                 {QStringLiteral("subscriber"), static_cast<qint64>(row.subscriber)},
                                 {QStringLiteral("text"), row.text},
                                 {QStringLiteral("colour"), row.red ? QStringLiteral("red") : QStringLiteral("black")}});
@@ -159,7 +201,8 @@ QByteArray statusJson(const StatusSnapshot& s, const QDateTime& now)
         {QStringLiteral("capacity"), count(s.capacity)},
         {QStringLiteral("freeSpaces"), count(s.freeSpaces)},
         {QStringLiteral("inService"), s.inService},
-        {QStringLiteral("stations"), QJsonArray{stationJson(1, s.stations[0]), stationJson(2, s.stations[1])}},
+        {QStringLiteral("stations"), QJsonArray{stationJson(StationRole::Entrance, s.station(StationRole::Entrance)),
+                                                stationJson(StationRole::Exit, s.station(StationRole::Exit))}},
         {QStringLiteral("database"), database},
         {QStringLiteral("grid"), grid},
         {QStringLiteral("version"), s.version},

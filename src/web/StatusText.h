@@ -9,6 +9,10 @@
 namespace parking {
 
 QByteArray statusJson(const StatusSnapshot& s, const QDateTime& now);
+// The names the JSON and the metrics give an outcome ("granted",
+// "receipts_unpaid", ...) and a Secure Channel's state ("established", ...).
+QString outcomeLabel(Outcome outcome);
+QString secureChannelLabel(SecureChannelState state);
 QByteArray statusMetrics(const StatusSnapshot& s, const QDateTime& now);
 
 } // namespace parking

@@ -36,8 +36,9 @@ protected:
 TEST_F(ConfigurationFile, ReadsWhatTheProgramUses)
 {
     const QString path = write(QString::fromLatin1(CompleteIni).arg(QString(120, QLatin1Char('b'))));
-    const Configuration c = loadConfiguration(path);
-    EXPECT_EQ(c.fault, QString());
+    const auto loaded = loadConfiguration(path);
+    ASSERT_TRUE(loaded) << loaded.error().reason.toStdString();
+    const Configuration& c = *loaded;
     EXPECT_EQ(c.file, path);
     EXPECT_EQ(c.installation, 7);
     // The data source keeps the blanks of its fixed field: the connection
@@ -59,8 +60,9 @@ TEST_F(ConfigurationFile, ReadsWhatTheProgramUses)
 
 TEST_F(ConfigurationFile, FilesGoBesideTheConfigurationUnlessGiven)
 {
-    const Configuration c = loadConfiguration(test::writeSiteConfig(dir.path(), QStringLiteral("x"), 3));
-    EXPECT_EQ(c.fault, QString());
+    const auto loaded = loadConfiguration(test::writeSiteConfig(dir.path(), QStringLiteral("x"), 3));
+    ASSERT_TRUE(loaded);
+    const Configuration& c = *loaded;
     EXPECT_EQ(c.logFolder, QDir(dir.path()).filePath(QStringLiteral("log")));
     EXPECT_EQ(c.journalFile, QDir(dir.path()).filePath(QStringLiteral("parking.journal")));
     EXPECT_EQ(c.readerKeyFile, QDir(dir.path()).filePath(QStringLiteral("claves-lectores")));
@@ -77,7 +79,7 @@ TEST_F(ConfigurationFile, DaysOfPassageKeysOutsideTheirRangeAreTheDefault)
     for (const auto& k : cases) {
         const QString path = test::writeSiteConfig(dir.path(), QStringLiteral("x"), 3,
                                                    QStringLiteral("[Registro]\nDiasClavesDiario=%1\n").arg(QLatin1String(k.text)));
-        EXPECT_EQ(loadConfiguration(path).unitKeyDays, k.days) << k.text;
+        EXPECT_EQ(loadConfiguration(path)->unitKeyDays, k.days) << k.text;
     }
 }
 
@@ -94,8 +96,9 @@ TEST_F(ConfigurationFile, TheDatabaseWaitsAreMillisecondsInTheirRangeElseTheDefa
         const QString path = write(QStringLiteral("[Conexion]\nSID=x\nEspera=%1\nEsperaEscritura=%1\n"
                                                   "[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=3\n")
                                        .arg(QLatin1String(k.text)));
-        const Configuration c = loadConfiguration(path);
-        EXPECT_EQ(c.fault, QString()) << k.text;
+        const auto loaded = loadConfiguration(path);
+        ASSERT_TRUE(loaded) << k.text;
+        const Configuration& c = *loaded;
         EXPECT_EQ(c.database.readWait.count(), k.readMs) << k.text;
         EXPECT_EQ(c.database.writeWait.count(), k.writeMs) << k.text;
     }
@@ -106,8 +109,9 @@ TEST_F(ConfigurationFile, FileInADeepFolderIsReadWhole)
     const QString deep = QStringLiteral("a-rather-long-folder-name/another-long-folder-name/and-one-more-level/Rivalto.ini");
     const QString path = write(QString::fromLatin1(CompleteIni).arg(QStringLiteral("x")), deep);
     ASSERT_GT(path.size(), 75);
-    const Configuration c = loadConfiguration(path);
-    EXPECT_EQ(c.fault, QString());
+    const auto loaded = loadConfiguration(path);
+    ASSERT_TRUE(loaded);
+    const Configuration& c = *loaded;
     EXPECT_EQ(c.installation, 7);
     EXPECT_EQ(c.file, path);
 }
@@ -118,21 +122,23 @@ struct BadFile {
     const char* mentions;
 };
 
-class ConfigurationFault : public ConfigurationFile, public ::testing::WithParamInterface<BadFile> {};
+class BadConfiguration : public ConfigurationFile, public ::testing::WithParamInterface<BadFile> {};
 
-TEST_P(ConfigurationFault, NamesTheKeyAndTheFileAndStillSaysWhereTheLogGoes)
+TEST_P(BadConfiguration, NamesTheKeyAndTheFileAndStillSaysWhereTheLogGoes)
 {
     const BadFile& c = GetParam();
     const QString path = *c.text ? write(QString::fromUtf8(c.text) + QStringLiteral("[Registro]\nCarpeta=registros\n"))
                                  : QDir(dir.path()).filePath(QStringLiteral("missing.ini"));
-    const Configuration config = loadConfiguration(path);
-    EXPECT_TRUE(config.fault.startsWith(QStringLiteral("Configuración no válida: "))) << config.fault.toStdString();
-    EXPECT_TRUE(config.fault.contains(QString::fromUtf8(c.mentions))) << config.fault.toStdString();
-    EXPECT_TRUE(config.fault.contains(path)) << config.fault.toStdString();
-    EXPECT_EQ(config.logFolder, QDir(dir.path()).filePath(*c.text ? QStringLiteral("registros") : QStringLiteral("log")));
+    const auto loaded = loadConfiguration(path);
+    ASSERT_FALSE(loaded);
+    const QString& fault = loaded.error().reason;
+    EXPECT_TRUE(fault.startsWith(QStringLiteral("Configuración no válida: "))) << fault.toStdString();
+    EXPECT_TRUE(fault.contains(QString::fromUtf8(c.mentions))) << fault.toStdString();
+    EXPECT_TRUE(fault.contains(path)) << fault.toStdString();
+    EXPECT_EQ(readConfiguration(loaded).logFolder, QDir(dir.path()).filePath(*c.text ? QStringLiteral("registros") : QStringLiteral("log")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ConfigurationFault, ::testing::Values(
+INSTANTIATE_TEST_SUITE_P(Cases, BadConfiguration, ::testing::Values(
     BadFile{"MissingFile", "", "Left"},
     BadFile{"LeftNotANumber", "[Form]\nLeft=abc\nTop=1\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=1\n", "Left"},
     BadFile{"LeftEmpty", "[Form]\nLeft=\nTop=1\nWidth=1\nHeight=1\n[Impresoras]\nInstalacion=1\n", "Left"},

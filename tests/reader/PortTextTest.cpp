@@ -34,8 +34,8 @@ TEST_P(GoodPortTexts, AreReadAsWritten)
 {
     const Good& g = GetParam();
     const auto parsed = parsePortText(QString::fromUtf8(g.text));
-    ASSERT_TRUE(std::holds_alternative<PortText>(parsed)) << std::get<QString>(parsed).toStdString();
-    const PortText& p = std::get<PortText>(parsed);
+    ASSERT_TRUE(parsed) << parsed.error().toStdString();
+    const PortText& p = *parsed;
     EXPECT_EQ(p.device, QString::fromUtf8(g.device));
     EXPECT_EQ(p.host, QString::fromUtf8(g.host));
     EXPECT_EQ(p.tcpPort, g.tcpPort);
@@ -59,8 +59,8 @@ class BadPortTexts : public ::testing::TestWithParam<const char*> {};
 TEST_P(BadPortTexts, AreRefusedWithAReason)
 {
     const auto parsed = parsePortText(QString::fromUtf8(GetParam()));
-    ASSERT_TRUE(std::holds_alternative<QString>(parsed));
-    EXPECT_FALSE(std::get<QString>(parsed).isEmpty());
+    ASSERT_FALSE(parsed);
+    EXPECT_FALSE(parsed.error().isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, BadPortTexts, ::testing::Values(
@@ -72,13 +72,12 @@ INSTANTIATE_TEST_SUITE_P(Texts, BadPortTexts, ::testing::Values(
 
 TEST(PortTextOptions, FormatFeedbackAndRs485AreReadAsWritten)
 {
-    const auto plain = std::get<PortText>(parsePortText(QStringLiteral("osdp:/dev/ttyS1")));
+    const PortText plain = *parsePortText(QStringLiteral("osdp:/dev/ttyS1"));
     EXPECT_EQ(plain.format, CardFormat::Raw);
     EXPECT_TRUE(plain.led);
     EXPECT_TRUE(plain.buzzer);
     EXPECT_FALSE(plain.rs485);
-    const auto set = std::get<PortText>(
-        parsePortText(QStringLiteral("osdp:/dev/ttyS1?fmt=wiegand34&led=off&buzzer=off&rs485=on")));
+    const PortText set = *parsePortText(QStringLiteral("osdp:/dev/ttyS1?fmt=wiegand34&led=off&buzzer=off&rs485=on"));
     EXPECT_EQ(set.format, CardFormat::Wiegand34);
     EXPECT_FALSE(set.led);
     EXPECT_FALSE(set.buzzer);
@@ -91,24 +90,24 @@ TEST(ReaderKeyFile, StoresPrivatelyReadsBackAndRefusesWhatOthersCanRead)
     const QString path = QDir(dir.path()).filePath(QStringLiteral("claves"));
     const Block a{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     const Block b{16, 15, 14};
-    ASSERT_FALSE(ReaderKeyFile::store(path, QStringLiteral("/dev/ttyS0"), 1, a));
-    ASSERT_FALSE(ReaderKeyFile::store(path, QStringLiteral("tcp:h:1"), 1, b));
-    ASSERT_FALSE(ReaderKeyFile::store(path, QStringLiteral("/dev/ttyS0"), 1, b)); // replaces
+    ASSERT_TRUE(ReaderKeyFile::store(path, QStringLiteral("/dev/ttyS0"), 1, a));
+    ASSERT_TRUE(ReaderKeyFile::store(path, QStringLiteral("tcp:h:1"), 1, b));
+    ASSERT_TRUE(ReaderKeyFile::store(path, QStringLiteral("/dev/ttyS0"), 1, b)); // replaces
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     auto loaded = ReaderKeyFile::load(path);
-    ASSERT_TRUE(std::holds_alternative<std::vector<StoredKey>>(loaded));
-    const auto& keys = std::get<std::vector<StoredKey>>(loaded);
+    ASSERT_TRUE(loaded);
+    const auto& keys = *loaded;
     EXPECT_EQ(keys.size(), 2u);
     EXPECT_EQ(ReaderKeyFile::find(keys, QStringLiteral("/dev/ttyS0"), 1), b);
     EXPECT_EQ(ReaderKeyFile::find(keys, QStringLiteral("/dev/ttyS0"), 2), std::nullopt);
 
     ::chmod(QFile::encodeName(path).constData(), 0644);
     const auto refused = ReaderKeyFile::load(path);
-    ASSERT_TRUE(std::holds_alternative<QString>(refused));
-    EXPECT_FALSE(std::get<QString>(refused).contains(QStringLiteral("0102030405")));
-    EXPECT_TRUE(ReaderKeyFile::store(path, QStringLiteral("x"), 1, a).has_value());
+    ASSERT_FALSE(refused);
+    EXPECT_FALSE(refused.error().contains(QStringLiteral("0102030405")));
+    EXPECT_FALSE(ReaderKeyFile::store(path, QStringLiteral("x"), 1, a).has_value());
 
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -116,8 +115,8 @@ TEST(ReaderKeyFile, StoresPrivatelyReadsBackAndRefusesWhatOthersCanRead)
     f.close();
     ::chmod(QFile::encodeName(path).constData(), 0600);
     const auto malformed = ReaderKeyFile::load(path);
-    ASSERT_TRUE(std::holds_alternative<QString>(malformed));
-    EXPECT_TRUE(std::get<QString>(malformed).contains(QStringLiteral("línea 2")));
+    ASSERT_FALSE(malformed);
+    EXPECT_TRUE(malformed.error().contains(QStringLiteral("línea 2")));
 }
 
 struct Raw {
@@ -132,10 +131,11 @@ TEST_P(RawCards, BecomeThirteenDigitsOrNothing)
 {
     const auto read = readCard(CardFormat::Raw, GetParam().bits, GetParam().data);
     if (GetParam().text) {
-        EXPECT_EQ(read.card, QString::fromUtf8(GetParam().text));
+        ASSERT_TRUE(read) << read.error().toStdString();
+        EXPECT_EQ(*read, QString::fromUtf8(GetParam().text));
     } else {
-        EXPECT_EQ(read.card, std::nullopt);
-        EXPECT_FALSE(read.fault.isEmpty());
+        ASSERT_FALSE(read);
+        EXPECT_FALSE(read.error().isEmpty());
     }
 }
 
@@ -174,10 +174,11 @@ TEST_P(CardFormats, BecomeTheCardNumberOrAreRefusedWithAReason)
     const FormatCase& c = GetParam();
     const auto read = readCard(c.format, static_cast<int>(std::strlen(c.bits)), packBits(c.bits));
     if (c.card) {
-        EXPECT_EQ(read.card, QString::fromUtf8(c.card)) << read.fault.toStdString();
+        ASSERT_TRUE(read) << read.error().toStdString();
+        EXPECT_EQ(*read, QString::fromUtf8(c.card));
     } else {
-        EXPECT_EQ(read.card, std::nullopt);
-        EXPECT_TRUE(read.fault.contains(QString::fromUtf8(c.fault))) << read.fault.toStdString();
+        ASSERT_FALSE(read);
+        EXPECT_TRUE(read.error().contains(QString::fromUtf8(c.fault))) << read.error().toStdString();
     }
 }
 

@@ -20,7 +20,7 @@ class TrackDecoding : public ::testing::TestWithParam<TrackCase> {};
 TEST_P(TrackDecoding, ReadsTheFieldsAtTheirPlaces)
 {
     const TrackCase& c = GetParam();
-    const auto id = decodeTrack(c.station, QString::fromLatin1(c.track));
+    const auto id = decodeTrack(roleOf(c.station), QString::fromLatin1(c.track));
     ASSERT_TRUE(id.has_value());
     EXPECT_EQ(id->subscriber, c.subscriber);
     EXPECT_EQ(id->installation, c.installation);
@@ -46,7 +46,7 @@ INSTANTIATE_TEST_SUITE_P(Lengths, TrackDecoding, ::testing::Values(
 TEST(TrackDecoding, InstallationMustBeAWholeNumber)
 {
     for (const char* track : {"ABCX7XXXXX01234Z", "ABC-1XXXXX01234Z", "ABC  XXXXX01234Z", "AB", "ABC7.XXXXX01234Z"})
-        EXPECT_FALSE(decodeTrack(1, QString::fromLatin1(track)).has_value()) << track;
+        EXPECT_FALSE(decodeTrack(StationRole::Entrance, QString::fromLatin1(track)).has_value()) << track;
 }
 
 struct Lenient {

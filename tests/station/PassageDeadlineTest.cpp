@@ -141,7 +141,7 @@ TEST_F(PassageDeadline, ACardNotLookedUpIsNotReadAtTheEntranceAndGoesOutAsNobody
     EXPECT_TRUE(trace.contains(QStringLiteral("Tarjeta FF no leída en el lector 1: The database did not answer within 300 ms")))
         << trace.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(trace.filter(QStringLiteral("> relay")).isEmpty());
-    EXPECT_EQ(status().stations[0].passages.at(outcome::Error), 1u);
+    EXPECT_EQ(status().station(StationRole::Entrance).passages.at(Outcome::Error), 1u);
 
     controller->reader(2).raiseCardNumberRead(QStringLiteral("0238"));
     trace = takeTrace();

@@ -2,7 +2,7 @@
 #include "WaitFor.h"
 #include "ReaderControl.h"
 #include "ScriptPlayer.h"
-#include "StationView.h"
+#include "StationEvents.h"
 
 #include <array>
 
@@ -20,8 +20,8 @@ TEST(Script, ParsesEveryItemKeepingTextExactly)
     const auto parsed = parseScript(QStringLiteral(
         "# comment\n\n0.5 track 1 %B0070000001234?  \n1 card 2 ;0000000000255?\n2 down 1\n2 hotreset 2\n"
         "3 open 2\n4 spaces 15\n4 spaces \n5 clock 2026-03-04 17:40:00\n6 quit\n"));
-    ASSERT_TRUE(std::holds_alternative<std::vector<ScriptItem>>(parsed));
-    const auto& items = std::get<std::vector<ScriptItem>>(parsed);
+    ASSERT_TRUE(parsed);
+    const auto& items = *parsed;
     ASSERT_EQ(items.size(), 9u);
     EXPECT_EQ(items[0].atMs, 500);
     EXPECT_EQ(items[0].kind, ScriptItem::Kind::Track);
@@ -36,14 +36,14 @@ TEST(Script, ParsesEveryItemKeepingTextExactly)
 TEST(Script, TextMayBeginWithBlanks)
 {
     const auto parsed = parseScript(QStringLiteral("0 track 1   12 34\n"));
-    ASSERT_TRUE(std::holds_alternative<std::vector<ScriptItem>>(parsed));
-    EXPECT_EQ(std::get<std::vector<ScriptItem>>(parsed)[0].text, QStringLiteral("  12 34"));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ((*parsed)[0].text, QStringLiteral("  12 34"));
 }
 
 TEST(Script, SameSecondKeepsTheWrittenOrder)
 {
     const auto parsed = parseScript(QStringLiteral("2 open 2\n1 open 1\n2 quit\n"));
-    const auto& items = std::get<std::vector<ScriptItem>>(parsed);
+    const auto& items = *parsed;
     EXPECT_EQ(items[0].station, 1);
     EXPECT_EQ(items[1].kind, ScriptItem::Kind::Open);
     EXPECT_EQ(items[2].kind, ScriptItem::Kind::Quit);
@@ -59,9 +59,8 @@ class MalformedScript : public ::testing::TestWithParam<Malformed> {};
 TEST_P(MalformedScript, ReportsTheLine)
 {
     const auto parsed = parseScript(QString::fromUtf8(GetParam().text));
-    ASSERT_TRUE(std::holds_alternative<ScriptError>(parsed));
-    EXPECT_TRUE(std::get<ScriptError>(parsed).message.startsWith(QString::fromUtf8(GetParam().line)))
-        << std::get<ScriptError>(parsed).message.toStdString();
+    ASSERT_FALSE(parsed);
+    EXPECT_TRUE(parsed.error().message.startsWith(QString::fromUtf8(GetParam().line))) << parsed.error().message.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MalformedScript, ::testing::Values(
@@ -87,15 +86,15 @@ public:
 
 TEST(Script, PlaysItemsAtTheirTimeThroughReadersAndActions)
 {
-    ReaderControl r1(QStringLiteral("KBIOMAXctl1"), 1);
-    ReaderControl r2(QStringLiteral("KBIOMAXctl2"), 2);
+    ReaderControl r1(QStringLiteral("KBIOMAXctl1"));
+    ReaderControl r2(QStringLiteral("KBIOMAXctl2"));
     RecordingActions actions;
     QDateTime clockSet;
     QStringList seen;
-    QObject::connect(&r1, &ReaderControl::TrackRead, [&](const QString&, const QString&, const QString& t) { seen << t; });
-    QObject::connect(&r2, &ReaderControl::CardNumberRead, [&](const QString& c) { seen << c; });
-    QObject::connect(&r1, &ReaderControl::ReaderDown, [&] { seen << QStringLiteral("down"); });
-    auto items = std::get<std::vector<ScriptItem>>(parseScript(QStringLiteral(
+    QObject::connect(&r1, &ReaderControl::trackRead, [&](const QString& t) { seen << t; });
+    QObject::connect(&r2, &ReaderControl::cardNumberRead, [&](const QString& c) { seen << c; });
+    QObject::connect(&r1, &ReaderControl::readerDown, [&] { seen << QStringLiteral("down"); });
+    auto items = *(parseScript(QStringLiteral(
         "0 track 1 T1\n0.05 card 2 C2\n0.1 down 1\n0.1 clock 2026-01-01 00:00:00\n0.15 open 2\n0.2 spaces 7\n0.25 quit\n")));
     ScriptPlayer player(std::move(items), [&](int s) -> ReaderControl& { return *std::array{&r1, &r2}[stationIndex(s)]; }, actions, [&](const QDateTime& t) { clockSet = t; });
     player.start();
@@ -119,14 +118,14 @@ void keepWarnings(QtMsgType type, const QMessageLogContext&, const QString& text
 
 TEST(Script, TheLargestTimeIsWaitedForWithoutATimerWarning)
 {
-    ReaderControl r1(QStringLiteral("KBIOMAXctl1"), 1);
-    ReaderControl r2(QStringLiteral("KBIOMAXctl2"), 2);
+    ReaderControl r1(QStringLiteral("KBIOMAXctl1"));
+    ReaderControl r2(QStringLiteral("KBIOMAXctl2"));
     struct NoActions final : OperatorActions {
         void openBarrier(int) override {}
         void updateSpaces(const QString&) override {}
         void quit() override {}
     } actions;
-    auto items = std::get<std::vector<ScriptItem>>(parseScript(QStringLiteral("10000000 quit\n")));
+    auto items = *parseScript(QStringLiteral("10000000 quit\n"));
     ScriptPlayer player(std::move(items), [&](int s) -> ReaderControl& { return *std::array{&r1, &r2}[stationIndex(s)]; },
                         actions, [](const QDateTime&) {});
     warnings.clear();

@@ -23,8 +23,8 @@ TEST_F(StationFixture, StartUpBringsBothStationsIntoService)
     EXPECT_EQ(controller->installation().freeSpaces(), 10);
     EXPECT_EQ(controller->grid().grid().nextRow(), 0);
     EXPECT_EQ(controller->grid().grid().rowCount(), 500);
-    EXPECT_TRUE(controller->station(1).greenVisible() && !controller->station(1).redVisible());
-    EXPECT_TRUE(controller->station(2).greenVisible() && !controller->station(2).redVisible());
+    EXPECT_TRUE(controller->station(1).readerOnline());
+    EXPECT_TRUE(controller->station(2).readerOnline());
     ASSERT_TRUE(controller->installation().messagesRead());
     EXPECT_TRUE(controller->monitor().probeTimerActive());
     EXPECT_FALSE(controller->station(1).restoreTimerActive()); // switched off at the end of start-up

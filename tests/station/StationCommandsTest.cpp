@@ -100,11 +100,9 @@ TEST_F(StationCommands, LightsFollowTheReaders)
 {
     controller->reader(1).raiseReaderDown();
     controller->reader(1).raiseReaderDown();
-    EXPECT_TRUE(controller->station(1).redVisible());
-    EXPECT_FALSE(controller->station(1).greenVisible());
+    EXPECT_FALSE(controller->station(1).readerOnline());
     controller->reader(1).raiseHotReset();
-    EXPECT_TRUE(controller->station(1).greenVisible());
-    EXPECT_TRUE(controller->station(1).redVisible()); // still there, covered by the green one
+    EXPECT_TRUE(controller->station(1).readerOnline());
     controller->reader(2).raiseHotReset(); // already green: still logs
     EXPECT_EQ(takeTrace(), (QStringList{QStringLiteral("> light 1 red"), QStringLiteral("> light 1 red"),
                                         QStringLiteral("> light 1 green"), QStringLiteral("/AnsHotReset "),
@@ -114,11 +112,11 @@ TEST_F(StationCommands, LightsFollowTheReaders)
 TEST_F(StationCommands, GridWrapsAfterTwentyThreeRows)
 {
     for (int i = 1; i <= 23; ++i)
-        controller->grid().add(1, QStringLiteral("M"), i, false);
+        controller->grid().add(StationRole::Entrance, QStringLiteral("M"), i, false);
     EXPECT_EQ(controller->grid().grid().nextRow(), 23);
     EXPECT_EQ(controller->grid().grid().row(22).access.subscriber, 23);
     EXPECT_EQ(controller->grid().grid().rowCount(), 500);
-    controller->grid().add(2, QStringLiteral("RED  "), 24, true);
+    controller->grid().add(StationRole::Exit, QStringLiteral("RED  "), 24, true);
     EXPECT_EQ(controller->grid().grid().rowCount(), 23);
     EXPECT_EQ(controller->grid().grid().nextRow(), 1);
     EXPECT_EQ(controller->grid().grid().row(0).access.subscriber, 24);

@@ -24,7 +24,7 @@ void StationFixture::restartController()
 
 Configuration StationFixture::configuration(const QString& journal, bool logs) const
 {
-    Configuration config = loadConfiguration(configPath);
+    Configuration config = readConfiguration(loadConfiguration(configPath));
     config.journalFile = journal;
     config.database.readWait = readWait;
     config.database.writeWait = writeWait;
@@ -53,7 +53,8 @@ void StationFixture::seedInstallation(bool lectorRow, const QString& lectores, b
 
 StationController::StartUp StationFixture::start()
 {
-    return controller->start();
+    const auto loaded = loadConfiguration(configPath);
+    return controller->start(loaded ? QString() : loaded.error().reason);
 }
 
 void StationFixture::probe()

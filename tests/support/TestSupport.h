@@ -5,7 +5,7 @@
 
 #include "Clock.h"
 #include "Connection.h"
-#include "ConnectionUi.h"
+#include "DatabaseEvents.h"
 #include "SqliteConnection.h"
 
 #include <QStringList>
@@ -163,24 +163,28 @@ private:
     bool open_ = false;
 };
 
-// Records what the connection routines show.
-class RecordingConnectionUi final : public ConnectionUi {
+// Records what the connection says happened.
+class RecordingDatabaseEvents final : public DatabaseEvents {
 public:
-    void showFatal(const QString& text, const QString& title) override { events << QStringLiteral("fatal|%1|%2").arg(title, text); }
-    void showProgress() override { events << QStringLiteral("progress show"); }
-    void hideProgress() override { events << QStringLiteral("progress hide"); }
-    void reportFailure(const QString& what) override { failures << what; }
-    void note(const QString& line) override { notes << line; }
-    void deadlineExceeded(DatabaseCall call) override { states << QStringLiteral("deadline ") + callLabel(call); }
-    void answeringChanged(bool answering) override
+    void startUpFailed(StartUpFailure why) override
     {
-        states << (answering ? QStringLiteral("answering") : QStringLiteral("not answering"));
+        events << (why == StartUpFailure::NoDataSource ? QStringLiteral("no data source") : QStringLiteral("no database"));
     }
-    void stalled() override { states << QStringLiteral("stalled"); }
-    QStringList events; // the fatal message and the progress window
+    void failed(const QString& what) override { failures << what; }
+    void stateChanged(DatabaseState state) override
+    {
+        const char* names[] = {"answering", "not answering", "reconnecting"};
+        states << QLatin1String(names[static_cast<int>(state)]);
+    }
+    void deadlineExceeded(DatabaseCall call) override { states << QStringLiteral("deadline ") + callLabel(call); }
+    void lateAnswer(DatabaseCall call, std::chrono::milliseconds, const QString& error) override
+    {
+        notes << QStringLiteral("late ") + callLabel(call) + (error.isEmpty() ? QString() : QStringLiteral(": ") + error);
+    }
+    QStringList events; // start-up's failures
     QStringList failures;
-    QStringList notes;
-    QStringList states; // deadlines passed, answering or not
+    QStringList notes;  // answers that came late
+    QStringList states; // deadlines passed, and the database's state as it changed
 };
 
 // Writes `text` to `path`.

@@ -109,8 +109,8 @@ TEST_F(OperatorWindowTest, GridHasTheColumnsAndShowsTheStartUpState)
 
 TEST_F(OperatorWindowTest, GridRowsAreColouredByTheLastDecision)
 {
-    controller->grid().add(1, QStringLiteral("FUERA DE HORARIO").leftJustified(32), 1234, true);
-    controller->grid().add(2, QStringLiteral("GRACIAS POR SU VISITA").leftJustified(32), 1234, false);
+    controller->grid().add(StationRole::Entrance, QStringLiteral("FUERA DE HORARIO").leftJustified(32), 1234, true);
+    controller->grid().add(StationRole::Exit, QStringLiteral("GRACIAS POR SU VISITA").leftJustified(32), 1234, false);
     auto* grid = child<QTableWidget>("SGAccesos");
     EXPECT_EQ(grid->item(0, 0)->text(), QStringLiteral("1234"));
     EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("FUERA DE HORARIO").leftJustified(32));
@@ -228,15 +228,19 @@ TEST_F(OperatorWindowTest, CloseBoxDoesWhatSalirDoes)
 
 TEST_F(OperatorWindowTest, ProgressWindowComesFreshForEachOutage)
 {
-    window->showProgress();
+    // Up while a reconnection runs after one has failed, gone once the
+    // database answers, and a fresh one for the next outage.
+    window->databaseStateChanged(DatabaseState::NotAnswering, {});
+    EXPECT_EQ(window->progressWindow(), nullptr);
+    window->databaseStateChanged(DatabaseState::Reconnecting, {});
     ASSERT_NE(window->progressWindow(), nullptr);
     window->progressWindow()->step();
     EXPECT_EQ(window->progressWindow()->steps(), 1);
     EXPECT_EQ(window->progressWindow()->findChild<QLabel*>(QStringLiteral("Label1"))->text(),
               QStringLiteral("Intentando conectar"));
-    window->hideProgress();
+    window->databaseStateChanged(DatabaseState::Answering, {});
     EXPECT_EQ(window->progressWindow(), nullptr);
-    window->showProgress();
+    window->databaseStateChanged(DatabaseState::Reconnecting, {});
     EXPECT_EQ(window->progressWindow()->steps(), 0);
     for (int i = 0; i < 101; ++i)
         window->progressWindow()->step();

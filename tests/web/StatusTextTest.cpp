@@ -47,12 +47,12 @@ TEST(StatusBoard, OfflineTransitionsCountOnlyChanges)
 {
     ManualClock clock(at("2026-12-08 10:00:00"));
     StatusBoard board(clock, {});
-    board.setReaderOnline(2, true); // the first state is not a transition
-    board.setReaderOnline(2, false);
-    board.setReaderOnline(2, false);
+    board.setReaderOnline(StationRole::Exit, true); // the first state is not a transition
+    board.setReaderOnline(StationRole::Exit, false);
+    board.setReaderOnline(StationRole::Exit, false);
     clock.advance(7);
-    board.setReaderOnline(2, true);
-    board.setReaderOnline(2, false);
+    board.setReaderOnline(StationRole::Exit, true);
+    board.setReaderOnline(StationRole::Exit, false);
     const StatusSnapshot s = board.snapshot();
     EXPECT_EQ(s.stations[1].offlineTransitions, 2u);
     EXPECT_EQ(s.stations[0].offlineTransitions, 0u);
@@ -65,7 +65,7 @@ TEST(StatusBoard, GridKeepsTheNewestRowsFirst)
     ManualClock clock(at("2026-12-08 10:00:00"));
     StatusBoard board(clock, {});
     for (int i = 1; i <= 30; ++i)
-        board.addGridRow({QTime(10, 0, i), 1, i, QStringLiteral("R%1").arg(i), i % 2 == 0});
+        board.addGridRow({QTime(10, 0, i), StationRole::Entrance, i, QStringLiteral("R%1").arg(i), i % 2 == 0});
     const QJsonArray grid = json(board)[QStringLiteral("grid")].toArray();
     ASSERT_EQ(grid.size(), static_cast<qsizetype>(StatusBoard::GridRows));
     EXPECT_EQ(grid.first().toObject()[QStringLiteral("subscriber")].toInt(), 30);
@@ -114,8 +114,8 @@ TEST(StatusMetrics, EveryOutcomeHasASeriesFromTheStartAndLabelsAreEscaped)
 {
     ManualClock clock(at("2026-12-08 10:00:00"));
     StatusBoard board(clock, QStringLiteral("1.0 \"x\"\\\n"));
-    board.countPassage(1, outcomeName(AccessResult::ReceiptsUnpaid));
-    board.countPassage(2, outcome::Granted);
+    board.countPassage(StationRole::Entrance, Outcome::ReceiptsUnpaid);
+    board.countPassage(StationRole::Exit, Outcome::Granted);
     const QByteArray text = statusMetrics(board.snapshot(), clock.now());
     EXPECT_TRUE(text.contains("parking_passages_total{station=\"1\",outcome=\"receipts_unpaid\"} 1\n"));
     EXPECT_TRUE(text.contains("parking_passages_total{station=\"1\",outcome=\"full\"} 0\n"));
@@ -134,7 +134,7 @@ TEST(StatusMetrics, AReadersStateShowsOnlyOnceSaidAndEveryDeadlineKindFromZero)
     for (const char* call : {"decision", "card", "passage", "replay", "spaces", "startup", "probe", "connect"})
         EXPECT_TRUE(text.contains(QByteArray(QByteArray("parking_database_deadline_exceeded_total{call=\"") + call + "\"} 0\n")))
             << call;
-    board.setReaderCondition(1, true, false, false);
+    board.setReaderCondition(StationRole::Entrance, true, false, false);
     board.deadlineExceeded(DatabaseCall::PassageWrite);
     text = statusMetrics(board.snapshot(), clock.now());
     EXPECT_TRUE(text.contains("parking_reader_tamper{station=\"1\"} 1\n"));

@@ -12,6 +12,7 @@
 // TENTHS", "display ADDR |ROW|ROW|", "led ADDR COLOUR", "beep ADDR".
 // End of input, or "quit", ends the program.
 #include "EmulatorHost.h"
+#include "Result.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -21,6 +22,7 @@
 #include <variant>
 #include <unistd.h>
 
+using namespace parking;
 using namespace parking::osdp;
 
 namespace {
@@ -47,14 +49,14 @@ std::optional<Block> parseKey(const QString& hex)
     return key;
 }
 
-// One --reader READER added to the host; the fault otherwise.
-std::optional<QString> addReader(EmulatorHost& host, const QString& reader)
+// One --reader READER added to the host, or why not.
+Result<void> addReader(EmulatorHost& host, const QString& reader)
 {
     const QStringList parts = reader.split(QLatin1Char(','));
     bool ok = false;
     const int address = parts.value(0).toInt(&ok);
     if (!ok || address < 0 || address > MaxAddress || host.reader(static_cast<std::uint8_t>(address)))
-        return QStringLiteral("dirección no válida o repetida: %1").arg(parts.value(0));
+        return failure(QStringLiteral("dirección no válida o repetida: %1").arg(parts.value(0)));
     int rows = 2, columns = 20;
     std::optional<Block> key;
     Capabilities caps{true, true, true, true, 1, true, 0};
@@ -75,13 +77,13 @@ std::optional<QString> addReader(EmulatorHost& host, const QString& reader)
         else if (part == QLatin1String("nosc"))
             caps.secureChannel = false;
         else
-            return QStringLiteral("opción de lector no válida: %1").arg(part);
+            return failure(QStringLiteral("opción de lector no válida: %1").arg(part));
     }
     PeripheralEmulator& r = host.add(static_cast<std::uint8_t>(address), rows, columns);
     r.setKey(key);
     caps.text = true;
     r.setCapabilities(caps);
-    return std::nullopt;
+    return {};
 }
 
 bool onOff(const QString& word, bool& out)
@@ -190,13 +192,16 @@ void reportAnswer(EmulatorHost& host, std::uint8_t address, std::uint8_t code, Q
     }
 }
 
-// The command line: the line's kind and the readers, added to `host`.
-// The exit status when the program must end at once (help, a fault).
+// The command line: the line's kind and the readers, added to `host`; or
+// the exit status when the program must end at once (help, a fault).
 struct LineChoice {
     bool tcp = false;
     int tcpPort = 0;
 };
-std::variant<LineChoice, int> parseArguments(const QStringList& args, EmulatorHost& host)
+struct EndNow {
+    int status = 0;
+};
+Result<LineChoice, EndNow> parseArguments(const QStringList& args, EmulatorHost& host)
 {
     LineChoice line;
     int readers = 0;
@@ -213,9 +218,9 @@ std::variant<LineChoice, int> parseArguments(const QStringList& args, EmulatorHo
             host.setWireSpeed(value.toInt());
             ++i;
         } else if (a == QLatin1String("--reader")) {
-            if (const auto fault = addReader(host, value)) {
-                std::fprintf(stderr, "%s\n", fault->toUtf8().constData());
-                return 2;
+            if (const auto added = addReader(host, value); !added) {
+                std::fprintf(stderr, "%s\n", added.error().toUtf8().constData());
+                return failureOf(EndNow{2});
             }
             ++readers;
             ++i;
@@ -225,12 +230,12 @@ std::variant<LineChoice, int> parseArguments(const QStringList& args, EmulatorHo
                          "DIR[,key=HEX32][,rows=R][,cols=C][,inputs=N][,rx=BYTES][,nosc] ...\n"
                          "órdenes por la entrada estándar: %s\n",
                          ControlCommands);
-            return a == QLatin1String("--help") ? 0 : 2;
+            return failureOf(EndNow{a == QLatin1String("--help") ? 0 : 2});
         }
     }
     if (readers == 0) {
         std::fprintf(stderr, "falta --reader\n");
-        return 2;
+        return failureOf(EndNow{2});
     }
     return line;
 }
@@ -242,9 +247,9 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     EmulatorHost host;
     const auto parsed = parseArguments(app.arguments().mid(1), host);
-    if (const int* status = std::get_if<int>(&parsed))
-        return *status;
-    const LineChoice& line = std::get<LineChoice>(parsed);
+    if (!parsed)
+        return parsed.error().status;
+    const LineChoice& line = *parsed;
     if (line.tcp ? !host.listenTcp(static_cast<quint16>(line.tcpPort)) : !host.openPseudoTerminal()) {
         std::fprintf(stderr, "no se puede abrir la línea\n");
         return 1;

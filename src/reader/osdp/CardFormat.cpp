@@ -55,34 +55,33 @@ QString cardText(std::uint64_t number)
     return QStringLiteral("C%1").arg(number, 13, 10, QLatin1Char('0'));
 }
 
-CardReading wiegand(const Layout& l, CardFormat format, const Bits& b)
+Result<QString> wiegand(const Layout& l, CardFormat format, const Bits& b)
 {
     const QString name = cardFormatName(format);
     if (b.count() != l.bits)
-        return {std::nullopt, QStringLiteral("lectura errónea: %1 bits, fmt=%2 espera %3; no se busca")
+        return failure(QStringLiteral("lectura errónea: %1 bits, fmt=%2 espera %3; no se busca")
                                   .arg(b.count())
                                   .arg(name)
-                                  .arg(l.bits)};
+                                  .arg(l.bits));
     const bool evenOk = (b.at(0) + b.ones(1, l.evenTo)) % 2 == 0;
     const bool oddOk = (b.ones(l.oddFrom, l.bits - 2) + b.at(l.bits - 1)) % 2 == 1;
     if (!evenOk || !oddOk)
-        return {std::nullopt, QStringLiteral("lectura errónea: falla la paridad (fmt=%1); no se busca").arg(name)};
+        return failure(QStringLiteral("lectura errónea: falla la paridad (fmt=%1); no se busca").arg(name));
     const std::uint64_t number = b.field(l.numberFrom, l.numberBits);
     if (l.facilityBits == 0)
-        return {cardText(number), {}};
-    return {cardText(b.field(l.facilityFrom, l.facilityBits) * FacilityFactor + number), {}};
+        return cardText(number);
+    return cardText(b.field(l.facilityFrom, l.facilityBits) * FacilityFactor + number);
 }
 
-CardReading tooLong(std::uint64_t value, int bits, CardFormat format)
+Result<QString> tooLong(std::uint64_t value, int bits, CardFormat format)
 {
-    return {std::nullopt,
-            QStringLiteral("tarjeta de %1 bits (fmt=%2): su número %3 tiene %4 cifras y no cabe en las 13 del código; "
+    return failure(QStringLiteral("tarjeta de %1 bits (fmt=%2): su número %3 tiene %4 cifras y no cabe en las 13 del código; "
                            "no se busca. Caben: fmt=wiegand26, wiegand34, wiegand37, o fmt=csn con un número de serie "
                            "de 32 bits (configure así el lector)")
                 .arg(bits)
                 .arg(cardFormatName(format))
                 .arg(value)
-                .arg(QString::number(value).size())};
+                .arg(QString::number(value).size()));
 }
 
 } // namespace
@@ -114,10 +113,10 @@ QString cardFormatName(CardFormat format)
     return {};
 }
 
-CardReading readCard(CardFormat format, int bits, const Bytes& data)
+Result<QString> readCard(CardFormat format, int bits, const Bytes& data)
 {
     if (bits <= 0 || data.size() < static_cast<std::size_t>((bits + 7) / 8))
-        return {std::nullopt, QStringLiteral("lectura errónea: %1 bits en %2 bytes; no se busca").arg(bits).arg(data.size())};
+        return failure(QStringLiteral("lectura errónea: %1 bits en %2 bytes; no se busca").arg(bits).arg(data.size()));
     const Bits b(bits, data);
     switch (format) {
     case CardFormat::Wiegand26:
@@ -128,22 +127,21 @@ CardReading readCard(CardFormat format, int bits, const Bytes& data)
         return wiegand(Wiegand37, format, b);
     case CardFormat::Csn: {
         if (bits < 32 || bits > 64)
-            return {std::nullopt,
-                    QStringLiteral("lectura errónea: %1 bits, fmt=csn espera de 32 a 64; no se busca").arg(bits)};
+            return failure(QStringLiteral("lectura errónea: %1 bits, fmt=csn espera de 32 a 64; no se busca").arg(bits));
         const std::uint64_t value = b.field(0, bits);
         if (value >= CardNumberLimit)
             return tooLong(value, bits, format);
-        return {cardText(value), {}};
+        return cardText(value);
     }
     case CardFormat::Raw:
         break;
     }
     if (bits > 64)
-        return {std::nullopt, QStringLiteral("tarjeta no utilizable: %1 bits, datos %2").arg(bits).arg(hexOf(data))};
+        return failure(QStringLiteral("tarjeta no utilizable: %1 bits, datos %2").arg(bits).arg(hexOf(data)));
     const std::uint64_t value = b.field(0, bits);
     if (value >= CardNumberLimit)
-        return {std::nullopt, QStringLiteral("tarjeta no utilizable: %1 bits, datos %2").arg(bits).arg(hexOf(data))};
-    return {cardText(value), {}};
+        return failure(QStringLiteral("tarjeta no utilizable: %1 bits, datos %2").arg(bits).arg(hexOf(data)));
+    return cardText(value);
 }
 
 } // namespace parking::osdp

@@ -12,6 +12,7 @@
 // length or with a failed parity is a misread; a number that needs more
 // than 13 digits is refused, never shortened into another card's number.
 #include "OsdpCodec.h"
+#include "Result.h"
 
 #include <QString>
 
@@ -24,11 +25,7 @@ enum class CardFormat { Raw, Wiegand26, Wiegand34, Wiegand37, Csn };
 std::optional<CardFormat> parseCardFormat(const QString& name);
 QString cardFormatName(CardFormat format);
 
-struct CardReading {
-    std::optional<QString> card; // "C" and 13 digits
-    QString fault;               // why not, for the event log
-};
-
-CardReading readCard(CardFormat format, int bits, const Bytes& data);
+// The card text ("C" and 13 digits), or why not (for the event log).
+Result<QString> readCard(CardFormat format, int bits, const Bytes& data);
 
 } // namespace parking::osdp

@@ -262,13 +262,15 @@ OsdpLink::~OsdpLink()
     }
 }
 
-bool OsdpLink::start()
+Result<OsdpLink::Opened> OsdpLink::start()
 {
     if (!thread_->isRunning())
         thread_->start();
     std::unique_lock lock(mutex_);
     changed_.wait_for(lock, OpenWait, [this] { return firstAttemptDone_; });
-    return lineOpen_;
+    if (!lineOpen_)
+        return failure(lineFault_.isEmpty() ? QStringLiteral("la línea no responde") : lineFault_);
+    return Opened{lineWarning_};
 }
 
 void OsdpLink::setLineOpen(bool open, const QString& fault)
@@ -288,17 +290,6 @@ void OsdpLink::setLineWarning(const QString& warning)
     lineWarning_ = warning;
 }
 
-QString OsdpLink::lineFault() const
-{
-    std::lock_guard lock(mutex_);
-    return lineFault_;
-}
-
-QString OsdpLink::lineWarning() const
-{
-    std::lock_guard lock(mutex_);
-    return lineWarning_;
-}
 
 void OsdpLink::post(std::function<void(OsdpBus&)> work)
 {

@@ -14,6 +14,7 @@
 // poll, not a timer every few milliseconds.
 #include "OsdpBus.h"
 #include "PortText.h"
+#include "Result.h"
 
 #include <QFile>
 #include <QThread>
@@ -25,8 +26,6 @@
 #include <mutex>
 
 namespace parking::osdp {
-
-class OsdpLinkWorker;
 
 class OsdpLink {
 public:
@@ -41,13 +40,14 @@ public:
     OsdpLink& operator=(const OsdpLink&) = delete;
 
     // Starts the thread and tries to open the line, waiting for that first
-    // attempt (at most OpenWait). True when the line is open.
-    bool start();
+    // attempt (at most OpenWait): the line open, with a warning about how it
+    // was opened (rs485=on refused by the device; empty: none), or why it
+    // could not be opened.
+    struct Opened {
+        QString warning;
+    };
+    Result<Opened> start();
     bool lineOpen() const { return lineOpen_; }
-    // Why the line could not be opened (empty while it is open), and a
-    // warning about how it was opened (rs485=on refused by the device).
-    QString lineFault() const;
-    QString lineWarning() const;
     const PortText& line() const { return line_; }
 
     // Every packet both ways, with its time, in the osdpcap format (JSON

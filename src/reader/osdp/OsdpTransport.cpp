@@ -113,33 +113,32 @@ OsdpTransport::~OsdpTransport()
     relay_->cutOff();
 }
 
-std::uint8_t OsdpTransport::open()
+Result<void> OsdpTransport::open()
 {
     if (index_ < 0)
         index_ = link_->addReader(config_, [relay = relay_](const BusEvent& e) { relay->post(e); });
-    const bool opened = link_->start();
-    openFault_ = opened ? QString() : link_->lineFault();
-    if (!opened && openFault_.isEmpty())
-        openFault_ = QStringLiteral("la línea no responde");
-    if (const QString warning = link_->lineWarning(); !warning.isEmpty())
-        events_.log(warning);
-    return opened ? 0 : 2;
+    const auto opened = link_->start();
+    if (!opened)
+        return failure(opened.error());
+    if (!opened->warning.isEmpty())
+        events_.reportLog(opened->warning);
+    return {};
 }
 
-std::uint8_t OsdpTransport::setUp()
+ReaderStatus OsdpTransport::setUp()
 {
     if (index_ < 0)
-        return 3;
+        return ReaderStatus::NotReady;
     announcedUp_ = link_->waitOnline(index_, SetUpWait);
-    return announcedUp_ ? 0 : 3;
+    return announcedUp_ ? ReaderStatus::Ok : ReaderStatus::NotReady;
 }
 
-std::uint8_t OsdpTransport::closeRelay(std::uint8_t first, std::uint8_t second)
+ReaderStatus OsdpTransport::pulseRelay(std::uint8_t output, std::uint8_t tenths)
 {
-    if (index_ < 0 || !link_->submit(index_, command::Output, relayPulse(first, second)))
-        return Offline;
-    showLed(led::Green, second);
-    return 0;
+    if (index_ < 0 || !link_->submit(index_, command::Output, relayPulse(output, tenths)))
+        return ReaderStatus::Offline;
+    showLed(led::Green, tenths);
+    return ReaderStatus::Ok;
 }
 
 bool OsdpTransport::signalRefusal()
@@ -167,7 +166,7 @@ void OsdpTransport::showLed(std::uint8_t colour, std::uint8_t tenths)
     }
 }
 
-void OsdpTransport::writeDisplay(const QString& text)
+void OsdpTransport::show(const QString& text)
 {
     lastText_ = text;
     textWritten_ = true;
@@ -182,7 +181,7 @@ void OsdpTransport::sendText(const QString& text)
     const int maxChars = textCharsFor(c.receiveSize);
     if (!c.text || maxChars <= 0) {
         if (!warnedNoText_) {
-            events_.log(c.text ? QStringLiteral("el búfer del lector (%1 bytes) no admite ningún texto; no se le envían "
+            events_.reportLog(c.text ? QStringLiteral("el búfer del lector (%1 bytes) no admite ningún texto; no se le envían "
                                                 "textos").arg(c.receiveSize)
                                : QStringLiteral("el lector no tiene pantalla de texto; no se le envían textos"));
         }
@@ -227,12 +226,12 @@ void OsdpTransport::close()
     }
 }
 
-QString OsdpTransport::secureChannel() const
+SecureChannelState OsdpTransport::secureChannel() const
 {
     if (port_.channel == ChannelMode::Off)
-        return QStringLiteral("off");
+        return SecureChannelState::Off;
     // A reader that asks for the channel is online only once it is up.
-    return announcedUp_ ? QStringLiteral("established") : QStringLiteral("waiting");
+    return announcedUp_ ? SecureChannelState::Established : SecureChannelState::Waiting;
 }
 
 void OsdpTransport::handle(const BusEvent& e)
@@ -240,28 +239,28 @@ void OsdpTransport::handle(const BusEvent& e)
     switch (e.kind) {
     case BusEvent::Kind::Online:
         if (!announcedUp_)
-            events_.hotReset();
+            events_.reportHotReset();
         announcedUp_ = true;
         if (condition_.installKeyOnly) {
             condition_.installKeyOnly = false;
-            events_.condition(condition_);
+            events_.reportCondition(condition_);
         }
         // What the display and the light should show, again: it may have missed it.
         resendAfterRestart();
         return;
     case BusEvent::Kind::Restarted:
-        events_.log(QStringLiteral("el lector se ha reiniciado: se le vuelven a enviar el texto y la luz"));
+        events_.reportLog(QStringLiteral("el lector se ha reiniciado: se le vuelven a enviar el texto y la luz"));
         resendAfterRestart();
         return;
     case BusEvent::Kind::Offline:
         announcedUp_ = false;
-        events_.readerDown();
+        events_.reportDown();
         return;
     case BusEvent::Kind::Log:
-        events_.log(e.text);
+        events_.reportLog(e.text);
         return;
     case BusEvent::Kind::CommandAnswered:
-        events_.log(QStringLiteral("respuesta a CloseRelay: %1").arg(e.text));
+        events_.reportLog(QStringLiteral("respuesta a CloseRelay: %1").arg(e.text));
         return;
     case BusEvent::Kind::LocalStatus:
     case BusEvent::Kind::Inputs:
@@ -281,11 +280,11 @@ void OsdpTransport::handleStatus(const BusEvent& e)
         QStringList states;
         for (std::uint8_t v : e.data)
             states << QString::number(v);
-        events_.log(QStringLiteral("entradas del lector: %1").arg(states.join(QLatin1Char(' '))));
+        events_.reportLog(QStringLiteral("entradas del lector: %1").arg(states.join(QLatin1Char(' '))));
         return;
     }
     if (e.kind == BusEvent::Kind::Com) {
-        events_.log(QStringLiteral("el lector confirma dirección %1 y %2 baudios").arg(e.data.empty() ? 0 : e.data[0]).arg(e.bits));
+        events_.reportLog(QStringLiteral("el lector confirma dirección %1 y %2 baudios").arg(e.data.empty() ? 0 : e.data[0]).arg(e.bits));
         return;
     }
     const ReaderCondition before = condition_;
@@ -296,36 +295,36 @@ void OsdpTransport::handleStatus(const BusEvent& e)
         condition_.tamper = e.status.tamper;
         condition_.powerOk = !e.status.powerLost;
         if (condition_.tamper != before.tamper && (before.known || condition_.tamper)) {
-            events_.log(condition_.tamper ? QStringLiteral("ALERTA: lector abierto o manipulado (tamper)")
+            events_.reportLog(condition_.tamper ? QStringLiteral("ALERTA: lector abierto o manipulado (tamper)")
                                           : QStringLiteral("tamper: el lector vuelve a estar cerrado"));
         }
         if (condition_.powerOk != before.powerOk && (before.known || !condition_.powerOk)) {
-            events_.log(condition_.powerOk ? QStringLiteral("alimentación del lector restablecida")
+            events_.reportLog(condition_.powerOk ? QStringLiteral("alimentación del lector restablecida")
                                            : QStringLiteral("ALERTA: el lector informa de un fallo de alimentación"));
         }
     }
     if (condition_ != before)
-        events_.condition(condition_);
+        events_.reportCondition(condition_);
 }
 
 void OsdpTransport::handleCard(const BusEvent& e)
 {
     const auto waited = SteadyClock::now() - e.at;
     if (waited > StaleAfter) {
-        events_.log(QStringLiteral("lectura descartada: esperó %1 s a la estación")
+        events_.reportLog(QStringLiteral("lectura descartada: esperó %1 s a la estación")
                         .arg(std::chrono::duration_cast<std::chrono::seconds>(waited).count()));
         return;
     }
     if (e.kind == BusEvent::Kind::FormattedCard) {
-        events_.trackRead(e.text);
+        events_.reportTrack(e.text);
     } else if (e.kind == BusEvent::Kind::Keypad) {
-        events_.statusMessage(e.text);
+        events_.reportStatusMessage(e.text);
     } else {
-        const CardReading read = readCard(port_.format, e.bits, e.data);
-        if (read.card)
-            events_.cardNumberRead(*read.card);
+        const auto read = readCard(port_.format, e.bits, e.data);
+        if (read)
+            events_.reportCard(*read);
         else
-            events_.log(read.fault);
+            events_.reportLog(read.error());
     }
 }
 

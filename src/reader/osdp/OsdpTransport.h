@@ -42,8 +42,6 @@ class OsdpTransport final : public ReaderTransport {
 public:
     static constexpr milliseconds StaleAfter{5000};
     static constexpr milliseconds SetUpWait{1000};
-    // CloseRelay's answer for a reader that is not online.
-    static constexpr std::uint8_t Offline = 4;
     // How long a refused card's red light shows, in tenths of a second.
     static constexpr std::uint8_t RefusalTenths = 10;
 
@@ -52,13 +50,12 @@ public:
                   std::function<void()> release = {});
     ~OsdpTransport() override;
 
-    std::uint8_t open() override;
-    std::uint8_t setUp() override;
-    std::uint8_t closeRelay(std::uint8_t first, std::uint8_t second) override;
-    void writeDisplay(const QString& text) override;
+    Result<void> open() override;
+    ReaderStatus setUp() override;
+    ReaderStatus pulseRelay(std::uint8_t output, std::uint8_t tenths) override;
+    void show(const QString& text) override;
     void close() override;
-    QString secureChannel() const override;
-    QString openFault() const override { return openFault_; }
+    SecureChannelState secureChannel() const override;
     bool signalRefusal() override;
 
 private:
@@ -82,7 +79,6 @@ private:
     bool warnedNoText_ = false;
     QString lastText_;
     bool textWritten_ = false; // a display text was ever given (else the reader's own stays)
-    QString openFault_;
     std::vector<QString> rowsShown_; // what the reader's display holds, as far as we know
     std::uint8_t ledColour_ = 0;
     std::chrono::steady_clock::time_point ledUntil_{};

@@ -9,10 +9,9 @@
 // UART).
 #include "CardFormat.h"
 #include "OsdpBus.h"
+#include "Result.h"
 
 #include <QString>
-
-#include <variant>
 
 namespace parking::osdp {
 
@@ -33,6 +32,6 @@ struct PortText {
 };
 
 // The port text's parts, or the fault that makes it unusable.
-std::variant<PortText, QString> parsePortText(const QString& text);
+Result<PortText> parsePortText(const QString& text);
 
 } // namespace parking::osdp

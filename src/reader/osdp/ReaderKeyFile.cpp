@@ -45,14 +45,14 @@ QString systemError()
 
 // Writes `bytes` to a new file beside `path`, forces it to disk and puts
 // it in place of `path`.
-std::optional<QString> replaceAtomically(const QString& path, const QByteArray& bytes)
+Result<void> replaceAtomically(const QString& path, const QByteArray& bytes)
 {
     const QByteArray target = QFile::encodeName(path);
     const QByteArray temporary = target + ".nuevo";
     ::unlink(temporary.constData());
     const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
-        return QStringLiteral("no se puede crear %1: %2").arg(QFile::decodeName(temporary), systemError());
+        return failure(QStringLiteral("no se puede crear %1: %2").arg(QFile::decodeName(temporary), systemError()));
     qsizetype written = 0;
     while (written < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
@@ -60,7 +60,7 @@ std::optional<QString> replaceAtomically(const QString& path, const QByteArray& 
             const QString why = systemError();
             ::close(fd);
             ::unlink(temporary.constData());
-            return QStringLiteral("no se puede escribir %1: %2").arg(QFile::decodeName(temporary), why);
+            return failure(QStringLiteral("no se puede escribir %1: %2").arg(QFile::decodeName(temporary), why));
         }
         written += n;
     }
@@ -69,35 +69,35 @@ std::optional<QString> replaceAtomically(const QString& path, const QByteArray& 
     if (!synced || ::rename(temporary.constData(), target.constData()) != 0) {
         const QString why = systemError();
         ::unlink(temporary.constData());
-        return QStringLiteral("no se puede guardar %1: %2").arg(path, why);
+        return failure(QStringLiteral("no se puede guardar %1: %2").arg(path, why));
     }
     const int dir = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
     }
-    return std::nullopt;
+    return {};
 }
 
 } // namespace
 
-std::variant<std::vector<StoredKey>, QString> ReaderKeyFile::load(const QString& path)
+Result<std::vector<StoredKey>> ReaderKeyFile::load(const QString& path)
 {
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
         if (errno == ENOENT)
             return std::vector<StoredKey>{};
-        return QStringLiteral("no se puede leer el fichero de claves %1: %2").arg(path, systemError());
+        return failure(QStringLiteral("no se puede leer el fichero de claves %1: %2").arg(path, systemError()));
     }
-    if (auto fault = readableByOthers(path, QStringLiteral("el fichero de claves")))
-        return *fault;
+    if (const auto allowed = checkPrivate(path, QStringLiteral("el fichero de claves")); !allowed)
+        return failure(allowed.error());
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("no se puede leer el fichero de claves %1").arg(path);
+        return failure(QStringLiteral("no se puede leer el fichero de claves %1").arg(path));
     return parse(file.readAll(), path);
 }
 
-std::variant<std::vector<StoredKey>, QString> ReaderKeyFile::parse(const QByteArray& text, const QString& path)
+Result<std::vector<StoredKey>> ReaderKeyFile::parse(const QByteArray& text, const QString& path)
 {
     std::vector<StoredKey> keys;
     const QStringList lines = QString::fromUtf8(text).split(QLatin1Char('\n'));
@@ -111,10 +111,10 @@ std::variant<std::vector<StoredKey>, QString> ReaderKeyFile::parse(const QByteAr
         const int address = words.size() == 3 ? words[1].toInt(&ok) : -1;
         const auto key = words.size() == 3 ? parseKey(words[2]) : std::nullopt;
         if (!ok || address < 0 || address > MaxAddress || !key)
-            return QStringLiteral("fichero de claves %1, línea %2: se espera DISPOSITIVO DIRECCION CLAVE (32 cifras "
-                                  "hexadecimales)")
-                .arg(path)
-                .arg(i + 1);
+            return failure(QStringLiteral("fichero de claves %1, línea %2: se espera DISPOSITIVO DIRECCION CLAVE (32 "
+                                          "cifras hexadecimales)")
+                               .arg(path)
+                               .arg(i + 1));
         keys.push_back({words[0], address, *key});
     }
     return keys;
@@ -129,29 +129,29 @@ std::optional<Block> ReaderKeyFile::find(const std::vector<StoredKey>& keys, con
     return std::nullopt;
 }
 
-std::optional<QString> ReaderKeyFile::store(const QString& path, const QString& device, int address, const Block& key)
+Result<void> ReaderKeyFile::store(const QString& path, const QString& device, int address, const Block& key)
 {
     auto loaded = load(path);
-    if (auto* fault = std::get_if<QString>(&loaded))
-        return *fault;
-    auto keys = std::get<std::vector<StoredKey>>(std::move(loaded));
+    if (!loaded)
+        return failure(loaded.error());
+    std::vector<StoredKey> keys = std::move(*loaded);
     if (!storable(device))
-        return QStringLiteral("no se guarda la clave del lector %1: el dispositivo tiene blancos o \"#\"").arg(device);
+        return failure(QStringLiteral("no se guarda la clave del lector %1: el dispositivo tiene blancos o \"#\"").arg(device));
     std::erase_if(keys, [&](const StoredKey& k) { return k.device == device && k.address == address; });
     keys.push_back({device, address, key});
     QDir().mkpath(QFileInfo(path).absolutePath());
     return replaceAtomically(path, format(keys));
 }
 
-std::optional<QString> ReaderKeyFile::move(const QString& path, const QString& device, int from, int to)
+Result<void> ReaderKeyFile::move(const QString& path, const QString& device, int from, int to)
 {
     auto loaded = load(path);
-    if (auto* fault = std::get_if<QString>(&loaded))
-        return *fault;
-    auto keys = std::get<std::vector<StoredKey>>(std::move(loaded));
+    if (!loaded)
+        return failure(loaded.error());
+    std::vector<StoredKey> keys = std::move(*loaded);
     const auto key = find(keys, device, from);
     if (!key || from == to)
-        return std::nullopt;
+        return {};
     std::erase_if(keys, [&](const StoredKey& k) { return k.device == device && (k.address == from || k.address == to); });
     keys.push_back({device, to, *key});
     return replaceAtomically(path, format(keys));
