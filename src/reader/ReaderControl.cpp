@@ -12,7 +12,7 @@ ReaderControl::~ReaderControl() = default;
 
 Result<void, OpenFailure> ReaderControl::open(const QString& port)
 {
-    emit acted({ReaderAction::Kind::PortOpened, port});
+    emit acted({ReaderAction::Kind::PortOpened, port, 0, 0});
     if (!transport_ && port.startsWith(QLatin1String("sim:")))
         transport_ = std::make_unique<SimulatedTransport>();
     if (!transport_ && hub_ && port.startsWith(QLatin1String("osdp:"))) {
@@ -32,7 +32,7 @@ Result<void, OpenFailure> ReaderControl::open(const QString& port)
 
 ReaderStatus ReaderControl::setUp()
 {
-    emit acted({ReaderAction::Kind::SetUp});
+    emit acted({ReaderAction::Kind::SetUp, {}, 0, 0});
     return transport_ ? transport_->setUp() : ReaderStatus::NoReader;
 }
 
@@ -44,7 +44,7 @@ ReaderStatus ReaderControl::pulseRelay(std::uint8_t output, std::uint8_t tenths)
 
 void ReaderControl::show(const QString& text)
 {
-    emit acted({ReaderAction::Kind::Shown, text});
+    emit acted({ReaderAction::Kind::Shown, text, 0, 0});
     if (transport_)
         transport_->show(text);
 }
@@ -52,12 +52,12 @@ void ReaderControl::show(const QString& text)
 void ReaderControl::signalRefusal()
 {
     if (transport_ && transport_->signalRefusal())
-        emit acted({ReaderAction::Kind::RefusalShown});
+        emit acted({ReaderAction::Kind::RefusalShown, {}, 0, 0});
 }
 
 void ReaderControl::close()
 {
-    emit acted({ReaderAction::Kind::PortClosed});
+    emit acted({ReaderAction::Kind::PortClosed, {}, 0, 0});
     if (transport_)
         transport_->close();
 }
