@@ -11,7 +11,7 @@ using namespace parking::fuzz;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const QString input = text(data, size);
-    for (int station : {1, 2}) {
+    for (const StationRole station : BothStations) {
         const auto identity = decodeTrack(station, input);
         if (identity)
             require(decodeTrack(station, input)->subscriber == identity->subscriber, "decoding is repeatable");
