@@ -15,9 +15,10 @@ namespace {
 
 class Counted final : public ConsoleActions {
 public:
-    Outcome openBarrier(int station, const QString&) override
+    Outcome openBarrier(StationRole station, const QString&) override
     {
-        require(station == 1 || station == 2, "an opening of a station that does not exist");
+        require(station == StationRole::Entrance || station == StationRole::Exit,
+                "an opening of a station that does not exist");
         ++calls;
         return {true, {}, std::nullopt};
     }
