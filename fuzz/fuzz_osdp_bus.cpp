@@ -18,14 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool keyStored = false;
     OsdpBus bus(
         [&](const Bytes& frame) {
-            const auto decoded = decode(frame);
-            if (const auto* d = std::get_if<Decoded>(&decoded))
-                sent.push_back(d->packet);
+            if (const auto decoded = decode(frame))
+                sent.push_back(decoded->packet);
         },
         [&](const BusEvent& e) {
-            using K = BusEvent::Kind;
-            forged |= e.kind == K::Online || e.kind == K::RawCard || e.kind == K::FormattedCard ||
-                      e.kind == K::Keypad || e.kind == K::LocalStatus || e.kind == K::Restarted;
+            forged |= e.as<ReaderOnline>() || e.as<CardBitsRead>() || e.as<CardTrackRead>() || e.as<KeysPressed>() ||
+                      e.as<LocalStatusChanged>() || e.as<InputsChanged>() || e.as<ReaderRestarted>() ||
+                      e.as<AddressConfirmed>();
         },
         [&](int, const Block&) { return keyStored = true; });
     TimePoint now{};

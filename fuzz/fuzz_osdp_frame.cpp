@@ -1,6 +1,6 @@
-// Bytes on an OSDP line: the frame decoder, the stream cutter, and the
-// controller's bus taking them as a reader's replies (plain, and in the
-// Secure Channel handshake).
+// Bytes on an OSDP line: the frame decoder, the stream cutter, the typed
+// messages read from a frame, and the controller's bus taking them as a
+// reader's replies (plain, and in the Secure Channel handshake).
 #include "FuzzSupport.h"
 #include "OsdpBus.h"
 #include "OsdpCodec.h"
@@ -16,7 +16,7 @@ namespace {
 void roundTrip(std::span<const std::uint8_t> frame)
 {
     const auto decoded = decode(frame);
-    if (const auto* d = std::get_if<Decoded>(&decoded)) {
+    if (const Decoded* d = decoded ? &*decoded : nullptr) {
         const Packet& p = d->packet;
         const Bytes again = encode(p, [&](std::span<const std::uint8_t>) { return p.mac.value_or(Mac{}); });
         require(again.size() == frame.size(), "a decoded frame encodes back to as many bytes");
@@ -30,6 +30,29 @@ void roundTrip(std::span<const std::uint8_t> frame)
         require(!p.hasMac() || d->macCovered.size() + 4 + (p.crc ? 2 : 1) == frame.size(),
                 "the MAC covers everything before it");
     }
+}
+
+// A message read from a packet writes out to fields that read back to the
+// same message: what decoding takes, encoding keeps.
+template <typename Decode, typename Encode>
+void messageRoundTrip(const Packet& packet, Decode decodeMessage, Encode encodeMessage)
+{
+    const auto message = decodeMessage(packet);
+    if (!message)
+        return;
+    const MessageFields fields = encodeMessage(*message);
+    Packet again;
+    again.reply = packet.reply;
+    again.code = fields.code;
+    again.data = fields.data;
+    again.securityType = fields.securityType;
+    again.securityData = fields.securityData;
+    const auto reread = decodeMessage(again);
+    require(reread.has_value(), "an encoded message decodes");
+    const MessageFields second = encodeMessage(*reread);
+    require(second.code == fields.code && second.data == fields.data && second.securityType == fields.securityType &&
+                second.securityData == fields.securityData,
+            "a message encodes the same after a round trip");
 }
 
 void asReplies(std::span<const std::uint8_t> input, ChannelMode mode)
@@ -61,8 +84,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     roundTrip(input);
     FrameReader reader;
     reader.feed(input);
-    while (const auto d = reader.next())
+    while (const auto d = reader.next()) {
         require(d->packet.address <= 0x7F && d->packet.sequence <= 3, "a packet's address and sequence in range");
+        messageRoundTrip(d->packet, decodeReply, encodeReply);
+        messageRoundTrip(d->packet, decodeCommand, encodeCommand);
+    }
     asReplies(input, ChannelMode::Off);
     asReplies(input, ChannelMode::On);
     return 0;

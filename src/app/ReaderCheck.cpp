@@ -114,27 +114,27 @@ QString withSetting(const QString& portText, int address, int baud)
     return (question < 0 ? portText : portText.left(question)) + QLatin1Char('?') + options.join(QLatin1Char('&'));
 }
 
-// osdp_COMSET, then the reader reached at its new setting. The exit status.
-int changeSetting(ReaderHub& hub, std::unique_ptr<CheckedReader>& reader, const ReaderCheckOptions& options,
+// osdp_COMSET, then the reader reached at its new setting. The exit status;
+// the reader (at its old setting or its new one) is closed on return.
+int changeSetting(ReaderHub& hub, std::unique_ptr<CheckedReader> reader, const ReaderCheckOptions& options,
                   const osdp::PortText& port)
 {
     const int address = options.newAddress.value_or(port.address);
     const int baud = options.newBaud.value_or(port.baud);
+    auto fail = [&](const QString& why) {
+        say(why);
+        reader->control().close();
+        return 5;
+    };
     // The key goes with the address, before the reader answers at it.
     if (address != port.address) {
-        if (const auto moved = osdp::ReaderKeyFile::move(options.keyFile, port.device, port.address, address); !moved) {
-            say(QStringLiteral("No se puede pasar la clave a la dirección nueva: %1").arg(moved.error()));
-            return 5;
-        }
+        if (const auto moved = osdp::ReaderKeyFile::move(options.keyFile, port.device, port.address, address); !moved)
+            return fail(QStringLiteral("No se puede pasar la clave a la dirección nueva: %1").arg(moved.error()));
     }
     auto link = hub.link(port.device);
-    const osdp::Bytes data{static_cast<std::uint8_t>(address), static_cast<std::uint8_t>(baud & 0xFF),
-                           static_cast<std::uint8_t>((baud >> 8) & 0xFF), static_cast<std::uint8_t>((baud >> 16) & 0xFF),
-                           static_cast<std::uint8_t>((baud >> 24) & 0xFF)};
-    if (!link || !link->submit(0, osdp::command::ComSet, data)) {
-        say(QStringLiteral("El lector ya no está en línea: no se le puede cambiar la dirección ni la velocidad."));
-        return 5;
-    }
+    const osdp::ComSetCommand comSet{static_cast<std::uint8_t>(address), static_cast<std::uint32_t>(baud)};
+    if (!link || !link->submit(0, comSet))
+        return fail(QStringLiteral("El lector ya no está en línea: no se le puede cambiar la dirección ni la velocidad."));
     say(QStringLiteral("Enviado osdp_COMSET: dirección %1, %2 baudios.").arg(address).arg(baud));
     pump(ComSetAnswer);
     link.reset();
@@ -142,11 +142,10 @@ int changeSetting(ReaderHub& hub, std::unique_ptr<CheckedReader>& reader, const 
     reader.reset(); // the line closes: it is opened again at the new setting
     reader = std::make_unique<CheckedReader>(hub);
     const QString next = withSetting(options.portText, address, baud);
-    if (const int status = reader->bringOnline(next); status != 0) {
-        say(QStringLiteral("El lector no responde con la dirección %1 a %2 baudios.").arg(address).arg(baud));
-        return 5;
-    }
+    if (const int status = reader->bringOnline(next); status != 0)
+        return fail(QStringLiteral("El lector no responde con la dirección %1 a %2 baudios.").arg(address).arg(baud));
     say(QStringLiteral("El lector responde en la dirección %1 a %2 baudios. Texto del puerto: %3").arg(address).arg(baud).arg(next));
+    reader->control().close();
     return 0;
 }
 
@@ -201,11 +200,8 @@ int runReaderCheck(const ReaderCheckOptions& options)
     if (const int status = reader->bringOnline(options.portText); status != 0)
         return status;
     hub.setRekey(false);
-    if (options.newAddress || options.newBaud) {
-        const int status = changeSetting(hub, reader, options, port);
-        reader->control().close();
-        return status;
-    }
+    if (options.newAddress || options.newBaud)
+        return changeSetting(hub, std::move(reader), options, port);
     if (options.pulse)
         say(QStringLiteral("Pulso en la salida 0: estado %1")
                 .arg(statusNumber(reader->control().pulseRelay(0, Station::PassagePulse.tenths))));

@@ -274,8 +274,7 @@ void executePrepared(OdbcConnection::Handles& h, const QString& sql, const Param
 {
     const SQLHSTMT stmt = preparedStatement(h, sql);
     try {
-        std::vector<Bound> values;
-        bindParameters(stmt, params, values);
+        const std::vector<Bound> values = bindParameters(stmt, params);
         for (int attempt = 1;; ++attempt) {
             const SQLRETURN rc = SQLExecute(stmt);
             if (rc == SQL_NO_DATA) // an UPDATE that found no row

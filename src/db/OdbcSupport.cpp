@@ -144,9 +144,9 @@ std::vector<MemoryRecordset::Row> fetchAll(SQLHSTMT stmt, const std::vector<SQLS
     }
 }
 
-void bindParameters(SQLHSTMT stmt, const Parameters& params, std::vector<Bound>& values)
+std::vector<Bound> bindParameters(SQLHSTMT stmt, const Parameters& params)
 {
-    values.assign(params.size(), Bound{});
+    std::vector<Bound> values(params.size());
     for (std::size_t i = 0; i < params.size(); ++i) {
         Bound& b = values[i];
         const QVariant& v = params[i];
@@ -181,6 +181,7 @@ void bindParameters(SQLHSTMT stmt, const Parameters& params, std::vector<Bound>&
         }
         check(rc, SQL_HANDLE_STMT, stmt, QStringLiteral("SQLBindParameter"));
     }
+    return values;
 }
 
 

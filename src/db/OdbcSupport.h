@@ -37,14 +37,16 @@ struct ResultColumns {
 ResultColumns describeResult(SQLHSTMT stmt);
 std::vector<MemoryRecordset::Row> fetchAll(SQLHSTMT stmt, const std::vector<SQLSMALLINT>& types);
 
-// A parameter's value, kept alive until the statement has run.
+// A parameter's value, kept alive until the statement has run: the driver
+// holds pointers into it, which stay good when the vector holding them is
+// moved (its elements stay where they are).
 struct Bound {
     SQLBIGINT number = 0;
     QByteArray text;
     SQL_TIMESTAMP_STRUCT time{};
     SQLLEN indicator = 0;
 };
-void bindParameters(SQLHSTMT stmt, const Parameters& params, std::vector<Bound>& values);
+[[nodiscard]] std::vector<Bound> bindParameters(SQLHSTMT stmt, const Parameters& params);
 
 // Whether the ODBC data source `dsn` names its own user in odbc.ini
 // (UID=, Username= or User=).

@@ -79,54 +79,52 @@ QString statement()
 // The columns' places: TAG, V1..V4, D1, D2, H1..H14.
 enum Column : std::size_t { TagColumn = 0, V1 = 1, V2, V3, V4, D1, D2, H1 };
 
+// N times of day from the row, HOURn at column H1 + first - 1 + n.
 template <std::size_t N>
-void readTimes(const Recordset& rows, std::size_t row, std::size_t first, std::array<QVariant, N>& into)
+std::array<QVariant, N> times(const Recordset& rows, std::size_t row, std::size_t first)
 {
+    std::array<QVariant, N> out;
     for (std::size_t i = 0; i < N; ++i)
-        into[i] = rows.at(row, H1 + first - 1 + i);
+        out[i] = rows.at(row, H1 + first - 1 + i);
+    return out;
 }
 
-void take(const Recordset& rows, std::size_t row, AccessFacts& facts)
+// Each row says by its tag what it holds.
+AccessFacts factsFrom(const Recordset& rows)
 {
-    auto field = [&](Column column) { return rows.at(row, column); };
-    const QVariant v1 = field(V1);
-    switch (toInt32(field(TagColumn))) {
-    case Course: {
-        CourseFacts& c = facts.courses.emplace_back();
-        c.from = field(D1);
-        c.to = field(D2);
-        readTimes(rows, row, 1, c.start);
-        readTimes(rows, row, 8, c.end);
-        break;
+    AccessFacts facts;
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        auto field = [&](Column column) { return rows.at(row, column); };
+        const QVariant v1 = field(V1);
+        switch (toInt32(field(TagColumn))) {
+        case Course:
+            facts.courses.push_back({field(D1), field(D2), times<7>(rows, row, 1), times<7>(rows, row, 8)});
+            break;
+        case CurrentFee:
+            facts.currentFeeCodes.push_back(v1);
+            break;
+        case Fee:
+            facts.fees.push_back({v1, field(V2), times<4>(rows, row, 1), times<4>(rows, row, 5)});
+            break;
+        case Subscriber:
+            facts.subscriberFound = true;
+            facts.courseHolder = v1;
+            break;
+        case Counts:
+            facts.blocked = toDouble(v1) > 0;
+            facts.receiptsUnpaid = toDouble(field(V2)) > 0;
+            facts.entriesToday = field(V3);
+            facts.entriesThisMonth = field(V4);
+            facts.lastEntry = field(D1);
+            break;
+        case Spaces:
+            facts.freeSpaces = v1;
+            break;
+        default:
+            break;
+        }
     }
-    case CurrentFee:
-        facts.currentFeeCodes.push_back(v1);
-        break;
-    case Fee: {
-        FeeDefinition& f = facts.fees.emplace_back();
-        f.code = v1;
-        f.allowance = field(V2);
-        readTimes(rows, row, 1, f.start);
-        readTimes(rows, row, 5, f.end);
-        break;
-    }
-    case Subscriber:
-        facts.subscriberFound = true;
-        facts.courseHolder = v1;
-        break;
-    case Counts:
-        facts.blocked = toDouble(v1) > 0;
-        facts.receiptsUnpaid = toDouble(field(V2)) > 0;
-        facts.entriesToday = field(V3);
-        facts.entriesThisMonth = field(V4);
-        facts.lastEntry = field(D1);
-        break;
-    case Spaces:
-        facts.freeSpaces = v1;
-        break;
-    default:
-        break;
-    }
+    return facts;
 }
 
 } // namespace
@@ -152,11 +150,7 @@ AccessFacts loadAccessFacts(Connection& connection, std::int32_t subscriber, std
                             s, i, i, s,                   // the month's entries
                             s, i,                         // the last entry
                             qlonglong(siteInstallation)};
-    AccessFacts facts;
-    auto rows = connection.query(accessFactsStatement(), params);
-    for (std::size_t row = 0; row < rows->size(); ++row)
-        take(*rows, row, facts);
-    return facts;
+    return factsFrom(*connection.query(accessFactsStatement(), params));
 }
 
 } // namespace parking::records

@@ -13,6 +13,7 @@ using namespace std::chrono_literals;
 namespace {
 
 const Block StoredKey = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+const OutputCommand Pulse{0, OutputControl::TemporaryOn, 6};
 
 class Bus : public ::testing::Test {
 protected:
@@ -72,18 +73,28 @@ protected:
     }
     std::chrono::microseconds step = 5ms;
 
-    int count(BusEvent::Kind kind, int reader = -1) const
+    template <typename Fact>
+    int count() const
     {
-        return static_cast<int>(std::count_if(events.begin(), events.end(), [&](const BusEvent& e) {
-            return e.kind == kind && (reader < 0 || e.reader == reader);
-        }));
+        return static_cast<int>(
+            std::count_if(events.begin(), events.end(), [](const BusEvent& e) { return e.as<Fact>() != nullptr; }));
+    }
+    template <typename Fact>
+    std::vector<Fact> facts() const
+    {
+        std::vector<Fact> out;
+        for (const BusEvent& e : events) {
+            if (const auto* f = e.as<Fact>())
+                out.push_back(*f);
+        }
+        return out;
     }
     QStringList logs() const
     {
         QStringList out;
         for (const BusEvent& e : events) {
-            if (e.kind == BusEvent::Kind::Log)
-                out << e.text;
+            if (const auto line = logLine(e.fact))
+                out << *line;
         }
         return out;
     }
@@ -101,7 +112,7 @@ protected:
     static Bytes spoilMac(Bytes reply)
     {
         const auto d = decode(reply);
-        if (!std::holds_alternative<Decoded>(d) || !std::get<Decoded>(d).packet.hasMac())
+        if (!d || !d->packet.hasMac())
             return reply;
         reply[reply.size() - 3] ^= 0x01; // the MAC's last byte
         const std::uint16_t crc = crc16(std::span(reply).first(reply.size() - 2));
@@ -133,7 +144,7 @@ TEST_F(Bus, ComesOnlineThroughIdentityCapabilitiesAndTheSecureChannel)
 {
     PeripheralEmulator& pd = addReader(1, ChannelMode::On, StoredKey, StoredKey);
     run(200ms);
-    ASSERT_EQ(count(BusEvent::Kind::Online), 1);
+    ASSERT_EQ(count<ReaderOnline>(), 1);
     EXPECT_TRUE(bus.online(0));
     EXPECT_TRUE(pd.secure());
     ASSERT_GE(commands.size(), 8u);
@@ -157,18 +168,18 @@ TEST_F(Bus, ASilentReaderGoesOfflineOnceAndComesBackOnce)
     ASSERT_TRUE(bus.online(0));
     pd.setSilent(true);
     run(OsdpBus::OfflineAfter - 100ms);
-    EXPECT_EQ(count(BusEvent::Kind::Offline), 0);
+    EXPECT_EQ(count<ReaderOffline>(), 0);
     run(200ms);
-    EXPECT_EQ(count(BusEvent::Kind::Offline), 1);
+    EXPECT_EQ(count<ReaderOffline>(), 1);
     EXPECT_FALSE(bus.online(0));
     run(20s);
-    EXPECT_EQ(count(BusEvent::Kind::Offline), 1);
+    EXPECT_EQ(count<ReaderOffline>(), 1);
     // Tried at most once a second while it is away.
     const auto attempts = std::count_if(commands.begin(), commands.end(), [&](const Sent& s) { return s.at > now - 10s; });
     EXPECT_LE(attempts, 11);
     pd.setSilent(false);
     run(1500ms);
-    EXPECT_EQ(count(BusEvent::Kind::Online), 2);
+    EXPECT_EQ(count<ReaderOnline>(), 2);
     EXPECT_TRUE(bus.online(0));
 }
 
@@ -176,11 +187,11 @@ TEST_F(Bus, ANeverAnsweringReaderIsReportedDownOnce)
 {
     addReader(1, ChannelMode::On, StoredKey, StoredKey).setSilent(true);
     run(7900ms);
-    EXPECT_EQ(count(BusEvent::Kind::Offline), 0);
+    EXPECT_EQ(count<ReaderOffline>(), 0);
     run(200ms);
-    EXPECT_EQ(count(BusEvent::Kind::Offline), 1);
+    EXPECT_EQ(count<ReaderOffline>(), 1);
     run(10s);
-    EXPECT_EQ(count(BusEvent::Kind::Offline), 1);
+    EXPECT_EQ(count<ReaderOffline>(), 1);
 }
 
 TEST_F(Bus, ALostReplyIsAskedForAgainWithTheSameSequenceNumber)
@@ -193,7 +204,7 @@ TEST_F(Bus, ALostReplyIsAskedForAgainWithTheSameSequenceNumber)
     ASSERT_GE(commands.size(), 3u);
     EXPECT_EQ(commands[1].sequence, commands[0].sequence);
     EXPECT_EQ(commands[1].at - commands[0].at, OsdpBus::ReplyTimeout);
-    EXPECT_EQ(count(BusEvent::Kind::Offline), 0);
+    EXPECT_EQ(count<ReaderOffline>(), 0);
 }
 
 TEST_F(Bus, ALostReplyIsAskedForUpToThreeTimesThenTheSequenceStartsOver)
@@ -212,7 +223,7 @@ TEST_F(Bus, ALostReplyIsAskedForUpToThreeTimesThenTheSequenceStartsOver)
         EXPECT_EQ(commands[i].code, commands[0].code) << i;
     }
     EXPECT_NE(commands[4].code, command::Id); // answered at the fourth try: no new handshake
-    EXPECT_EQ(count(BusEvent::Kind::RawCard), 1);
+    EXPECT_EQ(count<CardBitsRead>(), 1);
 
     commands.clear();
     dropReplies = 4;
@@ -221,7 +232,7 @@ TEST_F(Bus, ALostReplyIsAskedForUpToThreeTimesThenTheSequenceStartsOver)
     EXPECT_EQ(commands[4].sequence, 0);
     EXPECT_EQ(commands[4].code, command::Id);
     EXPECT_TRUE(bus.online(0));
-    EXPECT_EQ(count(BusEvent::Kind::Offline), 0);
+    EXPECT_EQ(count<ReaderOffline>(), 0);
 }
 
 TEST_F(Bus, ASequenceNakStartsOverAtZeroAndStaysOnline)
@@ -234,8 +245,8 @@ TEST_F(Bus, ASequenceNakStartsOverAtZeroAndStaysOnline)
     ASSERT_GE(commands.size(), 2u);
     EXPECT_EQ(commands[1].sequence, 0);
     EXPECT_TRUE(pd.secure());
-    EXPECT_EQ(count(BusEvent::Kind::Offline), 0);
-    EXPECT_EQ(count(BusEvent::Kind::Online), 1);
+    EXPECT_EQ(count<ReaderOffline>(), 0);
+    EXPECT_EQ(count<ReaderOnline>(), 1);
 }
 
 TEST_F(Bus, ARestartedReaderGetsItsChannelBackByItself)
@@ -247,10 +258,10 @@ TEST_F(Bus, ARestartedReaderGetsItsChannelBackByItself)
     run(200ms);
     EXPECT_TRUE(pd.secure());
     EXPECT_TRUE(bus.online(0));
-    EXPECT_EQ(count(BusEvent::Kind::Offline), 0);
+    EXPECT_EQ(count<ReaderOffline>(), 0);
     // Told, so what it showed can be sent again.
-    EXPECT_EQ(count(BusEvent::Kind::Restarted), 1);
-    EXPECT_EQ(count(BusEvent::Kind::Online), 1);
+    EXPECT_EQ(count<ReaderRestarted>(), 1);
+    EXPECT_EQ(count<ReaderOnline>(), 1);
 }
 
 TEST_F(Bus, ADeadReaderDoesNotSlowItsNeighbour)
@@ -274,11 +285,11 @@ TEST_F(Bus, ADeadReaderDoesNotSlowItsNeighbour)
 TEST_F(Bus, CommandsForAnOfflineReaderAreDroppedNotReplayed)
 {
     PeripheralEmulator& pd = addReader(1, ChannelMode::On, StoredKey, StoredKey);
-    EXPECT_FALSE(bus.submit(0, command::Output, {0, 5, 6, 0}));
+    EXPECT_FALSE(bus.submit(0, Pulse));
     run(100ms);
     pd.setSilent(true);
     run(20ms);
-    EXPECT_TRUE(bus.submit(0, command::Output, {0, 5, 6, 0})); // still counted online
+    EXPECT_TRUE(bus.submit(0, Pulse)); // still counted online
     run(9s);
     EXPECT_FALSE(bus.online(0));
     pd.setSilent(false);
@@ -316,11 +327,11 @@ TEST_F(Bus, AWrongKeyKeepsTheReaderOfflineAndSaysSo)
     other[0] ^= 0xFF;
     addReader(1, ChannelMode::On, other, StoredKey);
     run(9s);
-    EXPECT_EQ(count(BusEvent::Kind::Online), 0);
-    EXPECT_EQ(count(BusEvent::Kind::Offline), 1);
+    EXPECT_EQ(count<ReaderOnline>(), 0);
+    EXPECT_EQ(count<ReaderOffline>(), 1);
     EXPECT_FALSE(logs().filter(QStringLiteral("rechaza la clave")).isEmpty());
-    for (const BusEvent& e : events)
-        EXPECT_FALSE(e.text.contains(QStringLiteral("0102030405")));
+    for (const QString& line : logs())
+        EXPECT_FALSE(line.contains(QStringLiteral("0102030405")));
 }
 
 TEST_F(Bus, SecureModeWithoutAKeyNeverTalksToTheReader)
@@ -328,7 +339,7 @@ TEST_F(Bus, SecureModeWithoutAKeyNeverTalksToTheReader)
     addReader(1, ChannelMode::On, std::nullopt, std::nullopt);
     run(9s);
     EXPECT_TRUE(commands.empty());
-    EXPECT_EQ(count(BusEvent::Kind::Offline), 1);
+    EXPECT_EQ(count<ReaderOffline>(), 1);
     EXPECT_FALSE(logs().filter(QStringLiteral("sc=install")).isEmpty());
 }
 
@@ -348,20 +359,15 @@ TEST_F(Bus, ReadsAndTheRelayAnswerReachTheController)
     run(100ms);
     pd.presentCardNumber(123456);
     pd.presentFormattedCard(QStringLiteral("%B0010000000101?"));
-    ASSERT_TRUE(bus.submit(0, command::Output, {0, 5, 6, 0}));
+    ASSERT_TRUE(bus.submit(0, Pulse));
     run(100ms);
-    ASSERT_EQ(count(BusEvent::Kind::RawCard), 1);
-    ASSERT_EQ(count(BusEvent::Kind::FormattedCard), 1);
-    ASSERT_EQ(count(BusEvent::Kind::CommandAnswered), 1);
-    for (const BusEvent& e : events) {
-        if (e.kind == BusEvent::Kind::RawCard) {
-            EXPECT_EQ(e.bits, 44);
-        } else if (e.kind == BusEvent::Kind::FormattedCard) {
-            EXPECT_EQ(e.text, QStringLiteral("%B0010000000101?"));
-        } else if (e.kind == BusEvent::Kind::CommandAnswered) {
-            EXPECT_EQ(e.text, QStringLiteral("ACK"));
-        }
-    }
+    ASSERT_EQ(count<CardBitsRead>(), 1);
+    ASSERT_EQ(count<CardTrackRead>(), 1);
+    ASSERT_EQ(count<RelayAnswered>(), 1);
+    EXPECT_EQ(facts<CardBitsRead>()[0].bits, 44);
+    EXPECT_EQ(facts<CardTrackRead>()[0].text, QStringLiteral("%B0010000000101?"));
+    EXPECT_EQ(facts<RelayAnswered>()[0].answer, RelayAnswer::Ack);
+    EXPECT_EQ(logs().filter(QStringLiteral("respuesta a CloseRelay: ACK")).size(), 1);
     ASSERT_EQ(pd.relays().size(), 1u);
     EXPECT_EQ(pd.relays()[0].control, 5);
     EXPECT_EQ(pd.relays()[0].tenths, 6);
@@ -376,10 +382,10 @@ TEST_F(Bus, PlainNaksFromAnythingOnTheWireNeverKeepAReaderOnline)
     ASSERT_TRUE(bus.online(0));
     pd.setForgeNak(true); // the reader removed, something answering NAK in its place
     run(OsdpBus::OfflineAfter + 100ms);
-    EXPECT_EQ(count(BusEvent::Kind::Offline), 1);
+    EXPECT_EQ(count<ReaderOffline>(), 1);
     run(20s);
     EXPECT_FALSE(bus.online(0));
-    EXPECT_EQ(count(BusEvent::Kind::Online), 1);
+    EXPECT_EQ(count<ReaderOnline>(), 1);
 }
 
 TEST_F(Bus, AReaderThatCompletesHandshakesButFailsEveryExchangeGoesOffline)
@@ -389,11 +395,11 @@ TEST_F(Bus, AReaderThatCompletesHandshakesButFailsEveryExchangeGoesOffline)
     ASSERT_TRUE(bus.online(0));
     corruptSecureReplies = true; // the handshake still succeeds, every MAC after it fails
     run(OsdpBus::OfflineAfter + 200ms);
-    EXPECT_EQ(count(BusEvent::Kind::Offline), 1);
+    EXPECT_EQ(count<ReaderOffline>(), 1);
     EXPECT_GT(sentCount(command::ServerCryptogram), 2); // it kept completing handshakes
     run(20s);
-    EXPECT_EQ(count(BusEvent::Kind::Online), 1);
-    EXPECT_EQ(count(BusEvent::Kind::Restarted), 0);
+    EXPECT_EQ(count<ReaderOnline>(), 1);
+    EXPECT_EQ(count<ReaderRestarted>(), 0);
 }
 
 TEST_F(Bus, AFreshReaderIsOnlineOnlyAfterAnAuthenticatedReply)
@@ -401,8 +407,8 @@ TEST_F(Bus, AFreshReaderIsOnlineOnlyAfterAnAuthenticatedReply)
     corruptSecureReplies = true;
     addReader(1, ChannelMode::On, StoredKey, StoredKey);
     run(9s);
-    EXPECT_EQ(count(BusEvent::Kind::Online), 0);
-    EXPECT_EQ(count(BusEvent::Kind::Offline), 1);
+    EXPECT_EQ(count<ReaderOnline>(), 0);
+    EXPECT_EQ(count<ReaderOffline>(), 1);
 }
 
 // ---- keys -----------------------------------------------------------------------
@@ -425,8 +431,8 @@ TEST_F(Bus, AReaderAnsweringOnlyTheInstallKeyWhileAKeyIsStoredIsReportedNeverReK
         EXPECT_FALSE(pd.key());
         EXPECT_EQ(pd.commandsSeen(command::KeySet), 0);
         EXPECT_FALSE(bus.online(0));
-        EXPECT_EQ(count(BusEvent::Kind::InstallKeyOnly), 1); // said once, not every second
-        EXPECT_EQ(count(BusEvent::Kind::Online), 0);
+        EXPECT_EQ(count<InstallKeyOnly>(), 1); // said once, not every second
+        EXPECT_EQ(count<ReaderOnline>(), 0);
     }
 }
 
@@ -506,14 +512,14 @@ TEST_F(Bus, ALargeReplyIsTakenAndMacOnlyDataIsAuthentic)
     run(100ms);
     pd.presentRawCard(1300 * 8, Bytes(1300, 0x5A)); // a 1,308-byte reply and more once sealed
     run(100ms);
-    ASSERT_EQ(count(BusEvent::Kind::RawCard), 1);
+    ASSERT_EQ(count<CardBitsRead>(), 1);
     pd.setMacOnlyReplies(true);
     pd.presentCardNumber(42);
     run(100ms);
-    EXPECT_EQ(count(BusEvent::Kind::RawCard), 2);
+    EXPECT_EQ(count<CardBitsRead>(), 2);
     run(10s);
-    EXPECT_EQ(count(BusEvent::Kind::Offline), 0);
-    EXPECT_EQ(count(BusEvent::Kind::Online), 1);
+    EXPECT_EQ(count<ReaderOffline>(), 0);
+    EXPECT_EQ(count<ReaderOnline>(), 1);
     EXPECT_EQ(pd.commandsSeen(command::ReceiveSize), 1);
 }
 
@@ -525,8 +531,8 @@ TEST_F(Bus, ACommandLargerThanTheReaderTakesIsNotSent)
     pd.setCapabilities(small);
     run(100ms);
     ASSERT_EQ(bus.capabilities(0).receiveSize, 64);
-    ASSERT_TRUE(bus.submit(0, command::Text, Bytes(80, 'x')));
-    ASSERT_TRUE(bus.submit(0, command::Output, {0, 5, 6, 0}));
+    ASSERT_TRUE(bus.submit(0, TextCommand{0, TextControl::PermanentNoWrap, 0, 1, 1, Bytes(80, 'x')}));
+    ASSERT_TRUE(bus.submit(0, Pulse));
     run(100ms);
     EXPECT_EQ(pd.commandsSeen(command::Text), 0);
     EXPECT_EQ(pd.relays().size(), 1u);
@@ -615,13 +621,13 @@ TEST_F(Bus, AfterACardReadThePollsWaitSoTheBarrierFindsTheLineFree)
     PeripheralEmulator& pd = addReader(1, ChannelMode::On, StoredKey, StoredKey);
     run(200ms);
     pd.presentCardNumber(7);
-    for (int step = 0; step < 10 && count(BusEvent::Kind::RawCard) == 0; ++step)
+    for (int step = 0; step < 10 && count<CardBitsRead>() == 0; ++step)
         run(5ms);
-    ASSERT_EQ(count(BusEvent::Kind::RawCard), 1);
+    ASSERT_EQ(count<CardBitsRead>(), 1);
     commands.clear();
     run(OsdpBus::HoldAfterRead - 10ms);
     EXPECT_TRUE(commands.empty()); // no poll in the way of the decision's relay
-    ASSERT_TRUE(bus.submit(0, command::Output, {0, 5, 6, 0}));
+    ASSERT_TRUE(bus.submit(0, Pulse));
     run(5ms);
     ASSERT_FALSE(commands.empty());
     EXPECT_EQ(commands[0].code, command::Output);
@@ -634,31 +640,24 @@ TEST_F(Bus, TamperPowerAndInputsAreReportedOnlineAndAtEveryChange)
     PeripheralEmulator& pd = addReader(1, ChannelMode::On, StoredKey, StoredKey);
     pd.setTamper(true);
     run(200ms);
-    std::vector<BusEvent> status;
-    const auto collect = [&] {
-        status.clear();
-        for (const BusEvent& e : events) {
-            if (e.kind == BusEvent::Kind::LocalStatus || e.kind == BusEvent::Kind::Inputs)
-                status.push_back(e);
-        }
-    };
-    collect();
-    ASSERT_EQ(status.size(), 2u); // both asked for when it came online
-    EXPECT_TRUE(status[0].status.tamper);
-    EXPECT_FALSE(status[0].status.powerLost);
-    EXPECT_EQ(status[1].data, Bytes{0});
+    // Both asked for when it came online.
+    ASSERT_EQ(count<LocalStatusChanged>(), 1);
+    ASSERT_EQ(count<InputsChanged>(), 1);
+    EXPECT_TRUE(facts<LocalStatusChanged>()[0].status.tamper);
+    EXPECT_FALSE(facts<LocalStatusChanged>()[0].status.powerLost);
+    EXPECT_EQ(facts<InputsChanged>()[0].states, Bytes{0});
     run(1s);
-    collect();
-    EXPECT_EQ(status.size(), 2u); // nothing changed, nothing said
+    EXPECT_EQ(count<LocalStatusChanged>() + count<InputsChanged>(), 2); // nothing changed, nothing said
     pd.setTamper(false);
     pd.setPowerLost(true);
     pd.setInput(0, true);
     run(200ms);
-    collect();
-    ASSERT_EQ(status.size(), 4u);
-    EXPECT_FALSE(status[2].status.tamper);
-    EXPECT_TRUE(status[2].status.powerLost);
-    EXPECT_EQ(status[3].data, Bytes{1});
+    ASSERT_EQ(count<LocalStatusChanged>(), 2);
+    ASSERT_EQ(count<InputsChanged>(), 2);
+    EXPECT_FALSE(facts<LocalStatusChanged>()[1].status.tamper);
+    EXPECT_TRUE(facts<LocalStatusChanged>()[1].status.powerLost);
+    EXPECT_EQ(facts<InputsChanged>()[1].states, Bytes{1});
+    EXPECT_EQ(logs().filter(QStringLiteral("entradas del lector: 1")).size(), 1);
 }
 
 } // namespace

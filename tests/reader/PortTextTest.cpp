@@ -208,12 +208,29 @@ INSTANTIATE_TEST_SUITE_P(Reads, CardFormats, ::testing::Values(
     FormatCase{"Csn24", CardFormat::Csn, "111111111111111111111111", nullptr, "de 32 a 64"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A command's data as it goes on the wire.
+template <typename C>
+Bytes wire(const C& command)
+{
+    return encodeCommand(command).data;
+}
+
+std::vector<Bytes> wire(const std::vector<TextCommand>& commands)
+{
+    std::vector<Bytes> out;
+    for (const TextCommand& c : commands)
+        out.push_back(wire(c));
+    return out;
+}
+
 TEST(OsdpCommands, RelayLedAndTextRecords)
 {
-    EXPECT_EQ(relayPulse(0, 6), (Bytes{0, 5, 6, 0}));
-    EXPECT_EQ(relayPulse(0, 100), (Bytes{0, 5, 100, 0}));
-    EXPECT_EQ(temporaryLed(led::Green, 6).size(), 14u);
-    const auto rows = displayRows(QStringLiteral("BIENVENIDO").leftJustified(32), 2, 20);
+    EXPECT_EQ(wire(relayPulse(0, 6)), (Bytes{0, 5, 6, 0}));
+    EXPECT_EQ(wire(relayPulse(0, 100)), (Bytes{0, 5, 100, 0}));
+    // Reader 0, LED 0, temporary: set, 0.1 s on, 0 off, green both ways, 0.6 s; permanent untouched.
+    EXPECT_EQ(wire(temporaryLed(LedColour::Green, 6)), (Bytes{0, 0, 2, 1, 0, 2, 2, 6, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(wire(refusalBeep()), (Bytes{0, 2, 2, 1, 1}));
+    const auto rows = wire(displayRows(QStringLiteral("BIENVENIDO").leftJustified(32), 2, 20));
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0], (Bytes{0, 1, 0, 1, 1, 20, 'B', 'I', 'E', 'N', 'V', 'E', 'N', 'I', 'D', 'O', ' ', ' ', ' ', ' ',
                               ' ', ' ', ' ', ' ', ' ', ' '}));
@@ -221,12 +238,12 @@ TEST(OsdpCommands, RelayLedAndTextRecords)
     EXPECT_EQ(rows[1][5], 20); // padded: the rest of the row is blanked
     EXPECT_EQ(displayRows(QString(100, QLatin1Char('x')), 2, 20).size(), 2u); // at most ROWS rows
     // Every row, padded: a short text blanks what it does not cover.
-    const auto blank = displayRows(QString(), 2, 20);
+    const auto blank = wire(displayRows(QString(), 2, 20));
     ASSERT_EQ(blank.size(), 2u);
     EXPECT_EQ(blank[1][5], 20);
     EXPECT_EQ(blank[1][6], ' ');
     // A small receive buffer: rows cut into pieces at their columns.
-    const auto pieces = displayRows(QString(40, QLatin1Char('y')), 2, 20, 9);
+    const auto pieces = wire(displayRows(QString(40, QLatin1Char('y')), 2, 20, 9));
     ASSERT_EQ(pieces.size(), 6u);
     EXPECT_EQ(pieces[1][4], 10); // second piece from column 10
     EXPECT_EQ(pieces[2][5], 2);  // the row's last two characters

@@ -239,7 +239,7 @@ TEST_F(OsdpStations, AReaderThatRestartsGetsItsTextBackWithoutGoingRed)
     EXPECT_EQ(host.reader(1)->ledColour(), 0);
     WAIT_FOR_EQ(host.reader(1)->display(), shown, 5000);
     WAIT_FOR_EQ(host.reader(1)->leds().size(), std::size_t(2), 5000);
-    EXPECT_EQ(host.reader(1)->leds().back().colour, led::Green);
+    EXPECT_EQ(host.reader(1)->leds().back().colour, std::uint8_t(LedColour::Green));
     EXPECT_LE(host.reader(1)->leds().back().tenths, 100);
     EXPECT_TRUE(logged(QStringLiteral("KBIOMAXctl1: el lector se ha reiniciado")));
     EXPECT_FALSE(traced(QStringLiteral("> light 1 red")));
@@ -270,7 +270,7 @@ TEST_F(OsdpStations, ARefusedCardGetsARedLightAndABeepUnlessTurnedOff)
     host.reader(1)->presentCardNumber(999999); // nobody's card
     WAIT_FOR_EQ(host.reader(1)->beeps(), 1, 5000);
     WAIT_FOR(!host.reader(1)->leds().empty(), 5000);
-    EXPECT_EQ(host.reader(1)->leds().back().colour, led::Red);
+    EXPECT_EQ(host.reader(1)->leds().back().colour, std::uint8_t(LedColour::Red));
     EXPECT_EQ(host.reader(1)->leds().back().tenths, OsdpTransport::RefusalTenths);
     EXPECT_TRUE(traced(QStringLiteral("> refusal 1")));
     EXPECT_TRUE(host.reader(1)->relays().empty());
@@ -278,7 +278,7 @@ TEST_F(OsdpStations, ARefusedCardGetsARedLightAndABeepUnlessTurnedOff)
     // A granted card keeps its green light; the exit, with both turned off, gets no light at all.
     host.reader(1)->presentCardNumber(123456);
     WAIT_FOR(!host.reader(1)->relays().empty(), 5000);
-    WAIT_FOR_EQ(host.reader(1)->leds().back().colour, led::Green, 5000);
+    WAIT_FOR_EQ(host.reader(1)->leds().back().colour, std::uint8_t(LedColour::Green), 5000);
     host.reader(2)->presentCardNumber(123456);
     WAIT_FOR(!host.reader(2)->relays().empty(), 5000);
     EXPECT_TRUE(host.reader(2)->leds().empty());

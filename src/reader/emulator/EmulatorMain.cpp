@@ -175,7 +175,7 @@ void reportAnswer(EmulatorHost& host, std::uint8_t address, std::uint8_t code, Q
     if (!r)
         return;
     if (code == command::Output && !r->relays().empty()) {
-        const RelayCommand& c = r->relays().back();
+        const RelayRecord& c = r->relays().back();
         say(QStringLiteral("relay %1 %2 %3").arg(address).arg(c.output).arg(c.tenths));
     } else if (code == command::Text) {
         const QString text = r->display().join(QLatin1Char('|'));

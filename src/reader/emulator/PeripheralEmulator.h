@@ -10,7 +10,7 @@
 // after a power cut), acknowledge a new key in the clear, refuse the Secure
 // Channel, have a small receive buffer, or forge (answer everything with a
 // plain NAK).
-#include "OsdpBus.h"
+#include "OsdpMessages.h"
 #include "OsdpCodec.h"
 #include "SecureChannel.h"
 
@@ -22,13 +22,13 @@
 
 namespace parking::osdp {
 
-struct RelayCommand {
+struct RelayRecord {
     std::uint8_t output = 0;
     std::uint8_t control = 0;
     int tenths = 0;
 };
 
-struct LedCommand {
+struct LedRecord {
     std::uint8_t colour = 0;
     int tenths = 0; // of the temporary state; 0: a permanent one
 };
@@ -83,9 +83,9 @@ public:
 
     const QStringList& display() const { return display_; }
     std::uint8_t ledColour() const { return ledColour_; }
-    const std::vector<LedCommand>& leds() const { return leds_; }
+    const std::vector<LedRecord>& leds() const { return leds_; }
     int beeps() const { return beeps_; }
-    const std::vector<RelayCommand>& relays() const { return relays_; }
+    const std::vector<RelayRecord>& relays() const { return relays_; }
     bool secure() const { return session_.has_value(); }
     int commandsSeen(std::uint8_t code) const;
 
@@ -116,9 +116,9 @@ private:
     std::deque<Packet> reads_;
     QStringList display_;
     std::uint8_t ledColour_ = 0;
-    std::vector<LedCommand> leds_;
+    std::vector<LedRecord> leds_;
     int beeps_ = 0;
-    std::vector<RelayCommand> relays_;
+    std::vector<RelayRecord> relays_;
     std::vector<int> seen_ = std::vector<int>(256, 0);
     bool silent_ = false;
     int nakCount_ = 0;

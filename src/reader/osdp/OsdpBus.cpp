@@ -1,11 +1,32 @@
 #include "OsdpBus.h"
+#include "Overloaded.h"
 
 #include <algorithm>
 
 namespace parking::osdp {
 
-OsdpBus::OsdpBus(std::function<void(const Bytes&)> send, std::function<void(const BusEvent&)> events, KeyStore storeKey)
-    : send_(std::move(send)), events_(std::move(events)), storeKey_(std::move(storeKey))
+namespace {
+
+using Step = ReaderHandshake::Step;
+
+// Security block, code, MAC and CRC around a sealed command's data.
+constexpr std::size_t SealedOverhead = 5 + 2 + 1 + 4 + 2;
+
+std::size_t packetSize(bool sealed, const MessageFields& f)
+{
+    if (sealed) {
+        const std::size_t data = f.data.empty() ? 0 : (f.data.size() + 1 + 15) / 16 * 16;
+        return SealedOverhead + data;
+    }
+    return 5 + (f.securityType ? 2 + f.securityData.size() : 0) + 1 + f.data.size() + 2;
+}
+
+} // namespace
+
+OsdpBus::OsdpBus(std::function<void(const Bytes&)> send, std::function<void(const BusEvent&)> events, KeyStore storeKey,
+                 RandomSource random)
+    : send_(std::move(send)), events_(std::move(events)), storeKey_(std::move(storeKey)),
+      random_(random ? std::move(random) : RandomSource(fillRandom))
 {
 }
 
@@ -18,57 +39,41 @@ std::chrono::microseconds OsdpBus::wireTime(std::size_t bytes) const
 
 int OsdpBus::addReader(const ReaderConfig& config, TimePoint now)
 {
-    readers_.push_back(Reader{});
-    Reader& r = readers_.back();
-    r.config = config;
-    r.startedAt = now;
-    r.nextAttempt = now;
-    r.nextPoll = now;
-    const int index = static_cast<int>(readers_.size()) - 1;
-    if (config.channel == ChannelMode::On && !config.key && !config.rekey) {
-        log(index,
-            QStringLiteral("sin clave de canal seguro: ponga sc=install una vez para darle una, o añada su clave al "
-                           "fichero de claves"),
-            now);
-    } else if (config.channel == ChannelMode::Off) {
-        log(index, QStringLiteral("AVISO: canal seguro desactivado (sc=off); la línea va en claro"), now);
-    }
+    const int index = static_cast<int>(readers_.size());
+    auto store = [storeKey = storeKey_, index](const Block& key) { return storeKey && storeKey(index, key); };
+    readers_.push_back({ReaderHandshake(config, std::move(store), random_), ReaderPresence(now, OfflineAfter), {}, now,
+                        false});
+    if (config.channel == ChannelMode::On && !config.key && !config.rekey)
+        report(index, NoStoredKey{}, now);
+    else if (config.channel == ChannelMode::Off)
+        report(index, ChannelOff{}, now);
     return index;
 }
 
 void OsdpBus::removeReader(int reader)
 {
-    Reader& r = readers_.at(static_cast<std::size_t>(reader));
+    Reader& r = at(reader);
     r.removed = true;
-    r.up = false;
-    r.queue.clear();
-    r.repeat.reset();
+    r.presence.wentOffline();
+    r.commands.clear();
 }
 
 bool OsdpBus::online(int reader) const
 {
-    return readers_.at(static_cast<std::size_t>(reader)).up;
+    return readers_.at(static_cast<std::size_t>(reader)).presence.up();
 }
 
 const Capabilities& OsdpBus::capabilities(int reader) const
 {
-    return readers_.at(static_cast<std::size_t>(reader)).capabilities;
+    return readers_.at(static_cast<std::size_t>(reader)).handshake.capabilities();
 }
 
-bool OsdpBus::submit(int reader, std::uint8_t code, Bytes data)
+bool OsdpBus::submit(int reader, Command command)
 {
-    Reader& r = readers_.at(static_cast<std::size_t>(reader));
-    if (!r.up)
+    Reader& r = at(reader);
+    if (!r.presence.up())
         return false;
-    if (code == command::Output) {
-        // A barrier does not wait behind display texts, nor for a poll.
-        const auto firstOther = std::find_if(r.queue.begin(), r.queue.end(),
-                                             [](const Command& c) { return c.code != command::Output; });
-        r.queue.insert(firstOther, {code, std::move(data)});
-        r.pollFirst = false;
-        return true;
-    }
-    r.queue.push_back({code, std::move(data)});
+    r.commands.add(std::move(command));
     return true;
 }
 
@@ -90,117 +95,131 @@ void OsdpBus::received(std::span<const std::uint8_t> bytes, TimePoint now)
         sendNext(now);
 }
 
-// ---- when what is due -------------------------------------------------------
-
-bool OsdpBus::canStart(const Reader& r) const
+void OsdpBus::restart(TimePoint now)
 {
-    return r.config.channel != ChannelMode::On || r.config.key || r.config.rekey;
-}
-
-std::optional<TimePoint> OsdpBus::dueAt(const Reader& r, TimePoint now) const
-{
-    if (r.removed)
-        return std::nullopt;
-    if (r.repeat)
-        return r.repeatAt;
-    switch (r.step) {
-    case Step::Idle:
-        return canStart(r) ? std::optional(r.nextAttempt) : std::nullopt;
-    case Step::Online:
-        if (!r.queue.empty())
-            return now;
-        return std::max(r.nextPoll, pollsHeldUntil_);
-    case Step::Identify:
-    case Step::Capabilities:
-    case Step::Challenge:
-    case Step::Cryptogram:
-    case Step::KeySet:
-        return now;
+    outstanding_.reset();
+    frames_.clear();
+    schedule_.lineFreeAt(now);
+    for (std::size_t i = 0; i < readers_.size(); ++i) {
+        Reader& r = readers_[i];
+        if (r.removed)
+            continue;
+        r.commands.clear();
+        dropToIdle(static_cast<int>(i), now, OfflineRetry);
+        if (r.presence.up()) {
+            r.presence.wentOffline();
+            report(static_cast<int>(i), ReaderOffline{}, now);
+        }
     }
-    return std::nullopt;
 }
 
 TimePoint OsdpBus::nextWakeUp(TimePoint now) const
 {
-    TimePoint next = TimePoint::max();
-    if (outstanding_) {
-        next = outstanding_->deadline;
-    } else {
-        for (const Reader& r : readers_) {
-            if (const auto due = dueAt(r, now))
-                next = std::min(next, std::max(*due, lineFree_));
-        }
-    }
+    TimePoint next = outstanding_ ? outstanding_->deadline : schedule_.nextDue(readers_, now);
     for (const Reader& r : readers_) {
-        if (r.removed)
-            continue;
-        if (r.up)
-            next = std::min(next, r.lastHealthy + OfflineAfter);
-        else if (!r.reported)
-            next = std::min(next, r.startedAt + OfflineAfter);
+        if (const auto silent = r.presence.silentFrom(); silent && !r.removed)
+            next = std::min(next, *silent);
     }
     return std::max(next, now);
 }
 
-std::optional<int> OsdpBus::nextDue(TimePoint now)
+// ---- sending ----------------------------------------------------------------
+
+void OsdpBus::sendNext(TimePoint now)
 {
-    const int n = static_cast<int>(readers_.size());
-    std::optional<int> best;
-    int bestRank = 2;
-    for (int k = 0; k < n; ++k) {
-        const int i = (turn_ + k) % n;
-        const Reader& r = readers_[static_cast<std::size_t>(i)];
-        const auto due = dueAt(r, now);
-        if (!due || *due > now)
-            continue;
-        // A repeat, a command waiting (a barrier to open) or a handshake
-        // under way goes before the neighbour's poll.
-        const bool urgent = r.repeat || (r.step != Step::Idle && r.step != Step::Online) ||
-                            (r.step == Step::Online && !r.queue.empty());
-        const int rank = urgent ? 0 : 1;
-        if (rank < bestRank) {
-            best = i;
-            bestRank = rank;
+    // A command the reader's size refuses is dropped without a word on the
+    // line; then the next one is looked at.
+    for (std::size_t guard = 0; guard <= readers_.size() + 64; ++guard) {
+        if (outstanding_ || !schedule_.lineFree(now))
+            return;
+        const auto index = schedule_.takeTurn(readers_, now);
+        if (!index)
+            return;
+        Reader& r = at(*index);
+        if (r.commands.repeatWaiting())
+            return sendBytes(r.commands.takeRepeat(), now);
+        if (r.handshake.step() == Step::Idle) {
+            r.handshake.start();
+            r.commands.restart();
+            r.presence.handshakeStarted();
         }
+        const Command next = r.handshake.step() == Step::Online ? schedule_.nextOnline(r, now) : r.handshake.next();
+        if (transmit(*index, next, now))
+            return;
     }
-    if (best)
-        turn_ = (*best + 1) % n;
-    return best;
+}
+
+bool OsdpBus::transmit(int index, const Command& c, TimePoint now)
+{
+    Reader& r = at(index);
+    const MessageFields fields = encodeCommand(c);
+    SecureSession* session = r.handshake.session();
+    const bool sealed = session && !fields.securityType;
+    const std::size_t size = packetSize(sealed, fields);
+    const int limit = r.handshake.capabilities().receiveSize;
+    if (r.handshake.step() == Step::Online && limit > 0 && size > static_cast<std::size_t>(limit)) {
+        if (r.commands.firstTooLong())
+            report(index, CommandTooLong{fields.code, size, limit}, now);
+        if (fields.code == command::Output)
+            report(index, RelayAnswered{RelayAnswer::TooLong, 0}, now);
+        return false;
+    }
+    Packet p;
+    p.address = r.handshake.config().address;
+    p.sequence = r.commands.sequence();
+    p.code = fields.code;
+    p.data = fields.data;
+    p.securityType = fields.securityType;
+    p.securityData = fields.securityData;
+    const Bytes packet = sealed ? session->seal(p) : encode(p);
+    Bytes bytes;
+    bytes.reserve(packet.size() + 1);
+    bytes.push_back(MarkByte);
+    bytes.insert(bytes.end(), packet.begin(), packet.end());
+    sendBytes({index, fields.code, p.sequence, std::move(bytes), {}, 0}, now);
+    return true;
+}
+
+void OsdpBus::sendBytes(SentCommand sent, TimePoint now)
+{
+    sent.deadline = now + wireTime(sent.bytes.size()) + ReplyTimeout;
+    frames_.clear();
+    frames_.expectAddressByte(static_cast<std::uint8_t>(at(sent.reader).handshake.config().address | ReplyFlag));
+    outstanding_ = std::move(sent);
+    send_(outstanding_->bytes);
 }
 
 // ---- receiving --------------------------------------------------------------
 
 void OsdpBus::timedOut(TimePoint now)
 {
-    Outstanding o = std::move(*outstanding_);
+    SentCommand o = std::move(*outstanding_);
     outstanding_.reset();
-    lineFree_ = now + wireTime(2);
-    Reader& r = readers_[static_cast<std::size_t>(o.reader)];
+    schedule_.lineFreeAt(now + wireTime(2));
+    const int index = o.reader;
+    Reader& r = at(index);
     // A reader that answered in this attempt keeps its last reply for a
     // repeat of the same command; one that never answered is not asked
     // again and again (its neighbour would wait).
-    const bool answering = r.up || (r.step != Step::Identify && r.step != Step::Idle);
+    const bool answering = r.presence.up() || (r.handshake.step() != Step::Identify && r.handshake.step() != Step::Idle);
     if (!r.removed && answering && o.repeats < RepeatLimit) {
         ++o.repeats;
-        r.repeatAt = now;
-        r.repeat = std::move(o);
+        r.commands.repeatLater(std::move(o), now);
         return;
     }
     if (o.code == command::Output)
-        report({BusEvent::Kind::CommandAnswered, o.reader, QStringLiteral("sin respuesta"), {}, 0, {}, {}, {}, now});
+        report(index, RelayAnswered{RelayAnswer::NoAnswer, 0}, now);
     // Start over at sequence 0 with a fresh channel: at once for a reader
     // that is still counted online, within a second for one that is not.
-    dropToIdle(o.reader, now, r.up ? milliseconds(0) : OfflineRetry);
+    dropToIdle(index, now, r.presence.up() ? milliseconds(0) : OfflineRetry);
 }
 
 void OsdpBus::dropToIdle(int index, TimePoint now, milliseconds wait)
 {
-    Reader& r = readers_[static_cast<std::size_t>(index)];
-    r.step = Step::Idle;
-    r.sequence = 0;
-    r.session.reset();
-    r.repeat.reset();
-    r.proven = false;
+    Reader& r = at(index);
+    r.handshake.stop();
+    r.commands.restart();
+    r.presence.handshakeStarted();
     r.nextAttempt = now + wait;
 }
 
@@ -210,135 +229,168 @@ void OsdpBus::answered(const Decoded& d, TimePoint now)
         ++unexpected_;
         return;
     }
-    Reader& r = readers_[static_cast<std::size_t>(outstanding_->reader)];
+    Reader& r = at(outstanding_->reader);
     const Packet& p = d.packet;
-    if (!p.reply || p.address != r.config.address) {
+    if (!p.reply || p.address != r.handshake.config().address) {
         ++unexpected_;
         return;
     }
-    Outstanding o = std::move(*outstanding_);
+    SentCommand o = std::move(*outstanding_);
     outstanding_.reset();
-    lineFree_ = now + wireTime(2);
+    schedule_.lineFreeAt(now + wireTime(2));
     const int index = o.reader;
+    const milliseconds restartWait = r.presence.up() ? milliseconds(0) : OfflineRetry;
     if (p.code == reply::Busy && !p.securityType) {
         // The reader cannot take the command now (a BUSY carries sequence
         // 0 and no MAC): the same bytes again, after a moment.
-        r.repeatAt = now + BusyWait;
-        r.repeat = std::move(o);
+        r.commands.repeatLater(std::move(o), now + BusyWait);
         return;
     }
     if (p.sequence != o.sequence) {
-        if (p.sequence == 0 && o.sequence != 0 && !p.securityType) {
-            // A reader that restarted answers at the start of a sequence.
-            return dropToIdle(index, now, r.up ? milliseconds(0) : OfflineRetry);
-        }
+        // A reader that restarted answers at the start of a sequence.
+        if (p.sequence == 0 && o.sequence != 0 && !p.securityType)
+            return dropToIdle(index, now, restartWait);
         ++unexpected_;
         outstanding_ = std::move(o); // still waiting for the right reply
         return;
     }
     Packet reply = p;
-    if (r.session) {
+    if (SecureSession* session = r.handshake.session()) {
         if (!p.hasMac()) {
-            if (r.step == Step::KeySet && p.code == reply::Ack && !p.securityType) {
+            if (r.handshake.step() == Step::KeySet && p.code == reply::Ack && !p.securityType) {
                 // Readers in the field acknowledge a new key in the clear.
-                r.sequence = r.sequence == 3 ? 1 : static_cast<std::uint8_t>(r.sequence + 1);
-                return handleKeySetAnswer(index, p, now);
+                r.commands.advanceSequence();
+                return follow(index, r.handshake.answered(Reply{AckReply{}}), now);
             }
             // A plain reply inside the channel proves nothing: a reader that
             // lost its channel answers so, and so can anything on the wire.
             ++unexpected_;
-            return dropToIdle(index, now, r.up ? milliseconds(0) : OfflineRetry);
+            return dropToIdle(index, now, restartWait);
         }
-        auto opened = r.session->open(d);
+        auto opened = session->open(d);
         if (!opened) {
             ++unexpected_;
-            log(index, QStringLiteral("canal seguro roto (MAC no válido); se vuelve a establecer"), now);
-            return dropToIdle(index, now, r.up ? milliseconds(0) : OfflineRetry);
+            report(index, ChannelBroken{}, now);
+            return dropToIdle(index, now, restartWait);
         }
         reply = std::move(*opened);
     }
-    r.sequence = r.sequence == 3 ? 1 : static_cast<std::uint8_t>(r.sequence + 1);
+    r.commands.advanceSequence();
     if (reply.code == reply::Nak)
-        return answeredNak(index, o.code, reply, now);
-    handle(index, o.code, reply, now);
+        return answeredNak(index, o.code, reply.data.empty() ? 0 : reply.data[0], now);
+    if (r.handshake.step() == Step::Online)
+        return answeredOnline(index, o.code, reply, now);
+    follow(index, r.handshake.answered(decodeReply(reply)), now);
 }
 
-void OsdpBus::answeredNak(int index, std::uint8_t sentCode, const Packet& reply, TimePoint now)
+void OsdpBus::answeredNak(int index, std::uint8_t sentCode, std::uint8_t nak, TimePoint now)
 {
-    Reader& r = readers_[static_cast<std::size_t>(index)];
-    const int code = reply.data.empty() ? 0 : reply.data[0];
+    Reader& r = at(index);
     if (sentCode == command::Output)
-        report({BusEvent::Kind::CommandAnswered, index, QStringLiteral("NAK %1").arg(code), {}, 0, {}, {}, {}, now});
-    switch (r.step) {
-    case Step::Online:
-        if (code == nak::Sequence || code == nak::EncryptionRequired || code == nak::SecurityBlock) {
-            // A sequence error or a channel the reader no longer knows: start
-            // over at 0 (readers that never recover from a mismatch exist).
-            return dropToIdle(index, now, milliseconds(0));
-        }
-        // An authenticated refusal of one command: the reader is there.
-        if (sentCode == command::ReceiveSize)
-            r.receiveSizeRefused = true;
-        return proven(index, now);
-    case Step::Challenge:
-    case Step::Cryptogram:
-        if (r.keyChoice != KeyChoice::InstallProbe)
-            log(index, QStringLiteral("el lector rechaza la clave (NAK %1)").arg(code), now);
-        return handshakeFailed(index, now);
-    case Step::KeySet:
-        log(index, QStringLiteral("el lector no acepta la clave nueva (NAK %1)").arg(code), now);
-        return dropToIdle(index, now, OfflineRetry);
-    case Step::Idle:
-    case Step::Identify:
-    case Step::Capabilities:
+        report(index, RelayAnswered{RelayAnswer::Nak, nak}, now);
+    if (r.handshake.step() != Step::Online)
+        return follow(index, r.handshake.refused(nak), now);
+    if (nak == nak::Sequence || nak == nak::EncryptionRequired || nak == nak::SecurityBlock) {
+        // A sequence error or a channel the reader no longer knows: start
+        // over at 0 (readers that never recover from a mismatch exist).
+        return dropToIdle(index, now, milliseconds(0));
+    }
+    // An authenticated refusal of one command: the reader is there.
+    if (sentCode == command::ReceiveSize)
+        r.commands.receiveSizeRefused();
+    proven(index, now);
+}
+
+void OsdpBus::follow(int index, const ReaderHandshake::Outcome& outcome, TimePoint now)
+{
+    if (outcome.fact)
+        report(index, *outcome.fact, now);
+    switch (outcome.next) {
+    case ReaderHandshake::Next::Continue:
+        return;
+    case ReaderHandshake::Next::Online: {
+        // What the reader's state is now; its first authenticated answer
+        // also shows it is there. The state queries go before the polls.
+        Reader& r = at(index);
+        r.commands.online(now + PollInterval, r.handshake.capabilities());
+        return;
+    }
+    case ReaderHandshake::Next::Retry:
         return dropToIdle(index, now, OfflineRetry);
     }
 }
 
-void OsdpBus::handshakeFailed(int index, TimePoint now)
+void OsdpBus::answeredOnline(int index, std::uint8_t sentCode, const Packet& reply, TimePoint now)
 {
-    Reader& r = readers_[static_cast<std::size_t>(index)];
-    ++r.keyTry;
-    dropToIdle(index, now, OfflineRetry);
+    proven(index, now); // the reply passed every check
+    const auto decoded = decodeReply(reply);
+    if (!decoded)
+        return;
+    ReaderPresence& presence = at(index).presence;
+    std::visit(Overloaded{
+                   [&](const RawCardReply& c) {
+                       schedule_.cardRead(now);
+                       report(index, CardBitsRead{c.bits, c.data}, now);
+                   },
+                   [&](const FormattedCardReply& c) {
+                       schedule_.cardRead(now);
+                       report(index, CardTrackRead{c.text}, now);
+                   },
+                   [&](const KeypadReply& k) { report(index, KeysPressed{k.digits}, now); },
+                   [&](const LocalStatus& s) {
+                       if (presence.statusChanged(s))
+                           report(index, LocalStatusChanged{s}, now);
+                   },
+                   [&](const InputStatusReply& i) {
+                       if (presence.inputsChanged(i.states))
+                           report(index, InputsChanged{i.states}, now);
+                   },
+                   [&](const ComReply& c) { report(index, AddressConfirmed{c.address, c.baud}, now); },
+                   [&](const AckReply&) {
+                       if (sentCode == command::Output)
+                           report(index, RelayAnswered{RelayAnswer::Ack, 0}, now);
+                   },
+                   [](const auto&) {},
+               },
+               *decoded);
+}
+
+void OsdpBus::proven(int index, TimePoint now)
+{
+    Reader& r = at(index);
+    switch (r.presence.proven(now)) {
+    case ReaderPresence::Proof::Nothing:
+        return;
+    case ReaderPresence::Proof::CameOnline:
+        return report(index, ReaderOnline{r.handshake.identity(), r.handshake.capabilities(), r.handshake.secured()}, now);
+    case ReaderPresence::Proof::Restarted:
+        return report(index, ReaderRestarted{r.handshake.capabilities()}, now);
+    }
 }
 
 void OsdpBus::checkHealth(TimePoint now)
 {
     for (std::size_t i = 0; i < readers_.size(); ++i) {
         Reader& r = readers_[i];
-        if (r.removed)
+        if (r.removed || !r.presence.silent(now))
             continue;
-        const bool silent = r.up ? now - r.lastHealthy >= OfflineAfter : !r.reported && now - r.startedAt >= OfflineAfter;
-        if (!silent)
-            continue;
-        r.up = false;
-        r.reported = true;
-        r.queue.clear();
-        r.repeat.reset();
+        r.presence.wentOffline();
+        r.commands.clear();
         if (!outstanding_ || outstanding_->reader != static_cast<int>(i))
             dropToIdle(static_cast<int>(i), now, milliseconds(0));
-        BusEvent e{};
-        e.kind = BusEvent::Kind::Offline;
-        e.reader = static_cast<int>(i);
-        e.at = now;
-        report(e);
+        report(static_cast<int>(i), ReaderOffline{}, now);
     }
 }
 
-void OsdpBus::report(BusEvent e)
+void OsdpBus::report(int index, BusFact fact, TimePoint now)
 {
     if (events_)
-        events_(e);
+        events_(BusEvent{index, now, std::move(fact)});
 }
 
-void OsdpBus::log(int index, const QString& text, TimePoint now)
+OsdpBus::Reader& OsdpBus::at(int index)
 {
-    BusEvent e{};
-    e.kind = BusEvent::Kind::Log;
-    e.reader = index;
-    e.text = text;
-    e.at = now;
-    report(e);
+    return readers_.at(static_cast<std::size_t>(index));
 }
 
 } // namespace parking::osdp

@@ -28,87 +28,21 @@
 // after OfflineAfter without one, whatever else it sends, and queued
 // commands for it are dropped.
 //
-// Keys: a stored key is the only one a reader is spoken to with. The
-// install key is used only when no key is stored (sc=install) or the
-// installer asks for a new key (`rekey`); a reader that answers only the
-// install key while a key is stored is reported, never re-keyed. A new key
-// is stored before the reader gets it; after an osdp_KEYSET, whatever its
-// fate, the next handshake tries the new key first, then the one before.
-#include "OsdpCodec.h"
-#include "SecureChannel.h"
-
-#include <QString>
+// Each reader's state is its own: its way online and its keys
+// (ReaderHandshake), whether it counts as online (ReaderPresence), and its
+// commands, sequence and repeats (ReaderCommands). Whose turn it is and
+// when the line is free is the LineSchedule's. The bus owns the line: the
+// one command on the wire, its deadline, and what becomes of its reply.
+#include "LineSchedule.h"
 
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <optional>
 #include <vector>
 
 namespace parking::osdp {
 
-using TimePoint = std::chrono::steady_clock::time_point;
 using std::chrono::milliseconds;
-
-enum class ChannelMode { On, Install, Off };
-
-struct ReaderConfig {
-    std::uint8_t address = 0;
-    ChannelMode channel = ChannelMode::On;
-    std::optional<Block> key; // the stored base key, if any
-    bool rekey = false;       // give the reader a new key once (the installer asked)
-};
-
-struct Identity {
-    std::uint32_t vendor = 0;
-    std::uint8_t model = 0;
-    std::uint8_t version = 0;
-    std::uint32_t serial = 0;
-    std::uint32_t firmware = 0; // major << 16 | minor << 8 | build
-};
-
-struct Capabilities {
-    bool output = false;
-    bool led = false;
-    bool buzzer = false;
-    bool text = false;
-    int inputs = 0;                     // contact status monitoring (function 1)
-    std::optional<bool> secureChannel;  // function 9, when the reader says
-    int receiveSize = 0;                // function 10; 0: not said
-};
-
-// What osdp_LSTATR says.
-struct LocalStatus {
-    bool tamper = false;
-    bool powerLost = false;
-    bool operator==(const LocalStatus&) const = default;
-};
-
-struct BusEvent {
-    enum class Kind {
-        Online,         // first authenticated reply after being offline
-        Offline,
-        Restarted,      // a fresh handshake while online: the reader lost what it was told
-        RawCard,
-        FormattedCard,
-        Keypad,
-        Log,
-        CommandAnswered,
-        LocalStatus,    // tamper or power, first time and at every change
-        Inputs,         // the inputs' states, first time and at every change
-        InstallKeyOnly, // the reader answers only the install key while a key is stored
-        Com,            // osdp_COM: the reader's new address and speed
-    };
-    Kind kind = Kind::Log;
-    int reader = 0;
-    QString text;           // the log line, the formatted card, the keys
-    Bytes data;             // a raw card's bits (left-justified), the inputs' states
-    int bits = 0;           // how many bits; the new speed for Com
-    Identity identity;      // Online
-    Capabilities capabilities;
-    LocalStatus status;     // LocalStatus
-    TimePoint at;
-};
 
 class OsdpBus {
 public:
@@ -121,10 +55,12 @@ public:
     static constexpr int RepeatLimit = 3;
 
     // `storeKey` keeps a new base key safe before it is given to a reader;
-    // false when it could not.
+    // false when it could not. `random` gives the handshakes' randoms and
+    // new keys (the operating system's when not given).
     using KeyStore = std::function<bool(int reader, const Block& key)>;
 
-    OsdpBus(std::function<void(const Bytes&)> send, std::function<void(const BusEvent&)> events, KeyStore storeKey);
+    OsdpBus(std::function<void(const Bytes&)> send, std::function<void(const BusEvent&)> events, KeyStore storeKey,
+            RandomSource random = {});
 
     // The line's speed, for the time a packet takes on the wire (0: no
     // wire, as over TCP).
@@ -139,11 +75,16 @@ public:
     void tick(TimePoint now);
     // When tick() next has something to do (never before `now`).
     TimePoint nextWakeUp(TimePoint now) const;
+    // Everything under way dropped: no command awaits its reply, every
+    // reader online is reported offline and starts over with a handshake
+    // (after a fault inside the program, when nothing it held can be
+    // trusted but the keys).
+    void restart(TimePoint now);
 
-    // Queues a command for the reader. A relay command goes ahead of
+    // Queues a command for the reader. A relay pulse goes ahead of
     // everything queued. False (and nothing queued) when the reader is
     // offline.
-    bool submit(int reader, std::uint8_t code, Bytes data);
+    bool submit(int reader, Command command);
 
     bool online(int reader) const;
     const Capabilities& capabilities(int reader) const;
@@ -153,100 +94,30 @@ public:
     std::chrono::microseconds wireTime(std::size_t bytes) const;
 
 private:
-    enum class Step { Idle, Identify, Capabilities, Challenge, Cryptogram, KeySet, Online };
-    // Which key a handshake is tried with.
-    enum class KeyChoice { Stored, Previous, Install, InstallProbe };
-    struct Command {
-        std::uint8_t code;
-        Bytes data;
-        std::optional<std::uint8_t> securityType = std::nullopt;
-        Bytes securityData = {};
-    };
-    struct Outstanding {
-        int reader;
-        std::uint8_t code;
-        std::uint8_t sequence;
-        Bytes bytes; // as sent, mark byte included: a repeat is the same bytes
-        TimePoint deadline;
-        int repeats = 0;
-    };
-    struct Reader {
-        ReaderConfig config;
-        Step step = Step::Idle;
-        std::uint8_t sequence = 0; // the next command's
-        bool reported = false;     // an Online or Offline event was given
-        bool up = false;
-        bool proven = false;       // an authenticated reply since the last handshake
-        TimePoint startedAt;
-        TimePoint lastHealthy;
-        TimePoint nextAttempt;
-        TimePoint nextPoll;
-        Identity identity;
-        Capabilities capabilities;
-        Random cpRandom{};
-        Random pdRandom{};
-        SessionKeys keys{};
-        KeyChoice keyChoice = KeyChoice::Stored;
-        std::uint8_t keySelector = 0;
-        std::size_t keyTry = 0;
-        std::optional<Block> previousKey; // the key before the last osdp_KEYSET
-        std::optional<SecureSession> session;
-        std::deque<Command> queue;
-        std::optional<Outstanding> repeat; // sent again on its turn, from repeatAt
-        TimePoint repeatAt;
-        bool removed = false;
-        bool pollFirst = false; // a poll before the next queued command
-        bool installAlerted = false;
-        bool noChannelSaid = false;
-        bool receiveSizeRefused = false;
-        bool oversizeSaid = false;
-        std::optional<LocalStatus> status;
-        std::optional<Bytes> inputs;
-    };
+    using Reader = BusReader;
 
-    bool canStart(const Reader& r) const;
-    std::optional<TimePoint> dueAt(const Reader& r, TimePoint now) const;
-    std::optional<int> nextDue(TimePoint now);
+    Reader& at(int index);
     void sendNext(TimePoint now);
-    Command nextCommand(Reader& r, TimePoint now);
-    Command challenge(Reader& r);
-    std::vector<KeyChoice> keyChoices(const Reader& r) const;
-    const Block& keyFor(const Reader& r, KeyChoice choice) const;
-    std::size_t packetSize(const Reader& r, const Command& c) const;
     bool transmit(int index, const Command& c, TimePoint now);
-    void sendBytes(Outstanding o, TimePoint now);
+    void sendBytes(SentCommand sent, TimePoint now);
     void timedOut(TimePoint now);
     void answered(const Decoded& d, TimePoint now);
-    void answeredNak(int index, std::uint8_t sentCode, const Packet& reply, TimePoint now);
-    void handle(int index, std::uint8_t sentCode, const Packet& reply, TimePoint now);
-    void handleHandshake(int index, const Packet& reply, TimePoint now);
-    void handleCapabilities(int index, const Packet& reply, TimePoint now);
-    void handleClientCryptogram(int index, const Packet& reply, TimePoint now);
-    void handleInitialRmac(int index, const Packet& reply, TimePoint now);
-    void handleKeySetAnswer(int index, const Packet& reply, TimePoint now);
-    void handleOnline(int index, std::uint8_t sentCode, const Packet& reply, TimePoint now);
-    void handleStatus(int index, const Packet& reply, TimePoint now);
-    void handshakeFailed(int index, TimePoint now);
-    void startHandshake(Reader& r);
+    void answeredNak(int index, std::uint8_t sentCode, std::uint8_t nak, TimePoint now);
+    void answeredOnline(int index, std::uint8_t sentCode, const Packet& reply, TimePoint now);
+    void follow(int index, const ReaderHandshake::Outcome& outcome, TimePoint now);
     void dropToIdle(int index, TimePoint now, milliseconds wait);
-    void channelUp(int index, TimePoint now);
     void proven(int index, TimePoint now);
-    void reportOnline(int index, TimePoint now);
-    void giveNewKey(int index, TimePoint now);
     void checkHealth(TimePoint now);
-    void report(BusEvent e);
-    void log(int index, const QString& text, TimePoint now);
+    void report(int index, BusFact fact, TimePoint now);
 
     std::function<void(const Bytes&)> send_;
     std::function<void(const BusEvent&)> events_;
     KeyStore storeKey_;
+    RandomSource random_;
     std::vector<Reader> readers_;
     FrameReader frames_;
-    std::optional<Outstanding> outstanding_;
-    TimePoint lineFree_{};      // the idle gap after the last reply
-    TimePoint pollsHeldUntil_{}; // after a card read
-    TimePoint pollRound_{};      // when the current round of polls began
-    int turn_ = 0;
+    std::optional<SentCommand> outstanding_;
+    LineSchedule schedule_{PollInterval, HoldAfterRead};
     int baud_ = 0;
     std::size_t unexpected_ = 0;
 };

@@ -77,28 +77,28 @@ Bytes encode(const Packet& p, const MacFunction& mac)
     return out;
 }
 
-std::variant<Decoded, DecodeError> decode(std::span<const std::uint8_t> f)
+Result<Decoded, DecodeError> decode(std::span<const std::uint8_t> f)
 {
     if (f.size() < MinPacketSize)
-        return DecodeError::TooShort;
+        return failureOf(DecodeError::TooShort);
     if (f[0] != StartOfMessage)
-        return DecodeError::BadStart;
+        return failureOf(DecodeError::BadStart);
     const std::size_t length = f[2] | (static_cast<std::size_t>(f[3]) << 8);
     if (length > MaxPacketSize || f.size() > MaxPacketSize)
-        return DecodeError::Oversized;
+        return failureOf(DecodeError::Oversized);
     if (length != f.size())
-        return DecodeError::LengthMismatch;
+        return failureOf(DecodeError::LengthMismatch);
     const std::uint8_t ctrl = f[4];
     const bool crc = ctrl & CtrlCrc;
     const std::size_t checkSize = crc ? 2 : 1;
     if (length < HeaderSize + 1 + checkSize)
-        return DecodeError::TooShort;
+        return failureOf(DecodeError::TooShort);
     const auto body = f.first(length - checkSize);
     if (crc) {
         if (crc16(body) != (f[length - 2] | (f[length - 1] << 8)))
-            return DecodeError::BadCheck;
+            return failureOf(DecodeError::BadCheck);
     } else if (checksum(body) != f[length - 1]) {
-        return DecodeError::BadCheck;
+        return failureOf(DecodeError::BadCheck);
     }
 
     Decoded d;
@@ -111,7 +111,7 @@ std::variant<Decoded, DecodeError> decode(std::span<const std::uint8_t> f)
     if (ctrl & CtrlSecurityBlock) {
         const std::size_t scbSize = f[at];
         if (scbSize < 2 || at + scbSize >= body.size())
-            return DecodeError::BadSecurityBlock;
+            return failureOf(DecodeError::BadSecurityBlock);
         p.securityType = f[at + 1];
         p.securityData.assign(f.begin() + static_cast<std::ptrdiff_t>(at + 2),
                               f.begin() + static_cast<std::ptrdiff_t>(at + scbSize));
@@ -120,7 +120,7 @@ std::variant<Decoded, DecodeError> decode(std::span<const std::uint8_t> f)
     std::size_t end = body.size();
     if (p.hasMac()) {
         if (end < at + 1 + 4)
-            return DecodeError::BadSecurityBlock;
+            return failureOf(DecodeError::BadSecurityBlock);
         end -= 4;
         Mac m{};
         std::copy_n(f.begin() + static_cast<std::ptrdiff_t>(end), 4, m.begin());
@@ -157,8 +157,8 @@ std::optional<Decoded> FrameReader::laterWholePacket()
         if (at + length > buffer_.size())
             continue;
         auto result = decode(std::span(buffer_).subspan(at, length));
-        if (auto* d = std::get_if<Decoded>(&result)) {
-            Decoded out = std::move(*d);
+        if (result) {
+            Decoded out = std::move(*result);
             dropped_ += 1;
             buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(at + length));
             return out;
@@ -188,8 +188,8 @@ std::optional<Decoded> FrameReader::next()
         if (buffer_.size() < length)
             return laterWholePacket();
         auto result = decode(std::span(buffer_).first(length));
-        if (auto* d = std::get_if<Decoded>(&result)) {
-            Decoded out = std::move(*d);
+        if (result) {
+            Decoded out = std::move(*result);
             buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(length));
             return out;
         }

@@ -4,18 +4,22 @@
 //   SOM 0x53 | ADDR (reply: | 0x80) | LEN lsb msb | CTRL | [SCB] | CODE | DATA | [MAC 4] | CRC lsb msb (or CKSUM)
 // CTRL: bits 0-1 sequence number, bit 2 CRC (else checksum), bit 3 SCB present.
 // LEN counts the whole packet, SOM to the last check byte.
+#include "Result.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
-#include <variant>
 #include <vector>
 
 namespace parking::osdp {
 
 using Bytes = std::vector<std::uint8_t>;
 using Mac = std::array<std::uint8_t, 4>;
+// An AES block (keys, cryptograms) and a handshake's random.
+using Block = std::array<std::uint8_t, 16>;
+using Random = std::array<std::uint8_t, 8>;
 
 constexpr std::uint8_t StartOfMessage = 0x53;
 constexpr std::uint8_t ReplyFlag = 0x80;
@@ -44,6 +48,7 @@ constexpr std::uint8_t KeySet = 0x75;
 constexpr std::uint8_t Challenge = 0x76;
 constexpr std::uint8_t ServerCryptogram = 0x77;
 constexpr std::uint8_t ReceiveSize = 0x7B; // osdp_ACURXSIZE
+constexpr std::uint8_t FileTransfer = 0x7C;
 } // namespace command
 
 namespace reply {
@@ -59,6 +64,7 @@ constexpr std::uint8_t Keypad = 0x53;
 constexpr std::uint8_t Com = 0x54;
 constexpr std::uint8_t ClientCryptogram = 0x76;
 constexpr std::uint8_t InitialRmac = 0x78;
+constexpr std::uint8_t FileTransferStatus = 0x7A;
 constexpr std::uint8_t Busy = 0x79;
 } // namespace reply
 
@@ -130,7 +136,7 @@ struct Decoded {
 
 // One whole packet, exactly: every length must agree and the check bytes
 // must match.
-std::variant<Decoded, DecodeError> decode(std::span<const std::uint8_t> frame);
+Result<Decoded, DecodeError> decode(std::span<const std::uint8_t> frame);
 
 // Cuts a byte stream into packets: skips bytes until a start of message,
 // waits for the length it announces, and drops what does not decode

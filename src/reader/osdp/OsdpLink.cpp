@@ -1,18 +1,11 @@
 #include "OsdpLink.h"
-#include "SerialOpenFault.h"
+#include "LineDevice.h"
 
 #include <QFile>
-#include <QSerialPort>
-#include <QTcpSocket>
 #include <QTimer>
 
 #include <openssl/crypto.h>
 
-#include <cerrno>
-#include <cstring>
-#include <ctime>
-#include <linux/serial.h>
-#include <sys/ioctl.h>
 #include <thread>
 
 namespace parking::osdp {
@@ -40,7 +33,12 @@ constexpr int MostShortSleepsInARow = 2;
 // The link's thread: the line, the bus and the wake-up timer live and die here.
 class OsdpLink::Thread final : public QThread {
 public:
-    explicit Thread(OsdpLink& link) : link_(link) {}
+    explicit Thread(OsdpLink& link)
+        : link_(link), device_(link.line_, {[this](std::span<const std::uint8_t> in) { received(in); },
+                                            [this] { link_.setLineOpen(true); },
+                                            [this](const QString& why) { link_.setLineOpen(false, why); }})
+    {
+    }
 
     // Runs `work` on this thread with the bus, once the event loop runs.
     void post(std::function<void(OsdpBus&)> work)
@@ -57,7 +55,7 @@ protected:
     {
         QObject context;
         OsdpBus bus([this](const Bytes& b) { write(b); }, [this](const BusEvent& e) { link_.deliver(e); },
-                    [this](int reader, const Block& key) { return storeKey(reader, key); });
+                    [this](int reader, const Block& key) { return storeKey(reader, key); }, link_.random_);
         bus.setLineSpeed(link_.line_.tcp() ? 0 : link_.line_.baud);
         bus_ = &bus;
         QTimer wake;
@@ -65,7 +63,7 @@ protected:
         wake.setSingleShot(true);
         wake_ = &wake;
         QObject::connect(&wake, &QTimer::timeout, [this] {
-            bus_->tick(steadyNow());
+            guarded([this] { bus_->tick(steadyNow()); });
             schedule();
         });
         QTimer reopen;
@@ -87,7 +85,7 @@ protected:
         }
         wake.stop();
         wake_ = nullptr;
-        closeLine();
+        device_.close();
         bus_ = nullptr;
         // The random generator OpenSSL keeps for this thread goes with it.
         OPENSSL_thread_stop();
@@ -96,9 +94,41 @@ protected:
 private:
     void runWork(const std::function<void(OsdpBus&)>& work)
     {
-        work(*bus_);
-        bus_->tick(steadyNow());
+        guarded([&] {
+            work(*bus_);
+            bus_->tick(steadyNow());
+        });
         schedule();
+    }
+
+    // Where the link's thread meets what it runs: a fault stops here, is
+    // said to every reader, and the bus and the line start over.
+    template <typename Work>
+    void guarded(Work&& work)
+    {
+        try {
+            work();
+        } catch (const std::exception& e) {
+            recover(QString::fromUtf8(e.what()));
+        } catch (...) {
+            recover(QStringLiteral("error desconocido"));
+        }
+    }
+
+    void recover(const QString& what)
+    {
+        const TimePoint now = steadyNow();
+        try {
+            link_.deliverToAll(LineFault{what}, now);
+            if (bus_)
+                bus_->restart(now);
+        } catch (...) {
+            // A listener that fails while hearing of a fault changes nothing here.
+        }
+        // Closed from the event loop: the fault may have come out of the
+        // device's own signal, and a device must not be destroyed inside it.
+        if (wake_)
+            QTimer::singleShot(0, wake_, [this, what] { lost(what); });
     }
 
     // Sleeps until the bus's next thing to do, in whole milliseconds
@@ -118,7 +148,7 @@ private:
         for (int slept = 0; slept < MostShortSleepsInARow && due > now && due - now <= LongestShortSleep; ++slept) {
             std::this_thread::sleep_until(due);
             now = steadyNow();
-            bus_->tick(now);
+            guarded([&] { bus_->tick(now); });
             due = bus_->nextWakeUp(now);
         }
         const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(due - now);
@@ -133,106 +163,36 @@ private:
 
     void openLine()
     {
-        if (serial_ || socket_)
+        if (device_.active())
             return;
-        const PortText& line = link_.line_;
-        if (line.tcp()) {
-            auto* socket = new QTcpSocket;
-            socket_.reset(socket);
-            QObject::connect(socket, &QTcpSocket::readyRead, [this] { readSome(socket_.get()); });
-            QObject::connect(socket, &QTcpSocket::connected, [this] { link_.setLineOpen(true); });
-            QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [this, socket] { lost(socket->errorString()); },
-                             Qt::QueuedConnection);
-            socket->connectToHost(line.host, line.tcpPort);
-            return;
-        }
-        auto* serial = new QSerialPort(line.device);
-        serial_.reset(serial);
-        serial->setBaudRate(line.baud);
-        serial->setDataBits(QSerialPort::Data8);
-        serial->setParity(QSerialPort::NoParity);
-        serial->setStopBits(QSerialPort::OneStop);
-        serial->setFlowControl(QSerialPort::NoFlowControl);
-        if (!serial->open(QIODevice::ReadWrite)) {
-            const QString fault = describeOpenFault(serial->error(), serial->errorString(), deviceAccess(line.device));
-            serial_.reset();
-            link_.setLineOpen(false, fault);
-            return;
-        }
-        if (line.rs485)
-            enableRs485(*serial);
-        QObject::connect(serial, &QSerialPort::readyRead, [this] { readSome(serial_.get()); });
-        QObject::connect(serial, &QSerialPort::errorOccurred, serial, [this](QSerialPort::SerialPortError e) {
-            if (e == QSerialPort::ResourceError)
-                lost(serial_ ? serial_->errorString() : QString());
-        }, Qt::QueuedConnection);
-        link_.setLineOpen(true);
-    }
-
-    // The kernel drives the transmitter from RTS around each write, as a
-    // built-in UART on an RS-485 transceiver needs; USB adapters switch by
-    // themselves and refuse it, which is said once and harmless.
-    void enableRs485(QSerialPort& serial)
-    {
-        serial_rs485 rs{};
-        rs.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-        if (::ioctl(static_cast<int>(serial.handle()), TIOCSRS485, &rs) != 0) {
-            link_.setLineWarning(QStringLiteral("rs485=on: el dispositivo no admite el modo RS-485 del núcleo (%1); se "
-                                                "sigue sin él")
-                                     .arg(QString::fromLocal8Bit(std::strerror(errno))));
-        }
+        const auto opened = device_.open();
+        if (!opened)
+            return link_.setLineOpen(false, opened.error());
+        if (!opened->warning.isEmpty())
+            link_.setLineWarning(opened->warning);
+        if (!opened->connecting)
+            link_.setLineOpen(true);
     }
 
     void lost(const QString& why)
     {
-        closeLine();
+        device_.close();
         link_.setLineOpen(false, why);
     }
 
-    void closeLine()
+    void received(std::span<const std::uint8_t> in)
     {
-        if (serial_) {
-            serial_->disconnect();
-            serial_->close();
-            serial_.reset();
-        }
-        if (socket_) {
-            socket_->disconnect();
-            socket_->abort();
-            socket_.reset();
-        }
-    }
-
-    void readSome(QIODevice* device)
-    {
-        const QByteArray bytes = device->readAll();
-        if (bus_ && !bytes.isEmpty()) {
-            const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-            const std::span in(data, static_cast<std::size_t>(bytes.size()));
-            link_.capture(false, in);
-            bus_->received(in, steadyNow());
-            schedule();
-        }
+        if (!bus_)
+            return;
+        link_.capture(false, in);
+        guarded([&] { bus_->received(in, steadyNow()); });
+        schedule();
     }
 
     void write(const Bytes& bytes)
     {
-        QIODevice* device = serial_ ? static_cast<QIODevice*>(serial_.get()) : socket_.get();
-        if (!device || !device->isOpen())
-            return;
-        link_.capture(true, bytes);
-        const char* data = reinterpret_cast<const char*>(bytes.data());
-        qint64 done = 0;
-        // A packet fits the serial driver's buffer: written at once, it
-        // costs no trip through the event loop (QSerialPort would buffer it
-        // and wait for the line to say it is writable). What does not go
-        // at once goes the buffered way.
-        if (serial_ && serial_->bytesToWrite() == 0) {
-            const ssize_t n = ::write(static_cast<int>(serial_->handle()), data, bytes.size());
-            done = n > 0 ? n : 0;
-        }
-        if (done < static_cast<qint64>(bytes.size()))
-            device->write(data + done, static_cast<qint64>(bytes.size()) - done);
+        if (device_.write(bytes))
+            link_.capture(true, bytes);
     }
 
 public:
@@ -245,12 +205,12 @@ private:
     std::vector<std::function<void(OsdpBus&)>> early_;
     OsdpBus* bus_ = nullptr;
     QTimer* wake_ = nullptr;
-    std::unique_ptr<QSerialPort> serial_;
-    std::unique_ptr<QTcpSocket> socket_;
+    LineDevice device_;
 };
 
-OsdpLink::OsdpLink(PortText line, std::function<bool(std::uint8_t, const Block&)> storeKey)
-    : line_(std::move(line)), storeKey_(std::move(storeKey)), thread_(std::make_unique<Thread>(*this))
+OsdpLink::OsdpLink(PortText line, std::function<bool(std::uint8_t, const Block&)> storeKey, RandomSource random)
+    : line_(std::move(line)), storeKey_(std::move(storeKey)), random_(std::move(random)),
+      thread_(std::make_unique<Thread>(*this))
 {
 }
 
@@ -323,11 +283,11 @@ void OsdpLink::removeReader(int reader)
     post([reader](OsdpBus& bus) { bus.removeReader(reader); });
 }
 
-bool OsdpLink::submit(int reader, std::uint8_t code, Bytes data)
+bool OsdpLink::submit(int reader, Command command)
 {
     if (!online(reader))
         return false;
-    post([reader, code, data = std::move(data)](OsdpBus& bus) mutable { bus.submit(reader, code, std::move(data)); });
+    post([reader, command = std::move(command)](OsdpBus& bus) mutable { bus.submit(reader, std::move(command)); });
     return true;
 }
 
@@ -356,10 +316,12 @@ void OsdpLink::deliver(const BusEvent& e)
     Listener listener;
     {
         std::lock_guard lock(mutex_);
-        if (e.kind == BusEvent::Kind::Online) {
+        if (const auto* online = e.as<ReaderOnline>()) {
             online_[e.reader] = true;
-            capabilities_[e.reader] = e.capabilities;
-        } else if (e.kind == BusEvent::Kind::Offline) {
+            capabilities_[e.reader] = online->capabilities;
+        } else if (const auto* restarted = e.as<ReaderRestarted>()) {
+            capabilities_[e.reader] = restarted->capabilities;
+        } else if (e.as<ReaderOffline>()) {
             online_[e.reader] = false;
         }
         const auto it = listeners_.find(e.reader);
@@ -369,6 +331,19 @@ void OsdpLink::deliver(const BusEvent& e)
     changed_.notify_all();
     if (listener)
         listener(e);
+}
+
+// The bus reports each reader's going offline itself when it restarts;
+// this is for what happened to the line, which concerns every reader.
+void OsdpLink::deliverToAll(const BusFact& fact, TimePoint at)
+{
+    std::vector<std::pair<int, Listener>> listeners;
+    {
+        std::lock_guard lock(mutex_);
+        listeners.assign(listeners_.begin(), listeners_.end());
+    }
+    for (const auto& [reader, listener] : listeners)
+        listener(BusEvent{reader, at, fact});
 }
 
 } // namespace parking::osdp

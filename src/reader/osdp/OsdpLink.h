@@ -12,6 +12,12 @@
 // The thread sleeps until the bus has something to do (its next poll, a
 // reply's deadline, bytes arriving): an idle line costs a few wake-ups per
 // poll, not a timer every few milliseconds.
+//
+// A fault inside the program on the link's thread (an exception out of the
+// bus or the line) stops there: every reader's listener hears LineFault,
+// the bus drops what was under way and its readers go offline, and the
+// line is closed and opened again. Nothing it held is trusted afterwards
+// but the keys.
 #include "OsdpBus.h"
 #include "PortText.h"
 #include "Result.h"
@@ -33,8 +39,11 @@ public:
 
     using Listener = std::function<void(const BusEvent&)>;
 
-    // `storeKey(address, key)` keeps a new reader key safe (runs on the link's thread).
-    OsdpLink(PortText line, std::function<bool(std::uint8_t address, const Block& key)> storeKey);
+    // `storeKey(address, key)` keeps a new reader key safe (runs on the
+    // link's thread). `random` gives the handshakes' randoms (the operating
+    // system's when not given).
+    OsdpLink(PortText line, std::function<bool(std::uint8_t address, const Block& key)> storeKey,
+             RandomSource random = {});
     ~OsdpLink();
     OsdpLink(const OsdpLink&) = delete;
     OsdpLink& operator=(const OsdpLink&) = delete;
@@ -60,7 +69,7 @@ public:
     void removeReader(int reader);
 
     // Queues a command for the reader; false when it is offline.
-    bool submit(int reader, std::uint8_t code, Bytes data);
+    bool submit(int reader, Command command);
     bool online(int reader) const;
     Capabilities capabilities(int reader) const;
     // Waits at most `limit` for the reader to come online.
@@ -68,6 +77,7 @@ public:
 
     // Called on the link's thread.
     void deliver(const BusEvent& e);
+    void deliverToAll(const BusFact& fact, TimePoint at);
     void setLineOpen(bool open, const QString& fault = {});
     void setLineWarning(const QString& warning);
     void capture(bool output, std::span<const std::uint8_t> bytes);
@@ -80,6 +90,7 @@ private:
 
     PortText line_;
     std::function<bool(std::uint8_t, const Block&)> storeKey_;
+    RandomSource random_;
     std::unique_ptr<Thread> thread_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;

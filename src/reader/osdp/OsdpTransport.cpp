@@ -1,4 +1,5 @@
 #include "OsdpTransport.h"
+#include "Overloaded.h"
 
 #include <algorithm>
 #include <mutex>
@@ -7,54 +8,46 @@ namespace parking::osdp {
 
 namespace {
 
-constexpr std::uint8_t TemporaryOn = 5; // on for the timer, then the permanent state again
-constexpr std::uint8_t SetTemporary = 2;
-constexpr std::uint8_t PermanentTextNoWrap = 1;
-constexpr std::uint8_t DefaultTone = 2;
 // A sealed osdp_TEXT: header, security block, code, MAC and CRC around
 // the encrypted record (six bytes before the characters, one of padding).
 constexpr int SealedTextOverhead = 14;
 constexpr int TextRecordHead = 6;
-
-using SteadyClock = std::chrono::steady_clock;
 
 QString paddedRow(const QString& text, int row, int columns)
 {
     return text.mid(row * columns, columns).leftJustified(columns, QLatin1Char(' '), true);
 }
 
-// One row's osdp_TEXT records, each of at most `maxChars` characters.
-std::vector<Bytes> rowPieces(const QString& part, int row, int maxChars)
+// One row's osdp_TEXT commands, each of at most `maxChars` characters.
+std::vector<TextCommand> rowPieces(const QString& part, int row, int maxChars)
 {
-    std::vector<Bytes> out;
+    std::vector<TextCommand> out;
     const QByteArray latin = part.toLatin1();
     for (qsizetype from = 0; from < latin.size(); from += maxChars) {
         const QByteArray piece = latin.mid(from, maxChars);
-        Bytes c{0, PermanentTextNoWrap, 0, static_cast<std::uint8_t>(row + 1), static_cast<std::uint8_t>(from + 1),
-                static_cast<std::uint8_t>(piece.size())};
-        c.insert(c.end(), piece.begin(), piece.end());
-        out.push_back(std::move(c));
+        out.push_back(TextCommand{0, TextControl::PermanentNoWrap, 0, static_cast<std::uint8_t>(row + 1),
+                                  static_cast<std::uint8_t>(from + 1), Bytes(piece.begin(), piece.end())});
     }
     return out;
 }
 
 } // namespace
 
-Bytes relayPulse(std::uint8_t output, std::uint8_t tenths)
+OutputCommand relayPulse(std::uint8_t output, std::uint8_t tenths)
 {
-    return {output, TemporaryOn, tenths, 0};
+    return {output, OutputControl::TemporaryOn, tenths};
 }
 
-Bytes temporaryLed(std::uint8_t colour, std::uint8_t tenths)
+LedCommand temporaryLed(LedColour colour, std::uint8_t tenths)
 {
     // Reader 0, LED 0: the colour steadily for the timer, the permanent state untouched.
-    return {0, 0, SetTemporary, 1, 0, colour, colour, tenths, 0, 0, 0, 0, 0, 0};
+    return {0, 0, TemporaryLed{TemporaryLedControl::Set, 1, 0, colour, colour, tenths}, PermanentLed{}};
 }
 
-Bytes refusalBeep()
+BuzzerCommand refusalBeep()
 {
     // Reader 0, the default tone, 0.2 s on, 0.1 s off, once.
-    return {0, DefaultTone, 2, 1, 1};
+    return {0, BuzzerTone::Default, 2, 1, 1};
 }
 
 int textCharsFor(int receiveSize)
@@ -65,13 +58,13 @@ int textCharsFor(int receiveSize)
     return std::clamp(blocks * 16 - TextRecordHead - 1, 0, 255);
 }
 
-std::vector<Bytes> displayRows(const QString& text, int rows, int columns, int maxChars)
+std::vector<TextCommand> displayRows(const QString& text, int rows, int columns, int maxChars)
 {
-    std::vector<Bytes> out;
+    std::vector<TextCommand> out;
     if (maxChars <= 0)
         return out;
     for (int row = 0; row < rows; ++row) {
-        for (Bytes& piece : rowPieces(paddedRow(text, row, columns), row, maxChars))
+        for (TextCommand& piece : rowPieces(paddedRow(text, row, columns), row, maxChars))
             out.push_back(std::move(piece));
     }
     return out;
@@ -99,9 +92,10 @@ struct OsdpTransport::Relay {
 };
 
 OsdpTransport::OsdpTransport(std::shared_ptr<OsdpLink> link, PortText port, ReaderConfig config, ReaderEvents& events,
-                             std::function<void()> release)
+                             std::function<void()> release, const SteadyClock& clock)
     : link_(std::move(link)), port_(std::move(port)), config_(std::move(config)), events_(events),
-      release_(std::move(release)), receiver_(std::make_unique<QObject>()), relay_(std::make_shared<Relay>())
+      release_(std::move(release)), receiver_(std::make_unique<QObject>()), relay_(std::make_shared<Relay>()),
+      clock_(clock)
 {
     relay_->receiver = receiver_.get();
     relay_->transport = this;
@@ -135,9 +129,9 @@ ReaderStatus OsdpTransport::setUp()
 
 ReaderStatus OsdpTransport::pulseRelay(std::uint8_t output, std::uint8_t tenths)
 {
-    if (index_ < 0 || !link_->submit(index_, command::Output, relayPulse(output, tenths)))
+    if (index_ < 0 || !link_->submit(index_, relayPulse(output, tenths)))
         return ReaderStatus::Offline;
-    showLed(led::Green, tenths);
+    showLed(LedColour::Green, tenths);
     return ReaderStatus::Ok;
 }
 
@@ -148,21 +142,21 @@ bool OsdpTransport::signalRefusal()
     const Capabilities c = link_->capabilities(index_);
     bool shown = false;
     if (port_.led && c.led) {
-        showLed(led::Red, RefusalTenths);
+        showLed(LedColour::Red, RefusalTenths);
         shown = true;
     }
     if (port_.buzzer && c.buzzer)
-        shown = link_->submit(index_, command::Buzzer, refusalBeep()) || shown;
+        shown = link_->submit(index_, refusalBeep()) || shown;
     return shown;
 }
 
-void OsdpTransport::showLed(std::uint8_t colour, std::uint8_t tenths)
+void OsdpTransport::showLed(LedColour colour, std::uint8_t tenths)
 {
     if (!port_.led || index_ < 0 || !link_->capabilities(index_).led)
         return;
-    if (link_->submit(index_, command::Led, temporaryLed(colour, tenths))) {
+    if (link_->submit(index_, temporaryLed(colour, tenths))) {
         ledColour_ = colour;
-        ledUntil_ = SteadyClock::now() + milliseconds(100 * tenths);
+        ledUntil_ = clock_.now() + milliseconds(100 * tenths);
     }
 }
 
@@ -194,8 +188,8 @@ void OsdpTransport::sendText(const QString& text)
         QString& shown = rowsShown_[static_cast<std::size_t>(row)];
         if (shown == part)
             continue; // a row the reader already shows costs nothing on a slow line
-        for (Bytes& piece : rowPieces(part, row, maxChars)) {
-            if (!link_->submit(index_, command::Text, std::move(piece))) {
+        for (TextCommand& piece : rowPieces(part, row, maxChars)) {
+            if (!link_->submit(index_, std::move(piece))) {
                 rowsShown_.clear();
                 return;
             }
@@ -209,7 +203,7 @@ void OsdpTransport::resendAfterRestart()
     rowsShown_.clear();
     if (textWritten_)
         sendText(lastText_);
-    const auto left = std::chrono::duration_cast<milliseconds>(ledUntil_ - SteadyClock::now());
+    const auto left = std::chrono::duration_cast<milliseconds>(ledUntil_ - clock_.now());
     if (left.count() >= 100)
         showLed(ledColour_, static_cast<std::uint8_t>(std::min<std::int64_t>(left.count() / 100, 255)));
 }
@@ -236,96 +230,95 @@ SecureChannelState OsdpTransport::secureChannel() const
 
 void OsdpTransport::handle(const BusEvent& e)
 {
-    switch (e.kind) {
-    case BusEvent::Kind::Online:
-        if (!announcedUp_)
-            events_.reportHotReset();
-        announcedUp_ = true;
-        if (condition_.installKeyOnly) {
-            condition_.installKeyOnly = false;
-            events_.reportCondition(condition_);
-        }
-        // What the display and the light should show, again: it may have missed it.
-        resendAfterRestart();
-        return;
-    case BusEvent::Kind::Restarted:
-        events_.reportLog(QStringLiteral("el lector se ha reiniciado: se le vuelven a enviar el texto y la luz"));
-        resendAfterRestart();
-        return;
-    case BusEvent::Kind::Offline:
-        announcedUp_ = false;
-        events_.reportDown();
-        return;
-    case BusEvent::Kind::Log:
-        events_.reportLog(e.text);
-        return;
-    case BusEvent::Kind::CommandAnswered:
-        events_.reportLog(QStringLiteral("respuesta a CloseRelay: %1").arg(e.text));
-        return;
-    case BusEvent::Kind::LocalStatus:
-    case BusEvent::Kind::Inputs:
-    case BusEvent::Kind::InstallKeyOnly:
-    case BusEvent::Kind::Com:
-        return handleStatus(e);
-    case BusEvent::Kind::RawCard:
-    case BusEvent::Kind::FormattedCard:
-    case BusEvent::Kind::Keypad:
-        return handleCard(e);
-    }
+    if (const auto line = logLine(e.fact))
+        events_.reportLog(*line);
+    std::visit(Overloaded{
+                   [&](const ReaderOnline&) { cameOnline(); },
+                   // What the display and the light should show, again: it lost them.
+                   [&](const ReaderRestarted&) { resendAfterRestart(); },
+                   [&](const ReaderOffline&) { wentOffline(); },
+                   [&](const LocalStatusChanged& s) { statusChanged(s.status); },
+                   [&](const InstallKeyOnly&) { installKeyOnly(); },
+                   [&](const CardTrackRead& read) {
+                       if (fresh(e))
+                           events_.reportTrack(read.text);
+                   },
+                   [&](const KeysPressed& keys) {
+                       if (fresh(e))
+                           events_.reportStatusMessage(keys.digits);
+                   },
+                   [&](const CardBitsRead& read) {
+                       if (fresh(e))
+                           bitsRead(read);
+                   },
+                   [](const auto&) {},
+               },
+               e.fact);
 }
 
-void OsdpTransport::handleStatus(const BusEvent& e)
+void OsdpTransport::cameOnline()
 {
-    if (e.kind == BusEvent::Kind::Inputs) {
-        QStringList states;
-        for (std::uint8_t v : e.data)
-            states << QString::number(v);
-        events_.reportLog(QStringLiteral("entradas del lector: %1").arg(states.join(QLatin1Char(' '))));
-        return;
+    if (!announcedUp_)
+        events_.reportHotReset();
+    announcedUp_ = true;
+    if (condition_.installKeyOnly) {
+        condition_.installKeyOnly = false;
+        events_.reportCondition(condition_);
     }
-    if (e.kind == BusEvent::Kind::Com) {
-        events_.reportLog(QStringLiteral("el lector confirma dirección %1 y %2 baudios").arg(e.data.empty() ? 0 : e.data[0]).arg(e.bits));
+    // What the display and the light should show, again: it may have missed it.
+    resendAfterRestart();
+}
+
+void OsdpTransport::wentOffline()
+{
+    announcedUp_ = false;
+    events_.reportDown();
+}
+
+void OsdpTransport::installKeyOnly()
+{
+    if (condition_.installKeyOnly)
         return;
-    }
+    condition_.installKeyOnly = true;
+    events_.reportCondition(condition_);
+}
+
+void OsdpTransport::statusChanged(const LocalStatus& status)
+{
     const ReaderCondition before = condition_;
-    if (e.kind == BusEvent::Kind::InstallKeyOnly) {
-        condition_.installKeyOnly = true;
-    } else {
-        condition_.known = true;
-        condition_.tamper = e.status.tamper;
-        condition_.powerOk = !e.status.powerLost;
-        if (condition_.tamper != before.tamper && (before.known || condition_.tamper)) {
-            events_.reportLog(condition_.tamper ? QStringLiteral("ALERTA: lector abierto o manipulado (tamper)")
-                                          : QStringLiteral("tamper: el lector vuelve a estar cerrado"));
-        }
-        if (condition_.powerOk != before.powerOk && (before.known || !condition_.powerOk)) {
-            events_.reportLog(condition_.powerOk ? QStringLiteral("alimentación del lector restablecida")
-                                           : QStringLiteral("ALERTA: el lector informa de un fallo de alimentación"));
-        }
+    condition_.known = true;
+    condition_.tamper = status.tamper;
+    condition_.powerOk = !status.powerLost;
+    if (condition_.tamper != before.tamper && (before.known || condition_.tamper)) {
+        events_.reportLog(condition_.tamper ? QStringLiteral("ALERTA: lector abierto o manipulado (tamper)")
+                                            : QStringLiteral("tamper: el lector vuelve a estar cerrado"));
+    }
+    if (condition_.powerOk != before.powerOk && (before.known || !condition_.powerOk)) {
+        events_.reportLog(condition_.powerOk ? QStringLiteral("alimentación del lector restablecida")
+                                             : QStringLiteral("ALERTA: el lector informa de un fallo de alimentación"));
     }
     if (condition_ != before)
         events_.reportCondition(condition_);
 }
 
-void OsdpTransport::handleCard(const BusEvent& e)
+// A read that waited too long for this thread is no passage any more.
+bool OsdpTransport::fresh(const BusEvent& e)
 {
-    const auto waited = SteadyClock::now() - e.at;
-    if (waited > StaleAfter) {
-        events_.reportLog(QStringLiteral("lectura descartada: esperó %1 s a la estación")
-                        .arg(std::chrono::duration_cast<std::chrono::seconds>(waited).count()));
-        return;
-    }
-    if (e.kind == BusEvent::Kind::FormattedCard) {
-        events_.reportTrack(e.text);
-    } else if (e.kind == BusEvent::Kind::Keypad) {
-        events_.reportStatusMessage(e.text);
-    } else {
-        const auto read = readCard(port_.format, e.bits, e.data);
-        if (read)
-            events_.reportCard(*read);
-        else
-            events_.reportLog(read.error());
-    }
+    const auto waited = clock_.now() - e.at;
+    if (waited <= StaleAfter)
+        return true;
+    events_.reportLog(QStringLiteral("lectura descartada: esperó %1 s a la estación")
+                          .arg(std::chrono::duration_cast<std::chrono::seconds>(waited).count()));
+    return false;
+}
+
+void OsdpTransport::bitsRead(const CardBitsRead& read)
+{
+    const auto card = readCard(port_.format, read.bits, read.data);
+    if (card)
+        events_.reportCard(*card);
+    else
+        events_.reportLog(card.error());
 }
 
 } // namespace parking::osdp

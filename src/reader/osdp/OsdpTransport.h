@@ -9,6 +9,7 @@
 // them (all of them again after it restarted), cut to what its receive
 // buffer takes; the relay's green light and a refusal's red one are sent
 // again to a reader that restarted while they should still show.
+#include "Clock.h"
 #include "OsdpLink.h"
 #include "ReaderTransport.h"
 
@@ -20,23 +21,16 @@
 
 namespace parking::osdp {
 
-// The osdp_OUT record of a relay pulse, the osdp_LED record of a colour
-// for some tenths of a second (the permanent state untouched), the
-// osdp_BUZ record of one beep; the osdp_TEXT commands of a display text:
-// every row, padded to the width, each cut into pieces of at most
-// `maxChars` characters.
-Bytes relayPulse(std::uint8_t output, std::uint8_t tenths);
-Bytes temporaryLed(std::uint8_t colour, std::uint8_t tenths);
-Bytes refusalBeep();
-std::vector<Bytes> displayRows(const QString& text, int rows, int columns, int maxChars = 255);
+// A relay pulse; a colour for some tenths of a second (the permanent state
+// untouched); one beep; a display text's commands: every row, padded to
+// the width, each cut into pieces of at most `maxChars` characters.
+OutputCommand relayPulse(std::uint8_t output, std::uint8_t tenths);
+LedCommand temporaryLed(LedColour colour, std::uint8_t tenths);
+BuzzerCommand refusalBeep();
+std::vector<TextCommand> displayRows(const QString& text, int rows, int columns, int maxChars = 255);
 // The most characters one osdp_TEXT may carry for a reader that receives
 // at most `receiveSize` bytes (0: no limit said), sealed on the channel.
 int textCharsFor(int receiveSize);
-
-namespace led {
-constexpr std::uint8_t Red = 1;
-constexpr std::uint8_t Green = 2;
-} // namespace led
 
 class OsdpTransport final : public ReaderTransport {
 public:
@@ -47,7 +41,7 @@ public:
 
     // `release` runs when the transport closes (the hub frees the reader's address).
     OsdpTransport(std::shared_ptr<OsdpLink> link, PortText port, ReaderConfig config, ReaderEvents& events,
-                  std::function<void()> release = {});
+                  std::function<void()> release = {}, const SteadyClock& clock = systemSteadyClock());
     ~OsdpTransport() override;
 
     Result<void> open() override;
@@ -61,10 +55,14 @@ public:
 private:
     struct Relay;
     void handle(const BusEvent& e);
-    void handleCard(const BusEvent& e);
-    void handleStatus(const BusEvent& e);
+    void cameOnline();
+    void wentOffline();
+    void statusChanged(const LocalStatus& status);
+    void installKeyOnly();
+    bool fresh(const BusEvent& e);
+    void bitsRead(const CardBitsRead& read);
     void sendText(const QString& text);
-    void showLed(std::uint8_t colour, std::uint8_t tenths);
+    void showLed(LedColour colour, std::uint8_t tenths);
     void resendAfterRestart();
 
     std::shared_ptr<OsdpLink> link_;
@@ -80,8 +78,9 @@ private:
     QString lastText_;
     bool textWritten_ = false; // a display text was ever given (else the reader's own stays)
     std::vector<QString> rowsShown_; // what the reader's display holds, as far as we know
-    std::uint8_t ledColour_ = 0;
-    std::chrono::steady_clock::time_point ledUntil_{};
+    const SteadyClock& clock_;
+    LedColour ledColour_ = LedColour::Black;
+    SteadyClock::TimePoint ledUntil_{};
     ReaderCondition condition_;
 };
 

@@ -17,9 +17,6 @@
 
 namespace parking::osdp {
 
-using Block = std::array<std::uint8_t, 16>;
-using Random = std::array<std::uint8_t, 8>;
-
 // The well-known key every reader answers before it has one of its own.
 extern const Block InstallKey;
 
