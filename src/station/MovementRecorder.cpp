@@ -7,8 +7,10 @@
 namespace parking {
 
 MovementRecorder::MovementRecorder(Database& database, std::int16_t installation, WriteJournal& journal,
-                                   const Clock& clock, std::function<void(const QString&)> log)
-    : database_(database), installation_(installation), journal_(journal), clock_(clock), log_(std::move(log))
+                                   const Clock& clock, std::function<void(const QString&)> log,
+                                   const SteadyClock& steadyClock)
+    : database_(database), installation_(installation), journal_(journal), clock_(clock), steadyClock_(steadyClock),
+      log_(std::move(log))
 {
 }
 
@@ -37,11 +39,11 @@ MovementRecorder::Recorded MovementRecorder::recordPassage(Kind movement, std::i
     // One key for the unit, whichever way it reaches the database.
     const QByteArray unit =
         QByteArray::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, '0');
-    const auto started = std::chrono::steady_clock::now();
+    const auto started = steadyClock_.now();
     const auto budget = database_.deadline(DatabaseCall::PassageWrite);
     if (!journal_.empty())
         drainFor(budget);
-    if (journal_.empty() && std::chrono::steady_clock::now() - started < budget) {
+    if (journal_.empty() && steadyClock_.now() - started < budget) {
         try {
             // The catalogue is asked at start-up; should that have failed,
             // here, in the same call.
@@ -122,11 +124,11 @@ void MovementRecorder::replayUnit(const std::vector<WriteJournal::Entry>& entrie
 
 MovementRecorder::Drained MovementRecorder::drainFor(std::optional<std::chrono::milliseconds> budget, DatabaseCall kind)
 {
-    const auto started = std::chrono::steady_clock::now();
+    const auto started = steadyClock_.now();
     int written = 0;
     Drained outcome = Drained::All;
     while (!journal_.empty()) {
-        if (budget && written > 0 && std::chrono::steady_clock::now() - started >= *budget) {
+        if (budget && written > 0 && steadyClock_.now() - started >= *budget) {
             outcome = Drained::Paused;
             break;
         }

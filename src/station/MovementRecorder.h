@@ -25,8 +25,9 @@ namespace parking {
 
 class MovementRecorder {
 public:
+    // `steadyClock` measures how much of a deadline a replay has used.
     MovementRecorder(Database& database, std::int16_t installation, WriteJournal& journal, const Clock& clock,
-                     std::function<void(const QString&)> log);
+                     std::function<void(const QString&)> log, const SteadyClock& steadyClock = systemSteadyClock());
 
     // A passage's writes: the movement row (an entrance's insert, an exit's
     // closing of the stay) and the free-space change, in one transaction
@@ -71,6 +72,7 @@ private:
     std::int16_t installation_;
     WriteJournal& journal_;
     const Clock& clock_;
+    const SteadyClock& steadyClock_;
     std::function<void(const QString&)> log_;
     bool drainFailing_ = false;
     std::optional<bool> unitsTable_;

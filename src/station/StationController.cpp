@@ -21,7 +21,7 @@ StationController::StationController(Configuration config, const Clock& workstat
       monitor_(std::move(factory), log_, workstationClock, timers, outputs_),
       installation_(config_.installation),
       grid_(workstationClock, outputs_),
-      database_(monitor_, log_, workstationClock, config_.installation),
+      database_(monitor_, log_, workstationClock, steadyClock, config_.installation),
       hub_(config_.readerKeyFile),
       stations_{std::make_unique<Station>(StationRole::Entrance, log_, outputs_, workstationClock, steadyClock,
                                           installation_, grid_, database_, timers, &hub_),

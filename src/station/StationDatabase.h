@@ -13,8 +13,9 @@ namespace parking {
 
 class StationDatabase {
 public:
-    StationDatabase(ConnectionMonitor& monitor, EventLog& log, const Clock& clock, std::int16_t installation)
-        : monitor_(monitor), log_(log), clock_(clock), installation_(installation)
+    StationDatabase(ConnectionMonitor& monitor, EventLog& log, const Clock& clock, const SteadyClock& steadyClock,
+                    std::int16_t installation)
+        : monitor_(monitor), log_(log), clock_(clock), steadyClock_(steadyClock), installation_(installation)
     {
     }
 
@@ -37,6 +38,7 @@ private:
     ConnectionMonitor& monitor_;
     EventLog& log_;
     const Clock& clock_;
+    const SteadyClock& steadyClock_;
     const std::int16_t installation_;
     std::unique_ptr<MovementRecorder> recorder_;
 };

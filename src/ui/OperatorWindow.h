@@ -8,6 +8,7 @@
 #include "ConnectionProgressDialog.h"
 #include "ScriptPlayer.h"
 #include "StationEvents.h"
+#include "WindowLayout.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -26,14 +27,6 @@ class QTableWidget;
 namespace parking {
 
 class StationController;
-
-// Where a control stands, in twips, and what it says.
-struct ControlPlacement {
-    const char* name;
-    int left, top, width, height;
-    const char* caption; // nullptr: none
-    const char* frame;   // nullptr: placed on the window (or the tab control's page)
-};
 
 class OperatorWindow : public QWidget, public StationEvents, public OperatorActions {
     Q_OBJECT
@@ -113,8 +106,5 @@ private:
     bool alertsAutoClose_ = false;
     bool closing_ = false;
 };
-
-// Layout units: twips, 15 to a pixel.
-QRect twipsRect(int left, int top, int width, int height);
 
 } // namespace parking
