@@ -6,10 +6,13 @@
 # that build has, so the layering cannot quietly break; last, the Debian
 # package end to end (scripts/package-test.sh), its service under a real
 # systemd (scripts/systemd-test.sh), the fuzz targets' short
-# run (scripts/fuzz.sh 30) and the soak's (scripts/soak.sh 2).
+# run (scripts/fuzz.sh 30) and the soak's (scripts/soak.sh 2). First of
+# all, the claims of docs/architecture.md a grep can hold
+# (scripts/doc-claims.sh), which take a second.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+bash scripts/doc-claims.sh
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
