@@ -43,6 +43,9 @@ inline Configuration benchConfiguration(const QString& configFile, const QString
     config.journalFile = QDir(folder).filePath(QStringLiteral("journal"));
     if (!keyFile.isEmpty())
         config.readerKeyFile = keyFile;
+    // The local replica only when asked for (its cost is measured on its own).
+    config.replica.decide = qEnvironmentVariableIntValue("PARKING_BENCH_REPLICA") == 1;
+    config.replica.file = QDir(folder).filePath(QStringLiteral("replica.db"));
     return config;
 }
 

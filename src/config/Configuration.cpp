@@ -85,6 +85,18 @@ Result<Configuration, ConfigurationFault> loadConfiguration(const QString& path)
     c.readerKeyFile = beside(text("Lectores", "Claves"), QStringLiteral("claves-lectores"));
     const auto days = toWhole16(text("Registro", "DiasClavesDiario"));
     c.unitKeyDays = days && *days >= 1 && *days <= 3650 ? *days : 90;
+    c.replica.decide = text("SinConexion", "Decidir").trimmed() == QLatin1String("1");
+    bool ok = false;
+    const qlonglong refresh = text("SinConexion", "Refresco").trimmed().toLongLong(&ok);
+    if (ok && refresh >= ReplicaSettings::ShortestRefresh.count() && refresh <= 86400)
+        c.replica.refresh = std::chrono::seconds(refresh);
+    const qlonglong hours = text("SinConexion", "EdadMaxima").trimmed().toLongLong(&ok);
+    if (ok && hours >= 1 && hours <= 720)
+        c.replica.maxAge = std::chrono::hours(hours);
+    c.replica.file = QFileInfo(c.journalFile)
+                         .absoluteDir()
+                         .absoluteFilePath(text("SinConexion", "Fichero").isEmpty() ? QStringLiteral("parking-replica.db")
+                                                                                      : text("SinConexion", "Fichero"));
     c.status = {text("Estado", "Puerto"),        text("Estado", "Direccion"),   text("Estado", "Clave"),
                 text("Estado", "ClaveOperador"), text("Estado", "Certificado"), text("Estado", "ClavePrivada")};
     if (!fault.isEmpty())

@@ -30,6 +30,21 @@ struct DatabaseSettings {
     static constexpr std::chrono::milliseconds LongestWait{30000};
 };
 
+// [SinConexion]: entrances decided from a local replica while the server
+// is away or slow.
+struct ReplicaSettings {
+    bool decide = false; // Decidir=1
+    // Refresco=: seconds between two refreshes from the server, 5 or more.
+    std::chrono::seconds refresh = DefaultRefresh;
+    // EdadMaxima=: hours after the last complete refresh past which the
+    // replica no longer decides, 1 to 720.
+    std::chrono::hours maxAge = DefaultMaxAge;
+    QString file; // Fichero=, beside the journal unless given
+    static constexpr std::chrono::seconds DefaultRefresh{300};
+    static constexpr std::chrono::seconds ShortestRefresh{5};
+    static constexpr std::chrono::hours DefaultMaxAge{24};
+};
+
 // [Estado]: the status page, as written; the status server checks them.
 struct StatusSettings {
     QString port;        // Puerto=
@@ -52,6 +67,7 @@ struct Configuration {
     // [Registro] DiasClavesDiario=: days a passage's key stays in
     // DIARIO_APLICADO, 1 to 3650, else 90.
     int unitKeyDays = 90;
+    ReplicaSettings replica;
     StatusSettings status;
 };
 

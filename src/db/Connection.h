@@ -25,6 +25,9 @@ struct ConnectionOptions {
     // The installation's own account; none: the data source's or the
     // built-in one.
     std::optional<Credentials> credentials = std::nullopt;
+    // Read only, and nothing written beside the file (the embedded
+    // database: a replica another thread replaces whole).
+    bool readOnly = false;
 };
 
 class Recordset {

@@ -45,6 +45,8 @@ Database::Database(ConnectionFactory factory, DatabaseEvents& events)
 Database::~Database()
 {
     std::vector<std::unique_ptr<DatabaseSession>> all = std::move(setAside_);
+    for (auto& a : aside_)
+        all.push_back(std::move(a.session));
     all.push_back(std::move(current_));
     all.push_back(std::move(connecting_));
     // A call that runs gets a moment to end; past it, a server that stopped
@@ -86,6 +88,8 @@ std::chrono::milliseconds Database::deadline(DatabaseCall kind) const
         return probeLimit_;
     case DatabaseCall::Reconnection:
         return ReconnectLimit;
+    case DatabaseCall::Replica:
+        return ReplicaLimit;
     }
     return readWait_;
 }
@@ -115,6 +119,54 @@ void Database::wait(DatabaseCall kind, DatabaseSession::Work work)
     }
     deadlinePassed(kind);
     throw noAnswer(limit);
+}
+
+void Database::runAside(DatabaseCall kind, std::chrono::milliseconds limit, DatabaseSession::Work work,
+                        std::function<void(std::exception_ptr)> done)
+{
+    reapAside();
+    auto ended = std::make_shared<bool>(false); // read and written on this thread only
+    auto finish = [this, ended, done = std::move(done)](std::exception_ptr error) {
+        if (*ended)
+            return;
+        *ended = true;
+        done(error);
+        QTimer::singleShot(0, &context_, [this] { reapAside(); });
+    };
+    std::unique_ptr<DatabaseSession> session;
+    try {
+        session = newSession(connectionString_);
+    } catch (...) {
+        QMetaObject::invokeMethod(&context_, [finish, error = std::current_exception()] { finish(error); },
+                                  Qt::QueuedConnection);
+        return;
+    }
+    DatabaseSession* const running = session.get();
+    const quint64 id = ++nextAside_;
+    aside_.push_back({id, std::move(session)});
+    running->post(kind, [this, text = connectionString_, o = options(ReconnectTimeout, credentials_),
+                         work = std::move(work), finish](Connection& c) {
+        std::exception_ptr error;
+        try {
+            c.open(text, o);
+            work(c);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        QMetaObject::invokeMethod(&context_, [finish, error] { finish(error); }, Qt::QueuedConnection);
+    });
+    QTimer::singleShot(limit, &context_, [this, id, finish, limit] {
+        for (const Aside& a : aside_) {
+            if (a.id == id && a.session->busy())
+                a.session->abort();
+        }
+        finish(std::make_exception_ptr(noAnswer(limit)));
+    });
+}
+
+void Database::reapAside()
+{
+    std::erase_if(aside_, [](const Aside& a) { return !a.session->busy(); });
 }
 
 void Database::deadlinePassed(DatabaseCall kind)

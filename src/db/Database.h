@@ -62,6 +62,8 @@ public:
     static constexpr std::chrono::milliseconds ProbeLimit{5000};
     static constexpr std::chrono::milliseconds ReconnectLimit{7000};
     static constexpr std::chrono::milliseconds StartUpLimit{15000};
+    // A refresh of the replica, on a connection of its own.
+    static constexpr std::chrono::milliseconds ReplicaLimit{120000};
     // A set-aside call that has not ended by then is aborted.
     static constexpr std::chrono::seconds AbandonAfter{60};
     // At exit, how long a running call may finish before it is aborted.
@@ -95,6 +97,19 @@ public:
             return std::move(**result);
         }
     }
+
+    // Runs `work` on a connection of its own, opened for it with the
+    // program's connection string and account on a thread of its own, so
+    // that long work (the replica's refresh) never holds up a passage's
+    // call; returns at once. `done` gets what it threw (null: it ended
+    // well) on this thread, from its event loop; past `limit` the work is
+    // aborted and `done` gets a DatabaseError. The connection and its
+    // thread go once the work has ended, at exit at the latest (aborted
+    // then, and joined).
+    void runAside(DatabaseCall kind, std::chrono::milliseconds limit, DatabaseSession::Work work,
+                  std::function<void(std::exception_ptr)> done);
+    // Work given to runAside() that has not ended yet.
+    std::size_t asideCount() const { return aside_.size(); }
 
     // The deadline a call of `kind` is waited for.
     std::chrono::milliseconds deadline(DatabaseCall kind) const;
@@ -139,6 +154,8 @@ private:
     void reapSetAside();
     void lateAnswer(const PendingCall& call);
 
+    void reapAside();
+
     // The probe's steps: probe, then reconnect while it fails.
     void probeOnce();
     void reconnectOnce();
@@ -173,6 +190,13 @@ private:
     std::unique_ptr<DatabaseSession> current_;
     std::unique_ptr<DatabaseSession> connecting_;
     std::vector<std::unique_ptr<DatabaseSession>> setAside_;
+    // Sessions of runAside(), each until its work has ended.
+    struct Aside {
+        quint64 id = 0;
+        std::unique_ptr<DatabaseSession> session;
+    };
+    std::vector<Aside> aside_;
+    quint64 nextAside_ = 0;
 };
 
 } // namespace parking

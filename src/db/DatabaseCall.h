@@ -15,12 +15,14 @@ enum class DatabaseCall {
     FreeSpaces,   // the operator's free-space setting
     StartUp,      // start-up's rows, the demo's lists
     Probe,        // the probe's statement
-    Reconnection  // a new connection's login
+    Reconnection, // a new connection's login
+    Replica       // the local replica's refresh, on a connection of its own
 };
 
-inline constexpr std::array<DatabaseCall, 8> AllDatabaseCalls{
-    DatabaseCall::Decision, DatabaseCall::CardLookUp, DatabaseCall::PassageWrite, DatabaseCall::Replay,
-    DatabaseCall::FreeSpaces, DatabaseCall::StartUp, DatabaseCall::Probe, DatabaseCall::Reconnection};
+inline constexpr std::array<DatabaseCall, 9> AllDatabaseCalls{
+    DatabaseCall::Decision, DatabaseCall::CardLookUp, DatabaseCall::PassageWrite,
+    DatabaseCall::Replay,   DatabaseCall::FreeSpaces, DatabaseCall::StartUp,
+    DatabaseCall::Probe,    DatabaseCall::Reconnection, DatabaseCall::Replica};
 
 // The metrics' label for a kind ("decision", "card", ...).
 inline QString callLabel(DatabaseCall call)
@@ -42,6 +44,8 @@ inline QString callLabel(DatabaseCall call)
         return QStringLiteral("probe");
     case DatabaseCall::Reconnection:
         return QStringLiteral("connect");
+    case DatabaseCall::Replica:
+        return QStringLiteral("replica");
     }
     return QStringLiteral("other");
 }

@@ -16,6 +16,7 @@ enum class DatabaseFault {
     NoCurrentRow, // a row was expected and there was none
     NullValue,    // a value was needed and the column was Null
     Closed,       // the connection is not open
+    Unreachable,  // the server cannot be reached, or the connection to it was lost
 };
 
 QString faultText(DatabaseFault fault);
@@ -24,14 +25,17 @@ class DatabaseError : public std::runtime_error {
 public:
     explicit DatabaseError(const QString& message) : DatabaseError(DatabaseFault::Other, message) {}
     explicit DatabaseError(DatabaseFault fault) : DatabaseError(fault, faultText(fault)) {}
-    const QString& message() const { return message_; }
-    DatabaseFault fault() const { return fault_; }
-
-private:
     DatabaseError(DatabaseFault fault, const QString& message)
         : std::runtime_error(message.toStdString()), fault_(fault), message_(message)
     {
     }
+    const QString& message() const { return message_; }
+    DatabaseFault fault() const { return fault_; }
+
+    // The server away, not a fault of the statement.
+    bool unreachable() const { return fault_ == DatabaseFault::Unreachable || fault_ == DatabaseFault::Closed; }
+
+private:
     DatabaseFault fault_;
     QString message_;
 };
@@ -45,6 +49,7 @@ inline QString faultText(DatabaseFault fault)
         return QStringLiteral("Invalid use of Null");
     case DatabaseFault::Closed:
         return QStringLiteral("Operation is not allowed when the object is closed");
+    case DatabaseFault::Unreachable:
     case DatabaseFault::Other:
         break;
     }

@@ -39,6 +39,9 @@ Instalacion=1
 [Fotos]
 FotoPath=Fotos
 DefPath=Fotos
+
+[SinConexion]
+Decidir=1
 )";
 
 } // namespace

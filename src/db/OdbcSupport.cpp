@@ -4,6 +4,7 @@
 #include "FieldValue.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 
 #include <odbcinst.h>
 
@@ -35,6 +36,11 @@ void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const QString& what
     // SQLSTATE 40001 on most servers; Oracle's driver reports ORA-08177.
     if (message.contains(QLatin1String(": 40001:")) || message.contains(QLatin1String("ORA-08177")))
         throw SerializationFailure(message);
+    // SQLSTATE class 08: the connection failed or was lost (the server
+    // away, not the statement's fault).
+    static const QRegularExpression connectionClass(QStringLiteral(": 08[0-9A-Z]{3}: "));
+    if (message.contains(connectionClass))
+        throw DatabaseError(DatabaseFault::Unreachable, message);
     throw DatabaseError(message);
 }
 

@@ -120,7 +120,9 @@ void SqliteConnection::open(const QString& connectionString, const ConnectionOpt
     const QString path = databasePath(source, baseFolder_);
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
+                                   (options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                                       SQLITE_OPEN_FULLMUTEX,
+                                   nullptr);
     if (rc != SQLITE_OK) {
         const QString why = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("out of memory");
         sqlite3_close_v2(db);
@@ -135,7 +137,8 @@ void SqliteConnection::open(const QString& connectionString, const ConnectionOpt
         // Write-ahead logging: one flush to disk per written row instead of
         // several, and readers never wait for the writer. Every commit is
         // still on disk before the call returns (synchronous FULL).
-        runAll(db, QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL"));
+        if (!options.readOnly)
+            runAll(db, QStringLiteral("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL"));
         // A decision reads a few index pages of several tables; 32 MB keeps
         // the hot ones in the connection's own cache rather than asking the
         // kernel for them again at every read (2 MB by default).

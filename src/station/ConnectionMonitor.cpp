@@ -26,6 +26,8 @@ QString callWords(DatabaseCall call)
         return QStringLiteral("sondeo");
     case DatabaseCall::Reconnection:
         return QStringLiteral("conexión");
+    case DatabaseCall::Replica:
+        return QStringLiteral("réplica");
     }
     return QString();
 }

@@ -28,6 +28,9 @@ public:
 
     std::int16_t freeSpaces() const { return freeSpaces_; }
     void setFreeSpaces(std::int16_t value) { freeSpaces_ = value; }
+    // The car park's capacity as read at start-up (nothing: not known).
+    std::optional<std::int16_t> capacity() const { return capacity_; }
+    void setCapacity(std::optional<std::int16_t> value) { capacity_ = value; }
 
     void setMessages(const records::ReaderMessages& messages) { messages_ = messages; }
     bool messagesRead() const { return messages_.has_value(); }
@@ -47,6 +50,7 @@ private:
     const std::int16_t code_;
     FixedText<NameWidth> name_;
     std::int16_t freeSpaces_ = 0;
+    std::optional<std::int16_t> capacity_;
     std::optional<records::ReaderMessages> messages_;
     AccessResult lastAccessResult_ = AccessResult::Granted;
 };

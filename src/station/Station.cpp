@@ -211,6 +211,8 @@ std::optional<records::CardHolder> Station::lookUpCard(const QString& cardCode)
                            .arg(e.message()));
             return records::CardHolder{};
         }
+        if (auto local = offlineCard(cardCode, e))
+            return local;
         log_.write(QStringLiteral("Tarjeta %1 no leída en el lector %2: %3").arg(cardCode).arg(number_).arg(e.message()));
         outputs_.passageEnded(role_, Outcome::Error);
         return std::nullopt;
@@ -222,6 +224,18 @@ std::optional<records::CardHolder> Station::lookUpCard(const QString& cardCode)
         return records::CardHolder{};
     }
     return *found;
+}
+
+std::optional<records::CardHolder> Station::offlineCard(const QString& cardCode, const DatabaseError& fault)
+{
+    Replica& replica = database_.replica();
+    if (!replica.enabled() || (database_.answering() && !fault.unreachable()))
+        return std::nullopt;
+    const auto holder = replica.cardHolder(cardCode);
+    if (!holder)
+        return std::nullopt;
+    log_.write(QStringLiteral("Tarjeta %1 buscada en la réplica").arg(cardCode));
+    return *holder;
 }
 
 void Station::identified(std::int32_t subscriber, std::uint8_t installation)
@@ -255,11 +269,24 @@ void Station::admitEntrance()
     MovementRecorder& recorder = database_.recorder();
     // One round trip: the free spaces and everything the decision needs.
     const auto decisionStarted = steadyClock_.now();
-    const AccessFacts facts = database_.call(
-        DatabaseCall::Decision,
-        [subscriber = subscriber_, installation = subscriberInstallation_, site = installation_.code()](Connection& c) {
+    std::optional<AccessFacts> offline;
+    AccessFacts facts;
+    try {
+        facts = database_.call(DatabaseCall::Decision, [subscriber = subscriber_, installation = subscriberInstallation_,
+                                                        site = installation_.code()](Connection& c) {
             return records::loadAccessFacts(c, subscriber, installation, site);
         });
+    } catch (const DatabaseError& e) {
+        offline = offlineFacts(e);
+        if (!offline)
+            throw;
+        facts = std::move(*offline);
+    }
+    if (offline) {
+        // The count offline: the last one known, less this gate's own
+        // entrances and plus its own exits since.
+        facts.freeSpaces = installation_.freeSpaces();
+    }
     if (!facts.freeSpaces)
         throw DatabaseError(DatabaseFault::NoCurrentRow);
     installation_.setFreeSpaces(toInt16(*facts.freeSpaces));
@@ -271,6 +298,8 @@ void Station::admitEntrance()
     }
     const AccessResult decision = authorize(facts);
     outputs_.decisionMade(steadyClock_.now() - decisionStarted);
+    if (offline)
+        saidOffline(decision);
     if (decision != AccessResult::Granted) {
         outputs_.passageEnded(role_, outcomeOf(decision));
         reader_->signalRefusal();
@@ -290,11 +319,41 @@ void Station::admitEntrance()
         outputs_.passageEnded(role_, Outcome::Error);
         return;
     }
-    outputs_.freeSpacesChanged(recorded.left ? *recorded.left : spaces::afterEntrance(installation_.freeSpaces()));
+    const int left = recorded.left ? *recorded.left : spaces::afterEntrance(installation_.freeSpaces());
+    if (database_.replica().enabled())
+        installation_.setFreeSpaces(static_cast<std::int16_t>(left));
+    outputs_.freeSpacesChanged(left);
     openBarrier();
     outputs_.passageEnded(role_, Outcome::Granted);
     grid_.add(role_, message, subscriber_, installation_.lastAccessResult() != AccessResult::Granted);
     showMessage(message);
+}
+
+std::optional<AccessFacts> Station::offlineFacts(const DatabaseError& fault)
+{
+    Replica& replica = database_.replica();
+    // A fault of the statement itself, the server answering, is no outage.
+    if (!replica.enabled() || (database_.answering() && !fault.unreachable()))
+        return std::nullopt;
+    auto facts = replica.facts(subscriber_, subscriberInstallation_, installation_.code());
+    if (!facts) {
+        log_.write(QStringLiteral("Sin decisión sin conexión para %1 (%2): %3")
+                       .arg(subscriber_)
+                       .arg(fault.message(), facts.error()));
+        return std::nullopt;
+    }
+    return std::move(*facts);
+}
+
+void Station::saidOffline(AccessResult decision)
+{
+    const qint64 age = database_.replica().ageSeconds().value_or(0);
+    log_.write(QStringLiteral("Decisión sin conexión: %1 para %2 (réplica de hace %3 min)")
+                   .arg(decision == AccessResult::Granted ? QStringLiteral("entra")
+                                                          : QStringLiteral("no entra (%1)").arg(int(decision)))
+                   .arg(subscriber_)
+                   .arg(age / 60));
+    outputs_.offlineDecision(role_, outcomeOf(decision));
 }
 
 void Station::letOut()
@@ -305,8 +364,17 @@ void Station::letOut()
     log_.write(QStringLiteral("ID = ") + QString::number(subscriber_));
     const QString message = fixedText(Thanks, Installation::MessageWidth);
     const auto recorded = recorder.recordExit(subscriber_, subscriberInstallation_);
-    if (recorded.left)
+    if (database_.replica().enabled()) {
+        // Kept for the entrances decided offline: the server's count while
+        // it answers, this gate's own exits while it does not.
+        const int left = recorded.left ? *recorded.left
+                                       : spaces::afterExit(installation_.freeSpaces(),
+                                                           installation_.capacity().value_or(INT16_MAX));
+        installation_.setFreeSpaces(static_cast<std::int16_t>(left));
+        outputs_.freeSpacesChanged(left);
+    } else if (recorded.left) {
         outputs_.freeSpacesChanged(*recorded.left);
+    }
     if (!recorded.kept) {
         // Trapping a car is worse than losing its exit.
         log_.write(QStringLiteral("ATENCIÓN: la salida de %1 no se puede registrar ni en la base de datos ni en el "

@@ -12,6 +12,7 @@
 #include "AccessFacts.h"
 #include "AccessResult.h"
 #include "CardRecords.h"
+#include "DatabaseError.h"
 #include "ReaderControl.h"
 #include "EventLog.h"
 #include "GridWriter.h"
@@ -96,6 +97,11 @@ private:
     void identified(std::int32_t subscriber, std::uint8_t installation);
     // The subscriber's rights at the entrance; a refusal is shown and
     // written to the grid here.
+    // The facts from the replica when the server did not answer the
+    // decision (nothing: no offline decision; the reason is logged).
+    std::optional<AccessFacts> offlineFacts(const DatabaseError& fault);
+    void saidOffline(AccessResult decision);
+    std::optional<records::CardHolder> offlineCard(const QString& cardCode, const DatabaseError& fault);
     AccessResult authorize(const AccessFacts& facts);
     void admitEntrance();
     void letOut();

@@ -21,7 +21,7 @@ StationController::StationController(Configuration config, const Clock& workstat
       monitor_(std::move(factory), log_, workstationClock, timers, outputs_),
       installation_(config_.installation),
       grid_(workstationClock, outputs_),
-      database_(monitor_, log_, workstationClock, steadyClock, config_.installation),
+      database_(monitor_, log_, workstationClock, steadyClock, config_.installation, config_.replica),
       hub_(config_.readerKeyFile),
       stations_{std::make_unique<Station>(StationRole::Entrance, log_, outputs_, workstationClock, steadyClock,
                                           installation_, grid_, database_, timers, &hub_),
@@ -29,6 +29,10 @@ StationController::StationController(Configuration config, const Clock& workstat
                                           installation_, grid_, database_, timers, &hub_)}
 {
     outputs_.subscribe(&statusView_);
+    if (database_.replica().enabled()) {
+        replicaTimer_ = timers.make(config_.replica.refresh, [this] { refreshReplica(); });
+        database_.replica().setChanged([this] { replicaChanged(); });
+    }
     // Writes left waiting go to the database as soon as it answers again.
     monitor_.setAfterProbe([this] {
         drainSlice();
@@ -128,6 +132,7 @@ StationController::StartUp StationController::bringIntoService()
     }
     installation_.setName(site->name);
     installation_.setFreeSpaces(site->freeSpaces);
+    installation_.setCapacity(site->capacity);
     outputs_.installationRead(installation_.name(), site->capacity ? *site->capacity : -1, installation_.freeSpaces());
     station(StationRole::Entrance).openPort(readerRow->entrancePort);
     station(StationRole::Exit).openPort(readerRow->exitPort);
@@ -143,7 +148,32 @@ StationController::StartUp StationController::bringIntoService()
     station(StationRole::Entrance).stopRestoreTimer();
     inService_ = true;
     outputs_.inServiceChanged(true);
+    if (replicaTimer_) {
+        // The copy on disk decides until the first refresh has replaced it.
+        database_.replica().load();
+        refreshReplica();
+        replicaTimer_->start();
+    }
     return StartUp::InService;
+}
+
+void StationController::refreshReplica()
+{
+    // A server that does not answer is not asked for a copy.
+    if (monitor_.database().answering())
+        database_.replica().refresh();
+}
+
+void StationController::replicaChanged()
+{
+    const Replica& replica = database_.replica();
+    ReplicaState state;
+    state.enabled = replica.enabled();
+    if (replica.info())
+        state.refreshedAt = replica.info()->refreshedAt;
+    if (const auto took = replica.lastRefreshTook())
+        state.refreshSeconds = took->count();
+    outputs_.replicaChanged(state);
 }
 
 void StationController::closeOnMissingRow(const QString& table)

@@ -90,6 +90,8 @@ private:
     StartUp bringIntoService();
     void drainSlice();
     void closeOnMissingRow(const QString& table);
+    void refreshReplica();
+    void replicaChanged();
 
     const Configuration config_;
     StationOutputs outputs_;
@@ -105,6 +107,7 @@ private:
     StationDatabase database_;
     ReaderHub hub_;
     std::array<std::unique_ptr<Station>, 2> stations_;
+    std::unique_ptr<Timer> replicaTimer_; // with [SinConexion] Decidir=1
     bool inService_ = false;
     bool closed_ = false;
 };

@@ -5,6 +5,7 @@
 #include "ConnectionMonitor.h"
 #include "EventLog.h"
 #include "MovementRecorder.h"
+#include "Replica.h"
 
 #include <cstdint>
 #include <memory>
@@ -14,8 +15,10 @@ namespace parking {
 class StationDatabase {
 public:
     StationDatabase(ConnectionMonitor& monitor, EventLog& log, const Clock& clock, const SteadyClock& steadyClock,
-                    std::int16_t installation)
-        : monitor_(monitor), log_(log), clock_(clock), steadyClock_(steadyClock), installation_(installation)
+                    std::int16_t installation, const ReplicaSettings& replica = {})
+        : monitor_(monitor), log_(log), clock_(clock), steadyClock_(steadyClock), installation_(installation),
+          replica_(replica, installation, monitor.database(), clock, steadyClock,
+                   [&log](const QString& line) { log.write(line); })
     {
     }
 
@@ -33,6 +36,10 @@ public:
     void connectRecorder(WriteJournal& journal);
     MovementRecorder& recorder() const;
     bool connected() const { return recorder_ != nullptr; }
+    // Whether the database answers now (a call that failed while it does
+    // was a fault of its own, not an outage).
+    bool answering() const { return monitor_.database().answering(); }
+    Replica& replica() { return replica_; }
 
 private:
     ConnectionMonitor& monitor_;
@@ -41,6 +48,7 @@ private:
     const SteadyClock& steadyClock_;
     const std::int16_t installation_;
     std::unique_ptr<MovementRecorder> recorder_;
+    Replica replica_;
 };
 
 } // namespace parking

@@ -58,6 +58,14 @@ void StationOutputs::passageEnded(StationRole station, Outcome outcome)
 {
     tell([&](StationEvents& l) { l.passageEnded(station, outcome); });
 }
+void StationOutputs::offlineDecision(StationRole station, Outcome outcome)
+{
+    tell([&](StationEvents& l) { l.offlineDecision(station, outcome); });
+}
+void StationOutputs::replicaChanged(const ReplicaState& state)
+{
+    tell([&](StationEvents& l) { l.replicaChanged(state); });
+}
 void StationOutputs::decisionMade(std::chrono::duration<double> time)
 {
     tell([&](StationEvents& l) { l.decisionMade(time); });

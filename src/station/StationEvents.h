@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace parking {
@@ -59,6 +60,13 @@ struct Alert {
     QString text; // in the system's own words
 };
 
+// The local replica as it stands, after a refresh or a load.
+struct ReplicaState {
+    bool enabled = false;
+    QDateTime refreshedAt;            // invalid: no usable replica
+    std::optional<double> refreshSeconds; // how long the last refresh took
+};
+
 class StationEvents {
 public:
     virtual ~StationEvents() = default;
@@ -74,6 +82,9 @@ public:
     virtual void readerActed(StationRole /*station*/, const ReaderAction& /*action*/) {}
 
     virtual void passageEnded(StationRole /*station*/, Outcome /*outcome*/) {}
+    // An entrance decided from the replica, the server not answering.
+    virtual void offlineDecision(StationRole /*station*/, Outcome /*outcome*/) {}
+    virtual void replicaChanged(const ReplicaState& /*state*/) {}
     // The entrance's rights decision took `time`.
     virtual void decisionMade(std::chrono::duration<double> /*time*/) {}
     // The free-space count as last counted (the caption shows it).
@@ -113,6 +124,8 @@ public:
     void readerConditionChanged(StationRole station, const ReaderCondition& condition) override;
     void readerActed(StationRole station, const ReaderAction& action) override;
     void passageEnded(StationRole station, Outcome outcome) override;
+    void offlineDecision(StationRole station, Outcome outcome) override;
+    void replicaChanged(const ReplicaState& state) override;
     void decisionMade(std::chrono::duration<double> time) override;
     void freeSpacesChanged(int freeSpaces) override;
     void freeSpacesSettingRefused() override;

@@ -44,6 +44,8 @@ StatusBoard::StatusBoard(const Clock& clock, QString version) : clock_(clock)
     }
     for (DatabaseCall call : AllDatabaseCalls)
         s_.deadlinesExceeded[call] = 0;
+    s_.offlineDecisions[true] = 0;
+    s_.offlineDecisions[false] = 0;
 }
 
 StatusSnapshot StatusBoard::snapshot() const
@@ -127,8 +129,24 @@ void StatusBoard::setDatabaseConnected(bool connected, const QDateTime& since)
         s_.outageSince = {};
     } else if (!connected && s_.databaseConnected) {
         s_.outageSince = now;
+        s_.offlineDecisionsThisOutage = 0;
     }
     s_.databaseConnected = connected;
+}
+
+void StatusBoard::setReplica(const ReplicaState& state)
+{
+    const std::lock_guard lock(mutex_);
+    s_.replicaEnabled = state.enabled;
+    s_.replicaRefreshedAt = state.refreshedAt;
+    s_.replicaRefreshSeconds = state.refreshSeconds;
+}
+
+void StatusBoard::countOfflineDecision(bool granted)
+{
+    const std::lock_guard lock(mutex_);
+    ++s_.offlineDecisions[granted];
+    ++s_.offlineDecisionsThisOutage;
 }
 
 void StatusBoard::probeFailed()

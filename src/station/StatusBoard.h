@@ -74,6 +74,12 @@ struct StatusSnapshot {
     double pastOutageSeconds = 0; // of the outages that ended
     std::map<DatabaseCall, std::uint64_t> deadlinesExceeded; // every kind, from zero
     std::size_t journalPending = 0;
+    // The local replica ([SinConexion] Decidir=1).
+    bool replicaEnabled = false;
+    QDateTime replicaRefreshedAt;           // invalid: no usable replica
+    std::optional<double> replicaRefreshSeconds; // how long the last refresh took
+    std::uint64_t offlineDecisionsThisOutage = 0;   // since the outage began
+    std::map<bool, std::uint64_t> offlineDecisions; // by granted, from zero
     std::deque<StatusGridRow> grid; // newest first
     DecisionHistogram decisions;
 
@@ -111,6 +117,8 @@ public:
     void deadlineExceeded(DatabaseCall call);
     void setJournalPending(std::size_t pending);
     void addGridRow(const StatusGridRow& row);
+    void setReplica(const ReplicaState& state);
+    void countOfflineDecision(bool granted);
 
 private:
     StationStatus& station(StationRole role) { return s_.stations[roleIndex(role)]; }
@@ -155,6 +163,11 @@ public:
     void probeFailed() override { board_.probeFailed(); }
     void databaseDeadlineExceeded(DatabaseCall call) override { board_.deadlineExceeded(call); }
     void journalPendingChanged(std::size_t pending) override { board_.setJournalPending(pending); }
+    void replicaChanged(const ReplicaState& state) override { board_.setReplica(state); }
+    void offlineDecision(StationRole, Outcome outcome) override
+    {
+        board_.countOfflineDecision(outcome == Outcome::Granted);
+    }
 
 private:
     StatusBoard& board_;

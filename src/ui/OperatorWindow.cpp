@@ -325,6 +325,8 @@ void OperatorWindow::beep()
 // The progress window while a reconnection runs after one has failed.
 void OperatorWindow::databaseStateChanged(DatabaseState state, const QDateTime&)
 {
+    if (state == DatabaseState::Answering)
+        setWindowTitle(Title);
     if (state != DatabaseState::Reconnecting) {
         delete progress_;
         return;
@@ -332,6 +334,11 @@ void OperatorWindow::databaseStateChanged(DatabaseState state, const QDateTime&)
     delete progress_;
     progress_ = new ConnectionProgressDialog;
     progress_->show();
+}
+
+void OperatorWindow::offlineDecision(StationRole, Outcome)
+{
+    setWindowTitle(OfflineTitle);
 }
 
 void OperatorWindow::stationsClosed()

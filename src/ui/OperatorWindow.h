@@ -47,6 +47,8 @@ public:
 
     // The window's title, and the one its message boxes carry.
     static inline const QString Title = QStringLiteral("Parking");
+    // The title while the gate decides from its replica, until the server answers.
+    static inline const QString OfflineTitle = QStringLiteral("Parking - DECIDE SIN CONEXIÓN");
 
     // StationEvents: what the window shows of them.
     void readerOnline(StationRole station, bool online) override;
@@ -58,6 +60,7 @@ public:
     void gridRowWritten(int row, const AccessRow& access, bool red) override;
     void alerted(const Alert& alert) override;
     void databaseStateChanged(DatabaseState state, const QDateTime& since) override;
+    void offlineDecision(StationRole station, Outcome outcome) override;
     void stationsClosed() override;
 
     // OperatorActions: the script clicks the real buttons.

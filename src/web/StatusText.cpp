@@ -196,6 +196,14 @@ QByteArray statusJson(const StatusSnapshot& s, const QDateTime& now)
                                {QStringLiteral("probeFailures"), static_cast<qint64>(s.probeFailures)},
                                {QStringLiteral("deadlinesExceeded"), deadlines},
                                {QStringLiteral("journalPending"), static_cast<qint64>(s.journalPending)}};
+    QJsonObject replica{{QStringLiteral("enabled"), s.replicaEnabled},
+                        {QStringLiteral("refreshedAt"), instant(s.replicaRefreshedAt)},
+                        {QStringLiteral("ageSeconds"), s.replicaRefreshedAt.isValid()
+                                                           ? QJsonValue(std::max<qint64>(0, s.replicaRefreshedAt.secsTo(now)))
+                                                           : QJsonValue()},
+                        {QStringLiteral("refreshSeconds"),
+                         s.replicaRefreshSeconds ? QJsonValue(*s.replicaRefreshSeconds) : QJsonValue()},
+                        {QStringLiteral("offlineDecisionsThisOutage"), static_cast<qint64>(s.offlineDecisionsThisOutage)}};
     const QJsonObject root{
         {QStringLiteral("installation"), s.installation},
         {QStringLiteral("capacity"), count(s.capacity)},
@@ -204,6 +212,7 @@ QByteArray statusJson(const StatusSnapshot& s, const QDateTime& now)
         {QStringLiteral("stations"), QJsonArray{stationJson(StationRole::Entrance, s.station(StationRole::Entrance)),
                                                 stationJson(StationRole::Exit, s.station(StationRole::Exit))}},
         {QStringLiteral("database"), database},
+        {QStringLiteral("replica"), replica},
         {QStringLiteral("grid"), grid},
         {QStringLiteral("version"), s.version},
         {QStringLiteral("startedAt"), instant(s.startedAt)},
@@ -231,6 +240,20 @@ QByteArray statusMetrics(const StatusSnapshot& s, const QDateTime& now)
     writeReaders(e, s);
     e.family("parking_journal_pending_writes", "gauge", "Writes waiting in the journal for the database.");
     e.sample("parking_journal_pending_writes", {}, static_cast<double>(s.journalPending));
+    if (s.replicaEnabled) {
+        if (s.replicaRefreshedAt.isValid()) {
+            e.family("parking_replica_age_seconds", "gauge", "Seconds since the local replica was last refreshed.");
+            e.sample("parking_replica_age_seconds", {}, static_cast<double>(std::max<qint64>(0, s.replicaRefreshedAt.secsTo(now))));
+        }
+        if (s.replicaRefreshSeconds) {
+            e.family("parking_replica_refresh_seconds", "gauge", "How long the last refresh of the replica took.");
+            e.sample("parking_replica_refresh_seconds", {}, *s.replicaRefreshSeconds);
+        }
+        e.family("parking_offline_decisions_total", "counter", "Entrances decided from the replica, by result.");
+        for (const auto& [granted, n] : s.offlineDecisions)
+            e.sample("parking_offline_decisions_total", granted ? "result=\"granted\"" : "result=\"refused\"",
+                     static_cast<double>(n));
+    }
     if (s.freeSpaces >= 0) {
         e.family("parking_free_spaces", "gauge", "Free spaces as last counted.");
         e.sample("parking_free_spaces", {}, s.freeSpaces);

@@ -162,7 +162,7 @@ void FaultyConnection::open(const QString& cs, const ConnectionOptions& o)
     if (faults_->failEverything || faults_->openFailures > 0) {
         if (faults_->openFailures > 0)
             --faults_->openFailures;
-        throw DatabaseError(QStringLiteral("ORA-12541: TNS:no listener"));
+        throw DatabaseError(DatabaseFault::Unreachable, QStringLiteral("ORA-12541: TNS:no listener"));
     }
     inner_->open(cs, o);
     open_ = true;
@@ -172,7 +172,7 @@ void FaultyConnection::execute(const QString& sql)
 {
     faults_->executed << sql;
     if (!open_ || faults_->failEverything)
-        throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
+        throw DatabaseError(DatabaseFault::Unreachable, QStringLiteral("ORA-03113: end-of-file on communication channel"));
     if (faults_->failSql && faults_->failSql(sql))
         throw DatabaseError(QStringLiteral("ORA-01013: user requested cancel of current operation"));
     if (sql == QLatin1String("SELECT USER FROM DUAL") && faults_->probeFailures > 0) {
@@ -230,7 +230,7 @@ QString FaultyConnection::admit(const QString& sql, const Parameters& params)
     const QString shown = withValues(sql, params);
     faults_->executed << shown;
     if (!open_ || faults_->failEverything)
-        throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
+        throw DatabaseError(DatabaseFault::Unreachable, QStringLiteral("ORA-03113: end-of-file on communication channel"));
     if (faults_->hold)
         faults_->hold->pass(shown);
     if (faults_->failSql && faults_->failSql(shown))
@@ -260,7 +260,7 @@ void FaultyConnection::run(const QString& sql, const Parameters& params)
 void FaultyConnection::begin()
 {
     if (!open_ || faults_->failEverything)
-        throw DatabaseError(QStringLiteral("ORA-03113: end-of-file on communication channel"));
+        throw DatabaseError(DatabaseFault::Unreachable, QStringLiteral("ORA-03113: end-of-file on communication channel"));
     inner_->begin();
 }
 

@@ -145,3 +145,34 @@ TEST(StatusMetrics, AReadersStateShowsOnlyOnceSaidAndEveryDeadlineKindFromZero)
 }
 
 } // namespace
+
+namespace {
+
+TEST(StatusMetrics, TheReplicaShowsOnlyWhenOnAndOfflineDecisionsCountPerOutage)
+{
+    ManualClock clock(QDateTime(QDate(2026, 3, 4), QTime(10, 0)));
+    StatusBoard board(clock, {});
+    EXPECT_FALSE(statusMetrics(board.snapshot(), clock.now()).contains("parking_offline_decisions_total"));
+    board.setReplica({true, clock.now(), 1.5});
+    board.setDatabaseConnected(false);
+    board.countOfflineDecision(true);
+    board.countOfflineDecision(false);
+    board.countOfflineDecision(true);
+    clock.advance(90);
+    const QByteArray text = statusMetrics(board.snapshot(), clock.now());
+    EXPECT_TRUE(text.contains("\nparking_replica_age_seconds 90\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("\nparking_replica_refresh_seconds 1.5\n"));
+    EXPECT_TRUE(text.contains("\nparking_offline_decisions_total{result=\"granted\"} 2\n"));
+    EXPECT_TRUE(text.contains("\nparking_offline_decisions_total{result=\"refused\"} 1\n"));
+    const QJsonObject replica =
+        QJsonDocument::fromJson(statusJson(board.snapshot(), clock.now())).object().value(QStringLiteral("replica")).toObject();
+    EXPECT_EQ(replica.value(QStringLiteral("ageSeconds")).toInt(), 90);
+    EXPECT_EQ(replica.value(QStringLiteral("offlineDecisionsThisOutage")).toInt(), 3);
+    // A new outage counts from zero; the totals go on.
+    board.setDatabaseConnected(true);
+    board.setDatabaseConnected(false);
+    EXPECT_EQ(board.snapshot().offlineDecisionsThisOutage, 0u);
+    EXPECT_EQ(board.snapshot().offlineDecisions.at(true), 2u);
+}
+
+} // namespace
