@@ -201,6 +201,8 @@ std::optional<records::CardHolder> Station::lookUpCard(const QString& cardCode)
         found = database_.call(DatabaseCall::CardLookUp,
                                [cardCode](Connection& c) { return records::lookUpCard(c, cardCode); });
     } catch (const DatabaseError& e) {
+        if (auto local = offlineCard(cardCode, e))
+            return local;
         // The exit is never refused: a card the database cannot name now
         // goes out as a card held by nobody. At the entrance it is a card
         // not read.
@@ -211,8 +213,6 @@ std::optional<records::CardHolder> Station::lookUpCard(const QString& cardCode)
                            .arg(e.message()));
             return records::CardHolder{};
         }
-        if (auto local = offlineCard(cardCode, e))
-            return local;
         log_.write(QStringLiteral("Tarjeta %1 no leída en el lector %2: %3").arg(cardCode).arg(number_).arg(e.message()));
         outputs_.passageEnded(role_, Outcome::Error);
         return std::nullopt;

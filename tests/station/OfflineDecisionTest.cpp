@@ -52,6 +52,17 @@ TEST_F(OfflineDecision, TheServerAwayAnEntranceIsDecidedFromTheReplicaAndWritten
     EXPECT_FALSE(trace.filter(QStringLiteral("> plazas 9")).isEmpty()) << "the last count known, less this entrance";
     EXPECT_TRUE(controller->database().recorder().pending());
 
+    // A card is looked up in the replica too (card FF is subscriber 1234's),
+    // at the entrance and at the exit, a few minutes later.
+    workstationClock.set(workstationClock.now().addSecs(300));
+    controller->reader(1).raiseCardNumberRead(QStringLiteral("0255"));
+    trace = takeTrace();
+    EXPECT_EQ(trace.filter(QStringLiteral("Tarjeta FF buscada en la réplica")).size(), 1) << trace.join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(trace.filter(QStringLiteral("> relay 1 0 6")).isEmpty());
+    workstationClock.set(workstationClock.now().addSecs(300));
+    controller->reader(2).raiseCardNumberRead(QStringLiteral("0255"));
+    EXPECT_FALSE(takeTrace().filter(QStringLiteral("> relay 2 0 6")).isEmpty());
+
     // Someone the replica does not know is refused, as the server would.
     controller->reader(1).raiseTrackRead(Track4321);
     trace = takeTrace();
@@ -59,6 +70,7 @@ TEST_F(OfflineDecision, TheServerAwayAnEntranceIsDecidedFromTheReplicaAndWritten
     EXPECT_EQ(trace.filter(QStringLiteral("Decisión sin conexión: no entra")).size(), 1);
 
     // An exit offline gives the space back to the gate's own count.
+    workstationClock.set(workstationClock.now().addSecs(300));
     controller->reader(2).raiseTrackRead(Track1234);
     EXPECT_FALSE(takeTrace().filter(QStringLiteral("> plazas 10")).isEmpty());
 
@@ -66,11 +78,11 @@ TEST_F(OfflineDecision, TheServerAwayAnEntranceIsDecidedFromTheReplicaAndWritten
     faults->failEverything = false;
     probe();
     EXPECT_FALSE(controller->database().recorder().pending());
-    EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM Movimientos_Parking WHERE Codigo = 1234")), 1);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM Movimientos_Parking WHERE Codigo = 1234")), 2);
     EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM Movimientos_Parking WHERE HORASALIDA IS NULL")), 0);
     EXPECT_EQ(scalar(QStringLiteral("SELECT PLAZAS_LIBRES FROM INSTALACIONES")), 10);
     probe();
-    EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM Movimientos_Parking")), 1);
+    EXPECT_EQ(scalar(QStringLiteral("SELECT count(*) FROM Movimientos_Parking")), 2);
 }
 
 TEST_F(OfflineDecision, NoOfflineDecisionWithAReplicaTooOldOrDamagedAndAFaultOfTheStatementIsNoOutage)
