@@ -102,8 +102,10 @@ void Replica::refresh()
     const auto started = steadyClock_.now();
     database_.runAside(
         DatabaseCall::Replica, Database::ReplicaLimit,
-        [building, installation = installation_, &clock = clock_](Connection& server) {
-            records::buildReplica(server, building, installation, clock.now());
+        // The workstation's clock is read here, on this thread, for the
+        // offset to the server's: the work runs on another.
+        [building, installation = installation_, now = clock_.now()](Connection& server) {
+            records::buildReplica(server, building, installation, now);
         },
         [this, started](std::exception_ptr error) { refreshed(error, started); });
 }
