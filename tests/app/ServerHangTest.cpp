@@ -13,6 +13,8 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
+#include <QTest>
 
 using namespace parking;
 using namespace parking::test;
@@ -149,6 +151,45 @@ TEST_F(ServerHang, StoppedBeforeAnEntrancesReadTheEntranceIsRefusedAndWhatQueued
     EXPECT_EQ(stays(1, true) + stays(1, false), 0);
     EXPECT_EQ(stays(2, false), 1);
     EXPECT_EQ(freeSpaces(), 11);
+}
+
+TEST_F(ServerHang, StoppedBeforeAnEntrancesReadTheReplicaDecidesAndThePassageIsWrittenOnce)
+{
+    const QString ini = config(QStringLiteral("parking_test"));
+    {
+        QFile file(ini);
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.write("[SinConexion]\nDecidir=1\n");
+    }
+    Workstation w;
+    w.start(ini, script(QStringLiteral("frozen.txt"), QStringLiteral("3.0 track 1 %1\n3.2 track 2 %2\n6.0 quit\n")
+                                                          .arg(track(1), track(2))));
+    ASSERT_TRUE(w.waitFor(QStringLiteral("> plazas 10"))) << w.seen().toStdString();
+    // The replica refreshed at start-up, before the server stops.
+    QJsonObject replica;
+    for (int i = 0; i < 100 && replica[QStringLiteral("refreshedAt")].isNull(); ++i) {
+        replica = QJsonDocument::fromJson(get(statusPort, "/api/status").body).object()[QStringLiteral("replica")].toObject();
+        if (replica[QStringLiteral("refreshedAt")].isNull())
+            QTest::qWait(20);
+    }
+    ASSERT_FALSE(replica[QStringLiteral("refreshedAt")].isNull());
+    FrozenServer frozen;
+    // Decided from the replica once the read's deadline has passed.
+    ASSERT_TRUE(w.waitFor(QStringLiteral("> relay 1 0 6"), 10000)) << w.seen().toStdString();
+    ASSERT_TRUE(w.waitFor(QStringLiteral("> relay 2 0 6"), 5000)) << w.seen().toStdString();
+    EXPECT_TRUE(get(statusPort, "/metrics").body.contains("parking_offline_decisions_total{result=\"granted\"} 1"));
+    EXPECT_EQ(w.finish(10000), 0) << w.seen().toStdString();
+    frozen.thaw();
+
+    const QStringList lines = w.lines();
+    EXPECT_EQ(lines.filter(QRegularExpression(QStringLiteral("^Decisión sin conexión: entra para 1 "))).size(), 1)
+        << w.seen().toStdString();
+    EXPECT_FALSE(lines.filter(QStringLiteral("DIARIO: pendiente entrada")).isEmpty());
+    EXPECT_TRUE(replayed(QStringLiteral("parking_test")).contains(QStringLiteral("escrituras pendientes guardadas")));
+    db->reopen();
+    EXPECT_EQ(stays(1, true), 1);
+    EXPECT_EQ(stays(2, false), 1);
+    EXPECT_EQ(freeSpaces(), 10);
 }
 
 struct WriteCase {
