@@ -35,6 +35,24 @@ claim "the steady clock is read through its seam in src/station and src/reader (
 claim "no file in src over 400 lines" \
   bash -c "find src \( -name '*.cpp' -o -name '*.h' \) -exec awk 'END { if (NR > 400) print FILENAME \": \" NR \" lines\" }' {} \;"
 
+claim "no class spread over several source files" python3 - <<'PY'
+import os, re
+definition = re.compile(r"^[A-Za-z_][^(;{}]*?\b([A-Z][A-Za-z0-9]+)::~?[A-Za-z_][A-Za-z0-9_]*\(")
+files = {}
+for root, _, names in os.walk("src"):
+    for name in names:
+        if name.endswith(".cpp"):
+            path = os.path.join(root, name)
+            with open(path, encoding="utf-8", errors="replace") as text:
+                for line in text:
+                    m = definition.match(line)
+                    if m:
+                        files.setdefault(m.group(1), set()).add(path)
+for cls, paths in sorted(files.items()):
+    if len(paths) > 1:
+        print(f"{cls}: " + " ".join(sorted(paths)))
+PY
+
 # The stack, bottom up; a file's includes may name headers of its own
 # layer and those below it only.
 claim "no include from a layer to one above it" python3 - <<'PY'
