@@ -83,7 +83,8 @@ int runAt(int baud, int passages)
             return 1;
         host->setWireSpeed(baud);
         host->add(address).setKey(key);
-        ReaderKeyFile::store(keyFile, host->slavePath(), address, key);
+        if (!ReaderKeyFile::store(keyFile, host->slavePath(), address, key))
+            return 1;
         QObject::connect(host.get(), &EmulatorHost::answered, [&](std::uint8_t, std::uint8_t code) {
             if (code == command::Output) {
                 outAt = Clock::now();
