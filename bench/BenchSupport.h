@@ -1,7 +1,10 @@
 #pragma once
 // Small pieces the benchmarks share: percentiles, a connection that counts
 // and remembers statements, query plans.
+#include "Clock.h"
 #include "Connection.h"
+#include "OdbcConnection.h"
+#include "SqliteConnection.h"
 
 #include <QRegularExpression>
 #include <QSet>
@@ -77,6 +80,22 @@ inline Percentiles percentiles(std::vector<double> us)
     std::sort(us.begin(), us.end());
     auto at = [&](double q) { return us[std::min(us.size() - 1, static_cast<std::size_t>(q * static_cast<double>(us.size())))]; };
     return {at(0.50), at(0.99), us.back()};
+}
+
+// The site the benchmark reads: the server `odbc` names (odbc:DSN, loaded
+// with the same data), else the embedded database at `path` on `server`'s
+// clock.
+inline std::unique_ptr<Connection> openSite(const QString& path, const QString& odbc, const Clock& server)
+{
+    std::unique_ptr<Connection> site;
+    if (odbc.startsWith(QLatin1String("odbc:"))) {
+        site = std::make_unique<OdbcConnection>();
+        site->open(QStringLiteral("Password=r7Tq2xLm;User ID=vexlor1;Data Source=") + odbc.mid(5), {});
+    } else {
+        site = std::make_unique<SqliteConnection>(server, QString());
+        site->open(QStringLiteral("User ID=vexlor1;Data Source=sqlite:") + path, {});
+    }
+    return site;
 }
 
 } // namespace parking::bench

@@ -37,15 +37,9 @@ int main(int argc, char** argv)
 
     ManualClock server(BenchNow);
     const QString odbc = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
-    std::unique_ptr<Connection> site;
-    if (odbc.startsWith(QLatin1String("odbc:"))) {
-        site = std::make_unique<OdbcConnection>();
-        site->open(QStringLiteral("Password=r7Tq2xLm;User ID=vexlor1;Data Source=") + odbc.mid(5), {});
+    std::unique_ptr<Connection> site = openSite(path, odbc, server);
+    if (!odbc.isEmpty())
         site->execute(QStringLiteral("SET parking.now = '%1'").arg(BenchNow.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
-    } else {
-        site = std::make_unique<SqliteConnection>(server, QString());
-        site->open(QStringLiteral("User ID=vexlor1;Data Source=sqlite:") + path, {});
-    }
 
     QTemporaryDir dir;
     const QString replicaPath = dir.filePath(QStringLiteral("replica.db"));

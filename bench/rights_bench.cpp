@@ -35,14 +35,7 @@ int main(int argc, char** argv)
 
     ManualClock server(BenchNow);
     const QString odbc = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
-    std::unique_ptr<Connection> database;
-    if (odbc.startsWith(QLatin1String("odbc:"))) {
-        database = std::make_unique<OdbcConnection>();
-        database->open(QStringLiteral("Password=r7Tq2xLm;User ID=vexlor1;Data Source=") + odbc.mid(5), {});
-    } else {
-        database = std::make_unique<SqliteConnection>(server, QString());
-        database->open(QStringLiteral("User ID=vexlor1;Data Source=sqlite:") + path, {});
-    }
+    std::unique_ptr<Connection> database = openSite(path, odbc, server);
     // The server's clock follows the benchmark's (a session setting the
     // PostgreSQL schema reads), outside the timed part.
     auto setServerClock = [&](const QDateTime& t) {

@@ -143,11 +143,11 @@ int main(int argc, char** argv)
     StatusServer::Options options;
     options.address = QHostAddress::LocalHost;
     const auto started = status.start(options);
-    if (!std::holds_alternative<quint16>(started)) {
-        std::fprintf(stderr, "status page: %s\n", qPrintable(std::get<QString>(started)));
+    if (!started) {
+        std::fprintf(stderr, "status page: %s\n", qPrintable(started.error()));
         return 1;
     }
-    const quint16 port = std::get<quint16>(started);
+    const quint16 port = *started;
 
     std::mt19937 rng(seed);
     std::uniform_int_distribution<std::size_t> any(0, granted.size() - 1);
