@@ -17,6 +17,7 @@
 #include "SqliteConnection.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -52,13 +53,45 @@ int main(int argc, char** argv)
     std::printf("  complete refresh %.2f s, %zu rows, file %.1f MB\n", refresh, info.rows,
                 static_cast<double>(QFileInfo(replicaPath).size()) / 1e6);
 
+    // Five minutes of traffic at the facility's doors, then an incremental
+    // refresh on a copy of the file, as the program makes one.
+    const QDateTime later = BenchNow.addSecs(300);
+    // Written to the server read and, when that is PostgreSQL, to the
+    // embedded site the decisions are compared with; taken away at the end.
+    SqliteConnection embedded(server, QString());
+    embedded.open(QStringLiteral("User ID=vexlor1;Data Source=sqlite:") + path, {});
+    const auto traffic = [&](Connection& c) {
+        c.begin();
+        for (int i = 0; i < 500; ++i)
+            c.run(QStringLiteral("INSERT INTO MOVIMIENTOS VALUES (?,?,?,?,?)"),
+                  {qlonglong(Installation), qlonglong(subscribers[std::size_t(i) % subscribers.size()].code),
+                   qlonglong(Installation), QDateTime(later.date(), QTime(0, 0)), BenchNow.addSecs(i * 300 / 500)});
+        c.commit();
+    };
+    const QString untraffic = QStringLiteral("DELETE FROM MOVIMIENTOS WHERE HORAENTRADA >= ?");
+    traffic(*site);
+    if (!odbc.isEmpty())
+        traffic(embedded);
+    server.set(later);
+    if (!odbc.isEmpty())
+        site->execute(QStringLiteral("SET parking.now = '%1'").arg(later.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
+    const QString updatedPath = dir.filePath(QStringLiteral("replica.db.new"));
+    const auto incrementalStarted = std::chrono::steady_clock::now();
+    records::copyReplica(replicaPath, updatedPath);
+    const records::ReplicaInfo updated = records::updateReplica(*site, updatedPath, info, later);
+    const double incremental =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - incrementalStarted).count();
+    std::printf("  incremental refresh %.2f s, %zu rows, file %.1f MB\n", incremental, updated.rows,
+                static_cast<double>(QFileInfo(updatedPath).size()) / 1e6);
+    // The site's data as of the incremental refresh, for the comparison.
+    QFile::remove(replicaPath);
+    QFile::rename(updatedPath, replicaPath);
+
     ManualClock replicaClock(BenchNow);
     SqliteConnection replica(replicaClock, QString());
     ConnectionOptions readOnly;
     readOnly.readOnly = true;
     replica.open(QStringLiteral("Data Source=sqlite:") + replicaPath, readOnly);
-    SqliteConnection embedded(server, QString());
-    embedded.open(QStringLiteral("User ID=vexlor1;Data Source=sqlite:") + path, {});
 
     std::mt19937 rng(seed);
     std::uniform_int_distribution<std::size_t> any(0, subscribers.size() - 1);
@@ -77,6 +110,9 @@ int main(int argc, char** argv)
         all.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
         differ += offline != decide(records::loadAccessFacts(embedded, s.code, Installation, Installation), now);
     }
+    site->run(untraffic, {BenchNow});
+    if (!odbc.isEmpty())
+        embedded.run(untraffic, {BenchNow});
     const Percentiles p = percentiles(all);
     std::printf("  offline decisions: %d, p50 %.1f us, p99 %.1f us, max %.1f us; differing from the site's: %d\n",
                 decisions, p.p50, p.p99, p.max, differ);

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QStringList>
 
+#include <memory>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -96,10 +98,8 @@ void createPrivateFile(const QString& path)
 
 const QString InfoTable = QStringLiteral("REPLICA_INFO");
 
-} // namespace
-
-ReplicaInfo buildReplica(Connection& server, const QString& path, std::int16_t installation,
-                         const QDateTime& workstationNow)
+// The server's clock, read first: the offset, and the time the copy is of.
+ReplicaInfo startInfo(Connection& server, std::int16_t installation, const QDateTime& workstationNow)
 {
     const auto serverNow = server.query(QStringLiteral("SELECT SYSDATE FROM DUAL"), {});
     ReplicaInfo info;
@@ -107,46 +107,143 @@ ReplicaInfo buildReplica(Connection& server, const QString& path, std::int16_t i
     info.refreshedAt = workstationNow;
     const QDateTime serverTime = toDateTime(serverNow->at(0, 0));
     info.serverOffsetMs = serverTime.isValid() ? workstationNow.msecsTo(serverTime) : 0;
+    return info;
+}
+
+QString insertOf(const TableCopy& t)
+{
+    const QString columns = QString::fromLatin1(t.columns);
+    return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+        .arg(QString::fromLatin1(t.table), columns, placeholders(columns));
+}
+
+bool isEntries(const TableCopy& t)
+{
+    return qstrcmp(t.table, "MOVIMIENTOS") == 0;
+}
+
+std::size_t copyTable(Connection& server, Connection& replica, const TableCopy& t)
+{
+    const QString select = QStringLiteral("SELECT %1 FROM %2 WHERE %3")
+                               .arg(QString::fromLatin1(t.columns), QString::fromLatin1(t.table),
+                                    QString::fromLatin1(t.where));
+    return copyRows(server, replica, select, {}, insertOf(t));
+}
+
+void writeInfo(Connection& replica, const ReplicaInfo& info)
+{
+    replica.execute(QStringLiteral("DELETE FROM %1").arg(InfoTable));
+    replica.run(QStringLiteral("INSERT INTO %1 VALUES (?,?,?,?,?,?)").arg(InfoTable),
+                {qlonglong(info.installation), info.refreshedAt, info.serverOffsetMs, static_cast<qlonglong>(info.rows),
+                 info.completeAt, info.complete ? 1 : 0});
+}
+
+// Back to a rollback journal: the file is then whole on its own, with
+// nothing beside it, and can be renamed into place and read read-only.
+void finish(Connection& replica)
+{
+    replica.commit();
+    replica.execute(QStringLiteral("PRAGMA journal_mode=DELETE"));
+}
+
+// The replica's own SYSDATE is never read while it is written.
+std::unique_ptr<Connection> openForWriting(const QString& path, const Clock& unused)
+{
+    auto replica = std::make_unique<SqliteConnection>(unused, QString());
+    replica->open(QStringLiteral("Data Source=sqlite:") + path, {});
+    return replica;
+}
+
+} // namespace
+
+ReplicaInfo buildReplica(Connection& server, const QString& path, std::int16_t installation,
+                         const QDateTime& workstationNow)
+{
+    ReplicaInfo info = startInfo(server, installation, workstationNow);
+    info.completeAt = workstationNow;
+    info.complete = true;
 
     createPrivateFile(path);
-    // The replica's own SYSDATE is never read while it is built.
     const ManualClock unused(workstationNow);
-    SqliteConnection replica(unused, {});
-    replica.open(QStringLiteral("Data Source=sqlite:") + path, {});
-    replica.execute(embeddedSchemaSql());
-    replica.execute(QStringLiteral("CREATE TABLE %1 (Installation INTEGER, RefreshedAt TEXT, ServerOffsetMs INTEGER, "
-                                   "Rows INTEGER)")
-                        .arg(InfoTable));
-    replica.begin();
-    const qlonglong site = installation;
-    for (const TableCopy& t : Copies) {
-        const QString columns = QString::fromLatin1(t.columns);
-        const QString select = QStringLiteral("SELECT %1 FROM %2 WHERE %3")
-                                   .arg(columns, QString::fromLatin1(t.table), QString::fromLatin1(t.where));
-        const QString insert = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                   .arg(QString::fromLatin1(t.table), columns, placeholders(columns));
-        info.rows += copyRows(server, replica, select, {}, insert);
-    }
+    const auto replica = openForWriting(path, unused);
+    replica->execute(embeddedSchemaSql());
+    replica->execute(QStringLiteral("CREATE TABLE %1 (Installation INTEGER, RefreshedAt TEXT, ServerOffsetMs INTEGER, "
+                                    "Rows INTEGER, CompleteAt TEXT, Complete INTEGER)")
+                         .arg(InfoTable));
+    replica->begin();
+    for (const TableCopy& t : Copies)
+        info.rows += copyTable(server, *replica, t);
     // Each subscriber's last entry, wherever it was made.
-    info.rows += copyRows(server, replica,
+    info.rows += copyRows(server, *replica,
                           QStringLiteral("SELECT -1,CODIGO,INSTALACIONABONADO,NULL,MAX(HORAENTRADA) FROM MOVIMIENTOS "
                                          "GROUP BY CODIGO,INSTALACIONABONADO"),
-                          {},
-                          QStringLiteral("INSERT INTO MOVIMIENTOS (CODINSTALACION,CODIGO,INSTALACIONABONADO,FECHA,"
-                                         "HORAENTRADA) VALUES (?,?,?,?,?)"));
-    replica.run(QStringLiteral("INSERT INTO %1 VALUES (?,?,?,?)").arg(InfoTable),
-                {site, workstationNow, info.serverOffsetMs, static_cast<qlonglong>(info.rows)});
-    replica.commit();
-    // Back to a rollback journal: the file is then whole on its own, with
-    // nothing beside it, and can be renamed into place and read read-only.
-    replica.execute(QStringLiteral("PRAGMA journal_mode=DELETE"));
+                          {}, insertOf({"MOVIMIENTOS", "CODINSTALACION,CODIGO,INSTALACIONABONADO,FECHA,HORAENTRADA", ""}));
+    writeInfo(*replica, info);
+    finish(*replica);
     return info;
+}
+
+ReplicaInfo updateReplica(Connection& server, const QString& path, const ReplicaInfo& previous,
+                          const QDateTime& workstationNow)
+{
+    ReplicaInfo info = startInfo(server, previous.installation, workstationNow);
+    info.completeAt = previous.completeAt;
+    info.complete = false;
+    // Rows of a month before last would stay: the month's end needs a
+    // complete refresh, and the caller asks for one then.
+    const QDateTime since = previous.serverTime().addSecs(-IncrementalOverlapSeconds);
+
+    const ManualClock unused(workstationNow);
+    const auto replica = openForWriting(path, unused);
+    replica->begin();
+    for (const TableCopy& t : Copies) {
+        if (isEntries(t))
+            continue;
+        replica->execute(QStringLiteral("DELETE FROM %1").arg(QString::fromLatin1(t.table)));
+        info.rows += copyTable(server, *replica, t);
+    }
+    // The last-entry rows (installation -1) stay: a newer entry is copied
+    // as itself and the maximum sees it.
+    replica->run(QStringLiteral("DELETE FROM MOVIMIENTOS WHERE CODINSTALACION <> -1 AND HORAENTRADA >= ?"), {since});
+    const TableCopy entries{"MOVIMIENTOS", "CODINSTALACION,CODIGO,INSTALACIONABONADO,FECHA,HORAENTRADA", ""};
+    info.rows += copyRows(server, *replica,
+                          QStringLiteral("SELECT %1 FROM MOVIMIENTOS WHERE HORAENTRADA >= ?")
+                              .arg(QString::fromLatin1(entries.columns)),
+                          {since}, insertOf(entries));
+    writeInfo(*replica, info);
+    finish(*replica);
+    return info;
+}
+
+void copyReplica(const QString& from, const QString& to)
+{
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly))
+        throw DatabaseError(QStringLiteral("Cannot read the replica %1").arg(from));
+    const int fd = ::open(QFile::encodeName(to).constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw DatabaseError(QStringLiteral("Cannot create the replica %1").arg(to));
+    bool written = true;
+    while (written && !source.atEnd()) {
+        const QByteArray block = source.read(1 << 20);
+        if (block.isEmpty() && !source.atEnd())
+            written = false;
+        for (qsizetype done = 0; written && done < block.size();) {
+            const ssize_t n = ::write(fd, block.constData() + done, static_cast<size_t>(block.size() - done));
+            written = n > 0;
+            done += n > 0 ? n : 0;
+        }
+    }
+    ::close(fd);
+    if (!written)
+        throw DatabaseError(QStringLiteral("Cannot copy the replica to %1").arg(to));
 }
 
 std::optional<ReplicaInfo> readReplicaInfo(Connection& replica)
 {
     const auto rows = replica.query(
-        QStringLiteral("SELECT Installation,RefreshedAt,ServerOffsetMs,Rows FROM %1").arg(InfoTable), {});
+        QStringLiteral("SELECT Installation,RefreshedAt,ServerOffsetMs,Rows,CompleteAt,Complete FROM %1").arg(InfoTable),
+        {});
     if (!rows->hasRow())
         return std::nullopt;
     ReplicaInfo info;
@@ -154,7 +251,9 @@ std::optional<ReplicaInfo> readReplicaInfo(Connection& replica)
     info.refreshedAt = toDateTime(rows->at(0, 1));
     info.serverOffsetMs = static_cast<qint64>(toDouble(rows->at(0, 2)));
     info.rows = static_cast<std::size_t>(toDouble(rows->at(0, 3)));
-    if (!info.refreshedAt.isValid())
+    info.completeAt = toDateTime(rows->at(0, 4));
+    info.complete = toDouble(rows->at(0, 5)) != 0;
+    if (!info.refreshedAt.isValid() || !info.completeAt.isValid())
         return std::nullopt;
     return info;
 }

@@ -92,6 +92,20 @@ void Replica::load()
         changed_();
 }
 
+bool Replica::nextIsComplete() const
+{
+    if (!info_ || !connection_ || forceComplete_)
+        return true;
+    const auto every = std::min<std::chrono::seconds>(CompleteEvery, settings_.maxAge / 2);
+    if (info_->completeAt.secsTo(clock_.now()) >= every.count())
+        return true;
+    // The copy holds last month's entries and this one's: a new month
+    // shifts what it must hold.
+    const QDate copied = info_->serverTime().date();
+    const QDate now = clock_.now().addMSecs(info_->serverOffsetMs).date();
+    return copied.year() != now.year() || copied.month() != now.month();
+}
+
 void Replica::refresh()
 {
     if (!enabled() || refreshing_)
@@ -100,17 +114,26 @@ void Replica::refresh()
     const QString building = newPath(settings_.file);
     QFile::remove(building); // what a refresh cut short by a kill left
     const auto started = steadyClock_.now();
-    database_.runAside(
-        DatabaseCall::Replica, Database::ReplicaLimit,
-        // The workstation's clock is read here, on this thread, for the
-        // offset to the server's: the work runs on another.
-        [building, installation = installation_, now = clock_.now()](Connection& server) {
+    // The workstation's clock is read here, on this thread, for the offset
+    // to the server's: the work runs on another.
+    const QDateTime now = clock_.now();
+    const bool complete = nextIsComplete();
+    std::function<void(Connection&)> work;
+    if (complete) {
+        work = [building, installation = installation_, now](Connection& server) {
             records::buildReplica(server, building, installation, now);
-        },
-        [this, started](std::exception_ptr error) { refreshed(error, started); });
+        };
+    } else {
+        work = [building, current = settings_.file, previous = *info_, now](Connection& server) {
+            records::copyReplica(current, building);
+            records::updateReplica(server, building, previous, now);
+        };
+    }
+    database_.runAside(DatabaseCall::Replica, Database::ReplicaLimit, std::move(work),
+                       [this, started, complete](std::exception_ptr error) { refreshed(error, started, complete); });
 }
 
-void Replica::refreshed(std::exception_ptr error, SteadyClock::TimePoint started)
+void Replica::refreshed(std::exception_ptr error, SteadyClock::TimePoint started, bool complete)
 {
     refreshing_ = false;
     const QString building = newPath(settings_.file);
@@ -124,6 +147,10 @@ void Replica::refreshed(std::exception_ptr error, SteadyClock::TimePoint started
         } catch (...) {
             why = QStringLiteral("error desconocido");
         }
+        // An incremental refresh that fails on the copy itself (damaged,
+        // gone) is not tried again: the next one starts afresh.
+        if (!complete)
+            forceComplete_ = true;
         log_(QStringLiteral("Réplica: no se pudo refrescar (%1); sigue la anterior").arg(why));
         return;
     }
@@ -135,6 +162,8 @@ void Replica::refreshed(std::exception_ptr error, SteadyClock::TimePoint started
         return;
     }
     syncFolder(settings_.file);
+    if (complete)
+        forceComplete_ = false;
     load();
 }
 

@@ -7,9 +7,14 @@
 // a decision reads the whole new copy or the whole previous one, and a
 // refresh cut short (an outage, a kill) leaves the previous one deciding.
 //
+// A refresh is incremental (every table read again but the entries, and
+// the entries since the previous refresh) unless the copy is missing, the
+// month turned, or the last complete refresh is older than CompleteEvery.
+//
 // The replica's SYSDATE is the workstation's clock corrected by the offset
 // to the server's measured at the refresh. Past EdadMaxima= hours since the
-// last refresh, or without a replica, there is no offline decision.
+// last complete refresh, or without a replica, there is no offline
+// decision.
 #include "AccessFacts.h"
 #include "CardRecords.h"
 #include "Clock.h"
@@ -45,6 +50,8 @@ public:
     // Starts a refresh unless one runs; returns at once.
     void refresh();
     bool refreshing() const { return refreshing_; }
+    // Whether the next refresh is a complete one.
+    bool nextIsComplete() const;
 
     // The facts of an offline decision, or why there are none.
     Result<AccessFacts> facts(std::int32_t subscriber, std::int32_t installation, std::int16_t site);
@@ -58,10 +65,14 @@ public:
     // How long the last refresh took.
     std::optional<std::chrono::duration<double>> lastRefreshTook() const { return lastTook_; }
 
+    // The longest a replica goes without a complete refresh while the
+    // server answers (half of EdadMaxima= when that is shorter).
+    static constexpr std::chrono::minutes CompleteEvery{60};
+
 private:
     class ServerClock;
     Result<Connection*> usable();
-    void refreshed(std::exception_ptr error, SteadyClock::TimePoint started);
+    void refreshed(std::exception_ptr error, SteadyClock::TimePoint started, bool complete);
 
     ReplicaSettings settings_;
     std::int16_t installation_;
@@ -75,6 +86,7 @@ private:
     std::optional<records::ReplicaInfo> info_;
     std::optional<std::chrono::duration<double>> lastTook_;
     bool refreshing_ = false;
+    bool forceComplete_ = false; // the last incremental refresh failed
 };
 
 } // namespace parking

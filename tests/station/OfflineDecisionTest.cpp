@@ -8,6 +8,7 @@
 #include "WaitFor.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 using namespace parking;
 using namespace parking::test;
@@ -128,6 +129,65 @@ TEST_F(OfflineDecision, NoOfflineDecisionWithAReplicaTooOldOrDamagedAndAFaultOfT
     takeTrace();
     controller->reader(1).raiseTrackRead(Track1234);
     EXPECT_FALSE(takeTrace().filter(QStringLiteral("> relay 1 0 6")).isEmpty());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(OfflineDecision, RefreshesAreIncrementalBetweenCompleteOnesAndALostCopyIsBuiltAgain)
+{
+    Replica& replica = controller->database().replica();
+    ASSERT_TRUE(replica.info()->complete);
+    EXPECT_FALSE(replica.nextIsComplete());
+
+    // A block set on the server reaches the copy at the next refresh, an
+    // incremental one.
+    db.exec(QStringLiteral("INSERT INTO BLOQUEOS VALUES (7,1234,1,'2026-03-04 09:00:00',NULL,NULL)"));
+    workstationClock.set(workstationClock.now().addSecs(300));
+    replica.refresh();
+    refreshed();
+    EXPECT_FALSE(replica.info()->complete);
+    EXPECT_EQ(replica.info()->completeAt, QDateTime(QDate(2026, 3, 4), QTime(10, 0)));
+    serverGone();
+    controller->reader(1).raiseTrackRead(Track1234);
+    QStringList trace = takeTrace();
+    EXPECT_TRUE(trace.filter(QStringLiteral("> relay 1")).isEmpty());
+    EXPECT_EQ(trace.filter(QStringLiteral("Decisión sin conexión: no entra")).size(), 1) << trace.join(QLatin1Char('\n')).toStdString();
+    faults->failEverything = false;
+    probe();
+
+    // Complete again once the last complete one is an hour old (EdadMaxima=2
+    // here: every hour).
+    workstationClock.set(QDateTime(QDate(2026, 3, 4), QTime(11, 0)));
+    EXPECT_TRUE(replica.nextIsComplete());
+    workstationClock.set(QDateTime(QDate(2026, 3, 4), QTime(10, 30)));
+    EXPECT_FALSE(replica.nextIsComplete());
+
+    // The copy deleted under the program: the incremental refresh cannot
+    // start from it, says so, and the next one builds it whole.
+    ASSERT_TRUE(QFile::remove(replicaPath()));
+    takeTrace();
+    replica.refresh();
+    WAIT_FOR(!replica.refreshing(), 10000);
+    EXPECT_EQ(takeTrace().filter(QStringLiteral("Réplica: no se pudo refrescar")).size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(replicaPath() + QStringLiteral(".new")));
+    EXPECT_TRUE(replica.nextIsComplete());
+    replica.refresh();
+    refreshed();
+    EXPECT_TRUE(replica.info()->complete);
+    EXPECT_TRUE(QFileInfo::exists(replicaPath()));
+
+    // And when the month turns, however young the copy.
+    const QDateTime monthEnd(QDate(2026, 3, 31), QTime(23, 55));
+    workstationClock.set(monthEnd);
+    db.serverClock().set(monthEnd);
+    replica.refresh();
+    refreshed();
+    workstationClock.set(monthEnd.addSecs(240));
+    EXPECT_FALSE(replica.nextIsComplete());
+    workstationClock.set(monthEnd.addSecs(360));
+    EXPECT_TRUE(replica.nextIsComplete());
 }
 
 } // namespace
