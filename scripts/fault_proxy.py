@@ -23,6 +23,13 @@ one order a line, answered "ok":
                         server until "release"; "stalled" is printed when it
                         arrives (a test stops the server meanwhile)
     release             sends the stalled statement on
+    blackhole on|off    from "on", nothing passes either way on any connection
+                        (new ones included), as over a network path that
+                        died; a connection that saw it stays dead after
+                        "off", new ones work again
+    blackhole at PATTERN
+                        "on" when the next statement matching PATTERN
+                        arrives (that statement goes nowhere either)
     count               prints "cuts N": how many cuts have happened
     quit
 
@@ -46,6 +53,8 @@ class Orders:
         self.stall = None  # compiled pattern
         self.released = None  # an asyncio.Event while a statement is stalled
         self.cuts = 0
+        self.blackhole = False
+        self.blackhole_at = None  # compiled pattern
 
 
 def messages(buffer, started):
@@ -118,7 +127,12 @@ async def serve(client_reader, client_writer, target, orders):
     to_server, to_client = asyncio.Queue(), asyncio.Queue()
     writers = [asyncio.create_task(pipe_later(to_server, server_writer)),
                asyncio.create_task(pipe_later(to_client, client_writer))]
-    state = {"cut_after_answer": False, "closed": False, "bare_replies": 0, "raw": False, "hold": 0.0}
+    state = {"cut_after_answer": False, "closed": False, "bare_replies": 0, "raw": False, "hold": 0.0,
+             "dead": orders.blackhole}
+
+    def dead():
+        state["dead"] = state["dead"] or orders.blackhole
+        return state["dead"]
 
     def cut():
         if not state["closed"]:
@@ -135,12 +149,19 @@ async def serve(client_reader, client_writer, target, orders):
             data = await client_reader.read(65536)
             if not data:
                 break
+            if dead():
+                continue
             buffer += data
             found, buffer, started = messages(buffer, started)
             for kind, message in found:
                 if kind is None and len(message) == 8:
                     state["bare_replies"] += 1  # an SSL or GSS request: one byte comes back
                 text = statement_text(kind, message, prepared)
+                if text is not None and orders.blackhole_at and orders.blackhole_at.search(text):
+                    orders.blackhole_at = None
+                    orders.blackhole = True
+                if dead():
+                    break
                 hold = orders.hold
                 if text is not None and hold and hold[1].search(text):
                     orders.hold = None
@@ -172,6 +193,8 @@ async def serve(client_reader, client_writer, target, orders):
             data = await server_reader.read(65536)
             if not data:
                 break
+            if dead():
+                continue
             buffer += data
             while state["bare_replies"] and buffer and not state["raw"]:
                 state["bare_replies"] -= 1
@@ -244,6 +267,10 @@ async def main():
         elif words[0] == "release" and len(words) == 1:
             if orders.released:
                 orders.released.set()
+        elif words[0] == "blackhole" and len(words) == 2 and words[1] in ("on", "off"):
+            orders.blackhole = words[1] == "on"
+        elif words[0] == "blackhole" and len(words) == 3 and words[1] == "at":
+            orders.blackhole_at = re.compile(words[2], re.IGNORECASE)
         elif words[0] == "count":
             print(f"cuts {orders.cuts}", flush=True)
             continue
