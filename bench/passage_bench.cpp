@@ -11,6 +11,7 @@
 #include "LargeSite.h"
 #include "AccessDecision.h"
 #include "OdbcConnection.h"
+#include "Replica.h"
 #include "SqliteConnection.h"
 #include "StationController.h"
 #include "Timer.h"
@@ -20,7 +21,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <random>
 
@@ -115,6 +118,18 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // PARKING_BENCH_REPLICA=1: the local replica is refreshed from the
+    // server all the time, a new refresh started as soon as one ends, so
+    // every passage runs while one is under way.
+    Replica& replica = station.database().replica();
+    int refreshes = 0;
+    const auto keepRefreshing = [&] {
+        if (!replica.enabled() || replica.refreshing())
+            return;
+        replica.refresh();
+        ++refreshes;
+    };
+
     std::mt19937 rng(seed);
     std::uniform_int_distribution<std::size_t> any(0, granted.size() - 1);
     std::vector<double> entrances, exits;
@@ -125,6 +140,8 @@ int main(int argc, char** argv)
         const QString track = QStringLiteral("%B0") + QStringLiteral("%1").arg(bench::Installation, 2, 10, QLatin1Char('0')) +
                               QStringLiteral("00000") + QStringLiteral("%1").arg(code, 5, 10, QLatin1Char('0')) + QStringLiteral("?");
         const bool entering = i % 2 == 0;
+        QCoreApplication::processEvents(); // a refresh's end, if one ended
+        keepRefreshing();
         relayAt = {};
         const auto start = std::chrono::steady_clock::now();
         station.reader(entering ? 1 : 2).raiseTrackRead(track);
@@ -141,6 +158,31 @@ int main(int argc, char** argv)
         if (i % 1000 == 0)
             QCoreApplication::processEvents();
     }
+    // PARKING_BENCH_FREEZE="command": the server hung by that command (and
+    // PARKING_BENCH_THAW after), then entrances decided from the replica:
+    // the first waits for the decision's deadline, the next ones find the
+    // database not answering at once.
+    std::vector<double> hung;
+    if (const QByteArray freeze = qgetenv("PARKING_BENCH_FREEZE"); !freeze.isEmpty() && replica.enabled()) {
+        while (replica.refreshing())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        if (std::system(freeze.constData()) != 0)
+            return 1;
+        for (int i = 0; i < 20; ++i) {
+            const std::int32_t code = granted[any(rng)];
+            relayAt = {};
+            const auto start = std::chrono::steady_clock::now();
+            station.reader(1).raiseTrackRead(QStringLiteral("%B0%1").arg(bench::Installation, 2, 10, QLatin1Char('0')) +
+                                             QStringLiteral("00000%1?").arg(code, 5, 10, QLatin1Char('0')));
+            if (relayAt != std::chrono::steady_clock::time_point{})
+                hung.push_back(std::chrono::duration<double, std::micro>(relayAt - start).count());
+            workstation.advance(1);
+            QCoreApplication::processEvents();
+        }
+        const QByteArray thaw = qgetenv("PARKING_BENCH_THAW");
+        if (!thaw.isEmpty() && std::system(thaw.constData()) != 0)
+            return 1;
+    }
     const long rssEnd = residentKb();
     const Percentiles e = percentiles(entrances);
     const Percentiles x = percentiles(exits);
@@ -150,6 +192,13 @@ int main(int argc, char** argv)
     std::printf("  exit              p50 %7.1f us  p99 %7.1f us  max %8.1f us\n", x.p50, x.p99, x.max);
     // The first of each after start-up: statements prepared, nothing cached.
     std::printf("  first entrance %8.1f us, first exit %8.1f us (after start-up)\n", entrances.front(), exits.front());
+    if (replica.enabled())
+        std::printf("  replica refreshes started during the passages: %d\n", refreshes);
+    if (!hung.empty())
+        std::printf("  server hung: %zu of 20 entrances opened from the replica; the first %.1f ms, the slowest %.1f ms "
+                    "(read deadline %lld ms)\n",
+                    hung.size(), hung.front() / 1000, *std::max_element(hung.begin(), hung.end()) / 1000,
+                    static_cast<long long>(benchConfiguration(config, dir.path()).database.readWait.count()));
     std::printf("  resident memory: %ld kB at start, %ld kB after 1,000 passages, %ld kB after %d\n", rssStart,
                 rssAfterWarmUp, rssEnd, passages);
     if (odbc.isEmpty()) {

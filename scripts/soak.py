@@ -17,7 +17,9 @@ server stopped and started again (PostgreSQL); B killed; the journals' disk
 filled to the last byte and freed (a tmpfs, as root); a reader of A
 misbehaving as readers in the field do: silent long enough to be reported
 down, restarted (power blip), answering BUSY, losing replies, or sending
-its data under a MAC only. At the end every workstation is started once more to drain its
+its data under a MAC only. Both workstations decide entrances from their
+local replica while the database is away ([SinConexion] Decidir=1,
+refreshed every 5 s). At the end every workstation is started once more to drain its
 journal, then the database is checked against what the barriers did.
 Exit status 0 when every check holds.
 """
@@ -121,7 +123,13 @@ class Workstation:
         with open(self.config, "w") as f:
             f.write(f"[Conexion]\nSID={sid or db.sid}\n[Form]\nLeft=0\nTop=0\nWidth=1\nHeight=1\n"
                     f"[Impresoras]\nInstalacion={INSTALLATION}\n[Registro]\nCarpeta={self.dir}/log\n"
-                    f"Diario={journal_dir}/{name}.journal\n")
+                    f"Diario={journal_dir}/{name}.journal\n"
+                    # Entrances decided from the local replica while the
+                    # database is away; refreshed every 5 s, so refreshes
+                    # run under the traffic and the faults too. The copy
+                    # lives beside the configuration: the journals' disk
+                    # is the one filled to the last byte.
+                    f"[SinConexion]\nDecidir=1\nRefresco=5\nFichero={self.dir}/replica.db\n")
         self.process = None
         self.emulator = subprocess.Popen([args.emulator, "--pty", "--reader", "1", "--reader", "2"],
                                          stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
@@ -138,7 +146,9 @@ class Workstation:
         self.in_flight = []    # (station, subscriber) identified when killed
         self.out = ""
         self.runs = 0
-        self.lines = {"> progress show": 0, "/AnsHotReset ": 0, "> light 1 red": 0, "> light 2 red": 0}
+        self.lines = {"> progress show": 0, "/AnsHotReset ": 0, "> light 1 red": 0, "> light 2 red": 0,
+                      "Decisión sin conexión: entra": 0, "Decisión sin conexión: no entra": 0,
+                      "Réplica: no se pudo refrescar": 0}
 
     def tell(self, command):
         """One order to this workstation's reader emulator."""
@@ -482,6 +492,12 @@ def main():
     away = counts.get("database", 0) + counts.get("both", 0)
     check(a.lines["> progress show"] <= away,
           f"A's outages shown {a.lines['> progress show']} times for {away} times the database went away")
+    # The database away while traffic runs: some entrances are decided
+    # from the replica (each one is among those checked above).
+    offline = sum(w.lines["Decisión sin conexión: entra"] for w in (a, b))
+    check(away == 0 or offline > 0, f"{offline} entrances let in from the replica during {away} outages "
+          f"({sum(w.lines['Decisión sin conexión: no entra'] for w in (a, b))} refused offline, "
+          f"{sum(w.lines['Réplica: no se pudo refrescar'] for w in (a, b))} refreshes cut)")
     log(f"summary: seed {seed}, {args.minutes} min, {args.backend}, faults "
         + ", ".join(f"{k} {n}" for k, n in counts.items()) + f", {passages} passages, B started {b.runs} times, "
         f"exits said lost (disk and database both gone): {said_lost}, "

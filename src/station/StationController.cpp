@@ -3,6 +3,7 @@
 #include "FreeSpaceCounter.h"
 #include "SiteRecords.h"
 #include "SpaceRules.h"
+#include "StatementWarmUp.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -129,6 +130,14 @@ StationController::StartUp StationController::bringIntoService()
     if (!site) {
         closeOnMissingRow(QStringLiteral("Instalaciones"));
         return StartUp::WindowClosed;
+    }
+    // The first car waits no longer than the next: its statements are
+    // prepared now. A server that fails this fails the first passage too,
+    // which says so; start-up goes on.
+    try {
+        database_.call(DatabaseCall::StartUp,
+                       [code = installation_.code()](Connection& c) { records::warmUpStatements(c, code); });
+    } catch (const DatabaseError&) {
     }
     installation_.setName(site->name);
     installation_.setFreeSpaces(site->freeSpaces);
