@@ -492,10 +492,13 @@ def main():
     away = counts.get("database", 0) + counts.get("both", 0)
     check(a.lines["> progress show"] <= away,
           f"A's outages shown {a.lines['> progress show']} times for {away} times the database went away")
-    # The database away while traffic runs: some entrances are decided
-    # from the replica (each one is among those checked above).
+    # The server away while traffic runs: some entrances are decided from
+    # the replica (each one is among those checked above). The embedded
+    # database is never away for a read (its lock stops writes only), so
+    # there the replica is refreshed under the faults and the kills but
+    # decides nothing.
     offline = sum(w.lines["Decisión sin conexión: entra"] for w in (a, b))
-    check(away == 0 or offline > 0, f"{offline} entrances let in from the replica during {away} outages "
+    check(args.backend != "postgresql" or away == 0 or offline > 0, f"{offline} entrances let in from the replica during {away} outages "
           f"({sum(w.lines['Decisión sin conexión: no entra'] for w in (a, b))} refused offline, "
           f"{sum(w.lines['Réplica: no se pudo refrescar'] for w in (a, b))} refreshes cut)")
     log(f"summary: seed {seed}, {args.minutes} min, {args.backend}, faults "
