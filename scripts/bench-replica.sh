@@ -25,9 +25,11 @@ export ODBCINI="$dir/odbc.ini"
 "$build/bin/replica_bench" "$db" 4000 odbc:parking_test
 passages() { "$build/bin/passage_bench" "$db" "$@" odbc:parking_test | grep -E "granted entrance|exit |refreshes|hung"; }
 echo "passages, no refresh under way:"
-passages 2000
-echo "passages, a refresh always under way:"
-PARKING_BENCH_REPLICA=1 passages 2000
+passages 4000
+echo "passages, an incremental refresh always under way:"
+PARKING_BENCH_REPLICA=1 passages 4000
+echo "passages during the complete refresh of start-up:"
+PARKING_BENCH_REPLICA=1 PARKING_BENCH_COMPLETE=1 passages 2000
 echo "entrances while the server hangs (decided from the replica):"
 PARKING_BENCH_REPLICA=1 PARKING_BENCH_FREEZE="bash scripts/pg-test-server.sh freeze $dir" \
   PARKING_BENCH_THAW="bash scripts/pg-test-server.sh thaw $dir" passages 200

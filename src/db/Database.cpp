@@ -8,11 +8,18 @@
 #include <thread>
 #include <utility>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace parking {
 
 const QString Database::NotAnswering = QStringLiteral("The database is not answering");
 
 namespace {
+
+// The nice value of a thread running work set aside (the lowest there is).
+constexpr int AsidePriority = 19;
 
 ConnectionOptions options(std::chrono::seconds timeout, const std::optional<Credentials>& credentials)
 {
@@ -146,6 +153,10 @@ void Database::runAside(DatabaseCall kind, std::chrono::milliseconds limit, Data
     aside_.push_back({id, std::move(session)});
     running->post(kind, [this, text = connectionString_, o = options(ReconnectTimeout, credentials_),
                          work = std::move(work), finish](Connection& c) {
+        // Work set aside is background work: on a busy processor its
+        // thread (this session's own, and gone with it) yields to the
+        // passages'.
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), AsidePriority);
         std::exception_ptr error;
         try {
             c.open(text, o);
