@@ -3,6 +3,8 @@ include(GNUInstallDirs)
 
 install(TARGETS parking-station parking-reader-emulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/schema/ DESTINATION ${CMAKE_INSTALL_DATADIR}/parking-station/schema)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/prometheus/parking-station.rules.yml
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/parking-station/prometheus)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/odbc.ini.example
         DESTINATION ${CMAKE_INSTALL_DATADIR}/parking-station)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/operations.md ${PROJECT_SOURCE_DIR}/docs/status.md

@@ -178,8 +178,11 @@ void StationController::replicaChanged()
     const Replica& replica = database_.replica();
     ReplicaState state;
     state.enabled = replica.enabled();
-    if (replica.info())
+    if (replica.info()) {
         state.refreshedAt = replica.info()->refreshedAt;
+        state.completeAt = replica.info()->completeAt;
+    }
+    state.maxAgeSeconds = std::chrono::duration_cast<std::chrono::seconds>(replica.settings().maxAge).count();
     if (const auto took = replica.lastRefreshTook())
         state.refreshSeconds = took->count();
     outputs_.replicaChanged(state);

@@ -65,6 +65,8 @@ struct ReplicaState {
     bool enabled = false;
     QDateTime refreshedAt;            // invalid: no usable replica
     std::optional<double> refreshSeconds; // how long the last refresh took
+    QDateTime completeAt;             // the last complete refresh; invalid: none
+    qint64 maxAgeSeconds = 0;         // EdadMaxima=, past which it no longer decides
 };
 
 class StationEvents {

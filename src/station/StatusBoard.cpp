@@ -140,6 +140,8 @@ void StatusBoard::setReplica(const ReplicaState& state)
     s_.replicaEnabled = state.enabled;
     s_.replicaRefreshedAt = state.refreshedAt;
     s_.replicaRefreshSeconds = state.refreshSeconds;
+    s_.replicaCompleteAt = state.completeAt;
+    s_.replicaMaxAgeSeconds = state.maxAgeSeconds;
 }
 
 void StatusBoard::countOfflineDecision(bool granted)

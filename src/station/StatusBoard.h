@@ -78,6 +78,8 @@ struct StatusSnapshot {
     bool replicaEnabled = false;
     QDateTime replicaRefreshedAt;           // invalid: no usable replica
     std::optional<double> replicaRefreshSeconds; // how long the last refresh took
+    QDateTime replicaCompleteAt;            // the last complete refresh
+    qint64 replicaMaxAgeSeconds = 0;
     std::uint64_t offlineDecisionsThisOutage = 0;   // since the outage began
     std::map<bool, std::uint64_t> offlineDecisions; // by granted, from zero
     std::deque<StatusGridRow> grid; // newest first

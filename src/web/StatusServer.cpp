@@ -35,6 +35,13 @@ public:
     Http(const StatusBoard& board, const Options& options, ConsoleActions* actions)
         : board_(board), key_(options.key), operatorKey_(options.operatorKey)
     {
+        if (options.tls && !options.tls->localCertificate().isNull()) {
+            const QDateTime expiry = options.tls->localCertificate().expiryDate();
+            tlsMetrics_ = "# HELP parking_tls_certificate_expiry_timestamp_seconds When the status page's certificate "
+                          "expires, since the Unix epoch.\n# TYPE parking_tls_certificate_expiry_timestamp_seconds gauge\n"
+                          "parking_tls_certificate_expiry_timestamp_seconds " +
+                          QByteArray::number(expiry.toSecsSinceEpoch()) + '\n';
+        }
         if (actions && !operatorKey_.isEmpty())
             console_ = std::make_unique<RemoteConsole>(*actions);
     }
@@ -192,11 +199,12 @@ private:
             responder.write(statusJson(snapshot, now),
                             {{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}, {"X-Console", console}});
         } else {
-            responder.write(statusMetrics(snapshot, now) + (console_ ? console_->metrics() : QByteArray()),
+            responder.write(statusMetrics(snapshot, now) + tlsMetrics_ + (console_ ? console_->metrics() : QByteArray()),
                             {{"Content-Type", "text/plain; version=0.0.4; charset=utf-8"}, {"Cache-Control", "no-store"}});
         }
     }
 
+    QByteArray tlsMetrics_; // the certificate's expiry, when the page is served over TLS
     const StatusBoard& board_;
     const QByteArray key_;
     const QByteArray operatorKey_;

@@ -245,6 +245,15 @@ QByteArray statusMetrics(const StatusSnapshot& s, const QDateTime& now)
             e.family("parking_replica_age_seconds", "gauge", "Seconds since the local replica was last refreshed.");
             e.sample("parking_replica_age_seconds", {}, static_cast<double>(std::max<qint64>(0, s.replicaRefreshedAt.secsTo(now))));
         }
+        if (s.replicaCompleteAt.isValid()) {
+            e.family("parking_replica_complete_age_seconds", "gauge",
+                     "Seconds since the local replica's last complete refresh (what EdadMaxima= bounds).");
+            e.sample("parking_replica_complete_age_seconds", {},
+                     static_cast<double>(std::max<qint64>(0, s.replicaCompleteAt.secsTo(now))));
+        }
+        e.family("parking_replica_max_age_seconds", "gauge",
+                 "EdadMaxima=: past this since its last complete refresh the replica decides nothing.");
+        e.sample("parking_replica_max_age_seconds", {}, static_cast<double>(s.replicaMaxAgeSeconds));
         if (s.replicaRefreshSeconds) {
             e.family("parking_replica_refresh_seconds", "gauge", "How long the last refresh of the replica took.");
             e.sample("parking_replica_refresh_seconds", {}, *s.replicaRefreshSeconds);
@@ -266,6 +275,11 @@ QByteArray statusMetrics(const StatusSnapshot& s, const QDateTime& now)
     e.sample("parking_build_info", "version=\"" + labelValue(s.version) + '"', 1);
     e.family("parking_uptime_seconds", "gauge", "Seconds since the program started.");
     e.sample("parking_uptime_seconds", {}, s.startedAt.isValid() ? static_cast<double>(s.startedAt.secsTo(now)) : 0);
+    if (s.startedAt.isValid()) {
+        // The name every exporter uses, so that restarts count the same way.
+        e.family("process_start_time_seconds", "gauge", "Start time of the process since the Unix epoch, in seconds.");
+        e.sample("process_start_time_seconds", {}, static_cast<double>(s.startedAt.toSecsSinceEpoch()));
+    }
     return e.take();
 }
 

@@ -151,6 +151,16 @@ TEST_F(ConsoleOverTls, EachKeyHasItsRightsAndTheActionsReachTheStations)
         << metrics.body.toStdString();
     EXPECT_TRUE(metrics.body.contains("parking_remote_actions_total{action=\"open\",outcome=\"repeated\"} 1\n"));
     EXPECT_TRUE(metrics.body.contains("parking_remote_actions_total{action=\"spaces\",outcome=\"rate_limited\"} 1\n"));
+    // The certificate's expiry, for the alert on it: two days from now.
+    {
+        const QByteArray name = "\nparking_tls_certificate_expiry_timestamp_seconds ";
+        const qsizetype at = metrics.body.indexOf(name);
+        ASSERT_GE(at, 0) << metrics.body.toStdString();
+        const qint64 expiry = metrics.body.mid(at + name.size()).split('\n').front().toLongLong();
+        const qint64 expected = QSslCertificate::fromPath(tls.certificate()).front().expiryDate().toSecsSinceEpoch();
+        EXPECT_EQ(expiry, expected);
+        EXPECT_NEAR(static_cast<double>(expiry - QDateTime::currentSecsSinceEpoch()), 2 * 86400.0, 3600.0);
+    }
     const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
     if (!promtool.isEmpty()) {
         QProcess check;

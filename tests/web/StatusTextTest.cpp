@@ -123,6 +123,9 @@ TEST(StatusMetrics, EveryOutcomeHasASeriesFromTheStartAndLabelsAreEscaped)
     EXPECT_TRUE(text.contains("parking_passages_total{station=\"2\",outcome=\"granted\"} 1\n"));
     EXPECT_FALSE(text.contains("station=\"2\",outcome=\"full\""));
     EXPECT_TRUE(text.contains("parking_build_info{version=\"1.0 \\\"x\\\"\\\\\\n\"} 1\n")) << text.toStdString();
+    // The name restarts are counted by, in seconds since the epoch.
+    const QByteArray started = "\nprocess_start_time_seconds " + QByteArray::number(clock.now().toSecsSinceEpoch()) + '\n';
+    EXPECT_TRUE(text.contains(started));
 }
 
 TEST(StatusMetrics, AReadersStateShowsOnlyOnceSaidAndEveryDeadlineKindFromZero)
@@ -153,7 +156,7 @@ TEST(StatusMetrics, TheReplicaShowsOnlyWhenOnAndOfflineDecisionsCountPerOutage)
     ManualClock clock(QDateTime(QDate(2026, 3, 4), QTime(10, 0)));
     StatusBoard board(clock, {});
     EXPECT_FALSE(statusMetrics(board.snapshot(), clock.now()).contains("parking_offline_decisions_total"));
-    board.setReplica({true, clock.now(), 1.5});
+    board.setReplica({true, clock.now(), 1.5, clock.now().addSecs(-600), 24 * 3600});
     board.setDatabaseConnected(false);
     board.countOfflineDecision(true);
     board.countOfflineDecision(false);
@@ -162,6 +165,9 @@ TEST(StatusMetrics, TheReplicaShowsOnlyWhenOnAndOfflineDecisionsCountPerOutage)
     const QByteArray text = statusMetrics(board.snapshot(), clock.now());
     EXPECT_TRUE(text.contains("\nparking_replica_age_seconds 90\n")) << text.toStdString();
     EXPECT_TRUE(text.contains("\nparking_replica_refresh_seconds 1.5\n"));
+    // What the alert on EdadMaxima= compares.
+    EXPECT_TRUE(text.contains("\nparking_replica_complete_age_seconds 690\n"));
+    EXPECT_TRUE(text.contains("\nparking_replica_max_age_seconds 86400\n"));
     EXPECT_TRUE(text.contains("\nparking_offline_decisions_total{result=\"granted\"} 2\n"));
     EXPECT_TRUE(text.contains("\nparking_offline_decisions_total{result=\"refused\"} 1\n"));
     const QJsonObject replica =
