@@ -4,10 +4,12 @@
 #include "StatusText.h"
 
 #include <QAbstractHttpServer>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QSslCertificate>
+#include <QSslCipher>
 #include <QSslKey>
 #include <QTcpSocket>
 
@@ -28,12 +30,31 @@ bool sameKey(const QByteArray& given, const QByteArray& key)
     return diff == 0;
 }
 
+// The page's inline scripts as CSP sources ('sha256-...' each, of the
+// text between <script> and </script>, as browsers hash it).
+QByteArray scriptHashes(const QByteArray& html)
+{
+    QByteArrayList sources;
+    for (qsizetype from = 0;;) {
+        const qsizetype open = html.indexOf("<script>", from);
+        if (open < 0)
+            break;
+        const qsizetype start = open + 8;
+        const qsizetype close = html.indexOf("</script>", start);
+        if (close < 0)
+            break;
+        sources << "'sha256-" + QCryptographicHash::hash(html.mid(start, close - start), QCryptographicHash::Sha256).toBase64() + "'";
+        from = close;
+    }
+    return sources.isEmpty() ? QByteArray("'none'") : sources.join(' ');
+}
+
 } // namespace
 
 class StatusServer::Http final : public QAbstractHttpServer {
 public:
     Http(const StatusBoard& board, const Options& options, ConsoleActions* actions)
-        : board_(board), key_(options.key), operatorKey_(options.operatorKey)
+        : board_(board), key_(options.key), operatorKey_(options.operatorKey), tls_(options.tls.has_value())
     {
         if (options.tls && !options.tls->localCertificate().isNull()) {
             const QDateTime expiry = options.tls->localCertificate().expiryDate();
@@ -66,7 +87,7 @@ protected:
         else if (path != QLatin1String("/") && path != QLatin1String("/api/status") && path != QLatin1String("/metrics"))
             writeText(responder, "not found\n", Status::NotFound);
         else if (request.method() != QHttpServerRequest::Method::Get)
-            responder.write(QByteArray("only GET\n"),
+            send(responder, QByteArray("only GET\n"),
                             {{"Content-Type", "text/plain; charset=utf-8"}, {"Allow", "GET"}, {"Cache-Control", "no-store"}},
                             Status::MethodNotAllowed);
         else if (const Access granted = access(request); granted == Access::None)
@@ -89,12 +110,38 @@ protected:
 private:
     enum class Access { None, Read, Operate };
 
-    static constexpr const char* PagePolicy =
-        "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; connect-src 'self'";
+    using Headers = QHttpServerResponder::HeaderList;
 
-    static void writeText(QHttpServerResponder& responder, const QByteArray& body, Status status)
+    // The page's own script allowed by its hash, nothing else inline; no
+    // page may frame it.
+    static const QByteArray& pagePolicy()
     {
-        responder.write(body, {{"Content-Type", "text/plain; charset=utf-8"}, {"Cache-Control", "no-store"}}, status);
+        static const QByteArray policy = "default-src 'none'; script-src " + scriptHashes(statusPage()) +
+                                         "; style-src 'unsafe-inline'; connect-src 'self'; frame-ancestors 'none'; "
+                                         "base-uri 'none'; form-action 'none'";
+        return policy;
+    }
+
+    // Every answer goes out with these: no type guessing, no address of the
+    // page sent on, and over TLS a browser told to come back only so.
+    void send(QHttpServerResponder& responder, const QByteArray& body, Headers headers,
+              Status status = Status::Ok) const
+    {
+        // What QHttpServerResponder::write(body, headers, status) does, with
+        // these headers added: Qt 6.4's responder takes no list built at run time.
+        responder.writeStatusLine(status);
+        responder.writeHeaders(headers);
+        responder.writeHeader("X-Content-Type-Options", "nosniff");
+        responder.writeHeader("Referrer-Policy", "no-referrer");
+        if (tls_)
+            responder.writeHeader("Strict-Transport-Security", "max-age=31536000");
+        responder.writeHeader("Content-Length", QByteArray::number(body.size()));
+        responder.writeBody(body);
+    }
+
+    void writeText(QHttpServerResponder& responder, const QByteArray& body, Status status) const
+    {
+        send(responder, body, {{"Content-Type", "text/plain; charset=utf-8"}, {"Cache-Control", "no-store"}}, status);
     }
 
     static QByteArray header(const QHttpServerRequest& request, const char* wanted)
@@ -136,18 +183,18 @@ private:
     {
         // The page itself asks for the key; it holds no data.
         const bool page = path == QLatin1String("/");
-        responder.write(page ? statusPage() : QByteArray("key needed\n"),
+        send(responder, page ? statusPage() : QByteArray("key needed\n"),
                         {{"Content-Type", page ? "text/html; charset=utf-8" : "text/plain; charset=utf-8"},
                          {"WWW-Authenticate", "Bearer"},
                          {"Cache-Control", "no-store"},
-                         {"Content-Security-Policy", PagePolicy}},
+                         {"Content-Security-Policy", pagePolicy()}},
                         Status::Unauthorized);
     }
 
     void act(const QHttpServerRequest& request, QTcpSocket* socket, QHttpServerResponder& responder)
     {
         if (request.method() != QHttpServerRequest::Method::Post) {
-            responder.write(QByteArray("only POST\n"),
+            send(responder, QByteArray("only POST\n"),
                             {{"Content-Type", "text/plain; charset=utf-8"}, {"Allow", "POST"}, {"Cache-Control", "no-store"}},
                             Status::MethodNotAllowed);
             return;
@@ -165,12 +212,12 @@ private:
             answer = console_->refuse(path, 401, QStringLiteral("the operator key is needed"));
         }
         if (answer.status == 401) {
-            responder.write(answer.body,
+            send(responder, answer.body,
                             {{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}, {"WWW-Authenticate", "Bearer"}},
                             Status::Unauthorized);
             return;
         }
-        responder.write(answer.body, {{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}},
+        send(responder, answer.body, {{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}},
                         static_cast<Status>(answer.status));
     }
 
@@ -185,10 +232,10 @@ private:
     void serve(const QString& path, Access access, QHttpServerResponder& responder) const
     {
         if (path == QLatin1String("/")) {
-            responder.write(statusPage(),
+            send(responder, statusPage(),
                             {{"Content-Type", "text/html; charset=utf-8"},
                              {"Cache-Control", "no-store"},
-                             {"Content-Security-Policy", PagePolicy}});
+                             {"Content-Security-Policy", pagePolicy()}});
             return;
         }
         const StatusSnapshot snapshot = board_.snapshot();
@@ -196,18 +243,19 @@ private:
         if (path == QLatin1String("/api/status")) {
             // The page learns from this whether to offer the console.
             const char* console = !console_ ? "none" : access == Access::Operate ? "operator" : "available";
-            responder.write(statusJson(snapshot, now),
+            send(responder, statusJson(snapshot, now),
                             {{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}, {"X-Console", console}});
         } else {
-            responder.write(statusMetrics(snapshot, now) + tlsMetrics_ + (console_ ? console_->metrics() : QByteArray()),
+            send(responder, statusMetrics(snapshot, now) + tlsMetrics_ + (console_ ? console_->metrics() : QByteArray()),
                             {{"Content-Type", "text/plain; version=0.0.4; charset=utf-8"}, {"Cache-Control", "no-store"}});
         }
     }
 
-    QByteArray tlsMetrics_; // the certificate's expiry, when the page is served over TLS
     const StatusBoard& board_;
     const QByteArray key_;
     const QByteArray operatorKey_;
+    const bool tls_;
+    QByteArray tlsMetrics_; // the certificate's expiry, when the page is served over TLS
     std::unique_ptr<RemoteConsole> console_;
 };
 
@@ -280,6 +328,21 @@ Result<QSslConfiguration> loadTls(const QString& certificateFile, const QString&
     tls.setLocalCertificateChain(chain);
     tls.setPrivateKey(key);
     tls.setProtocol(QSsl::TlsV1_2OrLater);
+    // Forward secrecy and authenticated encryption only: TLS 1.3's suites,
+    // and of TLS 1.2's the intermediate profile server guides publish
+    // (ECDHE or DHE key exchange, AES-GCM or ChaCha20-Poly1305).
+    static const QStringList Tls12 = {
+        QStringLiteral("ECDHE-ECDSA-AES128-GCM-SHA256"), QStringLiteral("ECDHE-RSA-AES128-GCM-SHA256"),
+        QStringLiteral("ECDHE-ECDSA-AES256-GCM-SHA384"), QStringLiteral("ECDHE-RSA-AES256-GCM-SHA384"),
+        QStringLiteral("ECDHE-ECDSA-CHACHA20-POLY1305"), QStringLiteral("ECDHE-RSA-CHACHA20-POLY1305"),
+        QStringLiteral("DHE-RSA-AES128-GCM-SHA256"),     QStringLiteral("DHE-RSA-AES256-GCM-SHA384"),
+        QStringLiteral("DHE-RSA-CHACHA20-POLY1305")};
+    QList<QSslCipher> ciphers;
+    for (const QSslCipher& c : QSslConfiguration::supportedCiphers()) {
+        if (c.protocol() == QSsl::TlsV1_3 || Tls12.contains(c.name()))
+            ciphers << c;
+    }
+    tls.setCiphers(ciphers);
     tls.setPeerVerifyMode(QSslSocket::VerifyNone); // clients are known by their key, not a certificate
     return tls;
 }

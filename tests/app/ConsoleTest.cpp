@@ -24,14 +24,18 @@ namespace {
 const QByteArray ReadKey = "read-key-for-tests";
 const QByteArray OperatorKey = "operator-key-0123456789";
 
-// A self-signed certificate for 127.0.0.1 and its private key (0600).
+// A self-signed certificate for 127.0.0.1 and its private key (0600): EC,
+// or RSA (which the suites of RSA key exchange could use).
 struct Certificate {
-    Certificate()
+    explicit Certificate(bool rsa = false)
     {
         const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
         QProcess p;
-        p.start(openssl, {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                          QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+        const QStringList kind = rsa ? QStringList{QStringLiteral("rsa:2048")}
+                                    : QStringList{QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                                                  QStringLiteral("ec_paramgen_curve:prime256v1")};
+        p.start(openssl, QStringList{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey")} + kind +
+                             QStringList{QStringLiteral("-nodes"),
                           QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
                           QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"), QStringLiteral("-keyout"),
                           key(), QStringLiteral("-out"), certificate()});
@@ -191,6 +195,86 @@ TEST_F(ConsoleOverTls, EachKeyHasItsRightsAndTheActionsReachTheStations)
 // the test script): the read key shows no buttons, a wrong key nothing, the
 // operator key opens the entrance once confirmed. PARKING_SCREENSHOTS=DIR
 // keeps the page's pictures at desktop and phone width.
+// What `openssl s_client` offering only `options` makes of the console.
+bool handshakeSucceeds(quint16 port, const QStringList& options)
+{
+    QProcess client;
+    client.start(QStringLiteral("openssl"),
+                 QStringList{QStringLiteral("s_client"), QStringLiteral("-connect"), QStringLiteral("127.0.0.1:%1").arg(port)} +
+                     options);
+    client.closeWriteChannel();
+    if (!client.waitForFinished(20000)) {
+        client.kill();
+        client.waitForFinished();
+        return false;
+    }
+    const QByteArray out = client.readAllStandardOutput();
+    return client.exitCode() == 0 && out.contains("Cipher is ") && !out.contains("Cipher is (NONE)");
+}
+
+TEST_F(ConsoleOverTls, OnlyForwardSecretAeadSuitesAndTheHardenedHeadersOnEveryAnswer)
+{
+    struct Offer {
+        const char* what;
+        QStringList options;
+        bool accepted;
+    };
+    const Offer offers[] = {
+        {"TLS 1.2, AES128-SHA only (no forward secrecy, CBC)", {QStringLiteral("-tls1_2"), QStringLiteral("-cipher"), QStringLiteral("AES128-SHA")}, false},
+        {"TLS 1.2, ECDHE with AES-CBC", {QStringLiteral("-tls1_2"), QStringLiteral("-cipher"), QStringLiteral("ECDHE-ECDSA-AES128-SHA")}, false},
+        {"TLS 1.1", {QStringLiteral("-tls1_1")}, false},
+        {"TLS 1.2, ECDHE with AES-GCM", {QStringLiteral("-tls1_2"), QStringLiteral("-cipher"), QStringLiteral("ECDHE-ECDSA-AES128-GCM-SHA256")}, true},
+        {"TLS 1.2, ECDHE with ChaCha20-Poly1305", {QStringLiteral("-tls1_2"), QStringLiteral("-cipher"), QStringLiteral("ECDHE-ECDSA-CHACHA20-POLY1305")}, true},
+        {"TLS 1.3", {QStringLiteral("-tls1_3")}, true},
+    };
+    for (const Offer& o : offers)
+        EXPECT_EQ(handshakeSucceeds(port, o.options), o.accepted) << o.what;
+    {
+        // With an RSA certificate the suites of RSA key exchange could be
+        // agreed: they are not.
+        Certificate rsa(true);
+        ASSERT_TRUE(rsa.made);
+        const quint16 rsaPort = freePort();
+        RunningStation withRsa(QStringLiteral("\n[Estado]\nPuerto=%1\nClave=%2\nCertificado=%3\nClavePrivada=%4\n")
+                                   .arg(rsaPort)
+                                   .arg(QString::fromUtf8(ReadKey), rsa.certificate(), rsa.key()));
+        ASSERT_TRUE(withRsa.waitFor(QStringLiteral("ESTADO: página de estado en https://127.0.0.1:"))) << withRsa.out().toStdString();
+        const Offer rsaOffers[] = {
+            {"RSA certificate, TLS 1.2, AES128-SHA only", {QStringLiteral("-tls1_2"), QStringLiteral("-cipher"), QStringLiteral("AES128-SHA")}, false},
+            {"RSA certificate, TLS 1.2, AES128-GCM-SHA256 (RSA key exchange)", {QStringLiteral("-tls1_2"), QStringLiteral("-cipher"), QStringLiteral("AES128-GCM-SHA256")}, false},
+            {"RSA certificate, TLS 1.2, ECDHE-RSA-AES128-GCM-SHA256", {QStringLiteral("-tls1_2"), QStringLiteral("-cipher"), QStringLiteral("ECDHE-RSA-AES128-GCM-SHA256")}, true},
+        };
+        for (const Offer& o : rsaOffers)
+            EXPECT_EQ(handshakeSucceeds(rsaPort, o.options), o.accepted) << o.what;
+    }
+
+    const QByteArray requests[] = {
+        getWith("/", ReadKey),
+        getWith("/api/status", ReadKey),
+        getWith("/metrics", ReadKey),
+        getWith("/nothing", ReadKey),
+        "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n", // no key
+        post("/", ReadKey, "{}"),
+        post("/api/open", ReadKey, R"({"station": 1})"),
+    };
+    for (const QByteArray& raw : requests) {
+        const Reply r = send(raw);
+        ASSERT_NE(r.status, 0) << raw.toStdString();
+        const QByteArray head = r.head.toLower();
+        EXPECT_TRUE(head.contains("\r\nx-content-type-options: nosniff\r\n")) << r.head.toStdString();
+        EXPECT_TRUE(head.contains("\r\nreferrer-policy: no-referrer\r\n")) << r.head.toStdString();
+        EXPECT_TRUE(head.contains("\r\nstrict-transport-security: max-age=31536000\r\n")) << r.head.toStdString();
+    }
+    // The page: its own script by hash, nothing inline beside it, no framing.
+    const Reply page = send(getWith("/", ReadKey));
+    const qsizetype at = page.head.toLower().indexOf("content-security-policy: ");
+    ASSERT_GE(at, 0) << page.head.toStdString();
+    const QByteArray policy = page.head.mid(at).split('\r').front();
+    EXPECT_TRUE(policy.contains("script-src 'sha256-")) << policy.toStdString();
+    EXPECT_FALSE(policy.contains("script-src 'unsafe-inline'")) << policy.toStdString();
+    EXPECT_TRUE(policy.contains("frame-ancestors 'none'")) << policy.toStdString();
+}
+
 TEST_F(ConsoleOverTls, ARealBrowserOpensTheEntranceWithTheOperatorKeyOnly)
 {
     const QString browserTests = QStringLiteral(PARKING_SOURCE_DIR "/tests/browser");
