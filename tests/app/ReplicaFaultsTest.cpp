@@ -38,11 +38,7 @@ protected:
         OnPostgres::SetUp();
         if (IsSkipped())
             return;
-        db->exec(QStringLiteral("INSERT INTO INSTALACIONES VALUES (3, 'PISCINA', 100, 10)"));
-        // Subscribers 2 and 3 are inside since a moment ago.
-        for (int code : {2, 3})
-            db->exec(QStringLiteral("INSERT INTO Movimientos_Parking VALUES (3,%1,7,LOCALTIMESTAMP(0) - INTERVAL '1 second',NULL)")
-                         .arg(code));
+        seedGateWithTwoInside();
     }
     QString config(const Gate& gate, const QString& sid)
     {
@@ -129,7 +125,7 @@ TEST_F(ReplicaFaults, ServerStoppedMidTrafficEntrancesGoOnFromTheReplicaAndAreWr
     Gate gate;
     Workstation w;
     w.start(config(gate, QStringLiteral("parking_test")),
-            script(gate, QStringLiteral("3.0 track 1 {1}\n6.0 track 1 {4}\n6.3 track 2 {2}\n6.6 track 1 {5}\n25.0 quit\n")));
+            script(gate, QStringLiteral("3.0 track 1 {1}\n8.0 track 1 {4}\n8.3 track 2 {2}\n8.6 track 1 {5}\n27.0 quit\n")));
     ASSERT_FALSE(refreshed(gate).isEmpty()) << w.seen().toStdString();
     ASSERT_TRUE(w.waitFor(QStringLiteral("> relay 1 0 6"))) << w.seen().toStdString();
     serverCommand("stop");
@@ -185,12 +181,12 @@ TEST_F(ReplicaFaults, ARefreshCutInTheMiddleLeavesThePreviousCopyDeciding)
     // The refresh at start-up loses its connection half-way through.
     ASSERT_EQ(proxy.order(QStringLiteral("drop during FROM ABONADOS WHERE 1=1")), QStringLiteral("ok"));
     Workstation w;
-    w.start(config(gate, QStringLiteral("parking_test_proxy")), script(gate, QStringLiteral("4.0 track 1 {1}\n9.0 quit\n")));
+    w.start(config(gate, QStringLiteral("parking_test_proxy")), script(gate, QStringLiteral("8.0 track 1 {1}\n12.0 quit\n")));
     ASSERT_TRUE(w.waitFor(QStringLiteral("Réplica: no se pudo refrescar"))) << w.seen().toStdString();
     EXPECT_FALSE(QFileInfo::exists(gate.replica() + QStringLiteral(".new")));
     {
         FrozenServer frozen;
-        ASSERT_TRUE(w.waitFor(QStringLiteral("> relay 1 0 6"), 10000)) << w.seen().toStdString();
+        ASSERT_TRUE(w.waitFor(QStringLiteral("> relay 1 0 6"), 15000)) << w.seen().toStdString();
         EXPECT_EQ(w.finish(15000), 0) << w.seen().toStdString();
     }
     EXPECT_EQ(offlineEntrances(w, 1), 1) << w.seen().toStdString();
@@ -243,14 +239,14 @@ TEST_F(ReplicaFaults, ADamagedReplicaIsSaidAndBuiltAgainAtTheNextRefresh)
         file.write(QByteArray(100, '\x5a'));
     }
     Workstation w;
-    w.start(config(gate, QStringLiteral("parking_test")), script(gate, QStringLiteral("5.0 track 1 {1}\n10.0 quit\n")));
+    w.start(config(gate, QStringLiteral("parking_test")), script(gate, QStringLiteral("8.0 track 1 {1}\n12.0 quit\n")));
     ASSERT_TRUE(w.waitFor(QStringLiteral("Réplica "))) << w.seen().toStdString();
     EXPECT_FALSE(w.lines().filter(QRegularExpression(QStringLiteral("^Réplica .*parking-replica.db no válida"))).isEmpty())
         << w.seen().toStdString();
     ASSERT_FALSE(refreshed(gate).isEmpty()) << w.seen().toStdString();
     {
         FrozenServer frozen;
-        ASSERT_TRUE(w.waitFor(QStringLiteral("> relay 1 0 6"), 10000)) << w.seen().toStdString();
+        ASSERT_TRUE(w.waitFor(QStringLiteral("> relay 1 0 6"), 15000)) << w.seen().toStdString();
         EXPECT_EQ(w.finish(15000), 0) << w.seen().toStdString();
     }
     EXPECT_EQ(offlineEntrances(w, 1), 1) << w.seen().toStdString();
@@ -265,14 +261,14 @@ TEST_F(ReplicaFaults, TwoWorkstationsBothOfflineEachDecideAndTheCountMovesOncePe
     Workstation a;
     Workstation b;
     a.start(config(first, QStringLiteral("parking_test")),
-            script(first, QStringLiteral("4.0 track 1 {1}\n4.3 track 1 {4}\n4.6 track 2 {2}\n10.0 quit\n")));
-    b.start(config(second, QStringLiteral("parking_test")), script(second, QStringLiteral("4.0 track 1 {5}\n10.0 quit\n")));
+            script(first, QStringLiteral("8.0 track 1 {1}\n8.3 track 1 {4}\n8.6 track 2 {2}\n14.0 quit\n")));
+    b.start(config(second, QStringLiteral("parking_test")), script(second, QStringLiteral("8.0 track 1 {5}\n14.0 quit\n")));
     ASSERT_FALSE(refreshed(first).isEmpty()) << a.seen().toStdString();
     ASSERT_FALSE(refreshed(second).isEmpty()) << b.seen().toStdString();
     {
         FrozenServer frozen;
-        ASSERT_TRUE(a.waitFor(QStringLiteral("> relay 2 0 6"), 15000)) << a.seen().toStdString();
-        ASSERT_TRUE(b.waitFor(QStringLiteral("> relay 1 0 6"), 15000)) << b.seen().toStdString();
+        ASSERT_TRUE(a.waitFor(QStringLiteral("> relay 2 0 6"), 20000)) << a.seen().toStdString();
+        ASSERT_TRUE(b.waitFor(QStringLiteral("> relay 1 0 6"), 20000)) << b.seen().toStdString();
         EXPECT_EQ(a.finish(15000), 0) << a.seen().toStdString();
         EXPECT_EQ(b.finish(15000), 0) << b.seen().toStdString();
     }

@@ -50,6 +50,15 @@ protected:
             db->exec(QStringLiteral("INSERT INTO ABONADOS (CodInstalacion,Codigo,Cursillista) VALUES (7,%1,2)").arg(code));
     }
     int scalar(const QString& sql) { return db->scalar(sql).toInt(); }
+    // Installation 3 with 10 spaces free of 100, and subscribers 2 and 3
+    // inside since a moment ago.
+    void seedGateWithTwoInside()
+    {
+        db->exec(QStringLiteral("INSERT INTO INSTALACIONES VALUES (3, 'PISCINA', 100, 10)"));
+        for (int code : {2, 3})
+            db->exec(QStringLiteral("INSERT INTO Movimientos_Parking VALUES (3,%1,7,LOCALTIMESTAMP(0) - INTERVAL '1 second',NULL)")
+                         .arg(code));
+    }
     std::unique_ptr<TempDatabase> db;
     QTemporaryDir dir;
 };

@@ -39,19 +39,35 @@ std::uint32_t seedFromEnvironment()
     return ok ? given : std::random_device{}();
 }
 
+// The seed given or a fresh one, printed so that a failure can be run again.
+std::uint32_t announcedSeed(const char* what)
+{
+    const std::uint32_t seed = seedFromEnvironment();
+    std::printf("replica %s seed %u (PARKING_REPLICA_SEED=%u to run it again)\n", what, seed, seed);
+    return seed;
+}
+
+// `count` generated subscribers and installation 7's count, in one
+// transaction; `extra` runs inside it too.
+void populate(TempDatabase& db, Population& population, int count, const QStringList& extra = {})
+{
+    db.exec(QStringLiteral("BEGIN"));
+    for (const QString& sql : population.rows(count))
+        db.exec(sql);
+    db.exec(QStringLiteral("INSERT INTO INSTALACIONES (CodInstalacion, Nombre, PLAZAS_PARKING, PLAZAS_LIBRES) VALUES (7, 'X', 50, 20)"));
+    for (const QString& sql : extra)
+        db.exec(sql);
+    db.exec(QStringLiteral("COMMIT"));
+}
+
 TEST(Replica, DecidesAsTheServerDoesForTheSameData)
 {
     constexpr int Subscribers = 1000;
-    const std::uint32_t seed = seedFromEnvironment();
-    std::printf("replica differential seed %u (PARKING_REPLICA_SEED=%u to run it again)\n", seed, seed);
+    const std::uint32_t seed = announcedSeed("differential");
     const QDateTime refreshed(QDate(2026, 3, 4), QTime(10, 0));
     TempDatabase db(refreshed);
     Population population(seed);
-    db.exec(QStringLiteral("BEGIN"));
-    for (const QString& sql : population.rows(Subscribers))
-        db.exec(sql);
-    db.exec(QStringLiteral("INSERT INTO INSTALACIONES (CodInstalacion, Nombre, PLAZAS_PARKING, PLAZAS_LIBRES) VALUES (7, 'X', 50, 20)"));
-    db.exec(QStringLiteral("COMMIT"));
+    populate(db, population, Subscribers);
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("replica.db"));
@@ -119,19 +135,14 @@ QString at(const QDateTime& t)
 TEST(Replica, AnIncrementalRefreshTakesEveryChangeSinceThePreviousOne)
 {
     constexpr int Subscribers = 400;
-    const std::uint32_t seed = seedFromEnvironment();
-    std::printf("replica incremental seed %u (PARKING_REPLICA_SEED=%u to run it again)\n", seed, seed);
+    const std::uint32_t seed = announcedSeed("incremental");
     const QDateTime complete(QDate(2026, 3, 4), QTime(10, 0));
     TempDatabase db(complete);
     Population population(seed);
-    db.exec(QStringLiteral("BEGIN"));
-    for (const QString& sql : population.rows(Subscribers))
-        db.exec(sql);
-    db.exec(QStringLiteral("INSERT INTO INSTALACIONES (CodInstalacion, Nombre, PLAZAS_PARKING, PLAZAS_LIBRES) VALUES (7, 'X', 50, 20)"));
     // An entry just before the complete refresh, which the incremental one
     // reads again within its overlap: never counted twice.
-    db.exec(QStringLiteral("INSERT INTO MOVIMIENTOS VALUES (7,1,7,'2026-03-04 00:00:00',%1)").arg(at(complete.addSecs(-120))));
-    db.exec(QStringLiteral("COMMIT"));
+    populate(db, population, Subscribers,
+             {QStringLiteral("INSERT INTO MOVIMIENTOS VALUES (7,1,7,'2026-03-04 00:00:00',%1)").arg(at(complete.addSecs(-120)))});
 
     QTemporaryDir dir;
     const QString first = dir.filePath(QStringLiteral("replica.db"));
