@@ -80,6 +80,11 @@ public:
     // time; the connection is of no use afterwards. A backend that cannot
     // do this leaves the call to its own time limit.
     virtual void abort() {}
+    // Ends the session with the server now, from the thread that used the
+    // connection (statements, then the login); nothing is used after it.
+    // A close the server never answers (the path to it gone) returns once
+    // abort() is called from another thread.
+    virtual void close() {}
 };
 
 } // namespace parking

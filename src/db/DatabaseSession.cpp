@@ -93,6 +93,15 @@ DatabaseSession::~DatabaseSession()
         jobs_.clear();
     }
     wake_.notify_all();
+    {
+        // The owner may be the user-interface thread: a close the server
+        // does not answer is cut, never waited for.
+        std::unique_lock lock(mutex_);
+        if (!endedWake_.wait_for(lock, CloseLimit, [this] { return ended_; }) && connection_) {
+            aborted_ = true;
+            connection_->abort();
+        }
+    }
     thread_.join();
 }
 
@@ -158,12 +167,27 @@ void DatabaseSession::run()
         std::lock_guard lock(mutex_);
         running_ = false;
     }
-    // The connection closes here, on the thread that used it.
+    // The connection closes here, on the thread that used it, while
+    // abort() can still reach it.
+    std::shared_ptr<Connection> connection;
+    {
+        std::lock_guard lock(mutex_);
+        connection = connection_;
+    }
+    if (connection) {
+        try {
+            connection->close();
+        } catch (...) {
+            // Closing a connection that failed may fail too; it is gone either way.
+        }
+    }
     std::shared_ptr<Connection> last;
     {
         std::lock_guard lock(mutex_);
         last = std::move(connection_);
+        ended_ = true;
     }
+    endedWake_.notify_all();
 }
 
 } // namespace parking

@@ -99,6 +99,9 @@ private:
     // After a call, the thread looks for the next one this long before it
     // sleeps: a passage's write follows its decision within that time.
     static constexpr std::chrono::microseconds LingerFor{1000};
+    // How long the owner waits for the connection's close before cutting
+    // it: a round trip or two on a sound link.
+    static constexpr std::chrono::milliseconds CloseLimit{100};
 
     mutable std::mutex mutex_;
     std::atomic<bool> queued_{false}; // jobs_ is not empty, for looking without the lock
@@ -107,8 +110,11 @@ private:
     bool running_ = false;
     bool stopping_ = false;
     bool aborted_ = false;
-    // Taken away by the thread as it ends, under mutex_, so that abort()
-    // never reaches a connection being released.
+    bool ended_ = false; // the thread has closed its connection
+    std::condition_variable endedWake_;
+    // Closed by the thread as it ends and only then taken away, under
+    // mutex_, so that abort() reaches a close that hangs and never a
+    // connection being released.
     std::shared_ptr<Connection> connection_;
     Late late_;
     std::thread thread_;

@@ -33,17 +33,24 @@ struct OdbcConnection::Handles {
     // Statements of query(), prepared once, by their text.
     std::map<QString, SQLHSTMT> prepared;
 
-    ~Handles()
+    ~Handles() { release(); }
+    // Frees every handle, once.
+    void release()
     {
         for (auto& [sql, stmt] : prepared)
             SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+        prepared.clear();
         if (dbc != SQL_NULL_HDBC) {
             if (open)
                 SQLDisconnect(dbc);
             SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+            dbc = SQL_NULL_HDBC;
         }
-        if (env != SQL_NULL_HENV)
+        open = false;
+        if (env != SQL_NULL_HENV) {
             SQLFreeHandle(SQL_HANDLE_ENV, env);
+            env = SQL_NULL_HENV;
+        }
     }
 };
 
@@ -217,6 +224,13 @@ void OdbcConnection::abort()
         socket_ = newDatabaseSocket(*socketsBeforeLogin_, port_);
     if (socket_)
         shutDownSocket(*socket_);
+}
+
+void OdbcConnection::close()
+{
+    const auto h = handles_;
+    std::lock_guard lock(h->mutex);
+    h->release();
 }
 
 bool OdbcConnection::isOpen() const

@@ -52,6 +52,7 @@ public:
     void commit() override;
     void rollback() override;
     void abort() override;
+    void close() override;
 
     struct Handles;
 

@@ -5,6 +5,7 @@
 // once; and the database goes, at exit, even while a call never returns.
 #include "Database.h"
 #include "DatabaseError.h"
+#include "DatabaseSession.h"
 #include "FixedText.h"
 #include "QtPrinters.h"
 #include "SqliteConnection.h"
@@ -14,6 +15,8 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -159,6 +162,55 @@ TEST_F(Deadline, WhatACallReturnsAndThrowsReachesItsCaller)
     EXPECT_THROW(database.call(DatabaseCall::StartUp, [](Connection& c) { c.query(QStringLiteral("SELECT nothing"), {}); }),
                  DatabaseError);
     EXPECT_TRUE(database.answering());
+}
+
+// A connection whose close can hang like one whose server is gone: it
+// returns once aborted from another thread.
+class ClosingConnection final : public Connection {
+public:
+    explicit ClosingConnection(bool hangs) : hangs_(hangs) {}
+    void open(const QString&, const ConnectionOptions&) override {}
+    bool isOpen() const override { return true; }
+    void execute(const QString&) override {}
+    std::unique_ptr<Recordset> query(const QString&, const Parameters&) override { throw DatabaseError(QStringLiteral("unused")); }
+    void run(const QString&, const Parameters&) override {}
+    void begin() override {}
+    void commit() override {}
+    void rollback() override {}
+    void abort() override
+    {
+        std::lock_guard lock(mutex_);
+        aborted = true;
+        wake_.notify_all();
+    }
+    void close() override
+    {
+        std::unique_lock lock(mutex_);
+        if (hangs_)
+            wake_.wait(lock, [this] { return aborted; });
+        closed = true;
+    }
+    bool aborted = false;
+    bool closed = false;
+
+private:
+    const bool hangs_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+};
+
+TEST(DatabaseSessionClose, AClosingConnectionThatHangsIsCutSoItsOwnerGoesOn)
+{
+    for (const bool hangs : {false, true}) {
+        SCOPED_TRACE(hangs ? "a close that hangs" : "a close that returns");
+        auto connection = std::make_shared<ClosingConnection>(hangs);
+        {
+            DatabaseSession session(connection, {});
+            session.post(DatabaseCall::Decision, [](Connection&) {});
+        } // the owner (often the user-interface thread) lets it go: this returns
+        EXPECT_TRUE(connection->closed);
+        EXPECT_EQ(connection->aborted, hangs) << "only a close that hangs is cut";
+    }
 }
 
 TEST(EmbeddedAbort, InterruptsAStatementThatRunsOnAnotherThread)
