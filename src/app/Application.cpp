@@ -5,6 +5,7 @@
 #include "DatabaseError.h"
 #include "DemoReaders.h"
 #include "DemoSite.h"
+#include "KeyCommand.h"
 #include "ReaderCheck.h"
 #include "FieldValue.h"
 #include "ScriptPlayer.h"
@@ -95,6 +96,7 @@ struct CommandLine {
     QString setAddress; // empty: leave it
     QString setBaud;    // empty: leave it
     QString capture;    // empty: none
+    bool hashKey = false;
 };
 
 CommandLine parseCommandLine(const QCoreApplication& app)
@@ -131,13 +133,17 @@ CommandLine parseCommandLine(const QCoreApplication& app)
         QStringLiteral("With --reader-check: change the reader's speed to B baud (osdp_COMSET)."), QStringLiteral("B"));
     const QCommandLineOption captureOption(QStringLiteral("capture"),
         QStringLiteral("With --reader-check: write every packet to FILE (osdpcap)."), QStringLiteral("FILE"));
+    const QCommandLineOption hashKeyOption(QStringLiteral("hash-key"),
+        QStringLiteral("Read an operator's key on standard input and print its hash for [Operadores]."));
     parser.addOptions({configOption, headlessOption, traceOption, nowOption, demoOption, initDbOption, scriptOption,
-                       readerCheckOption, pulseOption, rekeyOption, setAddressOption, setBaudOption, captureOption});
+                       readerCheckOption, pulseOption, rekeyOption, setAddressOption, setBaudOption, captureOption,
+                       hashKeyOption});
     parser.process(app);
     return {parser.isSet(headlessOption), parser.isSet(traceOption), parser.isSet(demoOption),
             parser.value(configOption), parser.value(nowOption), parser.value(initDbOption), parser.value(scriptOption),
             parser.value(readerCheckOption), parser.isSet(pulseOption), parser.isSet(rekeyOption),
-            parser.value(setAddressOption), parser.value(setBaudOption), parser.value(captureOption)};
+            parser.value(setAddressOption), parser.value(setBaudOption), parser.value(captureOption),
+            parser.isSet(hashKeyOption)};
 }
 
 // The installer's check; a bad address or speed ends it with status 2.
@@ -295,7 +301,7 @@ std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv)
 {
 #if PARKING_GUI
     for (int i = 1; i < argc; ++i) {
-        for (const char* option : {"--headless", "--init-db", "--help", "-h", "--version", "-v", "--reader-check"}) {
+        for (const char* option : {"--headless", "--init-db", "--help", "-h", "--version", "-v", "--reader-check", "--hash-key"}) {
             if (qstrcmp(argv[i], option) == 0)
                 return coreApplication(argc, argv);
         }
@@ -319,6 +325,8 @@ int runApplication(int argc, char** argv)
     options.headless = true;
 #endif
 
+    if (options.hashKey)
+        return runHashKey();
     Clocks clocks;
     if (!options.now.isEmpty()) {
         const QDateTime start = parseIsoInstant(options.now);

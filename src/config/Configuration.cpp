@@ -98,7 +98,8 @@ Result<Configuration, ConfigurationFault> loadConfiguration(const QString& path)
                          .absoluteFilePath(text("SinConexion", "Fichero").isEmpty() ? QStringLiteral("parking-replica.db")
                                                                                       : text("SinConexion", "Fichero"));
     c.status = {text("Estado", "Puerto"),        text("Estado", "Direccion"),   text("Estado", "Clave"),
-                text("Estado", "ClaveOperador"), text("Estado", "Certificado"), text("Estado", "ClavePrivada")};
+                text("Estado", "ClaveOperador"), text("Estado", "Certificado"), text("Estado", "ClavePrivada"),
+                ini.entries(QStringLiteral("Operadores"))};
     if (!fault.isEmpty())
         return failureOf(ConfigurationFault{fault, c});
     return c;

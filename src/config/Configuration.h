@@ -4,10 +4,12 @@
 // keep the names existing files use; the file-reading rules are IniFile's.
 #include "Result.h"
 
+#include <QList>
 #include <QString>
 
 #include <chrono>
 #include <cstdint>
+#include <utility>
 
 namespace parking {
 
@@ -53,6 +55,9 @@ struct StatusSettings {
     QString operatorKey; // ClaveOperador=
     QString certificate; // Certificado=
     QString privateKey;  // ClavePrivada=
+    // [Operadores]: one named operator a line, name=HASH (--hash-key), as
+    // written and in the file's order.
+    QList<std::pair<QString, QString>> operators;
 };
 
 struct Configuration {

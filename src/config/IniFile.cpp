@@ -61,8 +61,11 @@ IniFile IniFile::fromText(const QString& text)
         if (!inSection || eq <= 0)
             continue;
         const QString key = section + QLatin1Char('\n') + fold(line.left(eq));
-        if (!ini.values_.contains(key))
-            ini.values_.insert(key, line.mid(eq + 1).trimmed().left(MaxValueLength).trimmed());
+        if (!ini.values_.contains(key)) {
+            const QString value = line.mid(eq + 1).trimmed().left(MaxValueLength).trimmed();
+            ini.values_.insert(key, value);
+            ini.entries_[section].append({line.left(eq).trimmed(), value});
+        }
     }
     return ini;
 }
@@ -70,6 +73,11 @@ IniFile IniFile::fromText(const QString& text)
 QString IniFile::value(const QString& section, const QString& key) const
 {
     return values_.value(fold(section) + QLatin1Char('\n') + fold(key));
+}
+
+QList<std::pair<QString, QString>> IniFile::entries(const QString& section) const
+{
+    return entries_.value(fold(section));
 }
 
 } // namespace parking

@@ -10,7 +10,10 @@
 // as a comment and no line continues another, unlike most INI libraries
 // (which is why this is not one of them).
 #include <QHash>
+#include <QList>
 #include <QString>
+
+#include <utility>
 
 namespace parking {
 
@@ -24,12 +27,16 @@ public:
 
     // The value, or the empty text when there is none.
     QString value(const QString& section, const QString& key) const;
+    // Every key of `section` with its value, as written and in the file's
+    // order, the first of a name only (a section of names, not of settings).
+    QList<std::pair<QString, QString>> entries(const QString& section) const;
 
     bool exists() const { return exists_; }
 
 private:
     static QString fold(const QString& name);
     QHash<QString, QString> values_; // "section\nkey", folded -> value
+    QHash<QString, QList<std::pair<QString, QString>>> entries_; // folded section -> its keys as written
     bool exists_ = false;
 };
 

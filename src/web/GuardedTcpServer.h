@@ -31,6 +31,9 @@ public:
 
     GuardedTcpServer(Limits limits, std::optional<QSslConfiguration> tls, QObject* parent = nullptr);
 
+    // The TLS configuration of the connections accepted from now on.
+    void setTls(std::optional<QSslConfiguration> tls) { tls_ = std::move(tls); }
+
 protected:
     void incomingConnection(qintptr handle) override;
 
@@ -38,7 +41,7 @@ private:
     void watch(QTcpSocket* socket);
 
     const Limits limits_;
-    const std::optional<QSslConfiguration> tls_;
+    std::optional<QSslConfiguration> tls_;
     int open_ = 0;
     QHash<QHostAddress, int> perAddress_;
 };

@@ -56,9 +56,9 @@ ConsoleGuard::Answer refusal(int status, const QString& reason)
 }
 
 ConsoleGuard::Answer RemoteConsole::counted(const QByteArray& action, const QByteArray& outcome,
-                                            ConsoleGuard::Answer answer)
+                                            ConsoleGuard::Answer answer, const QString& operatorName)
 {
-    ++counts_[{action, outcome}];
+    ++counts_[{action, outcome, operatorName}];
     return answer;
 }
 
@@ -72,12 +72,12 @@ ConsoleGuard::Answer RemoteConsole::handle(const ConsoleRequest& request, Consol
     const QByteArray action = actionName(request.path);
     const QByteArray type = request.contentType.split(';').value(0).trimmed().toLower();
     if (type != "application/json")
-        return counted(action, "bad_request", refusal(415, QStringLiteral("the body must be application/json")));
+        return counted(action, "bad_request", refusal(415, QStringLiteral("the body must be application/json")), request.operatorName);
     if (request.idempotencyKey.size() > ConsoleGuard::MaxKeyLength)
-        return counted(action, "bad_request", refusal(400, QStringLiteral("Idempotency-Key is too long")));
+        return counted(action, "bad_request", refusal(400, QStringLiteral("Idempotency-Key is too long")), request.operatorName);
     if (!request.idempotencyKey.isEmpty()) {
         if (auto earlier = guard_.earlierAnswer(request.idempotencyKey, now))
-            return counted(action, "repeated", *earlier);
+            return counted(action, "repeated", *earlier, request.operatorName);
     }
     const auto [answer, reached] = act(action, request, now);
     // Only what reached the stations is remembered: a request refused for
@@ -92,7 +92,7 @@ std::pair<ConsoleGuard::Answer, bool> RemoteConsole::act(const QByteArray& actio
 {
     const auto object = jsonObject(request.body);
     if (!object)
-        return {counted(action, "bad_request", refusal(400, QStringLiteral("the body is not a JSON object"))), false};
+        return {counted(action, "bad_request", refusal(400, QStringLiteral("the body is not a JSON object")), request.operatorName), false};
     std::optional<StationRole> station;
     std::optional<QString> value;
     if (action == "open") {
@@ -100,26 +100,27 @@ std::pair<ConsoleGuard::Answer, bool> RemoteConsole::act(const QByteArray& actio
         if (given.isDouble() && given.toDouble() == given.toInt())
             station = strictRoleOf(given.toInt());
         if (!station)
-            return {counted(action, "bad_request", refusal(400, QStringLiteral("\"station\" must be 1 or 2"))), false};
+            return {counted(action, "bad_request", refusal(400, QStringLiteral("\"station\" must be 1 or 2")), request.operatorName), false};
     } else {
         value = countText(object->value(QStringLiteral("value")));
         if (!value)
-            return {counted(action, "bad_request", refusal(400, QStringLiteral("\"value\" must be a whole number"))), false};
+            return {counted(action, "bad_request", refusal(400, QStringLiteral("\"value\" must be a whole number")), request.operatorName), false};
     }
     if (!guard_.allow(station, now)) {
         actions_.note(QStringLiteral("Consola remota: demasiadas peticiones, no se atiende (desde %1)").arg(request.from));
-        return {counted(action, "rate_limited", refusal(429, QStringLiteral("too many actions; wait and try again"))), false};
+        return {counted(action, "rate_limited", refusal(429, QStringLiteral("too many actions; wait and try again")), request.operatorName), false};
     }
     const ConsoleActions::Outcome outcome =
-        station ? actions_.openBarrier(*station, request.from) : actions_.setFreeSpaces(*value, request.from);
+        station ? actions_.openBarrier(*station, request.from, request.operatorName)
+                : actions_.setFreeSpaces(*value, request.from, request.operatorName);
     // A count the box's rules refuse is the request's fault; a barrier that
     // cannot open now is the stations' state.
     if (!outcome.done)
-        return {counted(action, "refused", refusal(station ? 409 : 400, outcome.reason)), true};
+        return {counted(action, "refused", refusal(station ? 409 : 400, outcome.reason), request.operatorName), true};
     QJsonObject body;
     if (station)
         body.insert(QStringLiteral("station"), stationNumber(*station));
-    return {counted(action, "done", done(outcome, body)), true};
+    return {counted(action, "done", done(outcome, body), request.operatorName), true};
 }
 
 QByteArray RemoteConsole::metrics() const
@@ -127,8 +128,13 @@ QByteArray RemoteConsole::metrics() const
     QByteArray out = "# HELP parking_remote_actions_total Actions asked of the remote console, by outcome.\n"
                      "# TYPE parking_remote_actions_total counter\n";
     for (const auto& [labels, count] : counts_) {
-        out += "parking_remote_actions_total{action=\"" + labels.first + "\",outcome=\"" + labels.second + "\"} " +
-               QByteArray::number(count) + "\n";
+        const auto& [action, outcome, operatorName] = labels;
+        // Names come from the configuration: no quote, backslash or line
+        // break to escape but in principle; escaped all the same.
+        QByteArray name = operatorName.toUtf8();
+        name.replace('\\', "\\\\").replace('"', "\\\"").replace('\n', "\\n");
+        out += "parking_remote_actions_total{action=\"" + action + "\",outcome=\"" + outcome + "\"" +
+               (name.isEmpty() ? QByteArray() : ",operator=\"" + name + "\"") + "} " + QByteArray::number(count) + "\n";
     }
     return out;
 }

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <map>
+#include <tuple>
 #include <optional>
 #include <utility>
 
@@ -28,10 +29,11 @@ public:
         std::optional<int> freeSpaces; // the count after the action
     };
     virtual ~ConsoleActions() = default;
-    // `from`: the client's address, for the audit line.
-    virtual Outcome openBarrier(StationRole station, const QString& from) = 0;
+    // `from`: the client's address, and `operatorName` the named operator
+    // who asked (empty: the shared operator key), for the audit line.
+    virtual Outcome openBarrier(StationRole station, const QString& from, const QString& operatorName) = 0;
     // `value`: the count as text, checked by the same rules as the window's box.
-    virtual Outcome setFreeSpaces(const QString& value, const QString& from) = 0;
+    virtual Outcome setFreeSpaces(const QString& value, const QString& from, const QString& operatorName) = 0;
     // A line for the event log (a refusal worth knowing about).
     virtual void note(const QString& line) = 0;
 };
@@ -42,6 +44,7 @@ struct ConsoleRequest {
     QByteArray body;
     QByteArray idempotencyKey; // empty: none
     QString from;              // the client's address
+    QString operatorName;      // a named operator's; empty: the shared key
 };
 
 class RemoteConsole {
@@ -53,18 +56,19 @@ public:
     // the read key), counted like the others.
     ConsoleGuard::Answer refuse(const QByteArray& path, int status, const QString& reason);
 
-    // parking_remote_actions_total, by action and outcome.
+    // parking_remote_actions_total, by action, outcome and named operator.
     QByteArray metrics() const;
 
 private:
     // The answer, and whether the request reached the stations.
     std::pair<ConsoleGuard::Answer, bool> act(const QByteArray& action, const ConsoleRequest& request,
                                               ConsoleGuard::Time now);
-    ConsoleGuard::Answer counted(const QByteArray& action, const QByteArray& outcome, ConsoleGuard::Answer answer);
+    ConsoleGuard::Answer counted(const QByteArray& action, const QByteArray& outcome, ConsoleGuard::Answer answer,
+                                 const QString& operatorName = {});
 
     ConsoleActions& actions_;
     ConsoleGuard guard_;
-    std::map<std::pair<QByteArray, QByteArray>, quint64> counts_;
+    std::map<std::tuple<QByteArray, QByteArray, QString>, quint64> counts_;
 };
 
 // The answer {"done": false, "reason": ...} with `status`.

@@ -52,25 +52,37 @@ ConsoleActions::Outcome StationConsole::onStations(std::function<Outcome()> work
     return handover->outcome;
 }
 
-ConsoleActions::Outcome StationConsole::openBarrier(StationRole station, const QString& from)
+namespace {
+
+// " por NAME" after what was done, for a named operator.
+QString by(const QString& operatorName)
 {
-    return onStations([this, station, from]() -> Outcome {
+    return operatorName.isEmpty() ? QString() : QStringLiteral(" por ") + operatorName;
+}
+
+} // namespace
+
+ConsoleActions::Outcome StationConsole::openBarrier(StationRole station, const QString& from, const QString& operatorName)
+{
+    return onStations([this, station, from, operatorName]() -> Outcome {
         if (!controller_.inService())
             return {false, QStringLiteral("the stations are not in service"), std::nullopt};
         const bool entrance = station == StationRole::Entrance;
-        controller_.log().write(QStringLiteral("Apertura manual remota: %1 (desde %2)")
-                                    .arg(entrance ? QStringLiteral("entrada") : QStringLiteral("salida"), from));
+        controller_.log().write(QStringLiteral("Apertura manual remota: %1%2 (desde %3)")
+                                    .arg(entrance ? QStringLiteral("entrada") : QStringLiteral("salida"), by(operatorName), from));
         controller_.openBarrierByHand(station);
         return {true, {}, std::nullopt};
     });
 }
 
-ConsoleActions::Outcome StationConsole::setFreeSpaces(const QString& value, const QString& from)
+ConsoleActions::Outcome StationConsole::setFreeSpaces(const QString& value, const QString& from,
+                                                      const QString& operatorName)
 {
-    return onStations([this, value, from]() -> Outcome {
+    return onStations([this, value, from, operatorName]() -> Outcome {
         if (!controller_.inService())
             return {false, QStringLiteral("the stations are not in service"), std::nullopt};
-        controller_.log().write(QStringLiteral("Actualización remota de plazas: |%1| (desde %2)").arg(value, from));
+        controller_.log().write(
+            QStringLiteral("Actualización remota de plazas: |%1|%2 (desde %3)").arg(value, by(operatorName), from));
         const auto set = controller_.setFreeSpacesByHand(value);
         if (!set)
             return {false, QStringLiteral("NO SE PUEDEN ACTUALIZAR LAS PLAZAS"), std::nullopt};

@@ -1,7 +1,7 @@
 #pragma once
 // The remote console's actions done on the stations' thread, as the
-// operator window's buttons do them, with an audit line naming where the
-// request came from. The status server's thread waits for the answer; if
+// operator window's buttons do them, with an audit line naming who asked
+// (a named operator) and where the request came from. The status server's thread waits for the answer; if
 // the stations do not take the work up within a few seconds the action is
 // called off (it then never runs) and the console says so.
 #include "RemoteConsole.h"
@@ -21,8 +21,8 @@ public:
     // Lives on the stations' thread; `controller` outlives it.
     explicit StationConsole(StationController& controller) : controller_(controller) {}
 
-    Outcome openBarrier(StationRole station, const QString& from) override;
-    Outcome setFreeSpaces(const QString& value, const QString& from) override;
+    Outcome openBarrier(StationRole station, const QString& from, const QString& operatorName) override;
+    Outcome setFreeSpaces(const QString& value, const QString& from, const QString& operatorName) override;
     void note(const QString& line) override;
 
 private:

@@ -28,10 +28,15 @@ std::unique_ptr<StatusPage> startStatusPage(StationController& controller, const
     QString keys = options.key.isEmpty() ? QString() : QStringLiteral(" (con clave)");
     if (!options.operatorKey.isEmpty())
         keys += QStringLiteral(" (consola con clave de operador)");
+    if (!options.operators.empty())
+        keys += QStringLiteral(" (consola con %1 operadores con nombre)").arg(options.operators.size());
     controller.log().write(QStringLiteral("ESTADO: página de estado en %1://%2:%3/%4")
                                .arg(options.tls ? QStringLiteral("https") : QStringLiteral("http"), host)
                                .arg(*started)
                                .arg(keys));
+    if (!options.operatorKey.isEmpty())
+        controller.log().write(QStringLiteral("ESTADO: ClaveOperador está escrita en claro y no dice quién actúa; mejor un "
+                                              "operador con nombre en [Operadores] (parking-station --hash-key)"));
     return page;
 }
 

@@ -3,6 +3,7 @@
 #include "QtPrinters.h"
 #include "ProcessSupport.h"
 #include "DemoSite.h"
+#include "KeyHash.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -265,6 +266,45 @@ TEST(CommandLine, VersionAndHelpAnswer)
     const StationRun help = runStation({QStringLiteral("--help")});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.contains(QStringLiteral("--headless")));
+}
+
+// What --hash-key prints for `input` on standard input, and its status;
+// no display and no configuration are there.
+std::pair<int, QString> hashKey(const QByteArray& input)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(QDir::tempPath());
+    p.start(QStringLiteral(PARKING_STATION_BINARY), {QStringLiteral("--hash-key")});
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(60000))
+        return {-1, {}};
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
+}
+
+TEST(CommandLine, HashKeyPrintsASaltedHashOnItsLastLineThatOnlyItsKeyMatches)
+{
+    const auto [status, out] = hashKey("una clave de operador\n");
+    const auto [again, out2] = hashKey("una clave de operador\r\n");
+    ASSERT_EQ(status, 0) << out.toStdString();
+    ASSERT_EQ(again, 0) << out2.toStdString();
+    const QString last = out.trimmed().split(QLatin1Char('\n')).last();
+    const QString last2 = out2.trimmed().split(QLatin1Char('\n')).last();
+    EXPECT_NE(last, last2) << "two runs give the same hash";
+    for (const QString& text : {last, last2}) {
+        const auto hash = parking::KeyHash::parse(text);
+        ASSERT_TRUE(hash) << text.toStdString();
+        EXPECT_TRUE(hash->matches("una clave de operador"));
+        EXPECT_FALSE(hash->matches("una clave de operador\r"));
+    }
+    EXPECT_FALSE(out.contains(QStringLiteral("una clave"))) << "the key was echoed";
+    const auto [shortStatus, shortOut] = hashKey("corta\n");
+    EXPECT_EQ(shortStatus, 2);
+    EXPECT_TRUE(shortOut.contains(QStringLiteral("de 12 a 1024 caracteres"))) << shortOut.toStdString();
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // certificate made here, each key's rights, the actions' effects on the
 // stations, and connections held open by one client.
 #include "HttpSupport.h"
+#include "KeyHash.h"
 #include "RunningStation.h"
 
 #include <QJsonDocument>
@@ -23,6 +24,21 @@ namespace {
 
 const QByteArray ReadKey = "read-key-for-tests";
 const QByteArray OperatorKey = "operator-key-0123456789";
+// Two named operators; the hashes' cost is the least a file may hold.
+const QString Maria = QStringLiteral("María");
+const QByteArray MariaKey = "la clave de María";
+const QByteArray LuisKey = "la clave de Luis";
+
+QString operatorsSection()
+{
+    return QStringLiteral("[Operadores]\n%1=%2\nluis=%3\n")
+        .arg(Maria, parking::KeyHash::make(MariaKey, 10)->text(), parking::KeyHash::make(LuisKey, 10)->text());
+}
+
+QByteArray basic(const QString& name, const QByteArray& key)
+{
+    return "Basic " + QByteArray(name.toUtf8() + ':' + key).toBase64();
+}
 
 // A self-signed certificate for 127.0.0.1 and its private key (0600): EC,
 // or RSA (which the suites of RSA key exchange could use).
@@ -63,17 +79,24 @@ Reply tlsRequest(quint16 port, const QString& certificate, const QByteArray& raw
     return readReply(socket);
 }
 
+// `key`: a bearer key, or a whole Authorization value ("Basic ...").
+QByteArray authorization(const QByteArray& key)
+{
+    return key.startsWith("Basic ") ? key : "Bearer " + key;
+}
+
 QByteArray post(const QByteArray& path, const QByteArray& key, const QByteArray& body,
                 const QByteArray& type = "application/json", const QByteArray& extra = {})
 {
     return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
-           (key.isEmpty() ? QByteArray() : "Authorization: Bearer " + key + "\r\n") + "Content-Type: " + type +
+           (key.isEmpty() ? QByteArray() : "Authorization: " + authorization(key) + "\r\n") + "Content-Type: " + type +
            "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n" + extra + "\r\n" + body;
 }
 
 QByteArray getWith(const QByteArray& path, const QByteArray& key)
 {
-    return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nAuthorization: Bearer " + key + "\r\n\r\n";
+    return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nAuthorization: " + authorization(key) +
+           "\r\n\r\n";
 }
 
 class ConsoleOverTls : public ::testing::Test {
@@ -86,9 +109,10 @@ protected:
         station.reset();
         port = freePort();
         station = std::make_unique<RunningStation>(
-            QStringLiteral("\n[Estado]\nPuerto=%1\nClave=%2\nClaveOperador=%3\nCertificado=%4\nClavePrivada=%5\n")
+            QStringLiteral("\n[Estado]\nPuerto=%1\nClave=%2\nClaveOperador=%3\nCertificado=%4\nClavePrivada=%5\n%6")
                 .arg(port)
-                .arg(QString::fromUtf8(ReadKey), QString::fromUtf8(OperatorKey), tls.certificate(), tls.key()),
+                .arg(QString::fromUtf8(ReadKey), QString::fromUtf8(OperatorKey), tls.certificate(), tls.key(),
+                     operatorsSection()),
             script);
         ASSERT_TRUE(station->waitFor(QStringLiteral("ESTADO: página de estado en https://127.0.0.1:")))
             << station->out().toStdString();
@@ -191,6 +215,52 @@ TEST_F(ConsoleOverTls, EachKeyHasItsRightsAndTheActionsReachTheStations)
     EXPECT_FALSE(station->out().contains(QString::fromUtf8(ReadKey))) << "the read key reached the log";
 }
 
+TEST_F(ConsoleOverTls, NamedOperatorsActUnderTheirNamesAndFailedLoginsAreHeldBack)
+{
+    EXPECT_TRUE(station->out().contains(QStringLiteral("ClaveOperador está escrita en claro"))) << "no hint to hash it";
+    EXPECT_TRUE(station->out().contains(QStringLiteral("(consola con 2 operadores con nombre)")));
+    const Reply status = send(getWith("/api/status", basic(QStringLiteral("MARÍA"), MariaKey)));
+    EXPECT_EQ(status.status, 200);
+    EXPECT_TRUE(status.head.contains("X-Console: operator")) << status.head.toStdString();
+    EXPECT_EQ(send(post("/api/open", basic(Maria, MariaKey), R"({"station": 1})")).status, 200);
+    ASSERT_TRUE(station->waitFor(QStringLiteral("Apertura manual remota: entrada por María (desde 127.0.0.1)")))
+        << station->out().toStdString();
+    EXPECT_EQ(send(post("/api/spaces", basic(QStringLiteral("luis"), LuisKey), R"({"value": 20})")).status, 200);
+    ASSERT_TRUE(station->waitFor(QStringLiteral("Actualización remota de plazas: |20| por luis (desde 127.0.0.1)")));
+    const Reply metrics = send(getWith("/metrics", ReadKey));
+    EXPECT_TRUE(metrics.body.contains(
+        "parking_remote_actions_total{action=\"open\",outcome=\"done\",operator=\"María\"} 1\n"))
+        << metrics.body.toStdString();
+    EXPECT_TRUE(metrics.body.contains("parking_remote_actions_total{action=\"spaces\",outcome=\"done\",operator=\"luis\"} 1\n"));
+
+    // Luis's key guessed: the fifth wrong one holds the name back, even
+    // with the right key, and the log says so once.
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(send(post("/api/open", basic(QStringLiteral("luis"), "guess" + QByteArray::number(i)), R"({"station": 1})")).status,
+                  401)
+            << i;
+    const Reply held = send(post("/api/open", basic(QStringLiteral("luis"), LuisKey), R"({"station": 1})"));
+    EXPECT_EQ(held.status, 429) << held.body.toStdString();
+    EXPECT_TRUE(held.head.contains("Retry-After: ")) << held.head.toStdString();
+    ASSERT_TRUE(station->waitFor(QStringLiteral("Consola remota: demasiados accesos fallidos del operador |luis| (desde "
+                                                "127.0.0.1); se rechazan durante 5 minutos")))
+        << station->out().right(3000).toStdString();
+    EXPECT_EQ(send(getWith("/api/status", basic(Maria, MariaKey))).status, 200) << "another name is not held back";
+    // Names nobody has and wrong bearer keys count for the address: ten
+    // failures from it and it is held back, whoever it claims to be.
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(send(getWith("/api/status", basic(QStringLiteral("nadie%1").arg(i), MariaKey))).status, 401) << i;
+    EXPECT_EQ(send(getWith("/api/status", "not-a-key")).status, 401);
+    EXPECT_EQ(send(getWith("/api/status", basic(Maria, MariaKey))).status, 429);
+    EXPECT_EQ(send(getWith("/api/status", ReadKey)).status, 429);
+    ASSERT_TRUE(station->waitFor(QStringLiteral("Consola remota: demasiados accesos fallidos desde 127.0.0.1")));
+
+    EXPECT_EQ(station->stop(), 0) << station->out().toStdString();
+    EXPECT_EQ(station->out().count(QStringLiteral("> relay 1")), 1) << "a held-back login opened the barrier";
+    for (const QByteArray& secret : {MariaKey, LuisKey})
+        EXPECT_FALSE(station->out().contains(QString::fromUtf8(secret))) << "a key reached the log";
+}
+
 // Debian's chromium driven by puppeteer-core (tests/browser, installed by
 // the test script): the read key shows no buttons, a wrong key nothing, the
 // operator key opens the entrance once confirmed. PARKING_SCREENSHOTS=DIR
@@ -288,7 +358,7 @@ TEST_F(ConsoleOverTls, ARealBrowserOpensTheEntranceWithTheOperatorKeyOnly)
     QProcess browser;
     browser.setProcessChannelMode(QProcess::MergedChannels);
     QStringList args{browserTests + QStringLiteral("/console.mjs"), QStringLiteral("https://127.0.0.1:%1/").arg(port),
-                     QString::fromUtf8(ReadKey), QString::fromUtf8(OperatorKey)};
+                     QString::fromUtf8(ReadKey), QString::fromUtf8(OperatorKey), Maria, QString::fromUtf8(MariaKey)};
     if (qEnvironmentVariableIsSet("PARKING_SCREENSHOTS"))
         args << qEnvironmentVariable("PARKING_SCREENSHOTS");
     browser.start(node, args);
@@ -301,6 +371,7 @@ TEST_F(ConsoleOverTls, ARealBrowserOpensTheEntranceWithTheOperatorKeyOnly)
     EXPECT_EQ(station->out().count(QStringLiteral("> relay 1")), 2) << station->out().toStdString();
     EXPECT_EQ(station->out().count(QStringLiteral("Apertura manual remota: entrada (desde 127.0.0.1)")), 1);
     EXPECT_TRUE(station->out().contains(QStringLiteral("> plazas 25")));
+    EXPECT_EQ(station->out().count(QStringLiteral("Apertura manual remota: salida por María (desde 127.0.0.1)")), 1);
 }
 
 TEST(Console, WithoutAnOperatorKeyThereIsNoActionToFind)

@@ -1,11 +1,12 @@
 // Drives Debian's chromium through the console as an operator would:
 // the read key shows no buttons, a wrong key shows nothing, the operator key
-// opens the entrance after a confirmation and the page follows.
-//   node console.mjs URL READ_KEY OPERATOR_KEY [SCREENSHOT_FOLDER]
+// opens the entrance after a confirmation and the page follows, and a named
+// operator logs in with name and key and opens the exit.
+//   node console.mjs URL READ_KEY OPERATOR_KEY NAME NAME_KEY [SCREENSHOT_FOLDER]
 // Prints one line per step; exits non-zero at the first that fails.
 import puppeteer from "puppeteer-core";
 
-const [url, readKey, operatorKey, shots] = process.argv.slice(2);
+const [url, readKey, operatorKey, operatorName, nameKey, shots] = process.argv.slice(2);
 const fail = (why) => { console.log("FAIL " + why); process.exit(1); };
 
 const browser = await puppeteer.launch({
@@ -33,7 +34,7 @@ try {
   if (await visible("#open-1")) fail("the read key shows the console's buttons");
   console.log("read key: no buttons");
 
-  await page.evaluate(() => sessionStorage.setItem("parking-key", "not-the-key"));
+  await page.evaluate(() => sessionStorage.setItem("parking-auth", "Bearer not-the-key"));
   await page.reload({ waitUntil: "load" });
   await page.waitForFunction(() => document.querySelector("#state").textContent === "Hace falta la clave", { timeout: 10000 });
   if (await visible("#open-1")) fail("a wrong key shows the console's buttons");
@@ -59,6 +60,21 @@ try {
   await page.click("#spaces-form button[type=submit]");
   await page.waitForFunction(() => document.querySelector("#free").textContent === "25", { timeout: 5000 });
   console.log("operator key: free spaces set to 25 and shown");
+
+  // A named operator: the read key first, then "Entrar como operador".
+  await page.evaluate(() => sessionStorage.clear());
+  await page.reload({ waitUntil: "load" });
+  await enterKey(readKey);
+  await page.waitForSelector("#operator-login", { visible: true, timeout: 10000 });
+  await page.click("#operator-login");
+  await page.waitForSelector("#operator-name", { visible: true, timeout: 5000 });
+  await page.type("#operator-name", operatorName);
+  await enterKey(nameKey);
+  await page.waitForSelector("#open-2", { visible: true, timeout: 10000 });
+  await page.click("#open-2");
+  await page.waitForFunction(() => document.querySelector("#console-result").textContent.startsWith("Hecho"),
+                             { timeout: 10000 });
+  console.log("named operator: exit opened");
 } catch (e) {
   fail(String(e));
 } finally {

@@ -60,3 +60,15 @@ TEST(IniFile, MissingFileReadsAsEmpty)
 }
 
 } // namespace
+
+TEST(IniFile, ASectionsEntriesKeepTheirSpellingAndOrderFirstOfANameOnly)
+{
+    const IniFile ini = IniFile::fromText(QStringLiteral("[operadores]\nMaría = $h1\n; comment\nluis=$h2\n"
+                                                         "MARÍA=$h3\nnothing\n[Otra]\nx=1\n[OPERADORES]\nana=$h4\n"));
+    const auto entries = ini.entries(QStringLiteral("Operadores"));
+    ASSERT_EQ(entries.size(), 3);
+    EXPECT_EQ(entries[0], std::make_pair(QStringLiteral("María"), QStringLiteral("$h1")));
+    EXPECT_EQ(entries[1], std::make_pair(QStringLiteral("luis"), QStringLiteral("$h2")));
+    EXPECT_EQ(entries[2], std::make_pair(QStringLiteral("ana"), QStringLiteral("$h4")));
+    EXPECT_TRUE(ini.entries(QStringLiteral("Ninguna")).isEmpty());
+}

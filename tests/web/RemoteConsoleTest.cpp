@@ -46,12 +46,12 @@ TEST(ConsoleGuard, AnAnswerIsRememberedForAMinute)
 // Records what the console asked for; refuses counts the box would refuse.
 class RecordedActions final : public ConsoleActions {
 public:
-    Outcome openBarrier(StationRole station, const QString& from) override
+    Outcome openBarrier(StationRole station, const QString& from, const QString& operatorName) override
     {
-        calls << QStringLiteral("open %1 %2").arg(stationNumber(station)).arg(from);
+        calls << QStringLiteral("open %1 %2%3").arg(stationNumber(station)).arg(from, operatorName.isEmpty() ? QString() : QLatin1Char(' ') + operatorName);
         return {inService, inService ? QString() : QStringLiteral("not in service"), std::nullopt};
     }
-    Outcome setFreeSpaces(const QString& value, const QString& from) override
+    Outcome setFreeSpaces(const QString& value, const QString& from, const QString&) override
     {
         calls << QStringLiteral("spaces |%1| %2").arg(value, from);
         bool ok = false;
@@ -66,14 +66,14 @@ public:
     QStringList notes;
 };
 
-ConsoleRequest open(const QByteArray& body, const QByteArray& key = {})
+ConsoleRequest open(const QByteArray& body, const QByteArray& key = {}, const QString& operatorName = {})
 {
-    return {"/api/open", "application/json", body, key, QStringLiteral("192.0.2.10")};
+    return {"/api/open", "application/json", body, key, QStringLiteral("192.0.2.10"), operatorName};
 }
 
 ConsoleRequest spaces(const QByteArray& body)
 {
-    return {"/api/spaces", "application/json; charset=utf-8", body, {}, QStringLiteral("192.0.2.10")};
+    return {"/api/spaces", "application/json; charset=utf-8", body, {}, QStringLiteral("192.0.2.10"), {}};
 }
 
 QJsonObject json(const ConsoleGuard::Answer& a)
@@ -97,8 +97,8 @@ TEST(RemoteConsole, AnswersEachRequestWithWhatWasDoneOrWhyNot)
         {"station with a fraction", open(R"({"station": 1.5})"), 400, ""},
         {"not JSON", open("station=1"), 400, ""},
         {"a JSON array", open("[1]"), 400, ""},
-        {"wrong type", {"/api/open", "text/plain", R"({"station": 1})", {}, {}}, 415, ""},
-        {"no type", {"/api/open", {}, R"({"station": 1})", {}, {}}, 415, ""},
+        {"wrong type", {"/api/open", "text/plain", R"({"station": 1})", {}, {}, {}}, 415, ""},
+        {"no type", {"/api/open", {}, R"({"station": 1})", {}, {}, {}}, 415, ""},
         {"a count", spaces(R"({"value": 37})"), 200, "spaces |37| 192.0.2.10"},
         {"a count as text goes through the box's rules", spaces(R"({"value": "12"})"), 200, "spaces |12| 192.0.2.10"},
         {"above the capacity", spaces(R"({"value": 500})"), 400, "spaces |500| 192.0.2.10"},
@@ -136,7 +136,7 @@ TEST(RemoteConsole, ARetryWithTheSameKeyIsAnsweredWithoutActingAgain)
     EXPECT_EQ(actions.calls.size(), 2);
     EXPECT_EQ(console.handle(open(R"({"station": 1})", QByteArray(200, 'k')), T0 + 70s).status, 400);
     // A request refused before it reached the stations is not remembered.
-    EXPECT_EQ(console.handle({"/api/open", "text/plain", "{}", "ghi", {}}, T0 + 80s).status, 415);
+    EXPECT_EQ(console.handle({"/api/open", "text/plain", "{}", "ghi", {}, {}}, T0 + 80s).status, 415);
     EXPECT_EQ(console.handle(open(R"({"station": 2})", "ghi"), T0 + 80s).status, 200);
 }
 
@@ -169,7 +169,10 @@ TEST(RemoteConsole, MetricsCountEachActionByOutcome)
     console.handle(open(R"({"station": 1})"), T0 + 10ms);
     console.refuse("/api/spaces", 403, QStringLiteral("read key"));
     console.refuse("/api/open", 401, QStringLiteral("no key"));
+    console.handle(open(R"({"station": 2})", {}, QStringLiteral("María")), T0 + 2s);
     const QByteArray m = console.metrics();
+    EXPECT_TRUE(m.contains("parking_remote_actions_total{action=\"open\",outcome=\"done\",operator=\"María\"} 1\n")) << m.toStdString();
+    EXPECT_EQ(actions.calls.last(), QStringLiteral("open 2 192.0.2.10 María"));
     EXPECT_TRUE(m.contains("# TYPE parking_remote_actions_total counter\n"));
     EXPECT_TRUE(m.contains("parking_remote_actions_total{action=\"open\",outcome=\"done\"} 1\n"));
     EXPECT_TRUE(m.contains("parking_remote_actions_total{action=\"open\",outcome=\"rate_limited\"} 1\n"));
@@ -181,7 +184,7 @@ TEST(RemoteConsole, MetricsCountEachActionByOutcome)
 
 StatusSettings settings(const QString& address, const QString& key, const QString& operatorKey)
 {
-    return {QStringLiteral("8080"), address, key, operatorKey, {}, {}};
+    return {QStringLiteral("8080"), address, key, operatorKey, {}, {}, {}};
 }
 
 TEST(StatusOptions, AnOperatorKeyThatCannotBeSafeStopsThePage)
@@ -200,9 +203,9 @@ TEST(StatusOptions, AnOperatorKeyThatCannotBeSafeStopsThePage)
          "hace falta [Estado] Certificado"},
         {"off loopback, read key only", settings(QStringLiteral("0.0.0.0"), QStringLiteral("read"), QString()), ""},
         {"a certificate without its key",
-         {QStringLiteral("8080"), {}, {}, {}, QStringLiteral("/nonexistent.pem"), {}}, "van juntos"},
+         {QStringLiteral("8080"), {}, {}, {}, QStringLiteral("/nonexistent.pem"), {}, {}}, "van juntos"},
         {"unreadable certificate",
-         {QStringLiteral("8080"), {}, {}, {}, QStringLiteral("/nonexistent.pem"), QStringLiteral("/nonexistent.key")},
+         {QStringLiteral("8080"), {}, {}, {}, QStringLiteral("/nonexistent.pem"), QStringLiteral("/nonexistent.key"), {}},
          "Certificado no se puede leer"},
     };
     for (const Case& c : cases) {
@@ -227,7 +230,7 @@ TEST(StatusOptions, APrivateKeyOthersCanReadIsRefused)
     file.close();
     ::chmod(QFile::encodeName(key).constData(), 0644);
     const auto options = StatusServer::fromConfig(
-        {QStringLiteral("8080"), {}, {}, {}, dir.filePath(QStringLiteral("cert.pem")), key});
+        {QStringLiteral("8080"), {}, {}, {}, dir.filePath(QStringLiteral("cert.pem")), key, {}});
     ASSERT_FALSE(options);
     EXPECT_TRUE(options.error().contains(QStringLiteral("0600"))) << options.error().toStdString();
 }
