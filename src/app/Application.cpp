@@ -7,6 +7,7 @@
 #include "DemoSite.h"
 #include "KeyCommand.h"
 #include "ReaderCheck.h"
+#include "Reload.h"
 #include "FieldValue.h"
 #include "ScriptPlayer.h"
 #include "Service.h"
@@ -29,6 +30,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <functional>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -44,9 +46,10 @@ namespace {
 // wakes the program to look for a flag).
 int stopPipe[2] = {-1, -1};
 
-extern "C" void onStopSignal(int)
+// 1: stop; 2: reload (SIGHUP).
+extern "C" void onStopSignal(int signal)
 {
-    const char byte = 1;
+    const char byte = signal == SIGHUP ? 2 : 1;
     if (stopPipe[1] >= 0)
         (void)!::write(stopPipe[1], &byte, 1);
 }
@@ -190,17 +193,25 @@ std::optional<std::vector<ScriptItem>> loadScript(const QString& path)
 }
 
 // SIGTERM or SIGINT (systemd's stop, Ctrl+C) closes the stations as
-// "Salir" does, from the event loop: the handler only writes to a pipe.
-std::unique_ptr<QSocketNotifier> watchForStop(StationController& controller)
+// "Salir" does, and SIGHUP reloads, from the event loop: the handler only
+// writes to a pipe.
+std::unique_ptr<QSocketNotifier> watchForStop(StationController& controller, std::function<void()> reload)
 {
     if (stopPipe[0] < 0)
         return nullptr;
     auto notifier = std::make_unique<QSocketNotifier>(stopPipe[0], QSocketNotifier::Read);
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, [&controller] {
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, [&controller, reload = std::move(reload)] {
         char bytes[16];
-        while (::read(stopPipe[0], bytes, sizeof bytes) > 0) {
+        bool stop = false;
+        bool reloadAsked = false;
+        for (ssize_t n; (n = ::read(stopPipe[0], bytes, sizeof bytes)) > 0;) {
+            for (ssize_t i = 0; i < n; ++i)
+                (bytes[i] == 2 ? reloadAsked : stop) = true;
         }
-        controller.close();
+        if (stop)
+            controller.close();
+        else if (reloadAsked)
+            reload();
     });
     return notifier;
 }
@@ -236,6 +247,7 @@ int runStations(const CommandLine& options, Clocks& clocks, const Result<Configu
     if (stopPipe[0] >= 0 || ::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         std::signal(SIGINT, onStopSignal);
         std::signal(SIGTERM, onStopSignal);
+        std::signal(SIGHUP, onStopSignal);
     }
     // The clocks outlive the controller, and with it the database's worker
     // thread, which reads the server clock.
@@ -260,7 +272,8 @@ int runStations(const CommandLine& options, Clocks& clocks, const Result<Configu
     if (started == StationController::StartUp::Fatal || started == StationController::StartUp::WindowClosed)
         return 1;
 
-    const auto statusPage = startStatusPage(controller, config.status);
+    auto statusPage = startStatusPage(controller, config.status);
+    ConfigurationReload reloader(controller, statusPage);
     ServiceNotifier service;
     service.ready();
 
@@ -283,7 +296,11 @@ int runStations(const CommandLine& options, Clocks& clocks, const Result<Configu
         *actions, [&clocks](const QDateTime& instant) { clocks.set(instant); });
     player.start();
 
-    const auto stopWatch = watchForStop(controller);
+    const auto stopWatch = watchForStop(controller, [&] {
+        service.reloading();
+        reloader.reload(config.file);
+        service.ready();
+    });
     const int status = QCoreApplication::exec();
     service.stopping();
     return status;

@@ -10,7 +10,9 @@ namespace parking {
 // Does nothing when not started by systemd (or built without libsystemd).
 class ServiceNotifier {
 public:
+    // Again after a reload.
     void ready();
+    void reloading();
     void stopping();
 
 private:

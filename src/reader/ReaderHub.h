@@ -31,7 +31,18 @@ public:
     // logged through `events`.
     Result<std::unique_ptr<ReaderTransport>> openOsdp(const QString& portText, const QString& owner, ReaderEvents& events);
 
-    const QString& keyFile() const { return keyFile_; }
+    QString keyFile() const
+    {
+        std::lock_guard lock(keyMutex_);
+        return keyFile_;
+    }
+    // The key file of the readers opened from now on (a reload); the links
+    // open already store new keys there too.
+    void setKeyFile(QString file)
+    {
+        std::lock_guard lock(keyMutex_);
+        keyFile_ = std::move(file);
+    }
     // The readers opened from now on are given a new key once (the
     // installer's --rekey).
     void setRekey(bool rekey) { rekey_ = rekey; }
@@ -45,7 +56,7 @@ private:
     bool rekey_ = false;
     QString capture_;
     bool captureStarted_ = false;
-    std::mutex keyMutex_;
+    mutable std::mutex keyMutex_;
     std::map<QString, std::weak_ptr<osdp::OsdpLink>> links_;
     // Who holds each address of each device.
     std::map<std::pair<QString, int>, QString> owners_;

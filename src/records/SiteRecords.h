@@ -21,6 +21,7 @@ struct ReaderMessages {
     QString timetable;     // MsjHorarioMal
     QString unpaid;        // MsjImpagado
     QString notCurrent;    // MsjBaja
+    bool operator==(const ReaderMessages&) const = default;
 };
 
 struct ReaderRow {

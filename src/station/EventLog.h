@@ -21,6 +21,9 @@ public:
     EventLog(QString logFolder, const Clock& clock, StationEvents& outputs);
 
     void write(const QString& line);
+    // The log file's folder from the next line on (a reload).
+    void setFolder(const QString& folder) { file_.setFolder(folder); }
+    const QString& folder() const { return file_.folder(); }
 
     // Runs `handler`; a failure is logged as "ERROR en WHERE: ..." and ends
     // it; false then. Running out of memory is not handled here.

@@ -34,6 +34,7 @@ public:
 
     void setMessages(const records::ReaderMessages& messages) { messages_ = messages; }
     bool messagesRead() const { return messages_.has_value(); }
+    const std::optional<records::ReaderMessages>& messages() const { return messages_; }
     // The message the reader shows for a passage granted, and for a
     // refusal that shows one (nullopt for a silent refusal): MessageWidth
     // characters, an empty column blanks. Throws DatabaseError before the

@@ -6,6 +6,13 @@ namespace parking {
 
 LogFile::LogFile(QString folder) : folder_(std::move(folder)) {}
 
+void LogFile::setFolder(QString folder)
+{
+    file_.close();
+    folder_ = std::move(folder);
+    day_ = QDate(); // the next line opens the day's file there
+}
+
 QString LogFile::pathFor(const QDate& day) const
 {
     return QDir(folder_).filePath(QStringLiteral("parking-%1.log").arg(day.toString(Qt::ISODate)));

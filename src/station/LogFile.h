@@ -19,6 +19,8 @@ public:
     bool append(const QDateTime& when, const QString& line);
     QString pathFor(const QDate& day) const;
     const QString& folder() const { return folder_; }
+    // Lines go to `folder` from the next one on (a reload).
+    void setFolder(QString folder);
 
 private:
     void openFor(const QDate& day);

@@ -106,6 +106,13 @@ bool Replica::nextIsComplete() const
     return copied.year() != now.year() || copied.month() != now.month();
 }
 
+void Replica::setSettings(const ReplicaSettings& settings)
+{
+    const QString file = settings_.file;
+    settings_ = settings;
+    settings_.file = file;
+}
+
 void Replica::refresh()
 {
     if (!enabled() || refreshing_)

@@ -44,6 +44,9 @@ public:
     // Runs after each refresh and load (the replica's state for the status page).
     void setChanged(std::function<void()> changed) { changed_ = std::move(changed); }
     const ReplicaSettings& settings() const { return settings_; }
+    // Whether it decides, how often it refreshes and how old it may be,
+    // from now on (a reload); the file stays the one opened.
+    void setSettings(const ReplicaSettings& settings);
 
     // Opens the replica already on disk, if any (at start-up).
     void load();

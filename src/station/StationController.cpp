@@ -6,16 +6,34 @@
 #include "StatementWarmUp.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
 #include <QTimer>
 
 #include <algorithm>
 
 namespace parking {
 
+namespace {
+
+// What a file holds, to tell whether it changed (empty: none or unreadable).
+QByteArray fileDigest(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&file);
+    return hash.result();
+}
+
+} // namespace
+
 StationController::StationController(Configuration config, const Clock& workstationClock, ConnectionFactory factory,
                                      TimerSource& timers, QObject* parent, const SteadyClock& steadyClock)
     : QObject(parent),
       config_(std::move(config)),
+      timers_(timers),
       log_(config_.logFolder, workstationClock, outputs_),
       status_(workstationClock, QCoreApplication::applicationVersion()),
       journal_(config_.journalFile, [this](std::size_t pending) { outputs_.journalPendingChanged(pending); }),
@@ -31,7 +49,7 @@ StationController::StationController(Configuration config, const Clock& workstat
 {
     outputs_.subscribe(&statusView_);
     if (database_.replica().enabled()) {
-        replicaTimer_ = timers.make(config_.replica.refresh, [this] { refreshReplica(); });
+        replicaTimer_ = timers_.make(config_.replica.refresh, [this] { refreshReplica(); });
         database_.replica().setChanged([this] { replicaChanged(); });
     }
     // Writes left waiting go to the database as soon as it answers again.
@@ -143,6 +161,8 @@ StationController::StartUp StationController::bringIntoService()
     installation_.setFreeSpaces(site->freeSpaces);
     installation_.setCapacity(site->capacity);
     outputs_.installationRead(installation_.name(), site->capacity ? *site->capacity : -1, installation_.freeSpaces());
+    ports_ = {readerRow->entrancePort, readerRow->exitPort};
+    keyFileDigest_ = fileDigest(config_.readerKeyFile);
     station(StationRole::Entrance).openPort(readerRow->entrancePort);
     station(StationRole::Exit).openPort(readerRow->exitPort);
     for (auto& s : stations_)
@@ -240,6 +260,113 @@ std::optional<std::int16_t> StationController::setFreeSpacesByHand(const QString
         outputs_.alerted({Alert::Kind::SpacesNotUpdated, QStringLiteral("NO SE PUEDEN ACTUALIZAR LAS PLAZAS")});
         outputs_.freeSpacesSettingRefused();
     });
+    return result;
+}
+
+// ---- a reload ---------------------------------------------------------------
+
+void StationController::applyReplicaSettings(const ReplicaSettings& next)
+{
+    const bool wasDeciding = database_.replica().enabled();
+    database_.replica().setSettings(next);
+    replicaTimer_.reset();
+    if (database_.replica().enabled()) {
+        replicaTimer_ = timers_.make(next.refresh, [this] { refreshReplica(); });
+        database_.replica().setChanged([this] { replicaChanged(); });
+        if (inService_) {
+            if (!wasDeciding) {
+                database_.replica().load();
+                refreshReplica();
+            }
+            replicaTimer_->start();
+        }
+    }
+    replicaChanged();
+}
+
+void StationController::reopenReader(StationRole role, const QString& portText)
+{
+    Station& s = station(role);
+    s.closePort();
+    s.openPort(portText);
+    s.setUpReader();
+    s.showIdleText();
+    ports_[roleIndex(role)] = portText;
+}
+
+StationController::Reconfigured StationController::reconfigure(const Configuration& next)
+{
+    Reconfigured result;
+    auto restart = [&](bool differs, const char* key) {
+        if (differs)
+            result.restartNeeded << QString::fromLatin1(key);
+    };
+    restart(next.database.dataSource != config_.database.dataSource, "[Conexion] SID");
+    restart(next.database.credentialsFile != config_.database.credentialsFile, "[Conexion] Credenciales");
+    restart(next.database.readWait != config_.database.readWait, "[Conexion] Espera");
+    restart(next.database.writeWait != config_.database.writeWait, "[Conexion] EsperaEscritura");
+    restart(next.installation != config_.installation, "[Impresoras] Instalacion");
+    restart(next.journalFile != config_.journalFile, "[Registro] Diario");
+    restart(next.replica.file != config_.replica.file, "[SinConexion] Fichero");
+
+    if (next.logFolder != config_.logFolder) {
+        log_.setFolder(next.logFolder);
+        result.applied << QStringLiteral("[Registro] Carpeta");
+    }
+    if (next.unitKeyDays != config_.unitKeyDays)
+        result.applied << QStringLiteral("[Registro] DiasClavesDiario");
+    const ReplicaSettings& was = config_.replica;
+    if (next.replica.decide != was.decide || next.replica.refresh != was.refresh || next.replica.maxAge != was.maxAge) {
+        applyReplicaSettings(next.replica);
+        result.applied << QStringLiteral("[SinConexion]");
+    }
+    const bool keyFileMoved = next.readerKeyFile != config_.readerKeyFile;
+    if (keyFileMoved) {
+        hub_.setKeyFile(next.readerKeyFile);
+        result.applied << QStringLiteral("[Lectores] Claves");
+    }
+    const QByteArray digest = fileDigest(next.readerKeyFile);
+    const bool keysChanged = keyFileMoved || digest != keyFileDigest_;
+
+    // What stays as it was, whatever the file says.
+    const Configuration running = config_;
+    config_ = next;
+    config_.database = running.database;
+    config_.installation = running.installation;
+    config_.journalFile = running.journalFile;
+    config_.replica.file = running.replica.file;
+
+    if (!inService_)
+        return result;
+    std::optional<records::ReaderRow> row;
+    try {
+        row = database_.call(DatabaseCall::FreeSpaces, [code = installation_.code()](Connection& c) {
+            return records::loadReaderRow(c, code);
+        });
+    } catch (const DatabaseError& e) {
+        result.applied << QStringLiteral("fila de Lector no leída (%1): los lectores siguen como estaban").arg(e.message());
+        return result;
+    }
+    if (!row) {
+        result.applied << QStringLiteral("no hay fila de Lector: los lectores siguen como estaban");
+        return result;
+    }
+    keyFileDigest_ = digest;
+    if (row->messages != installation_.messages()) {
+        installation_.setMessages(row->messages);
+        result.applied << QStringLiteral("mensajes de Lector");
+    }
+    const std::pair<StationRole, QString> wanted[] = {{StationRole::Entrance, row->entrancePort},
+                                                      {StationRole::Exit, row->exitPort}};
+    for (const auto& [role, port] : wanted) {
+        const SecureChannelState channel = station(role).reader().secureChannel();
+        const bool secure = channel == SecureChannelState::Waiting || channel == SecureChannelState::Established;
+        if (port == ports_[roleIndex(role)] && !(keysChanged && secure))
+            continue;
+        reopenReader(role, port);
+        result.applied << QStringLiteral("lector de %1: %2")
+                              .arg(role == StationRole::Entrance ? QStringLiteral("entrada") : QStringLiteral("salida"), port);
+    }
     return result;
 }
 

@@ -17,6 +17,7 @@
 #include "WriteJournal.h"
 
 #include <QObject>
+#include <QStringList>
 
 #include <array>
 #include <memory>
@@ -50,6 +51,21 @@ public:
     StartUp start(const QString& configurationFault = {});
     // "Salir" or the close box; once.
     void close();
+
+    // What a reload applied ("[Registro] Carpeta", "lector de entrada:
+    // osdp:...") and what waits for a restart ("[Conexion] SID").
+    struct Reconfigured {
+        QStringList applied;
+        QStringList restartNeeded;
+    };
+    // Applies what changed in `next` (read again from the file) while the
+    // stations keep serving, between two passages: the log folder, the
+    // offline settings, the readers' key file, and the reader row read
+    // again (a reader whose port text changed, or every secure one when
+    // the keys changed, is closed and opened again; the others keep their
+    // channel; the display messages). The database's settings, the
+    // installation, the journal and the replica's file wait for a restart.
+    Reconfigured reconfigure(const Configuration& next);
 
     // The operator's actions.
     void openBarrierByHand(StationRole station);
@@ -92,8 +108,13 @@ private:
     void closeOnMissingRow(const QString& table);
     void refreshReplica();
     void replicaChanged();
+    void applyReplicaSettings(const ReplicaSettings& next);
+    void reopenReader(StationRole role, const QString& portText);
 
-    const Configuration config_;
+    Configuration config_;
+    TimerSource& timers_;
+    std::array<QString, 2> ports_;  // each reader's port text as opened
+    QByteArray keyFileDigest_;      // the key file as the readers were opened with it
     StationOutputs outputs_;
     std::unique_ptr<TraceView> trace_;
     StationEvents* view_ = nullptr;

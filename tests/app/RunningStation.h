@@ -44,6 +44,8 @@ public:
     bool waitFor(const QString& prefix, int count = 1) { return waitForLine(process_, out_, prefix, 15000, count); }
     const QString& out() const { return out_; }
     QString folder() const { return dir_.path(); }
+    const parking::DemoSite& site() const { return site_; }
+    qint64 pid() const { return process_.processId(); }
     // SIGTERM, as systemd stops it; the exit status.
     int stop()
     {
