@@ -112,6 +112,21 @@ echo release >&7
 within 150 online "$(prop MainPID)" || fail "online again after the restart"
 ok "the new process brought the reader online again"
 
+# systemctl reload: a new operator is applied by the same process.
+pid=$(prop MainPID)
+hash=$(printf 'la clave de ana 123\n' | parking-station --hash-key | tail -n 1)
+case "$hash" in '$scrypt$'*) ;; *) fail "--hash-key printed no hash: $hash" ;; esac
+operator() { curl -sS -D - -o /dev/null -u 'ana:la clave de ana 123' "http://127.0.0.1:$port/api/status" | grep -qi '^X-Console: operator'; }
+operator && fail "an operator not yet configured was let in"
+printf 'ana=%s\n' "$hash" >>/etc/parking-station/Rivalto.ini
+systemctl reload $unit || fail "systemctl reload"
+within 100 sh -c "journalctl _PID=$pid --no-pager | grep -q 'Configuración recargada: .*\[Operadores\] (1 operadores)'" \
+  || fail "the reload was not applied"
+operator || fail "the new operator is not let in after the reload"
+[ "$(prop MainPID)" = "$pid" ] || fail "systemctl reload started another process"
+[ "$(prop ActiveState)/$(prop SubState)" = active/running ] || fail "not active after the reload"
+ok "systemctl reload applied a new operator in the same process"
+
 # Stop: status 0, the readers closed.
 since=$(date '+%Y-%m-%d %H:%M:%S')
 systemctl stop $unit || fail "systemctl stop"
