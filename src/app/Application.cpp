@@ -6,6 +6,7 @@
 #include "DemoReaders.h"
 #include "DemoSite.h"
 #include "KeyCommand.h"
+#include "CommandLine.h"
 #include "ReaderCheck.h"
 #include "Reload.h"
 #include "FieldValue.h"
@@ -23,7 +24,6 @@
 
 #include <QApplication>
 #endif
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
@@ -84,77 +84,12 @@ private:
 };
 
 
-// What the command line asked for.
-struct CommandLine {
-    bool headless = false;
-    bool trace = false;
-    bool demo = false;
-    QString config;   // empty: the default
-    QString now;      // empty: system time
-    QString initDb;   // empty: run the stations
-    QString script;   // empty: no script
-    QString readerCheck; // empty: run the stations
-    bool pulse = false;
-    bool rekey = false;
-    QString setAddress; // empty: leave it
-    QString setBaud;    // empty: leave it
-    QString capture;    // empty: none
-    bool hashKey = false;
-};
-
-CommandLine parseCommandLine(const QCoreApplication& app)
-{
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Unattended car-park access controller"));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption configOption(QStringLiteral("config"),
-        QStringLiteral("Configuration file (default: Rivalto.ini in the program's folder)."), QStringLiteral("FILE"));
-    const QCommandLineOption headlessOption(QStringLiteral("headless"),
-        QStringLiteral("No windows: the event log and the trace go to standard output."));
-    const QCommandLineOption traceOption(QStringLiteral("trace"),
-        QStringLiteral("With windows, also write the event log and the trace to standard output."));
-    const QCommandLineOption nowOption(QStringLiteral("now"),
-        QStringLiteral("Start the workstation and embedded-database clocks at this instant."),
-        QStringLiteral("YYYY-MM-DD hh:mm:ss"));
-    const QCommandLineOption demoOption(QStringLiteral("demo"),
-        QStringLiteral("Create (or reset) the demo configuration and database and start on them."));
-    const QCommandLineOption initDbOption(QStringLiteral("init-db"),
-        QStringLiteral("Create an empty embedded database at FILE and exit."), QStringLiteral("FILE"));
-    const QCommandLineOption scriptOption(QStringLiteral("script"),
-        QStringLiteral("Play timed reader events and operator actions from FILE."), QStringLiteral("FILE"));
-    const QCommandLineOption readerCheckOption(QStringLiteral("reader-check"),
-        QStringLiteral("Bring the reader of PORTTEXT online, print what it is and, for 30 s, what it reads."),
-        QStringLiteral("PORTTEXT"));
-    const QCommandLineOption pulseOption(QStringLiteral("pulse"),
-        QStringLiteral("With --reader-check: pulse output 0 once."));
-    const QCommandLineOption rekeyOption(QStringLiteral("rekey"),
-        QStringLiteral("With --reader-check: give the reader a new Secure Channel key (stored first)."));
-    const QCommandLineOption setAddressOption(QStringLiteral("set-address"),
-        QStringLiteral("With --reader-check: change the reader's OSDP address to N (osdp_COMSET)."), QStringLiteral("N"));
-    const QCommandLineOption setBaudOption(QStringLiteral("set-baud"),
-        QStringLiteral("With --reader-check: change the reader's speed to B baud (osdp_COMSET)."), QStringLiteral("B"));
-    const QCommandLineOption captureOption(QStringLiteral("capture"),
-        QStringLiteral("With --reader-check: write every packet to FILE (osdpcap)."), QStringLiteral("FILE"));
-    const QCommandLineOption hashKeyOption(QStringLiteral("hash-key"),
-        QStringLiteral("Read an operator's key on standard input and print its hash for [Operadores]."));
-    parser.addOptions({configOption, headlessOption, traceOption, nowOption, demoOption, initDbOption, scriptOption,
-                       readerCheckOption, pulseOption, rekeyOption, setAddressOption, setBaudOption, captureOption,
-                       hashKeyOption});
-    parser.process(app);
-    return {parser.isSet(headlessOption), parser.isSet(traceOption), parser.isSet(demoOption),
-            parser.value(configOption), parser.value(nowOption), parser.value(initDbOption), parser.value(scriptOption),
-            parser.value(readerCheckOption), parser.isSet(pulseOption), parser.isSet(rekeyOption),
-            parser.value(setAddressOption), parser.value(setBaudOption), parser.value(captureOption),
-            parser.isSet(hashKeyOption)};
-}
-
 // The installer's check; a bad address or speed ends it with status 2.
 int readerCheck(const CommandLine& options, const QString& keyFile, std::chrono::seconds readFor)
 {
     auto check = readerCheckOptions({options.readerCheck, keyFile, options.pulse, options.rekey, {}, {}, options.capture,
-                                     readFor},
-                                    options.setAddress, options.setBaud);
+                                     options.firmware, 1, readFor},
+                                    options.setAddress, options.setBaud, options.fileId);
     if (!check) {
         std::printf("%s\n", check.error().toUtf8().constData());
         return 2;

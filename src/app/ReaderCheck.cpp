@@ -1,5 +1,6 @@
 #include "ReaderCheck.h"
 
+#include "FirmwareUpdate.h"
 #include "Identification.h"
 #include "ReaderControl.h"
 #include "ReaderHub.h"
@@ -163,8 +164,19 @@ std::optional<int> plainDigits(const QString& text)
 
 } // namespace
 
-Result<ReaderCheckOptions> readerCheckOptions(ReaderCheckOptions base, const QString& setAddress, const QString& setBaud)
+Result<ReaderCheckOptions> readerCheckOptions(ReaderCheckOptions base, const QString& setAddress, const QString& setBaud,
+                                              const QString& fileId)
 {
+    if (!fileId.isEmpty()) {
+        const auto id = plainDigits(fileId);
+        if (!id || *id > 255)
+            return failure(QStringLiteral("--file-id necesita un tipo de fichero de 0 a 255, no %1").arg(fileId));
+        base.fileId = *id;
+    }
+    if (!fileId.isEmpty() && base.firmware.isEmpty())
+        return failure(QStringLiteral("--file-id va con --update-firmware FICHERO"));
+    if (!base.firmware.isEmpty() && (!setAddress.isEmpty() || !setBaud.isEmpty()))
+        return failure(QStringLiteral("--update-firmware no va con --set-address ni --set-baud: uno cada vez"));
     if (!setAddress.isEmpty()) {
         const auto address = plainDigits(setAddress);
         if (!address || *address > osdp::MaxAddress)
@@ -202,6 +214,12 @@ int runReaderCheck(const ReaderCheckOptions& options)
     hub.setRekey(false);
     if (options.newAddress || options.newBaud)
         return changeSetting(hub, std::move(reader), options, port);
+    if (!options.firmware.isEmpty()) {
+        const auto link = hub.link(port.device);
+        const int status = link ? updateFirmware(*link, options.firmware, options.fileId) : 6;
+        reader->control().close();
+        return status;
+    }
     if (options.pulse)
         say(QStringLiteral("Pulso en la salida 0: estado %1")
                 .arg(statusNumber(reader->control().pulseRelay(0, Station::PassagePulse.tenths))));

@@ -223,13 +223,111 @@ TEST(ReaderEmulatorProgram, ServesTheCheckAndTakesItsOrdersOnStandardInput)
     EXPECT_TRUE(said.contains(QStringLiteral("tarjeta: |C0000000123456| -> código 1E240"))) << said.toStdString();
     EXPECT_TRUE(said.contains(QStringLiteral("caja abierta o manipulada (tamper), fallo de alimentación"))) << said.toStdString();
     EXPECT_TRUE(said.contains(QStringLiteral("entradas del lector: 0 0"))) << said.toStdString();
-    emulator.write("show 4\nquit\n");
+    emulator.write("file 4 take delay 5 max 40\nfile 4 sideways\nshow 4\nquit\n");
     ASSERT_TRUE(emulator.waitForFinished(10000));
     out += QString::fromUtf8(emulator.readAll());
     EXPECT_TRUE(out.contains(QStringLiteral("relay 4 0 6"))) << out.toStdString();
     EXPECT_TRUE(out.contains(QStringLiteral("error: no hay lector"))) << out.toStdString();
-    EXPECT_TRUE(out.contains(QStringLiteral("secure yes key yes tamper on power lost"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("secure yes key yes tamper on power lost file none firmware 1.0.7")))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("error: file ADDR take|abort|rejected|invalid, no sideways"))) << out.toStdString();
     EXPECT_EQ(emulator.exitCode(), 0);
+}
+
+// ---- --update-firmware ---------------------------------------------------------
+
+QString firmwareFile(const QTemporaryDir& dir, qsizetype size, QByteArray* bytes)
+{
+    QByteArray data(size, '\0');
+    for (qsizetype i = 0; i < size; ++i)
+        data[i] = static_cast<char>((i * 131 + i / 7) & 0xFF);
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("firmware.bin"));
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(data);
+    *bytes = data;
+    return path;
+}
+
+TEST(FirmwareUpdate, TheFileArrivesWholeThroughDelaysShrinkingFragmentsLostAnswersAndFinishing)
+{
+    struct Case {
+        const char* name;
+        const char* channel; // the port text's sc=
+        QStringList extra;
+        int type;
+    };
+    const Case cases[] = {
+        {"in the clear, the default file type", "off", {}, 1},
+        {"under the Secure Channel, file type 7", "install", {QStringLiteral("--file-id"), QStringLiteral("7")}, 7},
+    };
+    for (const Case& c : cases) {
+        CheckSite site;
+        EmulatorHost host;
+        ASSERT_TRUE(host.listenTcp());
+        PeripheralEmulator& reader = host.add(0);
+        PeripheralEmulator::FileBehaviour b;
+        b.delayMs = 3;
+        b.fragmentMax = 50; // smaller than the receive size allows
+        b.finishing = 2;
+        reader.setFileBehaviour(b);
+        // Five answers lost: three repeats of one fragment, the channel
+        // started over, and one more repeat after it.
+        reader.loseReplies(5, 0x7C);
+        QByteArray file;
+        const QString path = firmwareFile(site.dir, 3000, &file);
+        const QString port = QStringLiteral("osdp:tcp:127.0.0.1:%1?sc=%2").arg(host.tcpPort()).arg(QLatin1String(c.channel));
+        const CheckRun r = runCheck(QStringList{QStringLiteral("--reader-check"), port, QStringLiteral("--config"), site.config,
+                                                QStringLiteral("--update-firmware"), path} + c.extra);
+        EXPECT_EQ(r.exitCode, 0) << c.name << r.out.toStdString();
+        EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(reader.receivedFile().data()),
+                             static_cast<qsizetype>(reader.receivedFile().size())),
+                  file)
+            << c.name;
+        EXPECT_EQ(reader.receivedFileType(), c.type) << c.name;
+        EXPECT_TRUE(r.out.contains(QStringLiteral("Firmware antes: 1.0.7"))) << c.name << r.out.toStdString();
+        EXPECT_TRUE(r.out.contains(QStringLiteral("100 % (3000 de 3000 bytes)"))) << c.name << r.out.toStdString();
+        EXPECT_TRUE(r.out.contains(QStringLiteral("Fichero enviado y procesado por el lector"))) << c.name;
+        EXPECT_TRUE(r.out.contains(QStringLiteral("Firmware: antes 1.0.7, después 1.0.8"))) << c.name << r.out.toStdString();
+        // 3000 bytes in fragments of at most 50, the two finishing answers
+        // asked with empty ones, and the repeats that crossed a new channel.
+        EXPECT_GE(reader.commandsSeen(0x7C), 3000 / 50 + 2) << c.name;
+    }
+}
+
+TEST(FirmwareUpdate, ARefusalOrAnAbortEndsWithTheReadersReasonAndAFailingStatus)
+{
+    struct Case {
+        const char* name;
+        std::int16_t refuse;
+        std::optional<std::uint32_t> abortAt;
+        QString path; // empty: a good file
+        int status;
+        const char* said;
+    } const cases[] = {
+        {"contents not recognised", -2, std::nullopt, {}, 6, "no reconoce el contenido del fichero (rejected)"},
+        {"aborted half-way", 0, 1500, {}, 6, "ha abortado la transferencia (abort)"},
+        {"no such file", 0, std::nullopt, QStringLiteral("/nonexistent/firmware.bin"), 7, "No se puede leer el fichero"},
+    };
+    for (const Case& c : cases) {
+        CheckSite site;
+        EmulatorHost host;
+        ASSERT_TRUE(host.listenTcp());
+        PeripheralEmulator& reader = host.add(0);
+        PeripheralEmulator::FileBehaviour b;
+        b.refuse = c.refuse;
+        b.abortAt = c.abortAt;
+        reader.setFileBehaviour(b);
+        QByteArray file;
+        const QString path = c.path.isEmpty() ? firmwareFile(site.dir, 3000, &file) : c.path;
+        const CheckRun r = runCheck({QStringLiteral("--reader-check"),
+                                     QStringLiteral("osdp:tcp:127.0.0.1:%1?sc=off").arg(host.tcpPort()),
+                                     QStringLiteral("--config"), site.config, QStringLiteral("--update-firmware"), path});
+        EXPECT_EQ(r.exitCode, c.status) << c.name << r.out.toStdString();
+        EXPECT_TRUE(r.out.contains(QString::fromUtf8(c.said))) << c.name << r.out.toStdString();
+        EXPECT_TRUE(reader.receivedFile().empty()) << c.name;
+        EXPECT_EQ(reader.firmware(), 0x010007u) << c.name;
+    }
 }
 
 } // namespace

@@ -18,6 +18,8 @@
 #include <QSocketNotifier>
 #include <QStringList>
 
+#include <QCryptographicHash>
+
 #include <cstdio>
 #include <variant>
 #include <unistd.h>
@@ -31,7 +33,8 @@ const char* const ControlCommands =
     "card ADDR NUMBER | raw ADDR BITS HEX | track ADDR TEXT | keys ADDR DIGITS | tamper ADDR on|off | "
     "power ADDR ok|lost | input ADDR N on|off | silent ADDR on|off | restart ADDR | busy ADDR COUNT | "
     "nak ADDR COUNT CODE | lose ADDR COUNT [CODE] | plainkeyset ADDR on|off | maconly ADDR on|off | "
-    "forge ADDR on|off | show ADDR | release | quit";
+    "forge ADDR on|off | file ADDR take|abort|rejected|invalid [delay MS] [max N] [finishing N] [abortat N] | "
+    "show ADDR | release | quit";
 
 void say(const QString& line)
 {
@@ -151,8 +154,32 @@ QString control(EmulatorHost& host, const QString& line)
         r->setMacOnlyReplies(flag);
     } else if (verb == QLatin1String("forge") && onOff(w.value(2), flag)) {
         r->setForgeNak(flag);
+    } else if (verb == QLatin1String("file") && w.size() >= 3) {
+        PeripheralEmulator::FileBehaviour b;
+        const QString how = w[2];
+        b.refuse = how == QLatin1String("abort") ? -1 : how == QLatin1String("rejected") ? -2 : how == QLatin1String("invalid") ? -3 : 0;
+        if (b.refuse == 0 && how != QLatin1String("take"))
+            return QStringLiteral("error: file ADDR take|abort|rejected|invalid, no %1").arg(how);
+        for (int i = 3; i + 1 < w.size(); i += 2) {
+            bool good = false;
+            const uint value = w[i + 1].toUInt(&good);
+            if (!good || value > 65535)
+                return QStringLiteral("error: %1 necesita un número de 0 a 65535").arg(w[i]);
+            if (w[i] == QLatin1String("delay"))
+                b.delayMs = static_cast<std::uint16_t>(value);
+            else if (w[i] == QLatin1String("max"))
+                b.fragmentMax = static_cast<std::uint16_t>(value);
+            else if (w[i] == QLatin1String("finishing"))
+                b.finishing = static_cast<int>(value);
+            else if (w[i] == QLatin1String("abortat"))
+                b.abortAt = value;
+            else
+                return QStringLiteral("error: opción de file no válida: %1").arg(w[i]);
+        }
+        r->setFileBehaviour(b);
     } else if (verb == QLatin1String("show")) {
-        return QStringLiteral("ok display |%1| led %2 relays %3 beeps %4 polls %9 secure %5 key %6 tamper %7 power %8")
+        return QStringLiteral("ok display |%1| led %2 relays %3 beeps %4 polls %9 secure %5 key %6 tamper %7 power %8 "
+                              "file %10 firmware %11")
             .arg(r->display().join(QLatin1Char('|')))
             .arg(r->ledColour())
             .arg(r->relays().size())
@@ -161,7 +188,14 @@ QString control(EmulatorHost& host, const QString& line)
                  r->key() ? QStringLiteral("yes") : QStringLiteral("no"),
                  r->tamper() ? QStringLiteral("on") : QStringLiteral("off"),
                  r->powerLost() ? QStringLiteral("lost") : QStringLiteral("ok"))
-            .arg(r->commandsSeen(command::Poll));
+            .arg(r->commandsSeen(command::Poll))
+            .arg(r->receivedFile().empty()
+                     ? QStringLiteral("none")
+                     : QStringLiteral("%1 bytes type %2 sha256 %3")
+                           .arg(r->receivedFile().size())
+                           .arg(r->receivedFileType())
+                           .arg(QString::fromLatin1(QCryptographicHash::hash(QByteArray(reinterpret_cast<const char*>(r->receivedFile().data()), static_cast<qsizetype>(r->receivedFile().size())), QCryptographicHash::Sha256).toHex())))
+            .arg(QStringLiteral("%1.%2.%3").arg(r->firmware() >> 16).arg(r->firmware() >> 8 & 0xFF).arg(r->firmware() & 0xFF));
     } else {
         return QStringLiteral("error: orden no válida: %1 (órdenes: %2)").arg(line, QLatin1String(ControlCommands));
     }

@@ -1,5 +1,7 @@
 #include "PeripheralEmulator.h"
 
+#include <algorithm>
+
 namespace parking::osdp {
 
 namespace {
@@ -11,7 +13,7 @@ constexpr std::uint8_t StoredKeySelector = 0x01;
 } // namespace
 
 PeripheralEmulator::PeripheralEmulator(std::uint8_t address, int rows, int columns)
-    : address_(address), rows_(rows), columns_(columns), display_(rows, QString())
+    : address_(address), rows_(rows), columns_(columns), display_(rows, QString()), identity_(EmulatorIdentity)
 {
 }
 
@@ -186,7 +188,7 @@ std::optional<Packet> PeripheralEmulator::answer(const Packet& c, bool secureCom
     case command::Poll:
         return pollReply();
     case command::Id:
-        return plain(reply::Identity, EmulatorIdentity);
+        return plain(reply::Identity, identity_);
     case command::Capabilities:
         return capabilitiesReply();
     case command::LocalStatus:
@@ -223,6 +225,8 @@ std::optional<Packet> PeripheralEmulator::answer(const Packet& c, bool secureCom
     }
     case command::ComSet:
         return comSet(c);
+    case command::FileTransfer:
+        return fileTransfer(d);
     case command::ReceiveSize:
         return d.size() == 2 ? plain(reply::Ack) : nak(nak::CommandLength);
     case command::KeySet:
@@ -308,6 +312,61 @@ Packet PeripheralEmulator::plain(std::uint8_t code, Bytes data) const
 Packet PeripheralEmulator::nak(std::uint8_t code) const
 {
     return plain(reply::Nak, {code});
+}
+
+// osdp_FILETRANSFER: type, total size (4), offset (4), fragment size (2),
+// the fragment; answered with osdp_FTSTAT: action, delay (2), status (2,
+// signed), the longest fragment wanted (2), all little-endian.
+Packet PeripheralEmulator::fileTransfer(const Bytes& d)
+{
+    const auto u16 = [&](std::size_t at) { return static_cast<std::uint32_t>(d[at] | d[at + 1] << 8); };
+    const auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
+    if (d.size() < 11 || d.size() != 11 + u16(9))
+        return nak(nak::CommandLength);
+    const FileBehaviour& b = fileBehaviour_;
+    const auto status = [&](std::int16_t s) {
+        const auto v = static_cast<std::uint16_t>(s);
+        return plain(reply::FileTransferStatus,
+                     {0x01, static_cast<std::uint8_t>(b.delayMs & 0xFF), static_cast<std::uint8_t>(b.delayMs >> 8),
+                      static_cast<std::uint8_t>(v & 0xFF), static_cast<std::uint8_t>(v >> 8),
+                      static_cast<std::uint8_t>(b.fragmentMax & 0xFF), static_cast<std::uint8_t>(b.fragmentMax >> 8)});
+    };
+    const std::uint32_t total = u32(1);
+    const std::uint32_t offset = u32(5);
+    const std::uint32_t length = u16(9);
+    if (b.refuse < 0) {
+        file_.clear();
+        return status(b.refuse);
+    }
+    if (total == 0 || total > 16 * 1024 * 1024 || offset + length > total)
+        return status(-3);
+    if (offset == 0 || file_.size() != total || d[0] != fileType_) {
+        if (offset != 0)
+            return status(-3); // a fragment of no file begun
+        file_.assign(total, 0);
+        fileIn_ = 0;
+        fileType_ = d[0];
+        finishingLeft_ = b.finishing;
+    }
+    if (offset > fileIn_)
+        return status(-3); // a gap
+    std::copy(d.begin() + 11, d.end(), file_.begin() + offset);
+    fileIn_ = std::max(fileIn_, offset + length);
+    if (b.abortAt && fileIn_ >= *b.abortAt) {
+        file_.clear();
+        return status(-1);
+    }
+    if (fileIn_ < total)
+        return status(0);
+    if (!file_.empty() && receivedFile_ != file_) {
+        receivedFile_ = file_;
+        ++identity_[11];
+    }
+    if (finishingLeft_ > 0) {
+        --finishingLeft_;
+        return status(3);
+    }
+    return status(1);
 }
 
 } // namespace parking::osdp

@@ -2,7 +2,8 @@
 // An OSDP peripheral device (a reader) in software, for tests, the
 // benchmark, the demo and the emulator program; never part of the
 // controller. It answers POLL, ID, CAP, LSTAT, ISTAT, OUT, LED, BUZ, TEXT,
-// COMSET, KEYSET, ACURXSIZE and the Secure Channel handshake, keeps what it
+// COMSET, KEYSET, ACURXSIZE, FILETRANSFER and the Secure Channel handshake,
+// keeps what it
 // was told to show, and hands out the reads it was given at the next poll;
 // a tamper, power or input change is announced in the reply to the next
 // poll. It can also behave as readers in the field do: go silent, answer
@@ -89,6 +90,27 @@ public:
     bool secure() const { return session_.has_value(); }
     int commandsSeen(std::uint8_t code) const;
 
+    // How it takes a file (osdp_FILETRANSFER). `refuse`: the status every
+    // fragment is answered with instead (-1 abort, -2 contents not
+    // recognised, -3 data not acceptable; 0: taken); `abortAt`: abort once
+    // this many bytes are in; `delayMs` asked before each next fragment;
+    // `fragmentMax` the longest fragment it wants (0: as the controller
+    // likes); `finishing` answers of "finishing" (3) before "processed" (1).
+    // A file taken whole raises the firmware's build number by one.
+    struct FileBehaviour {
+        std::int16_t refuse = 0;
+        std::optional<std::uint32_t> abortAt;
+        std::uint16_t delayMs = 0;
+        std::uint16_t fragmentMax = 0;
+        int finishing = 0;
+    };
+    void setFileBehaviour(const FileBehaviour& b) { fileBehaviour_ = b; }
+    // The last file taken whole, and its type; the fragments seen.
+    const Bytes& receivedFile() const { return receivedFile_; }
+    std::uint8_t receivedFileType() const { return fileType_; }
+    // major << 16 | minor << 8 | build, as its osdp_PDID says.
+    std::uint32_t firmware() const { return identity_[9] << 16 | identity_[10] << 8 | identity_[11]; }
+
 private:
     std::optional<Packet> answer(const Packet& command, bool secureCommand);
     Packet challenge(const Packet& command);
@@ -96,6 +118,7 @@ private:
     Packet pollReply();
     Packet capabilitiesReply() const;
     Packet comSet(const Packet& command);
+    Packet fileTransfer(const Bytes& d);
     Packet plain(std::uint8_t code, Bytes data = {}) const;
     Packet nak(std::uint8_t code) const;
     std::optional<Bytes> plainReply(const Packet& command, Packet reply);
@@ -134,6 +157,13 @@ private:
     bool statusChanged_ = false;
     std::vector<std::uint8_t> inputs_ = std::vector<std::uint8_t>(1, 0);
     bool inputsChanged_ = false;
+    Bytes identity_;
+    FileBehaviour fileBehaviour_;
+    Bytes file_;                // the file coming in
+    std::uint32_t fileIn_ = 0;  // how much of it
+    Bytes receivedFile_;
+    std::uint8_t fileType_ = 0;
+    int finishingLeft_ = 0;
 };
 
 } // namespace parking::osdp

@@ -162,6 +162,8 @@ bool OsdpBus::transmit(int index, const Command& c, TimePoint now)
             report(index, CommandTooLong{fields.code, size, limit}, now);
         if (fields.code == command::Output)
             report(index, RelayAnswered{RelayAnswer::TooLong, 0}, now);
+        if (fields.code == command::FileTransfer)
+            report(index, FileTransferRefused{0, limit}, now);
         return false;
     }
     Packet p;
@@ -209,6 +211,8 @@ void OsdpBus::timedOut(TimePoint now)
     }
     if (o.code == command::Output)
         report(index, RelayAnswered{RelayAnswer::NoAnswer, 0}, now);
+    if (o.code == command::FileTransfer)
+        report(index, FileTransferUnanswered{}, now);
     // Start over at sequence 0 with a fresh channel: at once for a reader
     // that is still counted online, within a second for one that is not.
     dropToIdle(index, now, r.presence.up() ? milliseconds(0) : OfflineRetry);
@@ -288,6 +292,8 @@ void OsdpBus::answeredNak(int index, std::uint8_t sentCode, std::uint8_t nak, Ti
     Reader& r = at(index);
     if (sentCode == command::Output)
         report(index, RelayAnswered{RelayAnswer::Nak, nak}, now);
+    if (sentCode == command::FileTransfer)
+        report(index, FileTransferRefused{nak}, now);
     if (r.handshake.step() != Step::Online)
         return follow(index, r.handshake.refused(nak), now);
     if (nak == nak::Sequence || nak == nak::EncryptionRequired || nak == nak::SecurityBlock) {
@@ -346,6 +352,8 @@ void OsdpBus::answeredOnline(int index, std::uint8_t sentCode, const Packet& rep
                            report(index, InputsChanged{i.states}, now);
                    },
                    [&](const ComReply& c) { report(index, AddressConfirmed{c.address, c.baud}, now); },
+                   [&](const FileTransferStatusReply& s) { report(index, FileTransferAnswered{s}, now); },
+                   [&](const Identity& i) { report(index, IdentityRead{i}, now); },
                    [&](const AckReply&) {
                        if (sentCode == command::Output)
                            report(index, RelayAnswered{RelayAnswer::Ack, 0}, now);

@@ -122,6 +122,11 @@ std::optional<QString> logLine(const BusFact& fact)
                     .arg(e.size)
                     .arg(e.limit);
             },
+            // A file's progress is said by whoever sends it.
+            [](const FileTransferAnswered&) -> Line { return std::nullopt; },
+            [](const FileTransferRefused&) -> Line { return std::nullopt; },
+            [](const FileTransferUnanswered&) -> Line { return std::nullopt; },
+            [](const IdentityRead&) -> Line { return std::nullopt; },
             [](const LineFault& e) -> Line {
                 return QStringLiteral("ERROR interno en la línea (%1): se vuelve a abrir y sus lectores empiezan de nuevo")
                     .arg(e.what);

@@ -78,6 +78,21 @@ struct CommandTooLong {
     std::size_t size = 0;
     int limit = 0;
 };
+// A file's fragment (osdp_FILETRANSFER): how the reader took it
+// (osdp_FTSTAT), that it refused it with osdp_NAK, or that no answer came
+// after its repeats (the reader then starts over with a handshake).
+struct FileTransferAnswered {
+    FileTransferStatusReply status;
+};
+struct FileTransferRefused {
+    std::uint8_t nak = 0;
+    int tooLongFor = 0; // not sent: longer than the reader's receive size (this)
+};
+struct FileTransferUnanswered {};
+// osdp_PDID, asked for while online.
+struct IdentityRead {
+    Identity identity;
+};
 // Something went wrong inside the program on the line's thread; the line
 // is opened again and its readers start over.
 struct LineFault {
@@ -87,7 +102,8 @@ struct LineFault {
 using BusFact = std::variant<ReaderOnline, ReaderOffline, ReaderRestarted, CardBitsRead, CardTrackRead, KeysPressed,
                              RelayAnswered, LocalStatusChanged, InputsChanged, AddressConfirmed, NoStoredKey, ChannelOff,
                              ChannelBroken, NoSecureChannel, StoredKeyNotAnswered, KeyRefused, InstallKeyOnly,
-                             NewKeyNotStored, NewKeyGiven, NewKeyRefused, CommandTooLong, LineFault>;
+                             NewKeyNotStored, NewKeyGiven, NewKeyRefused, CommandTooLong, FileTransferAnswered,
+                             FileTransferRefused, FileTransferUnanswered, IdentityRead, LineFault>;
 
 struct BusEvent {
     int reader = 0;

@@ -315,6 +315,7 @@ bool OsdpLink::waitOnline(int reader, milliseconds limit)
 void OsdpLink::deliver(const BusEvent& e)
 {
     Listener listener;
+    Listener observer;
     {
         std::lock_guard lock(mutex_);
         if (const auto* online = e.as<ReaderOnline>()) {
@@ -328,10 +329,19 @@ void OsdpLink::deliver(const BusEvent& e)
         const auto it = listeners_.find(e.reader);
         if (it != listeners_.end())
             listener = it->second;
+        observer = observer_;
     }
     changed_.notify_all();
     if (listener)
         listener(e);
+    if (observer)
+        observer(e);
+}
+
+void OsdpLink::setObserver(Listener observer)
+{
+    std::lock_guard lock(mutex_);
+    observer_ = std::move(observer);
 }
 
 // The bus reports each reader's going offline itself when it restarts;

@@ -68,6 +68,11 @@ public:
     int addReader(const ReaderConfig& config, Listener listener);
     void removeReader(int reader);
 
+    // Hears every reader's events too, after its listener (a tool that
+    // follows its own commands' answers, as the firmware update does); on
+    // the link's thread. Empty: none.
+    void setObserver(Listener observer);
+
     // Queues a command for the reader; false when it is offline.
     bool submit(int reader, Command command);
     bool online(int reader) const;
@@ -95,6 +100,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::map<int, Listener> listeners_;
+    Listener observer_;
     std::map<int, bool> online_;
     std::map<int, Capabilities> capabilities_;
     int nextIndex_ = 0;
