@@ -199,4 +199,15 @@ Result<Command, MessageFault> decodeCommand(const Packet& p)
     }
 }
 
+std::size_t packetSize(bool sealed, const MessageFields& f)
+{
+    // Header, security block, code, MAC and CRC around a sealed command's data.
+    constexpr std::size_t SealedOverhead = 5 + 2 + 1 + 4 + 2;
+    if (sealed) {
+        const std::size_t data = f.data.empty() ? 0 : (f.data.size() + 1 + 15) / 16 * 16;
+        return SealedOverhead + data;
+    }
+    return 5 + (f.securityType ? 2 + f.securityData.size() : 0) + 1 + f.data.size() + 2;
+}
+
 } // namespace parking::osdp

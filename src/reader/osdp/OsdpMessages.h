@@ -143,6 +143,9 @@ struct MessageFields {
 };
 
 MessageFields encodeCommand(const Command& command);
+// The bytes a command's packet takes on the wire (mark byte aside),
+// `sealed` under the Secure Channel (its data padded and encrypted).
+std::size_t packetSize(bool sealed, const MessageFields& fields);
 std::uint8_t codeOf(const Command& command);
 
 enum class MessageFault {
