@@ -15,14 +15,14 @@ namespace {
 
 class Counted final : public ConsoleActions {
 public:
-    Outcome openBarrier(StationRole station, const QString&) override
+    Outcome openBarrier(StationRole station, const QString&, const QString&) override
     {
         require(station == StationRole::Entrance || station == StationRole::Exit,
                 "an opening of a station that does not exist");
         ++calls;
         return {true, {}, std::nullopt};
     }
-    Outcome setFreeSpaces(const QString&, const QString&) override
+    Outcome setFreeSpaces(const QString&, const QString&, const QString&) override
     {
         ++calls;
         return {false, QStringLiteral("refused"), std::nullopt};
