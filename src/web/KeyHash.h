@@ -14,7 +14,8 @@ namespace parking {
 
 class KeyHash {
 public:
-    // The cost of a new hash: 2^15 rounds of 8 blocks, 32 MiB, about 0.1 s.
+    // The cost of a new hash: 2^15 rounds of 8 blocks, 32 MiB, about 0.2 s
+    // on a small two-core gate PC.
     static constexpr int DefaultLog2Rounds = 15;
     static constexpr int DefaultBlockSize = 8;
     static constexpr int SaltBytes = 16;
