@@ -120,17 +120,19 @@ int updateFirmware(osdp::OsdpLink& link, const QString& path, int fileId)
             .arg(sender.size())
             .arg(fileId)
             .arg(sender.fragmentSize()));
+    auto gaveUp = [&] {
+        say(QStringLiteral("El lector no responde: transferencia interrumpida en %1 de %2 bytes")
+                .arg(sender.sent())
+                .arg(sender.size()));
+        return 6;
+    };
     int lost = 0;
     int shownPercent = -1;
     for (;;) {
         if (!link.submit(0, sender.next())) {
             // Offline (a lost answer starts the channel over): sent again once back.
-            if (++lost > LostLimit || !link.waitOnline(0, RestartWait)) {
-                say(QStringLiteral("El lector no responde: transferencia interrumpida en %1 de %2 bytes")
-                        .arg(sender.sent())
-                        .arg(sender.size()));
-                return 6;
-            }
+            if (++lost > LostLimit || !link.waitOnline(0, RestartWait))
+                return gaveUp();
             continue;
         }
         const auto answer = answers.next(AnswerWait, [](const BusEvent& e) {
@@ -138,12 +140,8 @@ int updateFirmware(osdp::OsdpLink& link, const QString& path, int fileId)
                    e.as<osdp::FileTransferUnanswered>() || e.as<osdp::ReaderOffline>();
         });
         if (!answer || answer->as<osdp::FileTransferUnanswered>() || answer->as<osdp::ReaderOffline>()) {
-            if (++lost > LostLimit) {
-                say(QStringLiteral("El lector no responde: transferencia interrumpida en %1 de %2 bytes")
-                        .arg(sender.sent())
-                        .arg(sender.size()));
-                return 6;
-            }
+            if (++lost > LostLimit)
+                return gaveUp();
             say(QStringLiteral("Sin respuesta al fragmento de %1: se envía de nuevo").arg(sender.sent()));
             link.waitOnline(0, RestartWait);
             continue;

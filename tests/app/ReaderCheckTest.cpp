@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace parking::osdp;
 using namespace parking::test;
 
@@ -236,6 +238,27 @@ TEST(ReaderEmulatorProgram, ServesTheCheckAndTakesItsOrdersOnStandardInput)
 
 // ---- --update-firmware ---------------------------------------------------------
 
+// The command's run against one emulated reader at address 0 that takes
+// files as `behaviour` says; `prepare` tells the reader more first.
+CheckRun updateRun(const CheckSite& site, const PeripheralEmulator::FileBehaviour& behaviour, const QString& channel,
+                   const QStringList& extra, const std::function<void(PeripheralEmulator&)>& check,
+                   const std::function<void(PeripheralEmulator&)>& prepare = {})
+{
+    EmulatorHost host;
+    if (!host.listenTcp())
+        return {};
+    PeripheralEmulator& reader = host.add(0);
+    reader.setFileBehaviour(behaviour);
+    if (prepare)
+        prepare(reader);
+    const CheckRun r = runCheck(QStringList{QStringLiteral("--reader-check"),
+                                            QStringLiteral("osdp:tcp:127.0.0.1:%1?sc=%2").arg(host.tcpPort()).arg(channel),
+                                            QStringLiteral("--config"), site.config} +
+                                extra);
+    check(reader);
+    return r;
+}
+
 QString firmwareFile(const QTemporaryDir& dir, qsizetype size, QByteArray* bytes)
 {
     QByteArray data(size, '\0');
@@ -263,35 +286,33 @@ TEST(FirmwareUpdate, TheFileArrivesWholeThroughDelaysShrinkingFragmentsLostAnswe
     };
     for (const Case& c : cases) {
         CheckSite site;
-        EmulatorHost host;
-        ASSERT_TRUE(host.listenTcp());
-        PeripheralEmulator& reader = host.add(0);
         PeripheralEmulator::FileBehaviour b;
         b.delayMs = 3;
         b.fragmentMax = 50; // smaller than the receive size allows
         b.finishing = 2;
-        reader.setFileBehaviour(b);
-        // Five answers lost: three repeats of one fragment, the channel
-        // started over, and one more repeat after it.
-        reader.loseReplies(5, 0x7C);
         QByteArray file;
         const QString path = firmwareFile(site.dir, 3000, &file);
-        const QString port = QStringLiteral("osdp:tcp:127.0.0.1:%1?sc=%2").arg(host.tcpPort()).arg(QLatin1String(c.channel));
-        const CheckRun r = runCheck(QStringList{QStringLiteral("--reader-check"), port, QStringLiteral("--config"), site.config,
-                                                QStringLiteral("--update-firmware"), path} + c.extra);
+        const CheckRun r = updateRun(
+            site, b, QLatin1String(c.channel), QStringList{QStringLiteral("--update-firmware"), path} + c.extra,
+            [&](PeripheralEmulator& reader) {
+                EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(reader.receivedFile().data()),
+                                     static_cast<qsizetype>(reader.receivedFile().size())),
+                          file)
+                    << c.name;
+                EXPECT_EQ(reader.receivedFileType(), c.type) << c.name;
+                // 3000 bytes in fragments of at most 50, the two finishing
+                // answers asked with empty ones, and the repeats that
+                // crossed a new channel.
+                EXPECT_GE(reader.commandsSeen(0x7C), 3000 / 50 + 2) << c.name;
+            },
+            // Five answers lost: three repeats of one fragment, the channel
+            // started over, and one more repeat after it.
+            [](PeripheralEmulator& reader) { reader.loseReplies(5, 0x7C); });
         EXPECT_EQ(r.exitCode, 0) << c.name << r.out.toStdString();
-        EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(reader.receivedFile().data()),
-                             static_cast<qsizetype>(reader.receivedFile().size())),
-                  file)
-            << c.name;
-        EXPECT_EQ(reader.receivedFileType(), c.type) << c.name;
         EXPECT_TRUE(r.out.contains(QStringLiteral("Firmware antes: 1.0.7"))) << c.name << r.out.toStdString();
         EXPECT_TRUE(r.out.contains(QStringLiteral("100 % (3000 de 3000 bytes)"))) << c.name << r.out.toStdString();
         EXPECT_TRUE(r.out.contains(QStringLiteral("Fichero enviado y procesado por el lector"))) << c.name;
         EXPECT_TRUE(r.out.contains(QStringLiteral("Firmware: antes 1.0.7, después 1.0.8"))) << c.name << r.out.toStdString();
-        // 3000 bytes in fragments of at most 50, the two finishing answers
-        // asked with empty ones, and the repeats that crossed a new channel.
-        EXPECT_GE(reader.commandsSeen(0x7C), 3000 / 50 + 2) << c.name;
     }
 }
 
@@ -311,22 +332,18 @@ TEST(FirmwareUpdate, ARefusalOrAnAbortEndsWithTheReadersReasonAndAFailingStatus)
     };
     for (const Case& c : cases) {
         CheckSite site;
-        EmulatorHost host;
-        ASSERT_TRUE(host.listenTcp());
-        PeripheralEmulator& reader = host.add(0);
         PeripheralEmulator::FileBehaviour b;
         b.refuse = c.refuse;
         b.abortAt = c.abortAt;
-        reader.setFileBehaviour(b);
         QByteArray file;
         const QString path = c.path.isEmpty() ? firmwareFile(site.dir, 3000, &file) : c.path;
-        const CheckRun r = runCheck({QStringLiteral("--reader-check"),
-                                     QStringLiteral("osdp:tcp:127.0.0.1:%1?sc=off").arg(host.tcpPort()),
-                                     QStringLiteral("--config"), site.config, QStringLiteral("--update-firmware"), path});
+        const CheckRun r = updateRun(site, b, QStringLiteral("off"), {QStringLiteral("--update-firmware"), path},
+                                     [&](PeripheralEmulator& reader) {
+                                         EXPECT_TRUE(reader.receivedFile().empty()) << c.name;
+                                         EXPECT_EQ(reader.firmware(), 0x010007u) << c.name;
+                                     });
         EXPECT_EQ(r.exitCode, c.status) << c.name << r.out.toStdString();
         EXPECT_TRUE(r.out.contains(QString::fromUtf8(c.said))) << c.name << r.out.toStdString();
-        EXPECT_TRUE(reader.receivedFile().empty()) << c.name;
-        EXPECT_EQ(reader.firmware(), 0x010007u) << c.name;
     }
 }
 
